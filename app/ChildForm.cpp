@@ -1,0 +1,28 @@
+#include "app/ChildForm.h"
+
+#include "app/UnitV.h"
+
+#include <QCloseEvent>
+#include <QShowEvent>
+
+ChildForm::ChildForm(QWidget *parent) : QMdiSubWindow(parent), client_(new QWidget)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    ApplyProgramFont(this);
+    setWidget(client_);
+}
+
+void ChildForm::showEvent(QShowEvent *e)
+{
+    QMdiSubWindow::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void ChildForm::closeEvent(QCloseEvent *e)
+{
+    FormClose();
+    QMdiSubWindow::closeEvent(e);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The common frame of the program's modal dialogs: created once, shown with exec(),
+// fixed size, the program font; FormShow on every showing, FormClose on every closing.
+
+#include <QDialog>
+
+class FormDialog : public QDialog {
+    Q_OBJECT
+public:
+    FormDialog(const QString &caption, int clientWidth, int clientHeight, int left, int top,
+               QWidget *parent = nullptr);
+
+    // True once FormShow has asked the dialog to close (it closes as soon as exec runs).
+    bool closedFromShow() const { return closedFromShow_; }
+
+public slots:
+    virtual void FormShow() {}
+    virtual void FormClose() {}
+
+protected:
+    // A dialog cannot close inside its own show event; this closes it right after.
+    void CloseFromShow();
+    void showEvent(QShowEvent *e) override;
+    void done(int r) override;
+
+private:
+    bool closedFromShow_ = false;
+};

@@ -1,0 +1,115 @@
+#include "app/FormUtil.h"
+
+#include "app/UnitV.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QWidget>
+
+QSize OuterSize(const QWidget *w)
+{
+    return w->frameGeometry().size();
+}
+
+void SetOuterSize(QWidget *w, int width, int height)
+{
+    const QSize frame = w->frameGeometry().size() - w->geometry().size();
+    w->resize(qMax(0, width - frame.width()), qMax(0, height - frame.height()));
+}
+
+void SetFixedClientSize(QWidget *w, int width, int height)
+{
+    w->setFixedSize(width, height);
+}
+
+QLabel *MakeLabel(QWidget *parent, const QString &text, int x, int y)
+{
+    auto *l = new QLabel(text, parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QPushButton *MakeButton(QWidget *parent, const QString &text, int x, int y, int w, int h)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit *MakeEdit(QWidget *parent, int x, int y, int w, int h)
+{
+    auto *e = new QLineEdit(parent);
+    e->setGeometry(x, y, w, h);
+    return e;
+}
+
+void SetBackground(QWidget *w, const QColor &color)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, color);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+void SetImeOff(QWidget *w)
+{
+    w->setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+QValidator::State Cp932Validator::validate(QString &input, int &) const
+{
+    const int bytes = Cp932Length(input);
+    if (bytes < 0)
+        return Invalid;
+    if (maxBytes_ > 0 && bytes > maxBytes_)
+        return Invalid;
+    return Acceptable;
+}
+
+void LimitCp932Bytes(QLineEdit *edit, int maxBytes)
+{
+    edit->setValidator(new Cp932Validator(maxBytes, edit));
+}
+
+int GridRowCount(const QTableWidget *grid)
+{
+    return grid->rowCount() + 1;
+}
+
+void SetGridRowCount(QTableWidget *grid, int rowsWithHeader)
+{
+    grid->setRowCount(qMax(0, rowsWithHeader - 1));
+}
+
+QString GridCell(const QTableWidget *grid, int col, int gridRow)
+{
+    const QTableWidgetItem *item = grid->item(GridRowToTable(gridRow), col);
+    return item ? item->text() : QString();
+}
+
+void SetGridCell(QTableWidget *grid, int col, int gridRow, const QString &text)
+{
+    const int row = GridRowToTable(gridRow);
+    if (row < 0)
+        return;
+    if (row >= grid->rowCount())
+        grid->setRowCount(row + 1);
+    QTableWidgetItem *item = grid->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem(text);
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        grid->setItem(row, col, item);
+    } else {
+        item->setText(text);
+    }
+}
+
+int GridCurrentRow(const QTableWidget *grid)
+{
+    const int row = grid->currentRow();
+    return row < 0 ? 0 : TableRowToGrid(row);
+}

@@ -1,0 +1,331 @@
+#include "app/Unit1.h"
+
+#include "app/FormUtil.h"
+#include "app/SettingsFile.h"
+#include "app/Unit2.h"
+#include "app/Unit5.h"
+#include "app/UnitV.h"
+#include "catalogue/Unit6.h"
+#include "catalogue/Unit7.h"
+#include "paint/Unit9.h"
+#include "registers/Unit3.h"
+#include "registers/Unit4.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QIcon>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPainter>
+#include <QShowEvent>
+#include <QStatusBar>
+
+TForm1 *Form1 = nullptr;
+QString TForm1::SettingFileOverride;
+
+QString ApplicationTitle()
+{
+    return QStringLiteral("r385－お絵描きソフト");
+}
+
+QIcon ProgramIcon()
+{
+    // A palette with three paint spots and a brush, in the 16 colours of old.
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(128, 64, 0));
+    p.setBrush(QColor(255, 255, 192));
+    p.drawEllipse(0, 2, 14, 12);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::red);
+    p.drawRect(3, 5, 2, 2);
+    p.setBrush(Qt::blue);
+    p.drawRect(7, 4, 2, 2);
+    p.setBrush(Qt::green);
+    p.drawRect(10, 7, 2, 2);
+    p.setPen(QColor(0, 0, 128));
+    p.drawLine(15, 0, 7, 11);
+    p.setPen(Qt::black);
+    p.drawLine(8, 11, 6, 13);
+    p.end();
+    return QIcon(pm);
+}
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("お絵描きソフト"));
+    setWindowIcon(ProgramIcon());
+    ApplyProgramFont(this);
+    SetBackground(this, Qt::white);
+
+    mdi_ = new QMdiArea(this);
+    mdi_->setBackground(Qt::white);
+    setCentralWidget(mdi_);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setFixedHeight(19);
+    StatusBar1->setSizeGripEnabled(true);
+    SetBackground(StatusBar1, QColor(192, 220, 192));
+    setStatusBar(StatusBar1);
+
+    // Never shown: TableExists lists the table names into it.
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setGeometry(40, 8, 97, 21);
+    ComboBox1->setFocusPolicy(Qt::NoFocus);
+    ComboBox1->setEditable(true);
+    ComboBox1->setEditText(QStringLiteral("ComboBox1"));
+    ComboBox1->hide();
+    db_.onTableNames = [this](const QStringList &names) {
+        ComboBox1->clear();
+        ComboBox1->addItems(names);
+    };
+
+    buildMenu();
+    move(192, 107);
+    resize(347, 246);
+    if (!Form1)
+        Form1 = this;
+}
+
+TForm1::~TForm1()
+{
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    QMenu *file = bar->addMenu(QStringLiteral("初期設定(&I)"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    auto item = [this](QMenu *menu, const char *name, const QString &caption, void (TForm1::*slot)()) {
+        QAction *a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    item(file, "mnuDBset", QStringLiteral("データベース設定(&D)..."), &TForm1::mnuDBsetClick);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy1"));
+    item(file, "mnuAddTable1", QStringLiteral("所属（SECTION）の登録(&S)"), &TForm1::mnuAddTable1Click);
+    item(file, "mnuAddTable2", QStringLiteral("メンバー（MEMBER）の登録(&M)"), &TForm1::mnuAddTable2Click);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy2"));
+    item(file, "mnuPCnameSet", QStringLiteral("PC利用者名の登録(&P)"), &TForm1::mnuPCnameSetClick);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy3"));
+    item(file, "mnuExit", QStringLiteral("終了(&X)"), &TForm1::mnuExitClick);
+
+    QMenu *image = bar->addMenu(QStringLiteral("画像(&I)"));
+    image->setObjectName(QStringLiteral("mnuImage"));
+    item(image, "mnuImageNew", QStringLiteral("新規作成(&N)"), &TForm1::mnuImageNewClick);
+    item(image, "mnuImageEdit", QStringLiteral("編集(&E)"), &TForm1::mnuImageEditClick);
+    item(image, "mnuImageList", QStringLiteral("一覧表示(&L)"), &TForm1::mnuImageListClick);
+}
+
+void TForm1::CreateDatabase()
+{
+    db_.CreateDatabase(DatabasePath());
+}
+
+void TForm1::ConnectDatabase()
+{
+    db_.ConnectDatabase(DatabasePath());
+}
+
+void TForm1::DisconnectDatabase()
+{
+    db_.DisconnectDatabase();
+}
+
+static QList<QWidget *> settingsDialogs()
+{
+    return {Form2, Form3, Form4, Form5, Form9};
+}
+
+void TForm1::LoadSettings(const QString &fileName)
+{
+    WindowPlacement placement;
+    if (!ReadSettingsFile(fileName, placement))
+        return;
+    move(placement.mainLeft, placement.mainTop);
+    SetOuterSize(this, placement.mainWidth, placement.mainHeight);
+    const QList<QWidget *> dialogs = settingsDialogs();
+    for (int i = 0; i < dialogs.size(); ++i)
+        if (dialogs[i])
+            dialogs[i]->move(placement.dialogs[i]);
+}
+
+void TForm1::SaveSettings(const QString &fileName)
+{
+    WindowPlacement placement;
+    const QRect outer = frameGeometry();
+    placement.mainLeft = outer.left();
+    placement.mainTop = outer.top();
+    placement.mainWidth = outer.width();
+    placement.mainHeight = outer.height();
+    const QList<QWidget *> dialogs = settingsDialogs();
+    for (int i = 0; i < dialogs.size(); ++i)
+        if (dialogs[i])
+            placement.dialogs[i] = dialogs[i]->pos();
+    WriteSettingsFile(fileName, placement);
+}
+
+void TForm1::showEvent(QShowEvent *e)
+{
+    QMainWindow::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *e)
+{
+    if (!closed_) {
+        closed_ = true;
+        FormClose();
+    }
+    QMainWindow::closeEvent(e);
+}
+
+void TForm1::FormShow()
+{
+    SettingFileName = SettingFileOverride.isEmpty()
+                          ? SettingsFileNameFor(QCoreApplication::applicationFilePath())
+                          : SettingFileOverride;
+    LoadSettings(SettingFileName);
+    if (!ServerDataDir.isEmpty()) {
+        ConnectDatabase();
+        if (!IsConnected()) {
+            DisconnectDatabase();
+            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
+        }
+    }
+}
+
+void TForm1::FormClose()
+{
+    DisconnectDatabase();
+    SaveSettings(SettingFileName);
+}
+
+void TForm1::mnuExitClick()
+{
+    close();
+}
+
+void TForm1::mnuDBsetClick()
+{
+    DisconnectDatabase();
+    if (Form2)
+        Form2->exec();
+    ConnectDatabase();
+}
+
+void TForm1::mnuAddTable1Click()
+{
+    if (!IsConnected())
+        return;
+    if (!TableExists(QStringLiteral("SECTION")) && !db_.CreateSectionTable())
+        return;
+    if (Form3)
+        Form3->exec();
+}
+
+void TForm1::mnuAddTable2Click()
+{
+    if (!IsConnected())
+        return;
+    if (!TableExists(QStringLiteral("MEMBER")) && !db_.CreateMemberTable())
+        return;
+    if (Form4)
+        Form4->exec();
+}
+
+void TForm1::mnuPCnameSetClick()
+{
+    if (!IsConnected())
+        return;
+    if (Form5)
+        Form5->exec();
+}
+
+void TForm1::AddChild(QMdiSubWindow *child)
+{
+    mdi_->addSubWindow(child);
+    child->show();
+}
+
+void TForm1::mnuImageNewClick()
+{
+    if (!IsConnected())
+        return;
+    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    EditMode = 0;
+    auto *editor = new TForm6;
+    editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
+    AddChild(editor);
+}
+
+void TForm1::mnuImageEditClick()
+{
+    if (!IsConnected() || !TableExists(QStringLiteral("IMGLIST")))
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    EditMode = 1;
+    CurrentImageNo = 0;
+    auto *editor = new TForm6;
+    editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
+    AddChild(editor);
+}
+
+void TForm1::mnuImageListClick()
+{
+    if (!IsConnected())
+        return;
+    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    AddChild(new TForm7);
+}
+
+void CreateApplicationWindows()
+{
+    Form1 = new TForm1;
+    Form2 = new TForm2;
+    Form3 = new TForm3;
+    Form4 = new TForm4;
+    Form5 = new TForm5;
+    Form9 = new TForm9;
+}
+
+void DestroyApplicationWindows()
+{
+    delete Form9;
+    Form9 = nullptr;
+    delete Form5;
+    Form5 = nullptr;
+    delete Form4;
+    Form4 = nullptr;
+    delete Form3;
+    Form3 = nullptr;
+    delete Form2;
+    Form2 = nullptr;
+    delete Form1;
+    Form1 = nullptr;
+}

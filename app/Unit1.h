@@ -1,0 +1,77 @@
+#pragma once
+// The main window: the frame of the child windows, the menu bar, and the owner
+// of the program's one connection, transaction and query.
+
+#include "db/DataAccess.h"
+
+#include <QMainWindow>
+
+class QComboBox;
+class QMdiArea;
+class QMdiSubWindow;
+class QStatusBar;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The shared connection and its operations; every window goes through it.
+    DataAccess &Db() { return db_; }
+    bool IsConnected() const { return db_.IsConnected(); }
+
+    // Connection with the path made of the three settings.
+    void CreateDatabase();
+    void ConnectDatabase();
+    void DisconnectDatabase();
+    // Also fills the hidden ComboBox1 with the table names.
+    bool TableExists(const QString &name) { return db_.TableExists(name); }
+
+    void LoadSettings(const QString &fileName);
+    void SaveSettings(const QString &fileName);
+
+    // Shows a child window inside the main window.
+    void AddChild(QMdiSubWindow *child);
+    QMdiArea *MdiArea() const { return mdi_; }
+
+    QString SettingFileName;
+    // Tests point the program at a settings file of their own.
+    static QString SettingFileOverride;
+
+    QComboBox *ComboBox1 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+
+public slots:
+    void FormShow();
+    void FormClose();
+    void mnuDBsetClick();
+    void mnuAddTable1Click();
+    void mnuAddTable2Click();
+    void mnuPCnameSetClick();
+    void mnuExitClick();
+    void mnuImageNewClick();
+    void mnuImageEditClick();
+    void mnuImageListClick();
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    void buildMenu();
+    DataAccess db_;
+    QMdiArea *mdi_ = nullptr;
+    bool shown_ = false;
+    bool closed_ = false;
+};
+
+extern TForm1 *Form1;
+
+// The program's title on the task bar.
+QString ApplicationTitle();
+// Creates the main window and the five dialogs in their order.
+void CreateApplicationWindows();
+// Deletes what CreateApplicationWindows made (tests).
+void DestroyApplicationWindows();
+QIcon ProgramIcon();

@@ -1,0 +1,253 @@
+#include "app/UnitV.h"
+
+#include "db/Cp932.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDate>
+#include <QFont>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QWidget>
+#include <cstdint>
+
+QString ServerName;
+QString ServerDataDir;
+QString DatabaseName;
+int PcUserNo = 0;
+QString PcUserName;
+int ListWidth = 320;
+int ListHeight = 240;
+std::array<int, 7> ListColWidths{64, 64, 64, 64, 64, 64, 64};
+int ListPanelHeight = 32;
+int PaintWidth = 320;
+int PaintHeight = 240;
+QString SaveDir;
+int PenType = 0;
+int PenSize = 1;
+int PenColor = 0;
+
+int EditMode = 0;
+int CurrentImageNo = 0;
+int CurrentImageWidth = 0;
+int CurrentImageHeight = 0;
+
+std::function<void(const QString &)> MessageHook;
+std::function<bool(const QString &)> ConfirmHook;
+
+void AssignDefaultSettings()
+{
+    ServerName = QStringLiteral("localhost:");
+    ServerDataDir.clear();
+    DatabaseName = QStringLiteral("PAINT.FDB");
+    PcUserNo = 0;
+    PcUserName.clear();
+    ListWidth = 320;
+    ListHeight = 240;
+    ListColWidths.fill(64);
+    ListPanelHeight = 32;
+    PaintWidth = 320;
+    PaintHeight = 240;
+    SaveDir.clear();
+    PenType = 0;
+    PenSize = 1;
+    PenColor = 0;
+}
+
+QString DatabasePath()
+{
+    return ServerName + ServerDataDir + DatabaseName;
+}
+
+int TextToInt(const QString &text)
+{
+    const int len = text.size();
+    int i = 0;
+    while (i < len && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < len && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    bool hex = false;
+    if (i < len && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < len && text[i] == QLatin1Char('0')
+               && (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+        hex = true;
+        i += 2;
+    }
+    if (i >= len)
+        return 0;
+    uint64_t value = 0;
+    for (; i < len; ++i) {
+        const char16_t c = text[i].unicode();
+        int digit;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (hex && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (hex && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        else
+            return 0;
+        value = value * (hex ? 16 : 10) + digit;
+        if (hex ? value > 0xFFFFFFFFull : value > 2147483648ull)
+            return 0;
+    }
+    if (hex) {
+        const uint32_t pattern = static_cast<uint32_t>(value);
+        const uint32_t result = negative ? 0u - pattern : pattern;
+        return static_cast<int32_t>(result);
+    }
+    if (!negative && value > 2147483647ull)
+        return 0;
+    return negative ? static_cast<int>(-static_cast<int64_t>(value)) : static_cast<int>(value);
+}
+
+QString TextBeforeColon(const QString &text)
+{
+    const int p = text.indexOf(QLatin1Char(':'));
+    return p < 0 ? QString() : text.left(p);
+}
+
+QString TextAfterColon(const QString &text)
+{
+    const int p = text.indexOf(QLatin1Char(':'));
+    return p < 0 ? QString() : text.mid(p + 1);
+}
+
+bool IsValidDateText(const QString &text)
+{
+    if (text.size() != 8)
+        return false;
+    for (QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    const int y = text.left(4).toInt();
+    const int m = text.mid(4, 2).toInt();
+    const int d = text.mid(6, 2).toInt();
+    if (y < 1 || m < 1 || m > 12 || d < 1)
+        return false;
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int monthDays = days[m - 1] + (m == 2 && leap ? 1 : 0);
+    if (d > monthDays)
+        return false;
+    return y > 1899 || (m == 12 && d >= 30);
+}
+
+void ClearCanvas(QImage &canvas, int width, int height)
+{
+    if (canvas.isNull() || width <= 0 || height <= 0)
+        return;
+    QPainter p(&canvas);
+    p.fillRect(0, 0, width, height, Qt::white);
+}
+
+bool IsBlank(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 32)
+            return false;
+    return true;
+}
+
+bool HasQuote(const QString &text)
+{
+    return text.contains(QLatin1Char('\'')) || text.contains(QLatin1Char('"'));
+}
+
+QByteArray ToCp932(const QString &text, bool *ok)
+{
+    return cp932::Encode(text, ok);
+}
+
+QString FromCp932(const QByteArray &bytes)
+{
+    return cp932::Decode(bytes);
+}
+
+int Cp932Length(const QString &text)
+{
+    bool ok = false;
+    const QByteArray bytes = ToCp932(text, &ok);
+    return ok ? static_cast<int>(bytes.size()) : -1;
+}
+
+static QString applicationTitle()
+{
+    return QApplication::applicationName();
+}
+
+void ShowMessage(const QString &text)
+{
+    if (MessageHook) {
+        MessageHook(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+bool ConfirmBox(const QString &text)
+{
+    if (ConfirmHook)
+        return ConfirmHook(text);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() != no;
+}
+
+static QCursor makeBusyCursor()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::black);
+    p.setBrush(Qt::white);
+    // Hourglass: two triangles meeting at the waist.
+    const QPoint top[] = {{4, 1}, {20, 1}, {12, 10}};
+    const QPoint bottom[] = {{12, 10}, {20, 19}, {4, 19}};
+    p.drawPolygon(top, 3);
+    p.drawPolygon(bottom, 3);
+    p.fillRect(QRect(8, 15, 9, 3), Qt::black);
+    QFont f;
+    f.setPixelSize(9);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRect(0, 20, 26, 11), Qt::AlignCenter, QStringLiteral("SQL"));
+    p.end();
+    return QCursor(pm, 12, 10);
+}
+
+void BeginBusyCursor()
+{
+    static const QCursor busy = makeBusyCursor();
+    QApplication::setOverrideCursor(busy);
+}
+
+void EndBusyCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+void ApplyProgramFont(QWidget *w)
+{
+    QFont f = w->font();
+    f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
+    f.setPixelSize(13);
+    w->setFont(f);
+}

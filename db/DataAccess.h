@@ -1,0 +1,103 @@
+#pragma once
+// The program's one connection, transaction and query, with the operations every
+// window uses. Failures never escape: each operation reports through its result.
+
+#include "db/Isc.h"
+#include "db/RowSet.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class DataAccess {
+public:
+    // Seconds an attach may wait for an unreachable server before it gives up.
+    static constexpr int ConnectTimeoutSeconds = 10;
+
+    DataAccess();
+    ~DataAccess();
+    DataAccess(const DataAccess &) = delete;
+    DataAccess &operator=(const DataAccess &) = delete;
+
+    // ---- connection ----
+    // Creates the database file; on success the connection is left open on it.
+    void CreateDatabase(const QString &path);
+    // Attaches unless already attached; on failure the connection is closed.
+    void ConnectDatabase(const QString &path);
+    // Closes the query, rolls back the transaction, detaches. Harmless in any state.
+    void DisconnectDatabase();
+    bool IsConnected() const { return db_.isOpen(); }
+    QString DatabasePath() const { return path_; }
+
+    // ---- schema ----
+    // True when a user table of that name exists (case-insensitive). Reads the
+    // names in a transaction of its own and leaves the shared query alone.
+    bool TableExists(const QString &name);
+    bool CreateSectionTable();
+    bool CreateMemberTable();
+    bool CreateImgListTable();
+    bool CreateImageTable(const QString &name);
+    bool ExecuteSql(const QStringList &lines);
+    bool DropTable(const QString &name);
+
+    // ---- statements ----
+    bool InsertRecord(const QString &table, int count, const QStringList &names,
+                      const QStringList &values);
+    bool UpdateRecord(const QString &table, int count, const QStringList &names,
+                      const QStringList &values, const QString &condition);
+    bool DeleteRecords(const QString &table, const QString &condition);
+    int SelectAll(const QString &table, const QString &condition);
+    bool SelectMatch(const QString &table, const QString &column, const QString &condition,
+                     int value);
+    void SelectMax(const QString &table, const QString &column, const QString &condition,
+                   QString &result);
+    int SelectFields(const QString &list, const QString &table, const QString &condition,
+                     QStringList &buffer);
+    int SelectOrdered(const QString &list, const QString &table, const QString &condition,
+                      const QString &order);
+    void FetchFirst(QStringList &buffer);
+    void FetchNext(QStringList &buffer);
+    void CloseQuery();
+    void EndQuery();
+    bool IsQueryOpen() const { return rowsOpen_ || cursorOpen_; }
+    bool IsTransactionActive() const { return tr_.isActive(); }
+
+    // ---- a cursor on the shared query, for the image list's own page statement ----
+    // Opens the statement on the shared query and transaction (the caller ends both first)
+    // and moves to the first row. False on failure.
+    bool OpenCursor(const QStringList &lines);
+    bool CursorEof() const { return !cursorOpen_ || cursorEof_; }
+    // Moves forward; false at the end or on failure.
+    bool CursorNext();
+    // The current row's column of that name as text; NULL as empty text.
+    QString CursorValue(const QString &column) const;
+
+    // ---- what the last failure was (for callers that must tell a clash from a lost server) ----
+    ISC_STATUS LastErrorCode() const { return lastError_.code(); }
+    bool LastFailureWasDuplicate() const { return lastDuplicate_; }
+    bool LastFailureWasConnectionLoss() const;
+    QString LastErrorText() const { return lastError_.text(); }
+
+    // Receives the table names each time TableExists lists them.
+    std::function<void(const QStringList &)> onTableNames;
+
+private:
+    bool runChange(const QStringList &lines);
+    // Ends any open result, starts the transaction, prepares and executes a SELECT.
+    bool openSelect(const QStringList &lines);
+    void fail(const isc::Status &st);
+    void clearRows();
+
+    isc::Attachment db_;
+    isc::Transaction tr_;
+    isc::Statement query_;
+    QString path_;
+
+    RowSet rows_;
+    bool rowsOpen_ = false;
+    bool cursorOpen_ = false;
+    bool cursorEof_ = true;
+
+    isc::Status lastError_;
+    bool lastDuplicate_ = false;
+};

@@ -1,0 +1,110 @@
+#pragma once
+// Thin RAII layer over the Firebird ISC C API: one attachment, transactions,
+// and a statement whose output buffers are sized from the server's description.
+
+#include <ibase.h>
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace isc {
+
+// The outcome of the last call; the first error code tells what kind of failure it was.
+struct Status {
+    ISC_STATUS_ARRAY vector{};
+    bool failed() const { return vector[0] == 1 && vector[1] != 0; }
+    ISC_STATUS code() const { return failed() ? vector[1] : 0; }
+    QString text() const;
+};
+
+// True for codes that mean the connection to the server is gone.
+bool IsConnectionLoss(ISC_STATUS code);
+// True for a unique or primary key violation.
+bool IsDuplicateKey(const Status &status);
+
+class Attachment {
+public:
+    Attachment() = default;
+    ~Attachment();
+    Attachment(const Attachment &) = delete;
+    Attachment &operator=(const Attachment &) = delete;
+
+    bool attach(const QByteArray &path, const QByteArray &user, const QByteArray &password,
+                int connectTimeoutSeconds, Status &st);
+    // CREATE DATABASE sent immediately; on success the new database stays attached.
+    bool createDatabase(const QByteArray &statement, Status &st);
+    void detach();
+    bool isOpen() const { return handle_ != 0; }
+    isc_db_handle *handle() { return &handle_; }
+
+private:
+    isc_db_handle handle_ = 0;
+};
+
+class Transaction {
+public:
+    Transaction() = default;
+    ~Transaction() { rollback(); }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    // Server defaults: snapshot, wait, read-write. The read-only form serves the catalogue lookups.
+    bool start(Attachment &db, Status &st, bool readOnly = false);
+    bool commit(Status &st);
+    void rollback();
+    bool isActive() const { return handle_ != 0; }
+    isc_tr_handle *handle() { return &handle_; }
+    // Forgets the handle without a server call (the attachment is already gone).
+    void abandon() { handle_ = 0; }
+
+private:
+    isc_tr_handle handle_ = 0;
+};
+
+// Sends one statement that returns no rows (dialect 3).
+bool ExecuteImmediate(Attachment &db, Transaction &tr, const QByteArray &sql, Status &st);
+
+// One column value as fetched: NULL, an integer, or raw text bytes.
+struct Value {
+    enum Kind : uint8_t { Null, Integer, Text, Other } kind = Null;
+    int64_t integer = 0;
+    int scale = 0;
+    QByteArray text; // Text: CP932 bytes as stored; Other: already formatted (ASCII)
+};
+
+class Statement {
+public:
+    Statement() = default;
+    ~Statement();
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool prepare(Attachment &db, Transaction &tr, const QByteArray &sql, Status &st);
+    bool execute(Transaction &tr, Status &st);
+    // Moves to the next row; false at the end or on failure (st tells which).
+    bool fetch(Status &st);
+    void closeCursor();
+    // Frees the server statement; needed before the attachment goes.
+    void release();
+
+    int columnCount() const { return out_ ? out_->sqld : 0; }
+    QByteArray columnName(int i) const; // alias name as the SELECT list gives it
+    Value value(int i) const;
+    // Appends the column in the compact form of RowSet.
+    void appendTo(QByteArray &row, int i) const;
+
+private:
+    void allocateOutput(int columns);
+    isc_stmt_handle handle_ = 0;
+    std::unique_ptr<char[]> outMem_;
+    XSQLDA *out_ = nullptr;
+    std::vector<std::unique_ptr<char[]>> buffers_;
+    std::vector<short> nulls_;
+    bool cursorOpen_ = false;
+    bool isSelect_ = false;
+};
+
+} // namespace isc

@@ -1,0 +1,109 @@
+#include "db/RowSet.h"
+
+#include <cstring>
+
+void RowSet::clear()
+{
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    rows_ = 0;
+    columns_ = 0;
+    rewind();
+}
+
+void RowSet::appendRow(const QByteArray &encoded)
+{
+    const size_t size = static_cast<size_t>(encoded.size());
+    if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < size) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(size > ChunkSize ? size : ChunkSize);
+    }
+    chunks_.back().insert(chunks_.back().end(), encoded.constData(), encoded.constData() + size);
+    ++rows_;
+}
+
+void RowSet::rewind()
+{
+    readChunk_ = 0;
+    readPos_ = 0;
+}
+
+static QString scaledText(int64_t v, int scale)
+{
+    // scale < 0: digits after the decimal point, as NUMERIC(p, -scale) shows them
+    QString digits = QString::number(v < 0 ? -(v + 1) + 1ull : static_cast<uint64_t>(v));
+    const int decimals = -scale;
+    if (decimals <= 0) {
+        digits += QString(scale, QLatin1Char('0'));
+    } else {
+        if (digits.size() <= decimals)
+            digits = QString(decimals - digits.size() + 1, QLatin1Char('0')) + digits;
+        digits.insert(digits.size() - decimals, QLatin1Char('.'));
+    }
+    return v < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+bool RowSet::readRow(QStringList &buffer)
+{
+    while (readChunk_ < chunks_.size() && readPos_ >= chunks_[readChunk_].size()) {
+        ++readChunk_;
+        readPos_ = 0;
+    }
+    if (readChunk_ >= chunks_.size())
+        return false;
+    if (buffer.size() < columns_)
+        buffer.resize(columns_);
+    const char *p = chunks_[readChunk_].data() + readPos_;
+    for (int c = 0; c < columns_; ++c) {
+        const uint8_t tag = static_cast<uint8_t>(*p++);
+        switch (tag) {
+        case Null:
+            buffer[c] = QString();
+            break;
+        case Int32: {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            p += 4;
+            buffer[c] = QString::number(v);
+            break;
+        }
+        case Int64: {
+            int64_t v;
+            std::memcpy(&v, p, 8);
+            p += 8;
+            buffer[c] = QString::number(v);
+            break;
+        }
+        case Scaled: {
+            int64_t v;
+            std::memcpy(&v, p, 8);
+            p += 8;
+            const int scale = static_cast<int8_t>(*p++);
+            buffer[c] = scaledText(v, scale);
+            break;
+        }
+        case Text:
+        case Formatted: {
+            uint32_t len;
+            std::memcpy(&len, p, 4);
+            p += 4;
+            buffer[c] = tag == Text ? decode_(p, len) : QString::fromLatin1(p, len);
+            p += len;
+            break;
+        }
+        default:
+            buffer[c] = QString();
+            break;
+        }
+    }
+    readPos_ = static_cast<size_t>(p - chunks_[readChunk_].data());
+    return true;
+}
+
+size_t RowSet::bytes() const
+{
+    size_t total = 0;
+    for (const auto &c : chunks_)
+        total += c.capacity();
+    return total;
+}

@@ -1,0 +1,68 @@
+#include "TestDatabase.h"
+
+#include "app/UnitV.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <pwd.h>
+
+TempServerDir::TempServerDir()
+{
+    char tmpl[] = "/tmp/oekaki-test-XXXXXX";
+    const char *made = mkdtemp(tmpl);
+    path_ = QString::fromLocal8Bit(made ? made : "/tmp") + QLatin1Char('/');
+    if (made) {
+        // The server runs as its own user and must be able to create files here.
+        if (const passwd *pw = getpwnam("firebird"))
+            (void)!chown(made, pw->pw_uid, pw->pw_gid);
+        chmod(made, 0777);
+    }
+}
+
+TempServerDir::~TempServerDir()
+{
+    if (path_.startsWith(QStringLiteral("/tmp/oekaki-test-")))
+        QDir(path_).removeRecursively();
+}
+
+TestDatabase::TestDatabase(const QString &fileName) : fileName_(fileName)
+{
+    DataAccess db;
+    db.CreateDatabase(serverPath());
+    created_ = db.IsConnected();
+    db.DisconnectDatabase();
+}
+
+TestDatabase::~TestDatabase() = default;
+
+MessageRecorder::MessageRecorder(bool confirmAnswer) : answer(confirmAnswer)
+{
+    MessageHook = [this](const QString &text) { messages << text; };
+    ConfirmHook = [this](const QString &text) {
+        confirmations << text;
+        return answer;
+    };
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    MessageHook = nullptr;
+    ConfirmHook = nullptr;
+}
+
+QString RunIsql(const QString &serverPath, const QByteArray &script)
+{
+    QProcess p;
+    p.start(QStringLiteral("isql-fb"), {QStringLiteral("-q"), QStringLiteral("-user"),
+                                        QStringLiteral("SYSDBA"), QStringLiteral("-password"),
+                                        QStringLiteral("plumstone"), serverPath});
+    if (!p.waitForStarted(10000))
+        return QString();
+    p.write(script);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+}
