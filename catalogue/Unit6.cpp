@@ -1,6 +1,333 @@
 #include "catalogue/Unit6.h"
 
+#include "app/FormUtil.h"
+#include "app/Unit1.h"
+#include "app/UnitV.h"
+
+#include <QDate>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+
+namespace {
+
+constexpr int ClientWidth = 448;
+constexpr int ClientHeight = 223;
+
+const QString AuthorCaption = QStringLiteral("作成者：");
+
+// Quoted for the statement, or the word NULL for an empty box.
+QString SqlText(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("NULL") : QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+QLineEdit *makeBox(QWidget *parent, int x, int y, int w, int maxLength, bool imeOff)
+{
+    QLineEdit *e = MakeEdit(parent, x, y, w, 21);
+    e->setMaxLength(maxLength);
+    if (imeOff)
+        SetImeOff(e);
+    return e;
+}
+
+} // namespace
+
 TForm6::TForm6(QWidget *parent) : ChildForm(parent)
 {
     setWindowTitle(QStringLiteral("画像一覧データ"));
+    // Single fixed border: system menu and minimise box, no maximise box.
+    setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+
+    QWidget *c = client();
+    c->setFixedSize(ClientWidth, ClientHeight);
+
+    Panel1 = new QWidget(c);
+    Panel1->setGeometry(8, 8, 433, 177);
+    SetBackground(Panel1, QColor(0xEB, 0xEB, 0xEB));
+
+    MakeLabel(Panel1, QStringLiteral("番号"), 8, 8);
+    Edit1 = makeBox(Panel1, 48, 4, 73, 8, true);
+    Edit1->setFocusPolicy(Qt::ClickFocus);
+    Button4 = MakeButton(Panel1, QStringLiteral("データ参照(&R)"), 128, 3, 113, 22);
+    Label2 = MakeLabel(Panel1, AuthorCaption, 248, 8);
+    Label2->setFixedWidth(433 - 248 - 4);
+
+    MakeLabel(Panel1, QStringLiteral("名前"), 8, 32);
+    Edit2 = makeBox(Panel1, 48, 28, 345, 64, false);
+    LimitCp932Bytes(Edit2, 64);
+    MakeLabel(Panel1, QStringLiteral("メモ"), 8, 56);
+    Edit3 = makeBox(Panel1, 48, 52, 377, 80, false);
+    Edit4 = makeBox(Panel1, 48, 76, 377, 80, false);
+    Edit5 = makeBox(Panel1, 48, 100, 377, 80, false);
+    for (QLineEdit *e : {Edit3, Edit4, Edit5})
+        LimitCp932Bytes(e, 80);
+
+    MakeLabel(Panel1, QStringLiteral("画像"), 8, 132);
+    MakeLabel(Panel1, QStringLiteral("横サイズ"), 56, 132);
+    Edit6 = makeBox(Panel1, 112, 128, 73, 4, true);
+    MakeLabel(Panel1, QStringLiteral("縦サイズ"), 200, 132);
+    Edit7 = makeBox(Panel1, 256, 128, 73, 4, true);
+    MakeLabel(Panel1, QStringLiteral("作成日付"), 56, 156);
+    Edit8 = makeBox(Panel1, 112, 152, 73, 8, true);
+    MakeLabel(Panel1, QStringLiteral("更新日付"), 200, 156);
+    Edit9 = makeBox(Panel1, 256, 152, 73, 8, true);
+
+    Button1 = MakeButton(c, QStringLiteral("登　録(&S)"), 8, 192, 105, 25);
+    Button1->setDefault(true);
+    Button2 = MakeButton(c, QStringLiteral("クリア(&C)"), 168, 192, 113, 25);
+    Button3 = MakeButton(c, QStringLiteral("閉じる(&X)"), 336, 192, 105, 25);
+
+    QWidget::setTabOrder(Button4, Edit2);
+    QWidget::setTabOrder(Edit2, Edit3);
+    QWidget::setTabOrder(Edit3, Edit4);
+    QWidget::setTabOrder(Edit4, Edit5);
+    QWidget::setTabOrder(Edit5, Edit6);
+    QWidget::setTabOrder(Edit6, Edit7);
+    QWidget::setTabOrder(Edit7, Edit8);
+    QWidget::setTabOrder(Edit8, Edit9);
+    QWidget::setTabOrder(Edit9, Button1);
+    QWidget::setTabOrder(Button1, Button2);
+    QWidget::setTabOrder(Button2, Button3);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm6::Button4Click);
+
+    // A child window has no dialog default button: Enter is routed by hand.
+    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9})
+        e->installEventFilter(this);
+    for (QPushButton *b : {Button1, Button2, Button3, Button4})
+        b->installEventFilter(this);
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), c);
+    esc->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(esc, &QShortcut::activated, this, &TForm6::Button3Click);
+
+    adjustSize();
+    setFixedSize(size());
+}
+
+bool TForm6::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // A focused button answers Enter itself; every box presses the default button.
+            if (auto *b = qobject_cast<QPushButton *>(watched))
+                b->click();
+            else
+                Button1Click();
+            return true;
+        }
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == Edit1) {
+            Edit1DblClick();
+            return true;
+        }
+        if (watched == Edit8 || watched == Edit9) {
+            Edit8DblClick(watched);
+            return true;
+        }
+    }
+    return ChildForm::eventFilter(watched, event);
+}
+
+QString TForm6::NextFreeNumber()
+{
+    QString max;
+    Form1->Db().SelectMax(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), max);
+    return QString::number(TextToInt(max) + 1);
+}
+
+void TForm6::FormShow()
+{
+    OpenMode = EditMode;
+    OpenImageNo = CurrentImageNo;
+    {
+        BusyCursor busy;
+        Edit1->setText(OpenMode == 0 ? NextFreeNumber() : QString());
+    }
+    Label2->setText(AuthorCaption + PcUserName);
+    if (OpenMode == 0) {
+        Edit2->setFocus();
+        return;
+    }
+    Edit1->setFocus();
+    if (OpenImageNo > 0) {
+        Edit1->setText(QString::number(OpenImageNo));
+        Button4Click();
+    }
+}
+
+void TForm6::FormClose() {}
+
+void TForm6::Edit1DblClick()
+{
+    BusyCursor busy;
+    Edit1->setText(NextFreeNumber());
+}
+
+void TForm6::Edit8DblClick(QObject *Sender)
+{
+    auto *box = qobject_cast<QLineEdit *>(Sender);
+    if (box != Edit8 && box != Edit9)
+        return;
+    box->setText(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+}
+
+void TForm6::Button4Click()
+{
+    const int n = TextToInt(Edit1->text());
+    if (n <= 0) {
+        Edit1->clear();
+        Edit1->setFocus();
+        return;
+    }
+    DataAccess &db = Form1->Db();
+    BusyCursor busy;
+    QStringList row(10);
+    db.SelectOrdered(QStringLiteral("*"), QStringLiteral("IMGLIST"), QStringLiteral("N=") + QString::number(n), QString());
+    db.FetchFirst(row);
+    db.CloseQuery();
+    QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
+    const int columnOf[] = {0, 2, 3, 4, 5, 6, 7, 8, 9};
+    for (int i = 0; i < 9; ++i)
+        boxes[i]->setText(row.value(columnOf[i]));
+
+    const int m = row.value(0).isEmpty() ? 0 : TextToInt(row.value(1));
+    if (m > 0) {
+        QStringList member(3);
+        db.SelectOrdered(QStringLiteral("*"), QStringLiteral("MEMBER"), QStringLiteral("N=") + QString::number(m), QString());
+        db.FetchFirst(member);
+        db.CloseQuery();
+        Label2->setText(AuthorCaption + member.value(2));
+    }
+    Edit2->setFocus();
+}
+
+void TForm6::Button1Click()
+{
+    DataAccess &db = Form1->Db();
+    const int n = TextToInt(Edit1->text());
+    if (n <= 0) {
+        Edit1->clear();
+        Edit1->setFocus();
+        return;
+    }
+    const QString key = QStringLiteral("N=") + QString::number(n);
+
+    int author = 0;
+    bool found = false;
+    {
+        BusyCursor busy;
+        if (OpenMode == 0) {
+            found = db.SelectMatch(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), n);
+            author = PcUserNo;
+        } else {
+            QStringList stored(10);
+            found = db.SelectFields(QStringLiteral("*"), QStringLiteral("IMGLIST"), key, stored) > 0;
+            author = TextToInt(stored.value(1));
+        }
+    }
+    if (OpenMode == 0 && found) {
+        ShowMessage(QStringLiteral("指定した番号は既に存在します。再入力して下さい。"));
+        Edit1->setFocus();
+        return;
+    }
+    if (OpenMode != 0 && !found) {
+        ShowMessage(QStringLiteral("指定した番号は存在しません。再入力して下さい。"));
+        Edit1->setFocus();
+        return;
+    }
+
+    const QString name = Edit2->text();
+    if (IsBlank(name)) {
+        ShowMessage(QStringLiteral("プロジェクト名を入力して下さい。"));
+        Edit2->setFocus();
+        return;
+    }
+    if (HasQuote(name) || name.contains(QLatin1Char(':'))) {
+        ShowMessage(QStringLiteral("プロジェクト名に引用符「'」「\"」「:」を入力しないで下さい"));
+        Edit2->setFocus();
+        return;
+    }
+    const QString sizeMessage = QStringLiteral("画像の横サイズは8～2000の範囲内で入力して下さい。");
+    const int w = TextToInt(Edit6->text());
+    if (w < 8 || w > 2000) {
+        ShowMessage(sizeMessage);
+        Edit6->setFocus();
+        return;
+    }
+    const int h = TextToInt(Edit7->text());
+    if (h < 8 || h > 2000) {
+        ShowMessage(sizeMessage);
+        Edit7->setFocus();
+        return;
+    }
+    const QString date1 = Edit8->text();
+    const QString date2 = Edit9->text();
+    const QString dateMessage =
+        QStringLiteral("日付は yyyymmdd形式（例：20100101）で有効な内容を入力して下さい。");
+    if (!date1.isEmpty() && !IsValidDateText(date1)) {
+        ShowMessage(dateMessage);
+        Edit8->setFocus();
+        return;
+    }
+    if (!date2.isEmpty() && !IsValidDateText(date2)) {
+        ShowMessage(dateMessage);
+        Edit9->setFocus();
+        return;
+    }
+    if (date1.isEmpty() && !date2.isEmpty()) {
+        ShowMessage(QStringLiteral("更新日付が指定されているのに作成日付が指定されていません"));
+        Edit8->setFocus();
+        return;
+    }
+    if (!date1.isEmpty() && !date2.isEmpty() && date1 > date2) {
+        ShowMessage(QStringLiteral("作成日付の方が後の日付になっています"));
+        Edit8->setFocus();
+        return;
+    }
+    const QStringList texts{name, Edit3->text(), Edit4->text(), Edit5->text(), date1, date2};
+    for (const QString &t : texts) {
+        if (HasQuote(t)) {
+            ShowMessage(QStringLiteral("引用符「'」「\"」を入力しないで下さい"));
+            Edit2->setFocus();
+            return;
+        }
+    }
+
+    const QStringList names{QStringLiteral("N"),     QStringLiteral("MN"),    QStringLiteral("INAME"),
+                            QStringLiteral("MEMO1"), QStringLiteral("MEMO2"), QStringLiteral("MEMO3"),
+                            QStringLiteral("SX"),    QStringLiteral("SY"),    QStringLiteral("DATE1"),
+                            QStringLiteral("DATE2")};
+    const QStringList values{QString::number(n), QString::number(author), SqlText(name),
+                             SqlText(Edit3->text()), SqlText(Edit4->text()), SqlText(Edit5->text()),
+                             QString::number(w), QString::number(h), SqlText(date1), SqlText(date2)};
+    bool ok;
+    {
+        BusyCursor busy;
+        ok = OpenMode == 0 ? db.InsertRecord(QStringLiteral("IMGLIST"), 10, names, values)
+                           : db.UpdateRecord(QStringLiteral("IMGLIST"), 10, names, values, key);
+    }
+    ShowMessage(ok ? QStringLiteral("画像一覧データを登録しました")
+                   : QStringLiteral("画像一覧データが登録出来ませんでした"));
+}
+
+void TForm6::Button2Click()
+{
+    for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9})
+        e->clear();
+    Label2->setText(AuthorCaption + PcUserName);
+}
+
+void TForm6::Button3Click()
+{
+    close();
 }
