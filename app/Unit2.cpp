@@ -1,8 +1,108 @@
 #include "app/Unit2.h"
 
+#include "app/FormUtil.h"
+#include "app/Unit1.h"
+#include "app/UnitV.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
 TForm2 *Form2 = nullptr;
+
+QString DatabaseNameWithExtension(const QString &typed)
+{
+    const QString name = typed.toUpper();
+    qsizetype sep = -1;
+    for (const QChar c : {QLatin1Char('\\'), QLatin1Char('/'), QLatin1Char(':')})
+        sep = qMax(sep, name.lastIndexOf(c));
+    if (name.lastIndexOf(QLatin1Char('.')) > sep)
+        return name;
+    return name + QStringLiteral(".FDB");
+}
 
 TForm2::TForm2(QWidget *parent)
     : FormDialog(QStringLiteral("データベース設定"), 251, 200, 192, 107, parent)
 {
+    setWindowIcon(ProgramIcon());
+    SetBackground(this, Qt::white);
+
+    Label1 = MakeLabel(this, QStringLiteral("サーバー名（IPアドレス＋':'"), 8, 8);
+    Label5 = MakeLabel(this, QStringLiteral("　又は、'localhost:'）"), 72, 24);
+    Edit1 = MakeEdit(this, 24, 44, 209, 21);
+    Edit1->setText(QStringLiteral("localhost:"));
+    Edit1->setToolTip(QStringLiteral(
+        "1台で運用する場合は「localhost:」、サーバーの場合はそのIPアドレス＋':'（例：「192.168.0.0:」等）を入力して下さい。"));
+    Label2 = MakeLabel(this, QStringLiteral("サーバーのデータのフォルダ"), 8, 70);
+    Edit2 = MakeEdit(this, 24, 88, 209, 21);
+    Edit2->setText(QStringLiteral("C:\\data\\"));
+    Edit2->setToolTip(QStringLiteral(
+        "データベースファイルを作成するサーバー上のフォルダ名を入力して下さい。最後は必ず「\\」で終わって下さい。例：「C:\\data\\」"));
+    Label3 = MakeLabel(this, QStringLiteral("データベース名"), 8, 120);
+    Edit3 = MakeEdit(this, 24, 136, 209, 21);
+    Edit3->setText(QStringLiteral("PAINT.FDB"));
+    Edit3->setToolTip(QStringLiteral(
+        "データベース名（ファイル名）を入力して下さい。拡張子は「.FDB」となります。フォルダ名は入力しないで下さい。"));
+    Button1 = MakeButton(this, QStringLiteral("OK(&Y)"), 8, 168, 113, 25);
+    Button1->setDefault(true);
+    Button2 = MakeButton(this, QStringLiteral("キャンセル(&N)"), 128, 168, 113, 25);
+
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Button1);
+    setTabOrder(Button1, Button2);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+}
+
+void TForm2::FormShow()
+{
+    Edit1->setText(ServerName);
+    Edit2->setText(ServerDataDir);
+    Edit3->setText(DatabaseName);
+    Edit1->setFocus();
+}
+
+void TForm2::FormClose()
+{
+}
+
+void TForm2::Button1Click()
+{
+    if (IsBlank(Edit2->text())) {
+        ShowMessage(QStringLiteral("サーバーのデータのフォルダを入力して下さい"));
+        Edit2->setFocus();
+        return;
+    }
+    if (IsBlank(Edit3->text())) {
+        ShowMessage(QStringLiteral("データベース名を入力して下さい"));
+        Edit3->setFocus();
+        return;
+    }
+    // Stored before the test, so a failed test still leaves them in force.
+    ServerName = Edit1->text();
+    ServerDataDir = Edit2->text();
+    DatabaseName = DatabaseNameWithExtension(Edit3->text());
+
+    bool connected = false;
+    {
+        BusyCursor busy;
+        // An existing file makes the creation fail quietly; the attach then finds it.
+        Form1->CreateDatabase();
+        Form1->ConnectDatabase();
+        connected = Form1->IsConnected();
+        Form1->DisconnectDatabase();
+    }
+    if (connected) {
+        accept();
+        return;
+    }
+    ShowMessage(QStringLiteral("データベースが作成・接続出来ません。設定を確認して下さい。"));
+    Edit1->setFocus();
+}
+
+void TForm2::Button2Click()
+{
+    reject();
 }

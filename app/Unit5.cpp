@@ -1,8 +1,98 @@
 #include "app/Unit5.h"
 
+#include "app/FormUtil.h"
+#include "app/Unit1.h"
+#include "app/UnitV.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
 TForm5 *Form5 = nullptr;
 
 TForm5::TForm5(QWidget *parent)
     : FormDialog(QStringLiteral("PC利用者名の登録"), 280, 72, 191, 106, parent)
 {
+    SetBackground(this, Qt::white);
+
+    Label1 = MakeLabel(this, QStringLiteral("PC利用者名："), 8, 12);
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setEditable(false);
+    ComboBox1->setGeometry(96, 8, 177, 21);
+    Button1 = MakeButton(this, QStringLiteral("OK(&Y)"), 40, 40, 113, 25);
+    Button1->setDefault(true);
+    Button2 = MakeButton(this, QStringLiteral("キャンセル(&N)"), 160, 40, 113, 25);
+
+    setTabOrder(ComboBox1, Button1);
+    setTabOrder(Button1, Button2);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm5::Button2Click);
+}
+
+void TForm5::FormShow()
+{
+    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
+        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
+        CloseFromShow();
+        return;
+    }
+    if (!Form1 || !Form1->IsConnected()) {
+        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
+        CloseFromShow();
+        return;
+    }
+
+    ComboBox1->clear();
+    {
+        BusyCursor busy;
+        DataAccess &db = Form1->Db();
+        if (Form1->TableExists(QStringLiteral("MEMBER"))) {
+            const int count = db.SelectOrdered(QStringLiteral("*"), QStringLiteral("MEMBER"),
+                                               QString(), QStringLiteral("N"));
+            QStringList row(3);
+            for (int i = 0; i < count; ++i) {
+                if (i == 0)
+                    db.FetchFirst(row);
+                else
+                    db.FetchNext(row);
+                ComboBox1->addItem(row[0] + QLatin1Char(':') + row[2]);
+            }
+            db.CloseQuery();
+        }
+    }
+
+    ComboBox1->setCurrentIndex(-1);
+    for (int i = 0; i < ComboBox1->count(); ++i) {
+        if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == PcUserNo) {
+            ComboBox1->setCurrentIndex(i);
+            break;
+        }
+    }
+    ComboBox1->setFocus();
+}
+
+void TForm5::FormClose()
+{
+}
+
+void TForm5::Button1Click()
+{
+    if (ComboBox1->count() == 0) {
+        ShowMessage(QStringLiteral("最初にメンバーの登録を行って下さい"));
+        return;
+    }
+    if (ComboBox1->currentIndex() < 0) {
+        ShowMessage(QStringLiteral("PC利用者名を指定して下さい"));
+        return;
+    }
+    const QString item = ComboBox1->currentText();
+    PcUserNo = TextToInt(TextBeforeColon(item));
+    PcUserName = TextAfterColon(item);
+    accept();
+}
+
+void TForm5::Button2Click()
+{
+    reject();
 }
