@@ -139,7 +139,7 @@ bool IsValidDateText(const QString &text)
     const int monthDays = days[m - 1] + (m == 2 && leap ? 1 : 0);
     if (d > monthDays)
         return false;
-    return y > 1899 || (m == 12 && d >= 30);
+    return y > 1899 || (y == 1899 && m == 12 && d >= 30);
 }
 
 void ClearCanvas(QImage &canvas, int width, int height)
