@@ -140,7 +140,8 @@ bool DataAccess::DropTable(const QString &name)
 bool DataAccess::runChange(const QStringList &lines)
 {
     clearRows();
-    query_.closeCursor();
+    // A statement left prepared keeps its tables in use, and DROP TABLE would fail.
+    query_.release();
     tr_.rollback();
     isc::Status st;
     bool ok = db_.isOpen() && tr_.start(db_, st)
