@@ -1,0 +1,74 @@
+#pragma once
+// A database on the local server, the program's windows, the main window attached to it.
+
+#include "TestDatabase.h"
+#include "app/FormUtil.h"
+#include "app/Unit1.h"
+#include "app/UnitV.h"
+
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+class RegisterFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(database.created());
+        AssignDefaultSettings();
+        CreateApplicationWindows();
+        ServerName = QStringLiteral("localhost:");
+        ServerDataDir = database.folder();
+        DatabaseName = database.fileName();
+        Form1->ConnectDatabase();
+        ASSERT_TRUE(Form1->IsConnected());
+    }
+    void TearDown() override
+    {
+        DestroyApplicationWindows();
+        AssignDefaultSettings();
+    }
+
+    void Sql(const QString &statement)
+    {
+        ASSERT_TRUE(Form1->Db().ExecuteSql({statement})) << statement.toStdString();
+    }
+
+    // Each row of the result as its fields joined by "|".
+    QStringList Rows(const QString &list, const QString &table, const QString &order)
+    {
+        DataAccess &db = Form1->Db();
+        const int count = db.SelectOrdered(list, table, QString(), order);
+        const int columns = int(list.count(QLatin1Char(',')) + 1);
+        QStringList rows;
+        QStringList row(columns);
+        for (int i = 0; i < count; ++i) {
+            if (i == 0)
+                db.FetchFirst(row);
+            else
+                db.FetchNext(row);
+            rows << row.mid(0, columns).join(QLatin1Char('|'));
+        }
+        db.CloseQuery();
+        return rows;
+    }
+
+    static QStringList GridRows(const QTableWidget *grid)
+    {
+        QStringList rows;
+        for (int r = 1; r < GridRowCount(grid); ++r) {
+            QStringList cells;
+            for (int c = 0; c < grid->columnCount(); ++c)
+                cells << GridCell(grid, c, r);
+            rows << cells.join(QLatin1Char('|'));
+        }
+        return rows;
+    }
+
+    static void SelectGridRow(QTableWidget *grid, int gridRow)
+    {
+        grid->setCurrentCell(GridRowToTable(gridRow), 0);
+    }
+
+    TestDatabase database;
+    MessageRecorder messages;
+};
