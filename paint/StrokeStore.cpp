@@ -192,6 +192,8 @@ bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &
     if (!points.empty())
         pending_.push_back({user, 0, pen, std::deque<QPoint>(points.begin(), points.end())});
     catchUp();
+    if (afterCatchUp)
+        afterCatchUp();
     int clashes = 0;
     while (!pending_.empty()) {
         if (!storeStroke(pending_.front(), clashes))

@@ -48,6 +48,8 @@ public:
     // Called right before each insert with the number about to be used (tests
     // use it to let another writer in at exactly that moment).
     std::function<void(int n)> beforeInsert;
+    // Called after the catching-up of a store, before any number is chosen.
+    std::function<void()> afterCatchUp;
 
 private:
     struct PendingStroke {
