@@ -25,6 +25,14 @@ bool IsConnectionLoss(ISC_STATUS code);
 // True for a unique or primary key violation.
 bool IsDuplicateKey(const Status &status);
 
+// The host and port a database path names ("host:", "host/port:", "inet://host:port/");
+// false for a local path.
+bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port);
+// False only when the server a remote path names has not completed a TCP handshake
+// within the time: the client library would otherwise wait for the kernel's own
+// give-up (over two minutes) whatever time-out item it is given.
+bool ServerAnswers(const QByteArray &path, int timeoutSeconds);
+
 class Attachment {
 public:
     Attachment() = default;
