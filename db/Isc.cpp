@@ -89,7 +89,7 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
         }
     }
     if (rest.isEmpty()) {
-        const qsizetype colon = path.indexOf(':');
+        const qsizetype colon = path.indexOf(':', path.startsWith('[') ? path.indexOf(']') + 1 : 0);
         // "C:\..." is a drive, "/a:b" a local file name holding a colon.
         if (colon <= 1 || path[0] == '/' || path[0] == '\\' || path[0] == '.')
             return false;
