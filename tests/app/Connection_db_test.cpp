@@ -1,0 +1,210 @@
+#include "TestDatabase.h"
+#include "app/Unit1.h"
+#include "app/UnitV.h"
+
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A TCP port on 127.0.0.1 that completes the handshake and then never says a word.
+class SilentListener {
+public:
+    SilentListener()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd_, 16) != 0)
+            return;
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    int port() const { return port_; }
+
+    // Fills the accept queue, so that later handshakes are not answered either.
+    void fillBacklog()
+    {
+        listen(fd_, 0);
+        for (int i = 0; i < 4; ++i) {
+            const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(port_));
+            ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            fillers_.push_back(c);
+        }
+        usleep(200 * 1000);
+    }
+    ~SilentListener();
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+SilentListener::~SilentListener()
+{
+    for (int c : fillers_)
+        close(c);
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+// A port on 127.0.0.1 with nobody listening (bound, then released).
+int ClosedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AssignDefaultSettings();
+        form = std::make_unique<TForm1>();
+    }
+    void TearDown() override
+    {
+        form->DisconnectDatabase();
+        form.reset();
+        AssignDefaultSettings();
+    }
+    // Seconds ConnectDatabase took.
+    double timedConnect()
+    {
+        QElapsedTimer t;
+        t.start();
+        form->ConnectDatabase();
+        return t.nsecsElapsed() / 1e9;
+    }
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(ConnectionTest, ThreeSettingsMakeThePathAndAttach)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    ServerName = QStringLiteral("localhost:");
+    ServerDataDir = db.folder();
+    DatabaseName = db.fileName();
+    form->ConnectDatabase();
+    ASSERT_TRUE(form->IsConnected());
+    // Attached to the right file: a table made through the window is seen by another client.
+    ASSERT_TRUE(form->Db().CreateSectionTable());
+    EXPECT_TRUE(RunIsql(db.serverPath(), "SHOW TABLES;\n").contains(QStringLiteral("SECTION")));
+
+    // Connecting again while attached changes nothing, even with other settings.
+    DatabaseName = QStringLiteral("OTHER.FDB");
+    form->ConnectDatabase();
+    EXPECT_TRUE(form->IsConnected());
+    EXPECT_TRUE(form->TableExists(QStringLiteral("SECTION")));
+
+    form->DisconnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+    form->DisconnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+
+    // The server prefix with a host and port reaches the same server.
+    ServerName = QStringLiteral("127.0.0.1/3050:");
+    DatabaseName = db.fileName();
+    form->ConnectDatabase();
+    EXPECT_TRUE(form->IsConnected());
+}
+
+TEST_F(ConnectionTest, RefusedPathsLeaveTheConnectionClosedQuietly)
+{
+    MessageRecorder rec;
+    TempServerDir dir;
+    ServerName = QStringLiteral("localhost:");
+
+    ServerDataDir.clear(); // ServerName + DatabaseName alone
+    form->ConnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+
+    ServerDataDir = dir.path() + QStringLiteral("missing/");
+    form->ConnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+
+    ServerDataDir = dir.path(); // folder exists, file does not
+    form->ConnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+
+    ServerDataDir = QStringLiteral("/tmp/'; DROP DATABASE; --/");
+    form->ConnectDatabase();
+    EXPECT_FALSE(form->IsConnected());
+
+    ServerName = QStringLiteral("127.0.0.1/%1:").arg(ClosedPort());
+    ServerDataDir = dir.path();
+    const double seconds = timedConnect();
+    EXPECT_FALSE(form->IsConnected());
+    EXPECT_LT(seconds, 60.0);
+    std::printf("closed port: ConnectDatabase returned after %.3f s\n", seconds);
+
+    EXPECT_TRUE(rec.messages.isEmpty());
+    // Closed again and still usable: a good path attaches after all the failures.
+    TestDatabase db;
+    ServerName = QStringLiteral("localhost:");
+    ServerDataDir = db.folder();
+    DatabaseName = db.fileName();
+    form->ConnectDatabase();
+    EXPECT_TRUE(form->IsConnected());
+}
+
+TEST_F(ConnectionTest, SilentServerIsGivenUpWithinABoundedTime)
+{
+    SilentListener silent;
+    ASSERT_NE(silent.port(), 0);
+    MessageRecorder rec;
+    ServerName = QStringLiteral("127.0.0.1/%1:").arg(silent.port());
+    ServerDataDir = QStringLiteral("/tmp/");
+    DatabaseName = QStringLiteral("NOBODY.FDB");
+    const double seconds = timedConnect();
+    EXPECT_FALSE(form->IsConnected());
+    EXPECT_LT(seconds, 60.0);
+    EXPECT_TRUE(rec.messages.isEmpty());
+    std::printf("silent server: ConnectDatabase gave up after %.3f s (time-out item %d s)\n", seconds,
+                DataAccess::ConnectTimeoutSeconds);
+
+    // The window's operations stay safe afterwards.
+    form->DisconnectDatabase();
+    EXPECT_FALSE(form->TableExists(QStringLiteral("SECTION")));
+    EXPECT_FALSE(form->Db().CreateSectionTable());
+}
+
+TEST_F(ConnectionTest, UnansweredHandshakeIsGivenUpWithinABoundedTime)
+{
+    SilentListener silent;
+    ASSERT_NE(silent.port(), 0);
+    silent.fillBacklog();
+    MessageRecorder rec;
+    ServerName = QStringLiteral("127.0.0.1/%1:").arg(silent.port());
+    ServerDataDir = QStringLiteral("/tmp/");
+    const double seconds = timedConnect();
+    EXPECT_FALSE(form->IsConnected());
+    EXPECT_LT(seconds, 60.0);
+    EXPECT_TRUE(rec.messages.isEmpty());
+    std::printf("unanswered handshake: ConnectDatabase gave up after %.3f s\n", seconds);
+}
+
+} // namespace
