@@ -19,6 +19,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 
@@ -152,7 +153,11 @@ void TForm1::LoadSettings(const QString &fileName)
     if (!ReadSettingsFile(fileName, placement))
         return;
     move(placement.mainLeft, placement.mainTop);
-    SetOuterSize(this, placement.mainWidth, placement.mainHeight);
+    // No bigger than the desktop: a damaged file must not ask for a bitmap of gigabytes.
+    QSize room(placement.mainWidth, placement.mainHeight);
+    if (const QScreen *s = screen())
+        room = room.boundedTo(s->availableVirtualGeometry().size());
+    SetOuterSize(this, room.width(), room.height());
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
