@@ -1,0 +1,265 @@
+#include "TestDatabase.h"
+#include "app/FormUtil.h"
+#include "app/SettingsFile.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit5.h"
+#include "app/UnitV.h"
+#include "paint/Unit9.h"
+#include "registers/Unit3.h"
+#include "registers/Unit4.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int ClosedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+QByteArray settingsLines(const QList<QByteArray> &first, int total = SettingsLineCount)
+{
+    QByteArray out;
+    for (int n = 1; n <= total; ++n)
+        out += (n <= first.size() ? first[n - 1] : QByteArray::number(100 + n)) + "\r\n";
+    return out;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AssignDefaultSettings();
+        settings = dir.path() + QStringLiteral("/oekaki.dat");
+        TForm1::SettingFileOverride = settings;
+    }
+    void TearDown() override
+    {
+        if (Form1)
+            stop();
+        TForm1::SettingFileOverride.clear();
+        AssignDefaultSettings();
+    }
+    void start()
+    {
+        CreateApplicationWindows();
+        Form1->show();
+        QApplication::processEvents();
+    }
+    void stop()
+    {
+        Form1->close();
+        QApplication::processEvents();
+        DestroyApplicationWindows();
+    }
+    void writeSettings(const QByteArray &bytes)
+    {
+        QFile f(settings);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QAction *action(const char *name) { return Form1->findChild<QAction *>(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    QString settings;
+};
+
+// Triggers a menu command; a dialog it opens is closed again and named.
+QString runCommand(QAction *a)
+{
+    QString opened;
+    QTimer guard;
+    guard.setInterval(50);
+    QObject::connect(&guard, &QTimer::timeout, [&opened] {
+        if (QWidget *w = QApplication::activeModalWidget()) {
+            opened = w->windowTitle();
+            if (auto *d = qobject_cast<QDialog *>(w))
+                d->reject();
+            else
+                w->close();
+        }
+    });
+    guard.start();
+    a->trigger();
+    QApplication::processEvents();
+    return opened;
+}
+
+TEST_F(MainWindowTest, MenuBarCaptionsInOrder)
+{
+    start();
+    EXPECT_EQ(Form1->windowTitle(), QStringLiteral("お絵描きソフト"));
+    EXPECT_EQ(ApplicationTitle(), QStringLiteral("r385－お絵描きソフト"));
+    const QList<QAction *> top = Form1->menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->text(), QStringLiteral("初期設定(&I)"));
+    EXPECT_EQ(top[1]->text(), QStringLiteral("画像(&I)"));
+    auto captions = [](QAction *menuAction) {
+        QStringList out;
+        for (QAction *a : menuAction->menu()->actions()) {
+            out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            EXPECT_TRUE(a->isEnabled());
+            EXPECT_TRUE(a->isVisible());
+        }
+        return out;
+    };
+    EXPECT_EQ(captions(top[0]), (QStringList{QStringLiteral("データベース設定(&D)..."), QStringLiteral("-"),
+                                              QStringLiteral("所属（SECTION）の登録(&S)"),
+                                              QStringLiteral("メンバー（MEMBER）の登録(&M)"), QStringLiteral("-"),
+                                              QStringLiteral("PC利用者名の登録(&P)"), QStringLiteral("-"),
+                                              QStringLiteral("終了(&X)")}));
+    EXPECT_EQ(captions(top[1]), (QStringList{QStringLiteral("新規作成(&N)"), QStringLiteral("編集(&E)"),
+                                              QStringLiteral("一覧表示(&L)")}));
+    // The hidden list for table names is never shown.
+    EXPECT_FALSE(Form1->ComboBox1->isVisible());
+}
+
+TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
+{
+    MessageRecorder rec;
+    ASSERT_FALSE(QFile::exists(settings));
+    start();
+    EXPECT_TRUE(rec.messages.isEmpty());
+    EXPECT_FALSE(Form1->IsConnected());
+    EXPECT_EQ(Form1->SettingFileName, settings);
+    EXPECT_TRUE(ServerDataDir.isEmpty());
+    EXPECT_EQ(ServerName, QStringLiteral("localhost:"));
+
+    PcUserNo = 1; // even with a PC user, nothing opens while unconnected
+    for (const char *name : {"mnuAddTable1", "mnuAddTable2", "mnuPCnameSet", "mnuImageNew", "mnuImageEdit",
+                             "mnuImageList"}) {
+        QAction *a = action(name);
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_EQ(runCommand(a), QString()) << name;
+        EXPECT_TRUE(Form1->MdiArea()->subWindowList().isEmpty()) << name;
+    }
+    EXPECT_TRUE(rec.messages.isEmpty());
+    EXPECT_TRUE(rec.confirmations.isEmpty());
+
+    // The database settings command does open its dialog.
+    EXPECT_EQ(runCommand(action("mnuDBset")), Form2->windowTitle());
+    EXPECT_TRUE(rec.messages.isEmpty());
+}
+
+TEST_F(MainWindowTest, WrongServerGivesExactlyOneMessage)
+{
+    const QList<QByteArray> wrong[] = {
+        {"localhost:", "/no/such/folder/", "PAINT.FDB"},
+        {QByteArray("127.0.0.1/") + QByteArray::number(ClosedPort()) + ":", "/tmp/", "PAINT.FDB"},
+    };
+    for (const QList<QByteArray> &lines : wrong) {
+        writeSettings(settingsLines(lines));
+        MessageRecorder rec;
+        start();
+        EXPECT_EQ(rec.messages, QStringList{QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")})
+            << lines[0].constData();
+        EXPECT_FALSE(Form1->IsConnected());
+        // Unconnected afterwards: the commands stay quiet.
+        EXPECT_EQ(runCommand(action("mnuImageList")), QString());
+        EXPECT_EQ(rec.messages.size(), 1);
+        stop();
+        // The settings survive the failed start unchanged.
+        WindowPlacement p;
+        ASSERT_TRUE(ReadSettingsFile(settings, p));
+        EXPECT_EQ(ServerName.toLatin1(), lines[0]);
+        EXPECT_EQ(ServerDataDir.toLatin1(), lines[1]);
+    }
+}
+
+TEST_F(MainWindowTest, CloseStoresPlacementAndNextStartRestoresIt)
+{
+    start();
+    Form1->move(150, 120);
+    SetOuterSize(Form1, 500, 400);
+    Form2->move(11, 12);
+    Form3->move(21, 22);
+    Form4->move(31, 32);
+    Form5->move(41, 42);
+    Form9->move(51, 52);
+    PcUserNo = 7;
+    PcUserName = QStringLiteral("佐藤花子");
+    QApplication::processEvents();
+    const QRect frame = Form1->frameGeometry();
+    EXPECT_EQ(frame.size(), QSize(500, 400));
+
+    // The exit command closes the window, which writes the file.
+    runCommand(action("mnuExit"));
+    EXPECT_FALSE(Form1->isVisible());
+    DestroyApplicationWindows();
+    ASSERT_TRUE(QFile::exists(settings));
+    QFile f(settings);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), SettingsLineCount + 1);
+    EXPECT_EQ(lines[5], QByteArray::number(frame.left()) + '\r');
+    EXPECT_EQ(lines[6], QByteArray::number(frame.top()) + '\r');
+    EXPECT_EQ(lines[7], "500\r");
+    EXPECT_EQ(lines[8], "400\r");
+    EXPECT_EQ(lines[9], "11\r");
+    EXPECT_EQ(lines[33], "51\r");
+
+    AssignDefaultSettings();
+    start();
+    EXPECT_EQ(Form1->frameGeometry(), frame);
+    EXPECT_EQ(Form2->pos(), QPoint(11, 12));
+    EXPECT_EQ(Form3->pos(), QPoint(21, 22));
+    EXPECT_EQ(Form4->pos(), QPoint(31, 32));
+    EXPECT_EQ(Form5->pos(), QPoint(41, 42));
+    EXPECT_EQ(Form9->pos(), QPoint(51, 52));
+    EXPECT_EQ(PcUserNo, 7);
+    EXPECT_EQ(PcUserName, QStringLiteral("佐藤花子"));
+    // Unconfigured database: no message on the second start either.
+    EXPECT_FALSE(Form1->IsConnected());
+}
+
+TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
+{
+    MessageRecorder rec;
+    // Three lines: the window is given 0,0 and size 0 (the toolkit's minimum applies).
+    writeSettings("localhost:\r\n\r\nPAINT.FDB\r\n");
+    start();
+    EXPECT_TRUE(rec.messages.isEmpty());
+    EXPECT_EQ(Form1->frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_GE(Form1->width(), 0);
+    EXPECT_EQ(Form2->pos(), QPoint(0, 0));
+    EXPECT_EQ(ListWidth, 80);
+    stop();
+
+    // Absurd sizes: the window is held to the desktop rather than asking for
+    // a bitmap of gigabytes.
+    writeSettings(settingsLines({"localhost:", "", "PAINT.FDB", "0", "", "-2147483648", "2147483647",
+                                 "2147483647", "-5"}));
+    start();
+    EXPECT_TRUE(Form1->isVisible());
+    const QSize room = Form1->screen()->availableVirtualGeometry().size();
+    EXPECT_LE(Form1->frameGeometry().width(), room.width());
+    EXPECT_LE(Form1->frameGeometry().height(), room.height());
+    EXPECT_TRUE(rec.messages.isEmpty());
+    stop();
+}
+
+} // namespace
