@@ -212,9 +212,10 @@ void TForm7::setPanelHeight(int height)
 
 bool TForm7::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == SG1->viewport() && event->type() == QEvent::MouseButtonPress)
+    // The sub-window filters its own widgets too, before ours exist.
+    if (SG1 && watched == SG1->viewport() && event->type() == QEvent::MouseButtonPress)
         selectedOnPress_ = false;
-    else if (watched == Panel1 && event->type() == QEvent::Resize && !isMinimized())
+    else if (Panel1 && watched == Panel1 && event->type() == QEvent::Resize && !isMinimized())
         normalPanelHeight_ = Panel1->height();
     return ChildForm::eventFilter(watched, event);
 }

@@ -59,7 +59,9 @@ protected:
                          int sy = 240, const QString &date1 = QString(), const QString &date2 = QString(),
                          int mn = 3)
     {
-        auto q = [](const QString &t) { return t.isEmpty() ? QStringLiteral("NULL") : "'" + t + "'"; };
+        auto q = [](QString t) {
+            return t.isEmpty() ? QStringLiteral("NULL") : "'" + t.replace("'", "''") + "'";
+        };
         ASSERT_TRUE(Db().InsertRecord(
             QStringLiteral("IMGLIST"), 10,
             {"N", "MN", "INAME", "MEMO1", "MEMO2", "MEMO3", "SX", "SY", "DATE1", "DATE2"},
