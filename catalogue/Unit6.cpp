@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 
 namespace {
 
@@ -100,14 +99,11 @@ TForm6::TForm6(QWidget *parent) : ChildForm(parent)
     connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TForm6::Button4Click);
 
-    // A child window has no dialog default button: Enter is routed by hand.
+    // A child window has no dialog default or cancel button: Enter and Esc are routed by hand.
     for (QLineEdit *e : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9})
         e->installEventFilter(this);
     for (QPushButton *b : {Button1, Button2, Button3, Button4})
         b->installEventFilter(this);
-    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), c);
-    esc->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(esc, &QShortcut::activated, this, &TForm6::Button3Click);
 
     adjustSize();
     setFixedSize(size());
@@ -123,6 +119,10 @@ bool TForm6::eventFilter(QObject *watched, QEvent *event)
                 b->click();
             else
                 Button1Click();
+            return true;
+        }
+        if (key == Qt::Key_Escape) {
+            Button3Click();
             return true;
         }
     } else if (event->type() == QEvent::MouseButtonDblClick) {

@@ -1,0 +1,102 @@
+#include "CatalogueFixture.h"
+
+#include <QDate>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+TForm6 *OpenNewEditor()
+{
+    Form1->mnuImageNewClick();
+    const auto subs = Form1->MdiArea()->subWindowList();
+    return subs.isEmpty() ? nullptr : qobject_cast<TForm6 *>(subs.last());
+}
+
+// Types each character as a key press carrying that text (Japanese included).
+void TypeText(QWidget *w, const QString &text)
+{
+    for (const QChar ch : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(w, &press);
+    }
+}
+
+} // namespace
+
+using EditorGui = CatalogueTest;
+
+TEST_F(EditorGui, LayoutAndLimits)
+{
+    TForm6 *f = OpenNewEditor();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->client()->size(), QSize(448, 223));
+    EXPECT_EQ(f->Edit2->geometry(), QRect(48, 28, 345, 21));
+    EXPECT_EQ(f->Button1->geometry(), QRect(8, 192, 105, 25));
+    EXPECT_FALSE(f->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(f->Edit1->maxLength(), 8);
+    EXPECT_EQ(f->Edit6->maxLength(), 4);
+    EXPECT_EQ(f->Edit9->maxLength(), 8);
+    EXPECT_FALSE(f->Edit8->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_FALSE(f->Edit1->focusPolicy() & Qt::TabFocus);
+
+    // The name column holds 64 bytes: 32 full-width characters, or 64 half-width.
+    f->Edit2->setFocus();
+    TypeText(f->Edit2, QString(40, QChar(0x82B1)));
+    EXPECT_EQ(f->Edit2->text(), QString(32, QChar(0x82B1)));
+    f->Edit2->clear();
+    TypeText(f->Edit2, QString(70, QLatin1Char('a')));
+    EXPECT_EQ(f->Edit2->text().size(), 64);
+    // A memo line holds 80 bytes; characters outside the database's set are refused.
+    TypeText(f->Edit3, QString(50, QChar(0x3042)));
+    EXPECT_EQ(f->Edit3->text(), QString(40, QChar(0x3042)));
+    f->Edit4->setFocus();
+    TypeText(f->Edit4, QStringLiteral("a\u00E9b\u4E02c"));
+    EXPECT_EQ(f->Edit4->text(), "abc");
+    TypeText(f->Edit6, "123456");
+    EXPECT_EQ(f->Edit6->text(), "1234");
+}
+
+TEST_F(EditorGui, EnterRegistersFromAnyBoxAndEscCloses)
+{
+    AddImage(5, "old");
+    TForm6 *f = OpenNewEditor();
+    ASSERT_NE(f, nullptr);
+    MessageRecorder rec;
+    f->Edit2->setText(QStringLiteral("花"));
+    f->Edit6->setText("320");
+    f->Edit7->setText("240");
+    f->Edit1->setText("5");
+    // Enter in the number box registers, it does not load record 5.
+    QTest::keyClick(f->Edit1, Qt::Key_Return);
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("指定した番号は既に存在します。再入力して下さい。")});
+    EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
+    rec.messages.clear();
+    f->Edit1->setText("6");
+    QTest::keyClick(f->Edit5, Qt::Key_Enter);
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
+    EXPECT_EQ(StoredImage(6).value(2), QStringLiteral("花"));
+
+    QPointer<TForm6> alive(f);
+    QTest::keyClick(f->Edit3, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(alive.isNull());
+}
+
+TEST_F(EditorGui, DoubleClicksFillTheBoxClicked)
+{
+    AddImage(9, "x");
+    TForm6 *f = OpenNewEditor();
+    const QString today = QDate::currentDate().toString("yyyyMMdd");
+    QTest::mouseDClick(f->Edit9, Qt::LeftButton);
+    EXPECT_EQ(f->Edit9->text(), today);
+    EXPECT_TRUE(f->Edit8->text().isEmpty());
+    QTest::mouseDClick(f->Edit8, Qt::LeftButton);
+    EXPECT_EQ(f->Edit8->text(), today);
+    f->Edit1->clear();
+    QTest::mouseDClick(f->Edit1, Qt::LeftButton);
+    EXPECT_EQ(f->Edit1->text(), "10");
+}
