@@ -1,0 +1,78 @@
+// Shared painting under load: many writer processes, one picture, the local server.
+// Prints points per second, clashes and whether every check held.
+//
+// usage: bench_load_shared_painting [--quick] [writers strokes points]
+//   (default 16 writers x 200 strokes x 10 points; --quick: 4 x 20 x 10)
+
+#include "app/UnitV.h"
+#include "db/DataAccess.h"
+#include "writer/LoadRun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    LoadConfig c;
+    c.writers = 16;
+    c.strokes = 200;
+    c.points = 10;
+    c.width = 640;
+    c.height = 640;
+    int arg = 1;
+    if (arg < argc && std::strcmp(argv[arg], "--quick") == 0) {
+        c.writers = 4;
+        c.strokes = 20;
+        ++arg;
+    }
+    if (argc - arg == 3) {
+        c.writers = std::atoi(argv[arg]);
+        c.strokes = std::atoi(argv[arg + 1]);
+        c.points = std::atoi(argv[arg + 2]);
+    }
+    c.writerProgram = QStringLiteral(OEKAKI_STROKE_WRITER);
+    c.timeoutSeconds = 3600;
+
+    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
+    if (!mkdtemp(tmpl))
+        return 1;
+    if (const passwd *pw = getpwnam("firebird"))
+        (void)!chown(tmpl, pw->pw_uid, pw->pw_gid);
+    chmod(tmpl, 0777);
+    const QString folder = QString::fromLocal8Bit(tmpl) + QLatin1Char('/');
+    c.serverPath = QStringLiteral("localhost:") + folder + QStringLiteral("LOAD.FDB");
+    {
+        DataAccess db;
+        db.CreateDatabase(c.serverPath);
+        if (!db.IsConnected()) {
+            std::printf("cannot create %s\n", qPrintable(c.serverPath));
+            return 1;
+        }
+    }
+
+    std::printf("shared painting: %d writers x %d strokes x %d points, one picture\n", c.writers,
+                c.strokes, c.points);
+    const LoadOutcome o = RunSharedPainting(c);
+    const double pps = o.seconds > 0 ? o.storedRows / o.seconds : 0;
+    std::printf("  stored %d of %d points in %.1f s: %.0f points/s over all writers\n", o.storedRows,
+                o.expectedRows, o.seconds, pps);
+    std::printf("  clashes %d (%.2f per point)\n", o.clashes,
+                o.expectedRows ? double(o.clashes) / o.expectedRows : 0.0);
+    std::printf("  N gapless: %s; every point stored once: %s; bitmaps equal to a replay: %d of %d\n",
+                o.gapless ? "yes" : "no", o.everyPointOnce ? "yes" : "no", o.bitmapsEqualToReplay,
+                c.writers);
+    for (const QString &p : o.problems)
+        std::printf("  problem: %s\n", qPrintable(p));
+    std::printf("  check: %s\n", o.problems.isEmpty() ? "PASSED" : "FAILED");
+    std::printf("TABLE|Shared painting, %d writers x %d strokes x %d points|%.0f points/s, %d clashes, check %s|every point once, N gapless\n",
+                c.writers, c.strokes, c.points, pps, o.clashes,
+                o.problems.isEmpty() ? "passed" : "FAILED");
+    QDir(folder).removeRecursively();
+    return o.problems.isEmpty() ? 0 : 1;
+}

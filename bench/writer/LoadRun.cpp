@@ -1,0 +1,203 @@
+#include "LoadRun.h"
+
+#include "app/UnitV.h"
+#include "db/DataAccess.h"
+#include "paint/Stamp.h"
+#include "paint/StrokeStore.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct LoggedPoint {
+    int stroke, type, size, color, x, y;
+};
+
+std::vector<LoggedPoint> readLog(const QString &file)
+{
+    std::vector<LoggedPoint> out;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    while (!f.atEnd()) {
+        const QList<QByteArray> p = f.readLine().trimmed().split(' ');
+        if (p.size() == 6)
+            out.push_back({p[0].toInt(), p[1].toInt(), p[2].toInt(), p[3].toInt(), p[4].toInt(),
+                           p[5].toInt()});
+    }
+    return out;
+}
+
+// Pixels covered by stamps of more than one stroke (red 255), else black.
+QImage overlapMask(const std::vector<std::vector<QStringList>> &byAuthor, int width, int height)
+{
+    std::vector<uint16_t> strokesAt(static_cast<size_t>(width) * height, 0);
+    QImage scratch(width, height, QImage::Format_RGB32);
+    scratch.fill(0);
+    for (const auto &rows : byAuthor) {
+        size_t i = 0;
+        while (i < rows.size()) {
+            const int dn = TextToInt(rows[i][2]);
+            int x0 = width, y0 = height, x1 = -1, y1 = -1;
+            for (; i < rows.size() && TextToInt(rows[i][2]) == dn; ++i) {
+                const QStringList &r = rows[i];
+                const int x = TextToInt(r[6]), y = TextToInt(r[7]), size = TextToInt(r[4]);
+                DrawStamp(scratch, TextToInt(r[3]), size, 0xFFFFFF, x, y);
+                x0 = std::min(x0, x - size);
+                y0 = std::min(y0, y - size);
+                x1 = std::max(x1, x + size);
+                y1 = std::max(y1, y + size);
+            }
+            for (int y = std::max(0, y0); y <= std::min(height - 1, y1); ++y)
+                for (int x = std::max(0, x0); x <= std::min(width - 1, x1); ++x)
+                    if (scratch.pixel(x, y) & 0xFFFFFF) {
+                        ++strokesAt[static_cast<size_t>(y) * width + x];
+                        scratch.setPixel(x, y, 0);
+                    }
+        }
+    }
+    QImage mask(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            mask.setPixel(x, y, strokesAt[static_cast<size_t>(y) * width + x] > 1 ? qRgb(255, 0, 0) : 0);
+    return mask;
+}
+
+} // namespace
+
+LoadOutcome RunSharedPainting(const LoadConfig &c)
+{
+    LoadOutcome o;
+    o.expectedRows = c.writers * c.strokes * c.points;
+    QTemporaryDir out;
+    if (!out.isValid()) {
+        o.problems << QStringLiteral("no temporary folder");
+        return o;
+    }
+    {
+        DataAccess setup;
+        setup.ConnectDatabase(c.serverPath);
+        if (!setup.TableExists(c.table) && !setup.CreateImageTable(c.table)) {
+            o.problems << QStringLiteral("cannot create the stroke table");
+            return o;
+        }
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int w = 0; w < c.writers; ++w) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(c.writerProgram,
+                 {c.serverPath, c.table, QString::number(w), QString::number(c.writers),
+                  QString::number(c.strokes), QString::number(c.points), QString::number(c.width),
+                  QString::number(c.height), out.path()});
+        if (!p->waitForStarted(10000))
+            o.problems << QStringLiteral("writer %1 did not start").arg(w);
+        procs.push_back(std::move(p));
+    }
+    for (size_t w = 0; w < procs.size(); ++w) {
+        QProcess &p = *procs[w];
+        const qint64 left = c.timeoutSeconds * 1000LL - clock.elapsed();
+        if (!p.waitForFinished(static_cast<int>(std::max<qint64>(left, 1)))) {
+            p.kill();
+            p.waitForFinished(5000);
+            o.problems << QStringLiteral("writer %1 did not finish in time").arg(w);
+        } else if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+            o.problems << QStringLiteral("writer %1 ended with code %2").arg(w).arg(p.exitCode());
+        }
+    }
+    o.seconds = clock.nsecsElapsed() / 1e9;
+    if (!o.problems.isEmpty())
+        return o;
+
+    DataAccess db;
+    db.ConnectDatabase(c.serverPath);
+    const int rows = db.SelectOrdered(QStringLiteral("*"), c.table, QString(), QStringLiteral("N"));
+    o.storedRows = rows;
+    o.gapless = true;
+    std::vector<std::vector<QStringList>> byAuthor(c.writers);
+    QStringList buf(8);
+    for (int i = 0; i < rows; ++i) {
+        i == 0 ? db.FetchFirst(buf) : db.FetchNext(buf);
+        if (TextToInt(buf[0]) != i + 1)
+            o.gapless = false;
+        const int mn = TextToInt(buf[1]);
+        if (mn >= 1 && mn <= c.writers)
+            byAuthor[mn - 1].push_back(buf);
+        else
+            o.problems << QStringLiteral("row N=%1 has author %2").arg(buf[0], buf[1]);
+    }
+    db.CloseQuery();
+    if (!o.gapless)
+        o.problems << QStringLiteral("N does not run 1..%1 without gaps").arg(rows);
+    if (rows != o.expectedRows)
+        o.problems << QStringLiteral("%1 rows stored, %2 points drawn").arg(rows).arg(o.expectedRows);
+
+    // Each writer's points are stored once each, in the order drawn, with their stroke number.
+    o.everyPointOnce = true;
+    for (int w = 0; w < c.writers; ++w) {
+        const std::vector<LoggedPoint> logged =
+            readLog(out.path() + QStringLiteral("/writer%1.txt").arg(w));
+        bool same = logged.size() == byAuthor[w].size();
+        for (size_t i = 0; same && i < logged.size(); ++i) {
+            const QStringList &r = byAuthor[w][i];
+            const LoggedPoint &p = logged[i];
+            same = TextToInt(r[2]) == p.stroke + 1 && TextToInt(r[3]) == p.type
+                   && TextToInt(r[4]) == p.size && TextToInt(r[5]) == p.color
+                   && TextToInt(r[6]) == p.x && TextToInt(r[7]) == p.y;
+        }
+        if (!same) {
+            o.everyPointOnce = false;
+            o.problems << QStringLiteral("writer %1: stored rows differ from the points it drew").arg(w);
+        }
+    }
+
+    // Strokes of different writers never meet (each keeps to its own band), but one
+    // writer's strokes overlap each other, and a clash row is drawn when it is met,
+    // before the rows below it: so the stacking where strokes overlap may differ
+    // between a live window and a replay. Everywhere else the pixels must be equal.
+    QImage replay(c.width, c.height, QImage::Format_RGB32);
+    ClearCanvas(replay, c.width, c.height);
+    StrokeStore fresh(db, replay);
+    fresh.SetTable(c.table);
+    fresh.Load();
+    const QImage overlap = overlapMask(byAuthor, c.width, c.height);
+    for (int w = 0; w < c.writers; ++w) {
+        const QImage live = QImage(out.path() + QStringLiteral("/writer%1.png").arg(w))
+                                .convertToFormat(QImage::Format_RGB32);
+        int differing = 0;
+        QString first;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                if (live.pixel(x, y) != replay.pixel(x, y) && qRed(overlap.pixel(x, y)) == 0
+                    && differing++ == 0)
+                    first = QStringLiteral("(%1,%2)").arg(x).arg(y);
+        if (live.size() == replay.size() && differing == 0) {
+            ++o.bitmapsEqualToReplay;
+        } else {
+            o.problems << QStringLiteral("writer %1: bitmap differs from a fresh replay in %2 pixels where strokes do not overlap, first %3")
+                              .arg(w)
+                              .arg(differing)
+                              .arg(first);
+        }
+        QFile r(out.path() + QStringLiteral("/result%1.txt").arg(w));
+        const QList<QByteArray> f = r.open(QIODevice::ReadOnly) ? r.readAll().trimmed().split(' ')
+                                                                : QList<QByteArray>();
+        if (f.size() != 4) {
+            o.problems << QStringLiteral("writer %1 left no result").arg(w);
+            continue;
+        }
+        o.clashes += f[1].toInt();
+        if (f[3].toInt() != rows)
+            o.problems << QStringLiteral("writer %1 drew %2 rows of %3").arg(w).arg(f[3].toInt()).arg(rows);
+    }
+    return o;
+}

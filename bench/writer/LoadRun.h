@@ -1,0 +1,31 @@
+#pragma once
+// A run of shared painting: several writer processes draw on one picture at once,
+// then the table and every writer's bitmap are checked against what was drawn.
+
+#include <QString>
+#include <QStringList>
+
+struct LoadConfig {
+    QString serverPath; // a database that exists
+    QString table = QStringLiteral("IMG_1");
+    int writers = 4;
+    int strokes = 20;
+    int points = 15;
+    int width = 240;
+    int height = 240;
+    QString writerProgram;
+    int timeoutSeconds = 600;
+};
+
+struct LoadOutcome {
+    QStringList problems; // empty when every check held
+    int expectedRows = 0;
+    int storedRows = 0;
+    int clashes = 0;
+    double seconds = 0; // from the first start to the last writer's end
+    bool gapless = false;
+    bool everyPointOnce = false;
+    int bitmapsEqualToReplay = 0;
+};
+
+LoadOutcome RunSharedPainting(const LoadConfig &config);
