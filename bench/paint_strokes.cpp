@@ -212,6 +212,15 @@ int main(int argc, char **argv)
     std::printf("  window, %7d-row picture %8.0f points/s  ratio to empty %.2f  [target < 1.5]\n",
                 bigRows, strokeLen / onBig, onBig / onEmpty);
 
+    std::printf("TABLE|Replay of a %d-point picture|%.0f points/s, peak %.0f MB|under 300 MB\n",
+                big.ReadCount(), big.ReadCount() / replay, hwmAfter / 1024.0);
+    std::printf("TABLE|Refresh with nothing new, %d vs %d rows|%.3f ms vs %.3f ms, ratio %.2f|within 2x\n",
+                bigRows, smallRows, rBig * 1e3, rSmall * 1e3, rBig / rSmall);
+    std::printf("TABLE|Storing a %d-point stroke vs raw ISC loop|%.0f vs %.0f points/s, ratio %.2f|within 1.3x\n",
+                strokeLen, strokeLen / onEmpty, strokeLen / raw, onEmpty / raw);
+    std::printf("TABLE|Storing on a %d-row picture vs an empty one|%.0f vs %.0f points/s, ratio %.2f|within 1.5x\n",
+                bigRows, strokeLen / onBig, strokeLen / onEmpty, onBig / onEmpty);
+
     db.DisconnectDatabase();
     QDir(dir).removeRecursively();
     return 0;

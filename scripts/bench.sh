@@ -1,0 +1,21 @@
+#!/bin/bash
+# Runs every benchmark against the local server and prints one table of their figures.
+# bash scripts/bench.sh [--quick]
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+bash "$ROOT/scripts/firebird-up.sh" >/dev/null
+bash "$ROOT/scripts/build.sh" >/dev/null
+LOG="$(mktemp)"
+trap 'rm -f "$LOG"' EXIT
+status=0
+for b in "$BUILD_DIR"/bench/bench_*; do
+  [[ -x "$b" ]] || continue
+  echo "== $(basename "$b")"
+  QT_QPA_PLATFORM=offscreen "$b" "$@" | tee -a "$LOG" | grep -v '^TABLE|' || status=1
+done
+echo
+echo "| Measure | Result | Target |"
+echo "|---|---|---|"
+grep '^TABLE|' "$LOG" | sed 's/^TABLE|/| /; s/|/ | /g; s/$/ |/' | sed 's/  */ /g'
+exit $status
