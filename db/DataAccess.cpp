@@ -60,9 +60,8 @@ void DataAccess::ConnectDatabase(const QString &path)
 void DataAccess::DisconnectDatabase()
 {
     clearRows();
-    query_.closeCursor();
-    tr_.rollback();
     query_.release();
+    tr_.rollback();
     db_.detach();
 }
 
@@ -200,7 +199,7 @@ bool DataAccess::openSelect(const QStringList &lines)
                     && query_.execute(tr_, st);
     if (!ok) {
         fail(st);
-        query_.closeCursor();
+        query_.release();
     }
     return ok;
 }
@@ -217,7 +216,7 @@ static bool fetchAll(isc::Statement &q, RowSet &rows, isc::Status &st)
             q.appendTo(row, c);
         rows.appendRow(row);
     }
-    q.closeCursor();
+    q.release();
     return !st.failed();
 }
 
@@ -232,7 +231,7 @@ int DataAccess::SelectAll(const QString &table, const QString &condition)
     int count = 0;
     while (query_.fetch(st))
         ++count;
-    query_.closeCursor();
+    query_.release();
     if (st.failed()) {
         fail(st);
         return -1;
@@ -251,7 +250,7 @@ bool DataAccess::SelectMatch(const QString &table, const QString &column, const 
     const bool found = query_.fetch(st);
     if (st.failed())
         fail(st);
-    query_.closeCursor();
+    query_.release();
     return found;
 }
 
@@ -276,7 +275,7 @@ void DataAccess::SelectMax(const QString &table, const QString &column, const QS
     } else if (st.failed()) {
         fail(st);
     }
-    query_.closeCursor();
+    query_.release();
 }
 
 int DataAccess::SelectFields(const QString &list, const QString &table, const QString &condition,
@@ -300,7 +299,7 @@ int DataAccess::SelectFields(const QString &list, const QString &table, const QS
     } else if (st.failed()) {
         fail(st);
     }
-    query_.closeCursor();
+    query_.release();
     return copied;
 }
 
@@ -347,10 +346,12 @@ void DataAccess::FetchNext(QStringList &buffer)
         emptyEntries(buffer, rows_.columns());
 }
 
+// The statement is freed, not only closed: while prepared it keeps its tables
+// in use, so that a DROP TABLE here fails and one from another PC waits.
 void DataAccess::CloseQuery()
 {
     clearRows();
-    query_.closeCursor();
+    query_.release();
 }
 
 void DataAccess::EndQuery()
@@ -365,15 +366,14 @@ bool DataAccess::OpenCursor(const QStringList &lines)
 {
     if (!db_.isOpen())
         return false;
-    clearRows();
-    query_.closeCursor();
+    CloseQuery();
     isc::Status st;
     const bool ok = (tr_.isActive() || tr_.start(db_, st))
                     && query_.prepare(db_, tr_, cp932::Encode(Statements::Join(lines)), st)
                     && query_.execute(tr_, st);
     if (!ok) {
         fail(st);
-        query_.closeCursor();
+        query_.release();
         return false;
     }
     cursorOpen_ = true;
