@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <pwd.h>
@@ -55,13 +56,17 @@ MessageRecorder::~MessageRecorder()
 
 QString RunIsql(const QString &serverPath, const QByteArray &script)
 {
+    // Given as a file: isql's line editor garbles non-ASCII bytes read from a pipe.
+    QTemporaryFile file;
+    if (!file.open() || file.write(script) != script.size() || !file.flush())
+        return QString();
     QProcess p;
     p.start(QStringLiteral("isql-fb"), {QStringLiteral("-q"), QStringLiteral("-user"),
                                         QStringLiteral("SYSDBA"), QStringLiteral("-password"),
-                                        QStringLiteral("plumstone"), serverPath});
+                                        QStringLiteral("plumstone"), QStringLiteral("-i"),
+                                        file.fileName(), serverPath});
     if (!p.waitForStarted(10000))
         return QString();
-    p.write(script);
     p.closeWriteChannel();
     p.waitForFinished(60000);
     return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
