@@ -1,0 +1,224 @@
+// The whole road of a picture through the menus of the real main window.
+#include "TestDatabase.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit5.h"
+#include "app/UnitV.h"
+#include "app/FormUtil.h"
+#include "catalogue/Unit6.h"
+#include "catalogue/Unit7.h"
+#include "paint/Unit8.h"
+#include "registers/Unit3.h"
+#include "registers/Unit4.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+void Menu(const char *name)
+{
+    auto *a = Form1->menuBar()->findChild<QAction *>(QString::fromLatin1(name));
+    ASSERT_NE(a, nullptr) << name;
+    a->trigger();
+}
+
+// Answers the next modal window that `find` recognises; gives up after about five
+// seconds so that a window that never opens cannot stall the test.
+void AnswerModal(std::function<QWidget *()> find, std::function<void(QWidget *)> answer)
+{
+    auto *timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, tries, find, answer] {
+        QWidget *w = find();
+        if (w && w->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(w);
+        } else if (++*tries > 500) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+void AnswerDialog(QWidget *dialog, std::function<void()> answer)
+{
+    AnswerModal([dialog] { return dialog; }, [answer](QWidget *) { answer(); });
+}
+
+void SelectItem(QComboBox *box, const QString &text)
+{
+    box->setCurrentIndex(box->findText(text));
+}
+
+void Drag(QWidget *w, QPoint from, QPoint to)
+{
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 4; ++i) {
+        const QPointF p = from + (to - from) * i / 4;
+        QMouseEvent move(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &move);
+    }
+    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
+}
+
+template <class T>
+T *LastChild()
+{
+    const auto subs = Form1->MdiArea()->subWindowList();
+    return subs.isEmpty() ? nullptr : qobject_cast<T *>(subs.last());
+}
+
+int NonWhitePixels(const QImage &img)
+{
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += (img.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF;
+    return n;
+}
+
+} // namespace
+
+TEST(Road, FromDatabaseSettingsToASavedBitmap)
+{
+    TempServerDir folder;
+    QTemporaryDir local;
+    TForm1::SettingFileOverride = local.filePath("none.dat");
+    CreateApplicationWindows();
+    Form1->resize(1000, 800);
+    Form1->show();
+    ASSERT_FALSE(Form1->IsConnected());
+    MessageRecorder rec(true);
+
+    // Database settings on a new folder: the database is created there.
+    AnswerDialog(Form2, [&folder] {
+        Form2->Edit1->setText("localhost:");
+        Form2->Edit2->setText(folder.path());
+        Form2->Edit3->setText("road");
+        Form2->Button1Click();
+    });
+    Menu("mnuDBset");
+    ASSERT_TRUE(Form1->IsConnected()) << rec.messages.join('|').toStdString();
+    EXPECT_EQ(DatabaseName, "ROAD.FDB");
+
+    AnswerDialog(Form3, [] {
+        Form3->Edit1->setText("1");
+        Form3->Edit2->setText(QStringLiteral("総務"));
+        Form3->Button1Click();
+        Form3->Button3Click();
+    });
+    Menu("mnuAddTable1");
+    AnswerDialog(Form4, [] {
+        Form4->Edit1->setText("3");
+        SelectItem(Form4->ComboBox1, QStringLiteral("1:総務"));
+        Form4->Edit2->setText(QStringLiteral("山田"));
+        Form4->Button1Click();
+        Form4->Button3Click();
+    });
+    Menu("mnuAddTable2");
+    EXPECT_EQ(rec.messages, (QStringList{QStringLiteral("登録OK"), QStringLiteral("登録OK")}));
+    AnswerDialog(Form5, [] {
+        SelectItem(Form5->ComboBox1, QStringLiteral("3:山田"));
+        Form5->Button1Click();
+    });
+    Menu("mnuPCnameSet");
+    ASSERT_EQ(PcUserNo, 3);
+    EXPECT_EQ(PcUserName, QStringLiteral("山田"));
+
+    // A new image record, registered with Enter.
+    rec.messages.clear();
+    Menu("mnuImageNew");
+    auto *editor = LastChild<TForm6>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->Edit1->text(), "1");
+    EXPECT_EQ(editor->Label2->text(), QStringLiteral("作成者：山田"));
+    editor->Edit2->setText(QStringLiteral("花"));
+    editor->Edit6->setText("64");
+    editor->Edit7->setText("48");
+    QTest::mouseDClick(editor->Edit8, Qt::LeftButton);
+    QTest::keyClick(editor->Edit7, Qt::Key_Return);
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
+    editor->Button3Click();
+
+    // The list shows it; its detail command opens a painting window.
+    Menu("mnuImageList");
+    auto *list = LastChild<TForm7>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(GridCell(list->SG1, 1, 1), QStringLiteral("花"));
+    list->SG1SelectCell(0, 1);
+    EXPECT_EQ(list->LabelA->text(), QStringLiteral("作成者：山田"));
+    EXPECT_EQ(list->LabelB->text(), QStringLiteral("サイズ：64×48"));
+    list->Button8Click();
+    QPointer<TForm8> paint = LastChild<TForm8>();
+    ASSERT_FALSE(paint.isNull());
+    EXPECT_EQ(paint->windowTitle(), QStringLiteral("お絵描きソフト － 花(N:1)"));
+    ASSERT_EQ(paint->Bitmap.size(), QSize(64, 48));
+    EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
+
+    // A stroke drawn with the pen is stored point by point.
+    QTest::mouseClick(paint->SpeedButton4, Qt::LeftButton);
+    Drag(paint->Image1, QPoint(10, 10), QPoint(40, 30));
+    const QImage drawn = paint->Bitmap.copy();
+    EXPECT_GT(NonWhitePixels(drawn), 0);
+    EXPECT_GT(Form1->Db().SelectAll("IMG_1", ""), 1);
+
+    // Closed and opened again, the picture is the same.
+    paint->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(paint.isNull());
+    list->Button8Click();
+    paint = LastChild<TForm8>();
+    ASSERT_FALSE(paint.isNull());
+    EXPECT_EQ(paint->Bitmap, drawn);
+
+    // Saved as a bitmap file.
+    const QString bmp = local.filePath("hana.bmp");
+    AnswerModal([] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); },
+                [bmp](QWidget *w) {
+                    auto *d = static_cast<QFileDialog *>(w);
+                    d->selectFile(bmp);
+                    QMetaObject::invokeMethod(d, "accept");
+                });
+    QTest::mouseClick(paint->SpeedButton1, Qt::LeftButton);
+    ASSERT_TRUE(QFile::exists(bmp));
+    EXPECT_EQ(QImage(bmp).convertToFormat(QImage::Format_RGB32), drawn);
+    paint->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Deleting the stroke data gives an empty picture on the next opening.
+    rec.messages.clear();
+    list->Button9Click();
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:1)を削除しました。")});
+    EXPECT_FALSE(Form1->TableExists("IMG_1"));
+    list->Button8Click();
+    paint = LastChild<TForm8>();
+    ASSERT_FALSE(paint.isNull());
+    EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
+    EXPECT_TRUE(Form1->TableExists("IMG_1"));
+    EXPECT_EQ(Form1->Db().SelectAll("IMG_1", ""), 0);
+
+    for (QMdiSubWindow *s : Form1->MdiArea()->subWindowList())
+        delete s;
+    Form1->DisconnectDatabase();
+    DestroyApplicationWindows();
+    TForm1::SettingFileOverride.clear();
+}
