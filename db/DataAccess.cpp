@@ -139,18 +139,36 @@ bool DataAccess::ExecuteSql(const QStringList &lines)
 
 bool DataAccess::DropTable(const QString &name)
 {
-    return runChange(Statements::DropTable(name));
+    return runChange(Statements::DropTable(name), DropWaitSeconds);
+}
+
+// The server's default transaction (snapshot, read-write, wait), but waiting for a
+// lock no longer than the given time.
+static bool startWithLockWait(isc::Attachment &db, isc::Transaction &tr, isc::Status &st,
+                              int seconds)
+{
+    const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait,
+                        isc_tpb_lock_timeout, 4, static_cast<char>(seconds & 0xFF),
+                        static_cast<char>((seconds >> 8) & 0xFF), 0, 0};
+    if (isc_start_transaction(st.vector, tr.handle(), 1, db.handle(),
+                              static_cast<unsigned short>(sizeof tpb), tpb)) {
+        tr.abandon();
+        return false;
+    }
+    return true;
 }
 
 // One statement in a transaction of its own: start, execute, commit; rolled back on failure.
-bool DataAccess::runChange(const QStringList &lines)
+bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
 {
     clearRows();
     // A statement left prepared keeps its tables in use, and DROP TABLE would fail.
     query_.release();
     tr_.rollback();
     isc::Status st;
-    bool ok = db_.isOpen() && tr_.start(db_, st)
+    bool ok = db_.isOpen()
+              && (lockWaitSeconds > 0 ? startWithLockWait(db_, tr_, st, lockWaitSeconds)
+                                      : tr_.start(db_, st))
               && isc::ExecuteImmediate(db_, tr_, cp932::Encode(Statements::Join(lines)), st)
               && tr_.commit(st);
     if (!ok) {

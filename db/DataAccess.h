@@ -13,6 +13,9 @@ class DataAccess {
 public:
     // Seconds an attach may wait for an unreachable server before it gives up.
     static constexpr int ConnectTimeoutSeconds = 10;
+    // Seconds DropTable waits for another PC that still has the table in use
+    // (a SELECT there keeps its transaction open); then it gives up with false.
+    static constexpr int DropWaitSeconds = 10;
 
     DataAccess();
     ~DataAccess();
@@ -82,7 +85,7 @@ public:
     std::function<void(const QStringList &)> onTableNames;
 
 private:
-    bool runChange(const QStringList &lines);
+    bool runChange(const QStringList &lines, int lockWaitSeconds = 0);
     // Ends any open result, starts the transaction, prepares and executes a SELECT.
     bool openSelect(const QStringList &lines);
     void fail(const isc::Status &st);
