@@ -161,4 +161,18 @@ TEST_F(DbSettingsDialog, FolderWithAQuote)
     EXPECT_TRUE(Form1->Db().CreateMemberTable());
 }
 
+// Without a server name the path is the folder and file alone (the embedded engine).
+TEST_F(DbSettingsDialog, EmptyServerNameUsesThePlainPath)
+{
+    TempServerDir dir;
+    RunMenu([&] {
+        Fill(QString(), dir.path(), QStringLiteral("local"));
+        Form2->Button1Click();
+    });
+    EXPECT_TRUE(messages.messages.isEmpty());
+    EXPECT_TRUE(ServerName.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + QStringLiteral("LOCAL.FDB")));
+    EXPECT_TRUE(Form1->IsConnected());
+}
+
 } // namespace
