@@ -158,6 +158,20 @@ static bool startWithLockWait(isc::Attachment &db, isc::Transaction &tr, isc::St
     return true;
 }
 
+// A character without a CP932 form would reach the server as a substitute byte
+// pair and be stored wrongly: such a statement is not sent at all.
+static bool encodeStatement(const QStringList &lines, QByteArray &sql, isc::Status &st)
+{
+    bool ok = false;
+    sql = cp932::Encode(Statements::Join(lines), &ok);
+    if (!ok) {
+        st.vector[0] = 1;
+        st.vector[1] = isc_transliteration_failed;
+        st.vector[2] = isc_arg_end;
+    }
+    return ok;
+}
+
 // One statement in a transaction of its own: start, execute, commit; rolled back on failure.
 bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
 {
@@ -166,10 +180,11 @@ bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
     query_.release();
     tr_.rollback();
     isc::Status st;
-    bool ok = db_.isOpen()
+    QByteArray sql;
+    bool ok = db_.isOpen() && encodeStatement(lines, sql, st)
               && (lockWaitSeconds > 0 ? startWithLockWait(db_, tr_, st, lockWaitSeconds)
                                       : tr_.start(db_, st))
-              && isc::ExecuteImmediate(db_, tr_, cp932::Encode(Statements::Join(lines)), st)
+              && isc::ExecuteImmediate(db_, tr_, sql, st)
               && tr_.commit(st);
     if (!ok) {
         if (!db_.isOpen() && !st.failed()) {
@@ -212,8 +227,9 @@ bool DataAccess::openSelect(const QStringList &lines)
 {
     EndQuery();
     isc::Status st;
-    const bool ok = tr_.start(db_, st)
-                    && query_.prepare(db_, tr_, cp932::Encode(Statements::Join(lines)), st)
+    QByteArray sql;
+    const bool ok = encodeStatement(lines, sql, st) && tr_.start(db_, st)
+                    && query_.prepare(db_, tr_, sql, st)
                     && query_.execute(tr_, st);
     if (!ok) {
         fail(st);
@@ -386,8 +402,9 @@ bool DataAccess::OpenCursor(const QStringList &lines)
         return false;
     CloseQuery();
     isc::Status st;
-    const bool ok = (tr_.isActive() || tr_.start(db_, st))
-                    && query_.prepare(db_, tr_, cp932::Encode(Statements::Join(lines)), st)
+    QByteArray sql;
+    const bool ok = encodeStatement(lines, sql, st) && (tr_.isActive() || tr_.start(db_, st))
+                    && query_.prepare(db_, tr_, sql, st)
                     && query_.execute(tr_, st);
     if (!ok) {
         fail(st);
