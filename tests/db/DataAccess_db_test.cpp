@@ -243,6 +243,14 @@ TEST_F(Db, FailedChangesAreRolledBackCompletely)
                                 "SELECT 1 FROM RDB$DATABASE"}));
     EXPECT_TRUE(db.LastFailureWasDuplicate());
     EXPECT_FALSE(db.ExecuteSql({"NOT SQL AT ALL"}));
+    EXPECT_FALSE(db.InsertRecord("SECTION", 3, {"N"}, {"9"}));
+    EXPECT_FALSE(db.InsertRecord("SECTION", -1, {"N"}, {"9"}));
+    // Text with no Shift-JIS form is refused, not stored as substitute bytes.
+    EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"9", QString::fromUtf8("'a😀'")}));
+    EXPECT_FALSE(db.UpdateRecord("SECTION", 1, {"SNAME"}, {QString::fromUtf8("'한'")}, "N=1"));
+    QStringList buf{"kept"};
+    EXPECT_EQ(db.SelectFields("N", "SECTION", QString::fromUtf8("SNAME='é'"), buf), -1);
+    EXPECT_EQ(buf, QStringList{"kept"});
     EXPECT_FALSE(db.IsTransactionActive());
     EXPECT_FALSE(db.IsQueryOpen());
     EXPECT_EQ(Rows("SECTION"), before);
