@@ -1,7 +1,9 @@
 #include "TestDatabase.h"
 
+#include "app/Unit1.h"
 #include "db/Cp932.h"
 
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -475,6 +477,24 @@ TEST_F(Db, TableExistsSeesUserTablesOnly)
     EXPECT_FALSE(db.TableExists("IMG"));
     EXPECT_FALSE(db.TableExists(""));
     EXPECT_FALSE(db.IsTransactionActive());
+}
+
+TEST_F(Db, MainWindowListsTheTableNamesInItsHiddenList)
+{
+    TForm1 form;
+    form.Db().ConnectDatabase(t.serverPath());
+    ASSERT_TRUE(form.Db().CreateImageTable("IMG_10"));
+    ASSERT_TRUE(form.Db().CreateImageTable("IMG_2"));
+    EXPECT_TRUE(form.TableExists("img_2"));
+    QStringList items;
+    for (int i = 0; i < form.ComboBox1->count(); ++i)
+        items << form.ComboBox1->itemText(i);
+    EXPECT_EQ(items, (QStringList{"IMG_10", "IMG_2", "SECTION"}));
+    EXPECT_FALSE(form.ComboBox1->isVisible());
+    form.Db().DisconnectDatabase();
+    // A closed connection lists nothing and leaves the list as it was.
+    EXPECT_FALSE(form.TableExists("SECTION"));
+    EXPECT_EQ(form.ComboBox1->count(), 3);
 }
 
 TEST_F(Db, CreationAndDropReportThroughTheirResult)
