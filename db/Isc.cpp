@@ -67,7 +67,8 @@ bool IsDuplicateKey(const Status &status)
 
 // ---- reaching the server ----
 
-bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
+// Also gives where the server prefix ends.
+static bool serverPart(const QByteArray &path, QByteArray &host, QByteArray &port, qsizetype &prefixEnd)
 {
     host.clear();
     port = "3050";
@@ -79,6 +80,7 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
             if (slash <= 0)
                 return false;
             host = rest.left(slash);
+            prefixEnd = static_cast<qsizetype>(strlen(scheme)) + slash + 1;
             const qsizetype close = host.lastIndexOf(']');
             const qsizetype colon = host.lastIndexOf(':');
             if (colon > close && (close >= 0 || host.count(':') == 1)) {
@@ -94,6 +96,7 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
         if (colon <= 1 || path[0] == '/' || path[0] == '\\' || path[0] == '.')
             return false;
         host = path.left(colon);
+        prefixEnd = colon + 1;
         const qsizetype slash = host.indexOf('/');
         if (slash >= 0) {
             port = host.mid(slash + 1);
@@ -107,7 +110,13 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
     return !host.isEmpty();
 }
 
-bool ServerAnswers(const QByteArray &path, int timeoutSeconds)
+bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
+{
+    qsizetype prefixEnd = 0;
+    return serverPart(path, host, port, prefixEnd);
+}
+
+static bool handshakeAnswers(const QByteArray &path, int timeoutSeconds)
 {
     QByteArray host, port;
     if (timeoutSeconds <= 0 || !RemoteServerOf(path, host, port))
@@ -154,6 +163,24 @@ bool ServerAnswers(const QByteArray &path, int timeoutSeconds)
     return answered;
 }
 
+bool ServerAnswers(const QByteArray &path, int timeoutSeconds)
+{
+    QByteArray host, port;
+    qsizetype prefixEnd = 0;
+    if (timeoutSeconds <= 0 || !serverPart(path, host, port, prefixEnd))
+        return true;
+    if (!handshakeAnswers(path, timeoutSeconds))
+        return false;
+    // A server that takes the connection but never replies: CREATE DATABASE has no
+    // time-out item of its own, so ask once with one. Any reply, even a refusal, will do.
+    Attachment probe;
+    Status st;
+    if (probe.attach(path.left(prefixEnd) + '/', QByteArray(), QByteArray(), timeoutSeconds, st))
+        return true;
+    // A time-out shows as a rejected connection; a real rejection would fail CREATE too.
+    return !IsConnectionLoss(st.code()) && st.code() != isc_connect_reject;
+}
+
 // ---- Attachment ----
 
 Attachment::~Attachment()
@@ -192,7 +219,7 @@ bool Attachment::attach(const QByteArray &path, const QByteArray &user, const QB
         st.vector[2] = isc_arg_end;
         return false;
     }
-    if (!ServerAnswers(path, connectTimeoutSeconds)) {
+    if (!handshakeAnswers(path, connectTimeoutSeconds)) {
         st.vector[0] = 1;
         st.vector[1] = isc_network_error;
         st.vector[2] = isc_arg_end;

@@ -28,9 +28,11 @@ bool IsDuplicateKey(const Status &status);
 // The host and port a database path names ("host:", "host/port:", "inet://host:port/");
 // false for a local path.
 bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port);
-// False only when the server a remote path names has not completed a TCP handshake
-// within the time: the client library would otherwise wait for the kernel's own
-// give-up (over two minutes) whatever time-out item it is given.
+// False only when the server a remote path names has not completed a TCP handshake,
+// or not replied to a connection request, within the time. attach() checks the
+// handshake itself (the client library would wait for the kernel's give-up, over two
+// minutes, whatever time-out item it is given); call this before CREATE DATABASE,
+// which has no time-out item at all.
 bool ServerAnswers(const QByteArray &path, int timeoutSeconds);
 
 class Attachment {
