@@ -1,8 +1,10 @@
 #include "TestDatabase.h"
+#include "app/SettingsFile.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -186,6 +188,14 @@ TEST_F(ConnectionTest, SilentServerIsGivenUpWithinABoundedTime)
     std::printf("silent server: ConnectDatabase gave up after %.3f s (time-out item %d s)\n", seconds,
                 DataAccess::ConnectTimeoutSeconds);
 
+    QElapsedTimer t;
+    t.start();
+    form->CreateDatabase();
+    const double create = t.nsecsElapsed() / 1e9;
+    EXPECT_FALSE(form->IsConnected());
+    EXPECT_LT(create, 60.0);
+    std::printf("silent server: CreateDatabase gave up after %.3f s\n", create);
+
     // The window's operations stay safe afterwards.
     form->DisconnectDatabase();
     EXPECT_FALSE(form->TableExists(QStringLiteral("SECTION")));
@@ -205,6 +215,47 @@ TEST_F(ConnectionTest, UnansweredHandshakeIsGivenUpWithinABoundedTime)
     EXPECT_LT(seconds, 60.0);
     EXPECT_TRUE(rec.messages.isEmpty());
     std::printf("unanswered handshake: ConnectDatabase gave up after %.3f s\n", seconds);
+
+    // Creating the database from the settings dialog must not hang there either.
+    QElapsedTimer t;
+    t.start();
+    form->CreateDatabase();
+    const double create = t.nsecsElapsed() / 1e9;
+    EXPECT_FALSE(form->IsConnected());
+    EXPECT_LT(create, 60.0);
+    std::printf("unanswered handshake: CreateDatabase gave up after %.3f s\n", create);
+}
+
+TEST(MainWindowStart, ConfiguredDatabaseIsAttachedQuietlyAndDetachedOnClose)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    QTemporaryDir dir;
+    AssignDefaultSettings();
+    ServerDataDir = db.folder();
+    DatabaseName = db.fileName();
+    TForm1::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
+    ASSERT_TRUE(WriteSettingsFile(TForm1::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
+    AssignDefaultSettings();
+
+    MessageRecorder rec;
+    CreateApplicationWindows();
+    Form1->show();
+    EXPECT_TRUE(Form1->IsConnected());
+    EXPECT_TRUE(rec.messages.isEmpty());
+    EXPECT_EQ(ServerDataDir, db.folder());
+    Form1->close();
+    EXPECT_FALSE(Form1->IsConnected());
+    DestroyApplicationWindows();
+    TForm1::SettingFileOverride.clear();
+
+    // The file written on closing still names the database.
+    WindowPlacement p;
+    AssignDefaultSettings();
+    ASSERT_TRUE(ReadSettingsFile(dir.path() + QStringLiteral("/oekaki.dat"), p));
+    EXPECT_EQ(ServerDataDir, db.folder());
+    EXPECT_EQ(DatabaseName, db.fileName());
+    AssignDefaultSettings();
 }
 
 } // namespace
