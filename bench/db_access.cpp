@@ -262,6 +262,12 @@ int main(int argc, char **argv)
                     "VmHWM %ld MB (before %ld MB; target < 200 MB) %s\n",
                     count, selectNs / 1e9, totalNs / 1e9, rssHeld / 1024, hwm / 1024, hwmBefore / 1024,
                     hwm < 200 * 1024 ? "ok" : "OVER");
+        std::printf("TABLE|InsertRecord per row vs raw start, execute immediate, commit|%.3f vs %.3f ms, ratio %.2f|within 1.3x\n",
+                    layerNs / 1e6 / insertRows, rawNs / 1e6 / insertRows, insertRatio);
+        std::printf("TABLE|SelectOrdered and fetching %lld rows vs raw ISC fetch|%.1f vs %.1f ms, ratio %.2f|within 1.5x\n",
+                    layerCount, bestLayer / 1e6, bestRaw / 1e6, fetchRatio);
+        std::printf("TABLE|SelectOrdered of %d stroke rows, all fetched|%.2f s, peak %ld MB|under 200 MB\n",
+                    count, totalNs / 1e9, hwm / 1024);
         if (count != bigRows || sum != (long long)bigRows * (bigRows + 1) / 2) {
             std::printf("row check FAILED: %d rows, sum %lld\n", count, sum);
             rc = 1;
