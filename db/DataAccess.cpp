@@ -33,7 +33,7 @@ void DataAccess::CreateDatabase(const QString &path)
     const QByteArray sql = cp932::Encode(Statements::CreateDatabase(
         path, QString::fromLatin1(kUser), QString::fromLatin1(kPassword)));
     isc::Status st;
-    if (!isc::ServerAnswers(cp932::Encode(path), ConnectTimeoutSeconds)) {
+    if (!isc::ServerAnswers(cp932::Encode(path), ConnectTimeoutSeconds, kUser, kPassword)) {
         st.vector[0] = 1;
         st.vector[1] = isc_network_error;
         st.vector[2] = isc_arg_end;

@@ -163,7 +163,8 @@ static bool handshakeAnswers(const QByteArray &path, int timeoutSeconds)
     return answered;
 }
 
-bool ServerAnswers(const QByteArray &path, int timeoutSeconds)
+bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user,
+                   const QByteArray &password)
 {
     QByteArray host, port;
     qsizetype prefixEnd = 0;
@@ -175,7 +176,7 @@ bool ServerAnswers(const QByteArray &path, int timeoutSeconds)
     // time-out item of its own, so ask once with one. Any reply, even a refusal, will do.
     Attachment probe;
     Status st;
-    if (probe.attach(path.left(prefixEnd) + '/', QByteArray(), QByteArray(), timeoutSeconds, st))
+    if (probe.attach(path.left(prefixEnd) + '/', user, password, timeoutSeconds, st))
         return true;
     // A time-out shows as a rejected connection; a real rejection would fail CREATE too.
     return !IsConnectionLoss(st.code()) && st.code() != isc_connect_reject;

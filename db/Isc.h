@@ -33,7 +33,9 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port);
 // handshake itself (the client library would wait for the kernel's give-up, over two
 // minutes, whatever time-out item it is given); call this before CREATE DATABASE,
 // which has no time-out item at all.
-bool ServerAnswers(const QByteArray &path, int timeoutSeconds);
+// The account is the one the caller will use: a refused login is answered slowly.
+bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user = QByteArray(),
+                   const QByteArray &password = QByteArray());
 
 class Attachment {
 public:
