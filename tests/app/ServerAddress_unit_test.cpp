@@ -40,12 +40,14 @@ TEST(RemoteServerOf, ServerPrefixesAndLocalPaths)
     }
 }
 
-TEST(ServerAnswers, LocalPathsAndRefusalsDoNotWait)
+TEST(ServerAnswers, LocalPathsPassRefusalsFail)
 {
-    // Nothing to probe for a local file; a refusal is an answer.
+    // Nothing to ask for a local file.
     EXPECT_TRUE(isc::ServerAnswers("/tmp/none.fdb", 10));
-    EXPECT_TRUE(isc::ServerAnswers("127.0.0.1/1:/tmp/none.fdb", 10));
-    EXPECT_TRUE(isc::ServerAnswers("no-such-host.invalid:/tmp/none.fdb", 10));
+    EXPECT_TRUE(isc::ServerAnswers("C:\\data\\none.fdb", 10));
+    // A closed port or an unknown host cannot take a CREATE DATABASE either.
+    EXPECT_FALSE(isc::ServerAnswers("127.0.0.1/1:/tmp/none.fdb", 10));
+    EXPECT_FALSE(isc::ServerAnswers("no-such-host.invalid:/tmp/none.fdb", 10));
 }
 
 } // namespace
