@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -105,8 +106,21 @@ TForm6::TForm6(QWidget *parent) : ChildForm(parent)
     for (QPushButton *b : {Button1, Button2, Button3, Button4})
         b->installEventFilter(this);
 
-    adjustSize();
-    setFixedSize(size());
+}
+
+void TForm6::showEvent(QShowEvent *e)
+{
+    // The frame is known only once the window sits in the main window's area.
+    if (!sized_) {
+        sized_ = true;
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        if (QLayout *l = layout())
+            l->activate();
+        resize(sizeHint().expandedTo(minimumSizeHint()));
+        setFixedSize(size());
+    }
+    ChildForm::showEvent(e);
 }
 
 bool TForm6::eventFilter(QObject *watched, QEvent *event)

@@ -44,10 +44,12 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *e) override;
 
 private:
     QString NextFreeNumber();
 
     int OpenMode = 0;
     int OpenImageNo = 0;
+    bool sized_ = false;
 };
