@@ -158,6 +158,7 @@ void TForm1::LoadSettings(const QString &fileName)
     if (const QScreen *s = screen())
         room = room.boundedTo(s->availableVirtualGeometry().size());
     SetOuterSize(this, room.width(), room.height());
+    wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
@@ -195,6 +196,24 @@ void TForm1::closeEvent(QCloseEvent *e)
         FormClose();
     }
     QMainWindow::closeEvent(e);
+}
+
+void TForm1::reapplyOuterOnceFramed()
+{
+    const QRect wanted = wantedOuter_;
+    wantedOuter_ = QRect();
+    if (wanted.isNull() || frameGeometry() == geometry())
+        return; // no frame at all: already right
+    move(wanted.topLeft());
+    SetOuterSize(this, wanted.width(), wanted.height());
+}
+
+bool TForm1::event(QEvent *e)
+{
+    // By the first paint the window manager has framed the window.
+    if (e->type() == QEvent::Paint && !wantedOuter_.isNull())
+        QMetaObject::invokeMethod(this, &TForm1::reapplyOuterOnceFramed, Qt::QueuedConnection);
+    return QMainWindow::event(e);
 }
 
 void TForm1::FormShow()

@@ -57,6 +57,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
+    bool event(QEvent *e) override;
 
 private:
     void buildMenu();
@@ -64,6 +65,10 @@ private:
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
+    // The outer rectangle the settings file asked for, applied again once the
+    // window manager has put its frame around the window (unknown at first show).
+    void reapplyOuterOnceFramed();
+    QRect wantedOuter_;
 };
 
 extern TForm1 *Form1;
