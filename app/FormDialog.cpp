@@ -1,8 +1,10 @@
 #include "app/FormDialog.h"
 
 #include "app/FormUtil.h"
+#include "app/Unit1.h"
 #include "app/UnitV.h"
 
+#include <QKeyEvent>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -40,4 +42,35 @@ void FormDialog::done(int r)
 {
     FormClose();
     QDialog::done(r);
+}
+
+bool FormDialog::DatabaseReadyOrClose()
+{
+    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
+        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
+        CloseFromShow();
+        return false;
+    }
+    if (!Form1 || !Form1->IsConnected()) {
+        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
+        CloseFromShow();
+        return false;
+    }
+    return true;
+}
+
+void FormDialog::keyPressEvent(QKeyEvent *e)
+{
+    if (noKeyButtons_) {
+        switch (e->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            e->accept();
+            return;
+        default:
+            break;
+        }
+    }
+    QDialog::keyPressEvent(e);
 }

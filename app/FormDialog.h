@@ -20,9 +20,16 @@ public slots:
 protected:
     // A dialog cannot close inside its own show event; this closes it right after.
     void CloseFromShow();
+    // For dialogs that work on the database: without settings or a connection,
+    // says so, closes the dialog and returns false.
+    bool DatabaseReadyOrClose();
+    // Enter and Esc press no button (and do not close the dialog).
+    void SetNoKeyButtons() { noKeyButtons_ = true; }
+    void keyPressEvent(QKeyEvent *e) override;
     void showEvent(QShowEvent *e) override;
     void done(int r) override;
 
 private:
     bool closedFromShow_ = false;
+    bool noKeyButtons_ = false;
 };

@@ -32,16 +32,8 @@ TForm5::TForm5(QWidget *parent)
 
 void TForm5::FormShow()
 {
-    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
-        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
-        CloseFromShow();
+    if (!DatabaseReadyOrClose())
         return;
-    }
-    if (!Form1 || !Form1->IsConnected()) {
-        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
-        CloseFromShow();
-        return;
-    }
 
     ComboBox1->clear();
     {

@@ -23,6 +23,7 @@ const QStringList kColumns = {QStringLiteral("N"), QStringLiteral("SNAME")};
 TForm3::TForm3(QWidget *parent)
     : FormDialog(QStringLiteral("所属（SECTION）の登録"), 390, 261, 192, 107, parent)
 {
+    SetNoKeyButtons();
     Label1 = MakeLabel(this, QStringLiteral("現在の登録内容"), 0, 8);
     {
         QScopedValueRollback<bool> quiet(refreshing_, true);
@@ -61,18 +62,6 @@ TForm3::TForm3(QWidget *parent)
     connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);
 }
 
-void TForm3::keyPressEvent(QKeyEvent *e)
-{
-    switch (e->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        e->accept();
-        return;
-    default:
-        FormDialog::keyPressEvent(e);
-    }
-}
 
 void TForm3::FormShow()
 {
@@ -80,16 +69,8 @@ void TForm3::FormShow()
         QScopedValueRollback<bool> quiet(refreshing_, true);
         ResetRegisterGrid(SG1);
     }
-    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
-        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
-        CloseFromShow();
+    if (!DatabaseReadyOrClose())
         return;
-    }
-    if (!Form1 || !Form1->IsConnected()) {
-        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
-        CloseFromShow();
-        return;
-    }
     RefreshGrid();
     SG1->setFocus();
 }

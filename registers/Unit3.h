@@ -38,10 +38,6 @@ public slots:
     void Button4Click();
     void Button3Click();
 
-protected:
-    // Neither Enter nor Esc presses a button here.
-    void keyPressEvent(QKeyEvent *e) override;
-
 private:
     bool refreshing_ = false;
 };

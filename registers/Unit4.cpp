@@ -24,6 +24,7 @@ const QStringList kColumns = {QStringLiteral("N"), QStringLiteral("SN"), QString
 TForm4::TForm4(QWidget *parent)
     : FormDialog(QStringLiteral("メンバー（MEMBER）の登録"), 390, 277, 192, 107, parent)
 {
+    SetNoKeyButtons();
     Label1 = MakeLabel(this, QStringLiteral("現在の登録内容"), 0, 8);
     {
         QScopedValueRollback<bool> quiet(refreshing_, true);
@@ -70,18 +71,6 @@ TForm4::TForm4(QWidget *parent)
     connect(Button3, &QPushButton::clicked, this, &TForm4::Button3Click);
 }
 
-void TForm4::keyPressEvent(QKeyEvent *e)
-{
-    switch (e->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        e->accept();
-        return;
-    default:
-        FormDialog::keyPressEvent(e);
-    }
-}
 
 void TForm4::FormShow()
 {
@@ -89,16 +78,8 @@ void TForm4::FormShow()
         QScopedValueRollback<bool> quiet(refreshing_, true);
         ResetRegisterGrid(SG1);
     }
-    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
-        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
-        CloseFromShow();
+    if (!DatabaseReadyOrClose())
         return;
-    }
-    if (!Form1 || !Form1->IsConnected()) {
-        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
-        CloseFromShow();
-        return;
-    }
 
     ComboBox1->clear();
     ComboBox1->addItem(QStringLiteral("0:指定無し"));

@@ -41,10 +41,6 @@ public slots:
     void Button4Click();
     void Button3Click();
 
-protected:
-    // Neither Enter nor Esc presses a button here.
-    void keyPressEvent(QKeyEvent *e) override;
-
 private:
     int selectedSection() const;
     bool refreshing_ = false;
