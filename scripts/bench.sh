@@ -10,7 +10,7 @@ LOG="$(mktemp)"
 trap 'rm -f "$LOG"' EXIT
 status=0
 for b in "$BUILD_DIR"/bench/bench_*; do
-  [[ -x "$b" ]] || continue
+  [[ -f "$b" && -x "$b" ]] || continue
   echo "== $(basename "$b")"
   QT_QPA_PLATFORM=offscreen "$b" "$@" | tee -a "$LOG" | grep -v '^TABLE|' || status=1
 done
