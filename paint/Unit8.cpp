@@ -250,6 +250,12 @@ void TForm8::FormClose()
     PointCount = 0;
     PointX.clear();
     PointY.clear();
+    // Points of earlier strokes that the database refused are tried once more,
+    // so a server that is back by now still gets them.
+    if (store_ && store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
+        BusyCursor busy;
+        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+    }
     store_.reset();
     Bitmap = QImage();
     const QSize outer = OuterSize(this);

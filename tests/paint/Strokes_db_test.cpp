@@ -238,6 +238,22 @@ TEST_F(Strokes, LostConnectionKeepsThePointsForTheNextStore)
     EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
 }
 
+TEST_F(Strokes, ClosingTriesTheKeptPointsOnceMore)
+{
+    TForm8 *a = Open(7);
+    a->Store()->beforeInsert = [](int n) {
+        if (n == 2)
+            Form1->DisconnectDatabase();
+    };
+    Stroke(a, Line(2, 2, 3));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(a->Store()->PendingPoints(), 2);
+    Form1->ConnectDatabase();
+    ASSERT_TRUE(Form1->IsConnected());
+    a->close(); // the user closes the window without drawing again
+    EXPECT_EQ(Rows(kTable).size(), 3u);
+}
+
 TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)
 {
     DataAccess other;
