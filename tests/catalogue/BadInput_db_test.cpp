@@ -12,6 +12,12 @@
 
 namespace {
 
+// Readable failure output: the list as lines.
+std::string Show(const QStringList &list)
+{
+    return list.join(QLatin1Char('\n')).toStdString();
+}
+
 // Key presses carrying one code point each, as an input method hands them over.
 void TypeInto(QLineEdit *box, const QString &text)
 {
@@ -139,7 +145,7 @@ TEST_F(CatalogueBadInput, EditorTable)
         f->Button1->setFocus();
         rec.messages.clear();
         f->Button1Click();
-        EXPECT_EQ(rec.messages, r.message.isEmpty() ? QStringList() : QStringList{r.message});
+        EXPECT_EQ(Show(rec.messages), r.message.toStdString());
         EXPECT_EQ(f->focusWidget(), r.focus ? Box(f, r.focus) : static_cast<QWidget *>(f->Button1));
         if (r.message.isEmpty())
             EXPECT_TRUE(f->Edit1->text().isEmpty());
@@ -159,7 +165,7 @@ TEST_F(CatalogueBadInput, EditorTable)
         got << row.join(QLatin1Char('|'));
     }
     db.CloseQuery();
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(Show(got), Show(want));
     int emptyMemo1 = 0, emptyDate2 = 0;
     for (const auto &[n, text] : expected) {
         emptyMemo1 += text.split(QLatin1Char('|'))[1].isEmpty();
@@ -216,7 +222,7 @@ TEST_F(CatalogueBadInput, FilterTable)
             f->Edit1->setText(r.text);
         f->ComboBox2->setCurrentIndex(r.column);
         f->ComboBox2Select();
-        EXPECT_EQ(Page(f), r.shown);
+        EXPECT_EQ(Show(Page(f)), Show(r.shown));
         EXPECT_EQ(f->pageTop(), 1);
     }
     // Whatever the filter held, the tables are as they were, and the list still works.
@@ -228,5 +234,5 @@ TEST_F(CatalogueBadInput, FilterTable)
         EXPECT_EQ(StoredImage(i + 1).value(2), names[i]);
     f->ComboBox2->setCurrentIndex(0);
     f->ComboBox2Select();
-    EXPECT_EQ(Page(f), all);
+    EXPECT_EQ(Show(Page(f)), Show(all));
 }

@@ -11,6 +11,12 @@
 
 namespace {
 
+// Readable failure output: the list as lines.
+std::string Show(const QStringList &list)
+{
+    return list.join(QLatin1Char('\n')).toStdString();
+}
+
 void TypeInto(QLineEdit *box, const QString &text)
 {
     box->clear();
@@ -65,7 +71,7 @@ TEST(PenTipBadInput, SizeTable)
         dlg.Button1->setFocus();
         dlg.Button1Click();
         if (r.size == 0) {
-            EXPECT_EQ(rec.messages, QStringList{range});
+            EXPECT_EQ(Show(rec.messages), range.toStdString());
             EXPECT_TRUE(dlg.isVisible());
             EXPECT_FALSE(dlg.Accepted);
             EXPECT_EQ(dlg.focusWidget(), dlg.Edit1);

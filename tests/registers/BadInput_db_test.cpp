@@ -12,6 +12,12 @@
 
 namespace {
 
+// Readable failure output: the list as lines.
+std::string Show(const QStringList &list)
+{
+    return list.join(QLatin1Char('\n')).toStdString();
+}
+
 const QString kBlankNumber = QStringLiteral("番号を入力して下さい（正の整数値入力）");
 const QString kNotPositive = QStringLiteral("番号は正の整数で入力して下さい");
 const QString kQuote = QStringLiteral("引用符「'」「\"」を入力しないで下さい");
@@ -65,7 +71,7 @@ void RunTable(Form *f, const std::vector<Row> &rows, MessageRecorder &messages)
             f->Button1Click();
         else
             f->Button4Click();
-        EXPECT_EQ(messages.messages, QStringList{r.message});
+        EXPECT_EQ(Show(messages.messages), r.message.toStdString());
         if (r.focus == NumberBox)
             EXPECT_EQ(f->focusWidget(), f->Edit1);
         else if (r.focus == NameBox)
@@ -140,8 +146,8 @@ TEST_F(RegisterBadInput, SectionNumbersAndNames)
     RunTable(Form3, rows, messages);
 
     const QString a32(32, QLatin1Char('a'));
-    EXPECT_EQ(Rows(QStringLiteral("N,SNAME"), QStringLiteral("SECTION"), QStringLiteral("N")),
-              (QStringList{QStringLiteral("5|新"), QStringLiteral("9|zeros"), "12|" + fullWidthQuotes,
+    EXPECT_EQ(Show(Rows(QStringLiteral("N,SNAME"), QStringLiteral("SECTION"), QStringLiteral("N"))),
+              Show({QStringLiteral("5|新"), QStringLiteral("9|zeros"), "12|" + fullWidthQuotes,
                            QStringLiteral("13|総務:第一"), QStringLiteral("14|  "), "15|" + a32,
                            QStringLiteral("16|hex0x"), QStringLiteral("20|部署"),
                            QStringLiteral("21|①②ｱｲ"), "22|" + QString(16, QChar(0x90E8)),
@@ -184,8 +190,8 @@ TEST_F(RegisterBadInput, MemberNumbersAndNames)
     };
     RunTable(Form4, rows, messages);
 
-    EXPECT_EQ(Rows(QStringLiteral("N,SN,PNAME"), QStringLiteral("MEMBER"), QStringLiteral("N")),
-              (QStringList{QStringLiteral("6|2|新人"), QStringLiteral("10|2|hex"), QStringLiteral("11|2|hexx"),
+    EXPECT_EQ(Show(Rows(QStringLiteral("N,SN,PNAME"), QStringLiteral("MEMBER"), QStringLiteral("N"))),
+              Show({QStringLiteral("6|2|新人"), QStringLiteral("10|2|hex"), QStringLiteral("11|2|hexx"),
                            QStringLiteral("12|2|zeros"), QStringLiteral("13|2|山:田"),
                            "14|2|" + b17.left(16), QStringLiteral("15|2|山田太郎山田太郎"),
                            QStringLiteral("16|2|")}));
