@@ -47,6 +47,10 @@ TForm2::TForm2(QWidget *parent)
     Button1->setDefault(true);
     Button2 = MakeButton(this, QStringLiteral("キャンセル(&N)"), 128, 168, 113, 25);
 
+    // No length limit, but only what CP932 can hold: the path reaches the server in CP932.
+    for (QLineEdit *e : {Edit1, Edit2, Edit3})
+        LimitCp932Bytes(e, 0);
+
     setTabOrder(Edit1, Edit2);
     setTabOrder(Edit2, Edit3);
     setTabOrder(Edit3, Button1);
@@ -88,10 +92,14 @@ void TForm2::Button1Click()
     bool connected = false;
     {
         BusyCursor busy;
-        // An existing file makes the creation fail quietly; the attach then finds it.
-        Form1->CreateDatabase();
-        Form1->ConnectDatabase();
-        connected = Form1->IsConnected();
+        // A character without a CP932 form would reach the server as a substitute and
+        // name another file: such a path is neither created nor attached.
+        if (Cp932Length(DatabasePath()) >= 0) {
+            // An existing file makes the creation fail quietly; the attach then finds it.
+            Form1->CreateDatabase();
+            Form1->ConnectDatabase();
+            connected = Form1->IsConnected();
+        }
         Form1->DisconnectDatabase();
     }
     if (connected) {
