@@ -127,6 +127,8 @@ TEST_F(RegisterBadInput, SectionNumbersAndNames)
         {Add, QStringLiteral("12"), fullWidthQuotes, false, {}, kAdded, NoFocus},
         {Add, QStringLiteral("13"), QStringLiteral("総務:第一"), false, {}, kAdded, NoFocus},
         {Add, QStringLiteral("14"), QStringLiteral("  "), false, {}, kAdded, NoFocus},
+        // Control characters are text like any other and come back unchanged.
+        {Add, QStringLiteral("19"), QString::fromUtf16(u"a\0b\x7f", 4), false, {}, kAdded, NoFocus},
         // Text that slipped past the box's validator is refused by the data layer.
         {Add, QStringLiteral("15"), QStringLiteral("😀"), false, {}, kAddFailed, NoFocus},
         {Add, QStringLiteral("15"), QStringLiteral("𠮷"), false, {}, kAddFailed, NoFocus},
@@ -149,11 +151,11 @@ TEST_F(RegisterBadInput, SectionNumbersAndNames)
     EXPECT_EQ(Show(Rows(QStringLiteral("N,SNAME"), QStringLiteral("SECTION"), QStringLiteral("N"))),
               Show({QStringLiteral("5|新"), QStringLiteral("9|zeros"), "12|" + fullWidthQuotes,
                            QStringLiteral("13|総務:第一"), QStringLiteral("14|  "), "15|" + a32,
-                           QStringLiteral("16|hex0x"), QStringLiteral("20|部署"),
+                           QStringLiteral("16|hex0x"), "19|" + QString::fromUtf16(u"a\0b\x7f", 4), QStringLiteral("20|部署"),
                            QStringLiteral("21|①②ｱｲ"), "22|" + QString(16, QChar(0x90E8)),
                            QStringLiteral("31|hex"), QStringLiteral("2147483647|max")}));
     EXPECT_EQ(Count(QStringLiteral("SECTION"), QStringLiteral("SNAME IS NULL")), 0);
-    EXPECT_EQ(GridRowCount(Form3->SG1), 13);
+    EXPECT_EQ(GridRowCount(Form3->SG1), 14);
 }
 
 TEST_F(RegisterBadInput, MemberNumbersAndNames)
