@@ -169,18 +169,15 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         }
         if (!db_.LastFailureWasDuplicate())
             return false; // lost connection, dropped table, ...: keep the rest for later
-        // Another writer stored this number first: draw its point and move on.
-        if (db_.SelectFields(QStringLiteral("*"), table_,
-                             QStringLiteral("N=") + QString::number(n), buffer_)
-            < kRowColumns)
-            return false;
-        if (n > drawnUpTo_ && !drawnAbove_.count(n)) {
-            drawRow(buffer_);
-            drawnAbove_.insert(n);
-            ++readCount_;
-        }
+        // Another writer stored this number first. Draw what the others have stored
+        // meanwhile (that row among them) and go on past the highest number seen:
+        // under many writers this skips the numbers taken in the meantime instead of
+        // failing on each of them in turn.
+        catchUp();
+        if (n > drawnUpTo_ && !drawnAbove_.count(n))
+            return false; // the number was refused, yet no row holds it: no clash
         ++clashes;
-        ++n;
+        n = std::max(n + 1, highestSeen_ + 1);
     }
     advanceWatermark();
     return true;
