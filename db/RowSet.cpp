@@ -43,6 +43,28 @@ static QString scaledText(int64_t v, int scale)
     return v < 0 ? QLatin1Char('-') + digits : digits;
 }
 
+// Writes v in decimal into s, reusing its storage when it holds it alone: the
+// callers read the same buffer row after row, so most rows allocate nothing.
+static void setNumber(QString &s, int64_t v)
+{
+    char16_t digits[24];
+    int pos = 24;
+    uint64_t u = v < 0 ? 0ull - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+        digits[--pos] = static_cast<char16_t>(u'0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0)
+        digits[--pos] = u'-';
+    const int len = 24 - pos;
+    if (s.isDetached() && s.capacity() >= len) {
+        s.resize(len);
+        std::memcpy(s.data(), digits + pos, len * sizeof(char16_t));
+    } else {
+        s = QString(reinterpret_cast<const QChar *>(digits + pos), len);
+    }
+}
+
 bool RowSet::readRow(QStringList &buffer)
 {
     while (readChunk_ < chunks_.size() && readPos_ >= chunks_[readChunk_].size()) {
@@ -64,14 +86,14 @@ bool RowSet::readRow(QStringList &buffer)
             int32_t v;
             std::memcpy(&v, p, 4);
             p += 4;
-            buffer[c] = QString::number(v);
+            setNumber(buffer[c], v);
             break;
         }
         case Int64: {
             int64_t v;
             std::memcpy(&v, p, 8);
             p += 8;
-            buffer[c] = QString::number(v);
+            setNumber(buffer[c], v);
             break;
         }
         case Scaled: {
