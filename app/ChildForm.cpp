@@ -1,5 +1,6 @@
 #include "app/ChildForm.h"
 
+#include "app/Unit1.h"
 #include "app/UnitV.h"
 
 #include <QCloseEvent>
@@ -8,6 +9,7 @@
 ChildForm::ChildForm(QWidget *parent) : QMdiSubWindow(parent), client_(new QWidget)
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(ProgramIcon());
     ApplyProgramFont(this);
     setWidget(client_);
 }

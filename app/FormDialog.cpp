@@ -15,6 +15,7 @@ FormDialog::FormDialog(const QString &caption, int clientWidth, int clientHeight
                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setWindowTitle(caption);
+    setWindowIcon(ProgramIcon());
     ApplyProgramFont(this);
     SetFixedClientSize(this, clientWidth, clientHeight);
     move(left, top);
