@@ -60,6 +60,18 @@ void SetImeOff(QWidget *w)
     w->setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
+bool Refuse(QWidget *box, const QString &message)
+{
+    ShowMessage(message);
+    box->setFocus();
+    return false;
+}
+
+QString QuoteMessage()
+{
+    return QStringLiteral("引用符「'」「\"」を入力しないで下さい");
+}
+
 QValidator::State Cp932Validator::validate(QString &input, int &) const
 {
     const int bytes = Cp932Length(input);

@@ -22,6 +22,10 @@ QPushButton *MakeButton(QWidget *parent, const QString &text, int x, int y, int 
 QLineEdit *MakeEdit(QWidget *parent, int x, int y, int w, int h);
 void SetBackground(QWidget *w, const QColor &color);
 void SetImeOff(QWidget *w);
+// Shows the message and puts the focus in the box; false, so a check can end with it.
+bool Refuse(QWidget *box, const QString &message);
+// "引用符「'」「"」を入力しないで下さい"
+QString QuoteMessage();
 
 // Refuses text longer than maxBytes in CP932, and characters that CP932 cannot hold.
 class Cp932Validator : public QValidator {

@@ -163,6 +163,11 @@ bool HasQuote(const QString &text)
     return text.contains(QLatin1Char('\'')) || text.contains(QLatin1Char('"'));
 }
 
+QString TextValue(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("NULL") : QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
 QByteArray ToCp932(const QString &text, bool *ok)
 {
     return cp932::Encode(text, ok);

@@ -51,6 +51,9 @@ void ClearCanvas(QImage &canvas, int width, int height);
 bool IsBlank(const QString &text);
 // Holds a half-width apostrophe or double quote.
 bool HasQuote(const QString &text);
+// A text as a statement value: between single quotes, or the word NULL when empty.
+// Callers refuse quotes first, so nothing inside needs doubling.
+QString TextValue(const QString &text);
 
 // The two borders where text becomes CP932 bytes: the database and the settings file.
 QByteArray ToCp932(const QString &text, bool *ok = nullptr);

@@ -3,6 +3,7 @@
 #include "app/FormUtil.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
+#include "catalogue/Records.h"
 
 #include <QDate>
 #include <QEvent>
@@ -18,12 +19,6 @@ constexpr int ClientWidth = 448;
 constexpr int ClientHeight = 223;
 
 const QString AuthorCaption = QStringLiteral("作成者：");
-
-// Quoted for the statement, or the word NULL for an empty box.
-QString SqlText(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("NULL") : QLatin1Char('\'') + text + QLatin1Char('\'');
-}
 
 QLineEdit *makeBox(QWidget *parent, int x, int y, int w, int maxLength, bool imeOff)
 {
@@ -205,23 +200,15 @@ void TForm6::Button4Click()
     }
     DataAccess &db = Form1->Db();
     BusyCursor busy;
-    QStringList row(10);
-    db.SelectOrdered(QStringLiteral("*"), QStringLiteral("IMGLIST"), QStringLiteral("N=") + QString::number(n), QString());
-    db.FetchFirst(row);
-    db.CloseQuery();
+    const QStringList row = ReadImageRecord(db, n);
     QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
     const int columnOf[] = {0, 2, 3, 4, 5, 6, 7, 8, 9};
     for (int i = 0; i < 9; ++i)
         boxes[i]->setText(row.value(columnOf[i]));
 
-    const int m = row.value(0).isEmpty() ? 0 : TextToInt(row.value(1));
-    if (m > 0) {
-        QStringList member(3);
-        db.SelectOrdered(QStringLiteral("*"), QStringLiteral("MEMBER"), QStringLiteral("N=") + QString::number(m), QString());
-        db.FetchFirst(member);
-        db.CloseQuery();
-        Label2->setText(AuthorCaption + member.value(2));
-    }
+    const int m = RecordAuthor(row);
+    if (m > 0)
+        Label2->setText(AuthorCaption + MemberName(db, m));
     Edit2->setFocus();
 }
 
@@ -250,38 +237,32 @@ void TForm6::Button1Click()
         }
     }
     if (OpenMode == 0 && found) {
-        ShowMessage(QStringLiteral("指定した番号は既に存在します。再入力して下さい。"));
-        Edit1->setFocus();
+        Refuse(Edit1, QStringLiteral("指定した番号は既に存在します。再入力して下さい。"));
         return;
     }
     if (OpenMode != 0 && !found) {
-        ShowMessage(QStringLiteral("指定した番号は存在しません。再入力して下さい。"));
-        Edit1->setFocus();
+        Refuse(Edit1, QStringLiteral("指定した番号は存在しません。再入力して下さい。"));
         return;
     }
 
     const QString name = Edit2->text();
     if (IsBlank(name)) {
-        ShowMessage(QStringLiteral("プロジェクト名を入力して下さい。"));
-        Edit2->setFocus();
+        Refuse(Edit2, QStringLiteral("プロジェクト名を入力して下さい。"));
         return;
     }
     if (HasQuote(name) || name.contains(QLatin1Char(':'))) {
-        ShowMessage(QStringLiteral("プロジェクト名に引用符「'」「\"」「:」を入力しないで下さい"));
-        Edit2->setFocus();
+        Refuse(Edit2, QStringLiteral("プロジェクト名に引用符「'」「\"」「:」を入力しないで下さい"));
         return;
     }
     const QString sizeMessage = QStringLiteral("画像の横サイズは8～2000の範囲内で入力して下さい。");
     const int w = TextToInt(Edit6->text());
     if (w < 8 || w > 2000) {
-        ShowMessage(sizeMessage);
-        Edit6->setFocus();
+        Refuse(Edit6, sizeMessage);
         return;
     }
     const int h = TextToInt(Edit7->text());
     if (h < 8 || h > 2000) {
-        ShowMessage(sizeMessage);
-        Edit7->setFocus();
+        Refuse(Edit7, sizeMessage);
         return;
     }
     const QString date1 = Edit8->text();
@@ -289,30 +270,25 @@ void TForm6::Button1Click()
     const QString dateMessage =
         QStringLiteral("日付は yyyymmdd形式（例：20100101）で有効な内容を入力して下さい。");
     if (!date1.isEmpty() && !IsValidDateText(date1)) {
-        ShowMessage(dateMessage);
-        Edit8->setFocus();
+        Refuse(Edit8, dateMessage);
         return;
     }
     if (!date2.isEmpty() && !IsValidDateText(date2)) {
-        ShowMessage(dateMessage);
-        Edit9->setFocus();
+        Refuse(Edit9, dateMessage);
         return;
     }
     if (date1.isEmpty() && !date2.isEmpty()) {
-        ShowMessage(QStringLiteral("更新日付が指定されているのに作成日付が指定されていません"));
-        Edit8->setFocus();
+        Refuse(Edit8, QStringLiteral("更新日付が指定されているのに作成日付が指定されていません"));
         return;
     }
     if (!date1.isEmpty() && !date2.isEmpty() && date1 > date2) {
-        ShowMessage(QStringLiteral("作成日付の方が後の日付になっています"));
-        Edit8->setFocus();
+        Refuse(Edit8, QStringLiteral("作成日付の方が後の日付になっています"));
         return;
     }
     const QStringList texts{name, Edit3->text(), Edit4->text(), Edit5->text(), date1, date2};
     for (const QString &t : texts) {
         if (HasQuote(t)) {
-            ShowMessage(QStringLiteral("引用符「'」「\"」を入力しないで下さい"));
-            Edit2->setFocus();
+            Refuse(Edit2, QuoteMessage());
             return;
         }
     }
@@ -321,9 +297,9 @@ void TForm6::Button1Click()
                             QStringLiteral("MEMO1"), QStringLiteral("MEMO2"), QStringLiteral("MEMO3"),
                             QStringLiteral("SX"),    QStringLiteral("SY"),    QStringLiteral("DATE1"),
                             QStringLiteral("DATE2")};
-    const QStringList values{QString::number(n), QString::number(author), SqlText(name),
-                             SqlText(Edit3->text()), SqlText(Edit4->text()), SqlText(Edit5->text()),
-                             QString::number(w), QString::number(h), SqlText(date1), SqlText(date2)};
+    const QStringList values{QString::number(n), QString::number(author), TextValue(name),
+                             TextValue(Edit3->text()), TextValue(Edit4->text()), TextValue(Edit5->text()),
+                             QString::number(w), QString::number(h), TextValue(date1), TextValue(date2)};
     bool ok;
     {
         BusyCursor busy;

@@ -3,6 +3,7 @@
 #include "app/FormUtil.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
+#include "catalogue/Records.h"
 #include "catalogue/Unit6.h"
 #include "paint/Unit8.h"
 
@@ -362,24 +363,16 @@ void TForm7::SG1SelectCell(int, int ARow)
         return;
     DataAccess &db = Form1->Db();
     BusyCursor busy;
-    QStringList row(10);
-    db.SelectOrdered(QStringLiteral("*"), QStringLiteral("IMGLIST"), QStringLiteral("N=") + QString::number(n), QString());
-    db.FetchFirst(row);
-    db.CloseQuery();
+    const QStringList row = ReadImageRecord(db, n);
     Edit2->setText(row.value(2));
     Edit3->setText(row.value(3));
     Edit4->setText(row.value(4));
     Edit5->setText(row.value(5));
     LabelB->setText(SizeCaption + row.value(6) + QStringLiteral("×") + row.value(7));
     LabelC->setText(DateCaption + row.value(8) + QChar(0x3000) + row.value(9));
-    const int m = row.value(0).isEmpty() ? 0 : TextToInt(row.value(1));
-    if (m > 0) {
-        QStringList member(3);
-        db.SelectOrdered(QStringLiteral("*"), QStringLiteral("MEMBER"), QStringLiteral("N=") + QString::number(m), QString());
-        db.FetchFirst(member);
-        db.CloseQuery();
-        LabelA->setText(AuthorCaption + member.value(2));
-    }
+    const int m = RecordAuthor(row);
+    if (m > 0)
+        LabelA->setText(AuthorCaption + MemberName(db, m));
 }
 
 void TForm7::Button7Click()

@@ -78,11 +78,21 @@ bool DoubleClickFilter::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-QString NameValue(const QString &name)
+bool NumberGiven(QLineEdit *edit)
 {
-    if (name.isEmpty())
-        return QStringLiteral("NULL");
-    return QLatin1Char('\'') + name + QLatin1Char('\'');
+    return !IsBlank(edit->text())
+           || Refuse(edit, QStringLiteral("番号を入力して下さい（正の整数値入力）"));
+}
+
+bool PositiveNumber(QLineEdit *edit, int &number)
+{
+    number = TextToInt(edit->text());
+    return number > 0 || Refuse(edit, QStringLiteral("番号は正の整数で入力して下さい"));
+}
+
+bool NameWithoutQuotes(QLineEdit *edit)
+{
+    return !HasQuote(edit->text()) || Refuse(edit, QuoteMessage());
 }
 
 QString DeleteQuestion(const QString &number, const QString &name)

@@ -33,8 +33,13 @@ private:
     std::function<void()> handler_;
 };
 
-// The name as a statement value: quoted, or the word NULL when empty.
-QString NameValue(const QString &name);
+// The checks both registers make, each refusing with its message and focus.
+// The number box: not blank.
+bool NumberGiven(QLineEdit *edit);
+// The number box as typed through TextToInt: greater than 0.
+bool PositiveNumber(QLineEdit *edit, int &number);
+// The name box: no half-width apostrophe or double quote.
+bool NameWithoutQuotes(QLineEdit *edit);
 // "「No.<number>：<name>」を削除します。" CR LF "よろしいですか？"
 QString DeleteQuestion(const QString &number, const QString &name);
 // One more than the largest number given as text, 1 for empty text; never overflows.

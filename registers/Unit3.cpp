@@ -122,27 +122,16 @@ void TForm3::Edit1DblClick()
 
 void TForm3::Button1Click()
 {
-    if (IsBlank(Edit1->text())) {
-        ShowMessage(QStringLiteral("番号を入力して下さい（正の整数値入力）"));
-        Edit1->setFocus();
+    int number = 0;
+    if (!NumberGiven(Edit1) || !PositiveNumber(Edit1, number))
         return;
-    }
-    const int number = TextToInt(Edit1->text());
-    if (number <= 0) {
-        ShowMessage(QStringLiteral("番号は正の整数で入力して下さい"));
-        Edit1->setFocus();
+    if (!NameWithoutQuotes(Edit2))
         return;
-    }
     const QString name = Edit2->text();
-    if (HasQuote(name)) {
-        ShowMessage(QStringLiteral("引用符「'」「\"」を入力しないで下さい"));
-        Edit2->setFocus();
-        return;
-    }
     bool ok;
     {
         BusyCursor busy;
-        ok = Form1->Db().InsertRecord(kTable, 2, kColumns, {QString::number(number), NameValue(name)});
+        ok = Form1->Db().InsertRecord(kTable, 2, kColumns, {QString::number(number), TextValue(name)});
     }
     ShowMessage(ok ? QStringLiteral("登録OK") : QStringLiteral("登録失敗"));
     RefreshGrid();
@@ -178,43 +167,32 @@ void TForm3::Button2Click()
 
 void TForm3::Button4Click()
 {
-    if (IsBlank(Edit1->text())) {
-        ShowMessage(QStringLiteral("番号を入力して下さい（正の整数値入力）"));
-        Edit1->setFocus();
+    int number = 0;
+    if (!NumberGiven(Edit1))
         return;
-    }
     if (IsBlank(Edit2->text())) {
-        ShowMessage(QStringLiteral("名称を入力して下さい（半角32文字まで）"));
-        Edit2->setFocus();
+        Refuse(Edit2, QStringLiteral("名称を入力して下さい（半角32文字まで）"));
         return;
     }
-    const int number = TextToInt(Edit1->text());
-    if (number <= 0) {
-        ShowMessage(QStringLiteral("番号は正の整数で入力して下さい"));
-        Edit1->setFocus();
+    if (!PositiveNumber(Edit1, number))
         return;
-    }
     bool exists;
     {
         BusyCursor busy;
         exists = Form1->Db().SelectMatch(kTable, QStringLiteral("N"), QString(), number);
     }
     if (!exists) {
-        ShowMessage(QStringLiteral("入力した番号は未使用ですので変更は出来ません。再入力して下さい"));
-        Edit1->setFocus();
+        Refuse(Edit1, QStringLiteral("入力した番号は未使用ですので変更は出来ません。再入力して下さい"));
         return;
     }
+    if (!NameWithoutQuotes(Edit2))
+        return;
     const QString name = Edit2->text();
-    if (HasQuote(name)) {
-        ShowMessage(QStringLiteral("引用符「'」「\"」を入力しないで下さい"));
-        Edit2->setFocus();
-        return;
-    }
     const QString key = QString::number(number);
     bool ok;
     {
         BusyCursor busy;
-        ok = Form1->Db().UpdateRecord(kTable, 2, kColumns, {key, NameValue(name)},
+        ok = Form1->Db().UpdateRecord(kTable, 2, kColumns, {key, TextValue(name)},
                                       QStringLiteral("N=") + key);
     }
     ShowMessage(ok ? QStringLiteral("変更OK") : QStringLiteral("変更失敗"));

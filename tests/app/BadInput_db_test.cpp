@@ -1,6 +1,7 @@
 // Odd input in the database settings dialog: each gets its message or a database
 // under exactly the name typed, never one under a changed name.
 #include "TestDatabase.h"
+#include "TestInput.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/UnitV.h"
@@ -13,19 +14,7 @@
 
 namespace {
 
-// Readable failure output: the list as lines.
-std::string Show(const QStringList &list)
-{
-    return list.join(QLatin1Char('\n')).toStdString();
-}
 
-void TypeInto(QLineEdit *box, const QString &text)
-{
-    box->clear();
-    box->setFocus();
-    for (const char32_t cp : text.toUcs4())
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString::fromUcs4(&cp, 1), Qt::NoModifier);
-}
 
 class DbSettingsBadInput : public ::testing::Test {
 protected:

@@ -1,4 +1,4 @@
-#include "TestDatabase.h"
+#include "ConnectedMainWindow.h"
 #include "app/Unit1.h"
 #include "app/Unit5.h"
 #include "app/UnitV.h"
@@ -10,24 +10,8 @@
 
 namespace {
 
-class PcUserDialog : public ::testing::Test {
+class PcUserDialog : public ConnectedMainWindow {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(database.created());
-        AssignDefaultSettings();
-        CreateApplicationWindows();
-        ServerName = QStringLiteral("localhost:");
-        ServerDataDir = database.folder();
-        DatabaseName = database.fileName();
-        Form1->ConnectDatabase();
-        ASSERT_TRUE(Form1->IsConnected());
-    }
-    void TearDown() override
-    {
-        DestroyApplicationWindows();
-        AssignDefaultSettings();
-    }
     void Members(const QStringList &values)
     {
         ASSERT_TRUE(Form1->Db().CreateMemberTable());
@@ -52,7 +36,6 @@ protected:
         });
         Form1->mnuPCnameSetClick();
     }
-    TestDatabase database;
     MessageRecorder messages;
 };
 

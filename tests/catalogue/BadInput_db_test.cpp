@@ -1,5 +1,6 @@
 // Odd input in the image record editor and in the list's filter box.
 #include "CatalogueFixture.h"
+#include "TestInput.h"
 
 #include "app/FormUtil.h"
 
@@ -12,20 +13,7 @@
 
 namespace {
 
-// Readable failure output: the list as lines.
-std::string Show(const QStringList &list)
-{
-    return list.join(QLatin1Char('\n')).toStdString();
-}
 
-// Key presses carrying one code point each, as an input method hands them over.
-void TypeInto(QLineEdit *box, const QString &text)
-{
-    box->clear();
-    box->setFocus();
-    for (const char32_t cp : text.toUcs4())
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString::fromUcs4(&cp, 1), Qt::NoModifier);
-}
 
 const QString kStored = QStringLiteral("画像一覧データを登録しました");
 const QString kNotStored = QStringLiteral("画像一覧データが登録出来ませんでした");

@@ -1,7 +1,7 @@
 #pragma once
 // The real main window connected to a fresh database, with a member as PC user.
 
-#include "TestDatabase.h"
+#include "ConnectedMainWindow.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
 #include "catalogue/Unit6.h"
@@ -13,37 +13,21 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public ConnectedMainWindow {
 protected:
+    CatalogueTest() : ConnectedMainWindow(true) {}
+
     void SetUp() override
     {
-        ASSERT_TRUE(db_.created());
-        TForm1::SettingFileOverride = settingsDir_.filePath(QStringLiteral("none.dat"));
-        CreateApplicationWindows();
-        Form1->show();
-        ServerName = QStringLiteral("localhost:");
-        ServerDataDir = db_.folder();
-        DatabaseName = db_.fileName();
-        Form1->ConnectDatabase();
-        ASSERT_TRUE(Form1->IsConnected());
+        ConnectedMainWindow::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_TRUE(Db().CreateImgListTable());
         ASSERT_TRUE(Db().CreateMemberTable());
         AddMember(3, QStringLiteral("山田花子"));
         AddMember(5, QStringLiteral("佐藤"));
         PcUserNo = 3;
         PcUserName = QStringLiteral("山田花子");
-    }
-
-    void TearDown() override
-    {
-        if (Form1) {
-            const auto subs = Form1->MdiArea()->subWindowList();
-            for (QMdiSubWindow *s : subs)
-                delete s;
-            Form1->DisconnectDatabase();
-        }
-        DestroyApplicationWindows();
-        TForm1::SettingFileOverride.clear();
     }
 
     static DataAccess &Db() { return Form1->Db(); }
@@ -93,6 +77,5 @@ protected:
         return subs.isEmpty() ? nullptr : qobject_cast<T *>(subs.last());
     }
 
-    TestDatabase db_;
-    QTemporaryDir settingsDir_;
+    TestDatabase &db_ = database;
 };

@@ -1,5 +1,6 @@
 // Odd sizes in the pen tip dialog: each is refused with the one message or taken as TextToInt reads it.
 #include "TestDatabase.h"
+#include "TestInput.h"
 #include "app/UnitV.h"
 #include "paint/Unit9.h"
 
@@ -11,19 +12,7 @@
 
 namespace {
 
-// Readable failure output: the list as lines.
-std::string Show(const QStringList &list)
-{
-    return list.join(QLatin1Char('\n')).toStdString();
-}
 
-void TypeInto(QLineEdit *box, const QString &text)
-{
-    box->clear();
-    box->setFocus();
-    for (const char32_t cp : text.toUcs4())
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString::fromUcs4(&cp, 1), Qt::NoModifier);
-}
 
 TEST(PenTipBadInput, SizeTable)
 {

@@ -2,7 +2,7 @@
 // The real main window on a fresh database, with painting windows opened on it
 // the way the image list opens them.
 
-#include "TestDatabase.h"
+#include "ConnectedMainWindow.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
 #include "paint/Unit8.h"
@@ -18,19 +18,13 @@ struct StoredPoint {
     int n, mn, dn, ptyp, psiz, pcol, x, y;
 };
 
-class PaintTest : public ::testing::Test {
+class PaintTest : public ConnectedMainWindow {
 protected:
+    PaintTest() : ConnectedMainWindow(true) {}
+
     void SetUp() override
     {
-        ASSERT_TRUE(db_.created());
-        TForm1::SettingFileOverride = settingsDir_.filePath(QStringLiteral("none.dat"));
-        CreateApplicationWindows();
-        Form1->show();
-        ServerName = QStringLiteral("localhost:");
-        ServerDataDir = db_.folder();
-        DatabaseName = db_.fileName();
-        Form1->ConnectDatabase();
-        ASSERT_TRUE(Form1->IsConnected());
+        ConnectedMainWindow::SetUp();
         PcUserNo = 3;
         PaintWidth = 420;
         PaintHeight = 320;
@@ -38,18 +32,6 @@ protected:
         PenSize = 3;
         PenColor = 0x0000FF;
         SaveDir.clear();
-    }
-
-    void TearDown() override
-    {
-        if (Form1) {
-            const auto subs = Form1->MdiArea()->subWindowList();
-            for (QMdiSubWindow *s : subs)
-                delete s;
-            Form1->DisconnectDatabase();
-        }
-        DestroyApplicationWindows();
-        TForm1::SettingFileOverride.clear();
     }
 
     static DataAccess &Db() { return Form1->Db(); }
@@ -121,6 +103,5 @@ protected:
         return true;
     }
 
-    TestDatabase db_;
-    QTemporaryDir settingsDir_;
+    TestDatabase &db_ = database;
 };

@@ -1,6 +1,7 @@
 // Odd input in the two registers: what each box takes, what is refused, and
 // that the table holds exactly what was accepted.
 #include "RegisterFixture.h"
+#include "TestInput.h"
 
 #include "registers/Unit3.h"
 #include "registers/Unit4.h"
@@ -12,11 +13,6 @@
 
 namespace {
 
-// Readable failure output: the list as lines.
-std::string Show(const QStringList &list)
-{
-    return list.join(QLatin1Char('\n')).toStdString();
-}
 
 const QString kBlankNumber = QStringLiteral("番号を入力して下さい（正の整数値入力）");
 const QString kNotPositive = QStringLiteral("番号は正の整数で入力して下さい");
@@ -27,15 +23,6 @@ const QString kAddFailed = QStringLiteral("登録失敗");
 const QString kChanged = QStringLiteral("変更OK");
 const QString kChangeFailed = QStringLiteral("変更失敗");
 
-// Key presses carrying one code point each, so that characters outside the
-// basic plane arrive whole, as an input method would hand them over.
-void TypeInto(QLineEdit *box, const QString &text)
-{
-    box->clear();
-    box->setFocus();
-    for (const char32_t cp : text.toUcs4())
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString::fromUcs4(&cp, 1), Qt::NoModifier);
-}
 
 enum Op { Add, Change };
 enum Focus { NoFocus, NumberBox, NameBox };

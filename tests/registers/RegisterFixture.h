@@ -1,7 +1,7 @@
 #pragma once
 // A database on the local server, the program's windows, the main window attached to it.
 
-#include "TestDatabase.h"
+#include "ConnectedMainWindow.h"
 #include "app/FormUtil.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
@@ -9,25 +9,8 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
-class RegisterFixture : public ::testing::Test {
+class RegisterFixture : public ConnectedMainWindow {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(database.created());
-        AssignDefaultSettings();
-        CreateApplicationWindows();
-        ServerName = QStringLiteral("localhost:");
-        ServerDataDir = database.folder();
-        DatabaseName = database.fileName();
-        Form1->ConnectDatabase();
-        ASSERT_TRUE(Form1->IsConnected());
-    }
-    void TearDown() override
-    {
-        DestroyApplicationWindows();
-        AssignDefaultSettings();
-    }
-
     void Sql(const QString &statement)
     {
         ASSERT_TRUE(Form1->Db().ExecuteSql({statement})) << statement.toStdString();
@@ -69,6 +52,5 @@ protected:
         grid->setCurrentCell(GridRowToTable(gridRow), 0);
     }
 
-    TestDatabase database;
     MessageRecorder messages;
 };
