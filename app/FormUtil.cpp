@@ -60,6 +60,16 @@ void SetImeOff(QWidget *w)
     w->setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
+void SetTabChain(std::initializer_list<QWidget *> widgets)
+{
+    QWidget *previous = nullptr;
+    for (QWidget *w : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
 bool Refuse(QWidget *box, const QString &message)
 {
     ShowMessage(message);

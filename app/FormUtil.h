@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QString>
 #include <QValidator>
+#include <initializer_list>
 
 class QLabel;
 class QPushButton;
@@ -22,6 +23,8 @@ QPushButton *MakeButton(QWidget *parent, const QString &text, int x, int y, int 
 QLineEdit *MakeEdit(QWidget *parent, int x, int y, int w, int h);
 void SetBackground(QWidget *w, const QColor &color);
 void SetImeOff(QWidget *w);
+// The Tab key visits the widgets in this order.
+void SetTabChain(std::initializer_list<QWidget *> widgets);
 // Shows the message and puts the focus in the box; false, so a check can end with it.
 bool Refuse(QWidget *box, const QString &message);
 // "引用符「'」「"」を入力しないで下さい"

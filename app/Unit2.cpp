@@ -51,10 +51,7 @@ TForm2::TForm2(QWidget *parent)
     for (QLineEdit *e : {Edit1, Edit2, Edit3})
         LimitCp932Bytes(e, 0);
 
-    setTabOrder(Edit1, Edit2);
-    setTabOrder(Edit2, Edit3);
-    setTabOrder(Edit3, Button1);
-    setTabOrder(Button1, Button2);
+    SetTabChain({Edit1, Edit2, Edit3, Button1, Button2});
 
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);

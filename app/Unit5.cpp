@@ -23,8 +23,7 @@ TForm5::TForm5(QWidget *parent)
     Button1->setDefault(true);
     Button2 = MakeButton(this, QStringLiteral("キャンセル(&N)"), 160, 40, 113, 25);
 
-    setTabOrder(ComboBox1, Button1);
-    setTabOrder(Button1, Button2);
+    SetTabChain({ComboBox1, Button1, Button2});
 
     connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm5::Button2Click);

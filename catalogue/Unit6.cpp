@@ -78,17 +78,7 @@ TForm6::TForm6(QWidget *parent) : ChildForm(parent)
     Button2 = MakeButton(c, QStringLiteral("クリア(&C)"), 168, 192, 113, 25);
     Button3 = MakeButton(c, QStringLiteral("閉じる(&X)"), 336, 192, 105, 25);
 
-    QWidget::setTabOrder(Button4, Edit2);
-    QWidget::setTabOrder(Edit2, Edit3);
-    QWidget::setTabOrder(Edit3, Edit4);
-    QWidget::setTabOrder(Edit4, Edit5);
-    QWidget::setTabOrder(Edit5, Edit6);
-    QWidget::setTabOrder(Edit6, Edit7);
-    QWidget::setTabOrder(Edit7, Edit8);
-    QWidget::setTabOrder(Edit8, Edit9);
-    QWidget::setTabOrder(Edit9, Button1);
-    QWidget::setTabOrder(Button1, Button2);
-    QWidget::setTabOrder(Button2, Button3);
+    SetTabChain({Button4, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Button1, Button2, Button3});
 
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);

@@ -47,9 +47,7 @@ TForm9::TForm9(QWidget *parent)
     Button1->setDefault(true);
     Button2 = MakeButton(this, QStringLiteral("キャンセル(&N)"), 160, 64, 105, 25);
 
-    setTabOrder(ComboBox1, Edit1);
-    setTabOrder(Edit1, Button1);
-    setTabOrder(Button1, Button2);
+    SetTabChain({ComboBox1, Edit1, Button1, Button2});
 
     connect(Button1, &QPushButton::clicked, this, &TForm9::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm9::Button2Click);

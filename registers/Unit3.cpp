@@ -48,12 +48,7 @@ TForm3::TForm3(QWidget *parent)
     Button4 = MakeButton(this, QStringLiteral("データ変更(&E)"), 248, 192, 137, 25);
     Button3 = MakeButton(this, QStringLiteral("閉じる(&C)"), 248, 232, 137, 25);
 
-    setTabOrder(SG1, Edit1);
-    setTabOrder(Edit1, Edit2);
-    setTabOrder(Edit2, Button1);
-    setTabOrder(Button1, Button2);
-    setTabOrder(Button2, Button4);
-    setTabOrder(Button4, Button3);
+    SetTabChain({SG1, Edit1, Edit2, Button1, Button2, Button4, Button3});
 
     ConnectGridClick(SG1, &refreshing_, [this] { SG1Click(); });
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
