@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <pwd.h>
@@ -70,4 +72,17 @@ QString RunIsql(const QString &serverPath, const QByteArray &script)
     p.closeWriteChannel();
     p.waitForFinished(60000);
     return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
+int ClosedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
 }

@@ -45,5 +45,8 @@ public:
     bool answer;
 };
 
+// A port on 127.0.0.1 with nobody listening (bound, then released).
+int ClosedPort();
+
 // Runs isql-fb against a database with the fixed account; returns its output.
 QString RunIsql(const QString &serverPath, const QByteArray &script);
