@@ -1,5 +1,6 @@
 // Shared painting under load: many writer processes, one picture, the local server.
-// Prints points per second, clashes and whether every check held.
+// Prints points per second, clashes and whether every check held, and the points per
+// second of one writer alone doing the same strokes.
 //
 // usage: bench_load_shared_painting [--quick] [writers strokes points]
 //   (default 16 writers x 200 strokes x 10 points; --quick: 4 x 20 x 10)
@@ -56,6 +57,15 @@ int main(int argc, char **argv)
         }
     }
 
+    // One writer alone, the same strokes: what the many together are measured against.
+    LoadConfig alone = c;
+    alone.writers = 1;
+    alone.table = QStringLiteral("IMG_2");
+    const LoadOutcome one = RunSharedPainting(alone);
+    const double onePps = one.seconds > 0 ? one.storedRows / one.seconds : 0;
+    std::printf("one writer alone: %d strokes x %d points: %.0f points/s%s\n", c.strokes, c.points,
+                onePps, one.problems.isEmpty() ? "" : " (check FAILED)");
+
     std::printf("shared painting: %d writers x %d strokes x %d points, one picture\n", c.writers,
                 c.strokes, c.points);
     const LoadOutcome o = RunSharedPainting(c);
@@ -70,9 +80,13 @@ int main(int argc, char **argv)
     for (const QString &p : o.problems)
         std::printf("  problem: %s\n", qPrintable(p));
     std::printf("  check: %s\n", o.problems.isEmpty() ? "PASSED" : "FAILED");
+    std::printf("  all writers together against one alone: %.2f of its points/s\n",
+                onePps > 0 ? pps / onePps : 0.0);
     std::printf("TABLE|Shared painting, %d writers x %d strokes x %d points|%.0f points/s, %d clashes, check %s|every point once, N gapless\n",
                 c.writers, c.strokes, c.points, pps, o.clashes,
                 o.problems.isEmpty() ? "passed" : "FAILED");
+    std::printf("TABLE|%d writers without pause, points/s as a share of one writer alone|%.0f vs %.0f points/s, %.2f|at least 0.5\n",
+                c.writers, pps, onePps, onePps > 0 ? pps / onePps : 0.0);
     QDir(folder).removeRecursively();
-    return o.problems.isEmpty() ? 0 : 1;
+    return o.problems.isEmpty() && one.problems.isEmpty() ? 0 : 1;
 }

@@ -95,10 +95,13 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
     for (int w = 0; w < c.writers; ++w) {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(c.writerProgram,
-                 {c.serverPath, c.table, QString::number(w), QString::number(c.writers),
-                  QString::number(c.strokes), QString::number(c.points), QString::number(c.width),
-                  QString::number(c.height), out.path()});
+        QStringList args = {c.writerPath.isEmpty() ? c.serverPath : c.writerPath,
+                            c.table, QString::number(w), QString::number(c.writers),
+                            QString::number(c.strokes), QString::number(c.points),
+                            QString::number(c.width), QString::number(c.height), out.path()};
+        if (c.pauseMs > 0)
+            args << QString::number(c.pauseMs) << QString::number(c.refreshMs);
+        p->start(c.writerProgram, args);
         if (!p->waitForStarted(10000))
             o.problems << QStringLiteral("writer %1 did not start").arg(w);
         procs.push_back(std::move(p));
@@ -196,6 +199,11 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
             continue;
         }
         o.clashes += f[1].toInt();
+        QFile t(out.path() + QStringLiteral("/times%1.txt").arg(w));
+        if (c.pauseMs > 0 && t.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : t.readAll().split('\n'))
+                if (!line.isEmpty())
+                    o.storeMs.push_back(line.toLongLong() / 1000.0);
         if (f[3].toInt() != rows)
             o.problems << QStringLiteral("writer %1 drew %2 rows of %3").arg(w).arg(f[3].toInt()).arg(rows);
     }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 struct LoadConfig {
     QString serverPath; // a database that exists
@@ -15,6 +16,11 @@ struct LoadConfig {
     int height = 240;
     QString writerProgram;
     int timeoutSeconds = 600;
+    // A person's pace: mean pause after each stroke and the refresh period (0: no pause).
+    int pauseMs = 0;
+    int refreshMs = 5000;
+    // The path the writers use, when not serverPath (for example through a relay).
+    QString writerPath;
 };
 
 struct LoadOutcome {
@@ -26,6 +32,7 @@ struct LoadOutcome {
     bool gapless = false;
     bool everyPointOnce = false;
     int bitmapsEqualToReplay = 0;
+    std::vector<double> storeMs; // with a pause: the time of every store, all writers
 };
 
 LoadOutcome RunSharedPainting(const LoadConfig &config);

@@ -5,6 +5,10 @@
 //
 // usage: oekaki_stroke_writer <server path> <table> <writer no> <writers>
 //                             <strokes> <points per stroke> <width> <height> <out dir>
+//                             [<pause ms> <refresh ms>]
+// With a pause it works at a person's pace: a jittered pause (0.67 to 1.33 times the
+// given one) after each stroke, and a refresh whenever the refresh time has passed,
+// as the window's timer would; it then also writes the time each store took.
 
 #include "app/UnitV.h"
 #include "db/DataAccess.h"
@@ -23,8 +27,9 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 10) {
-        std::fprintf(stderr, "usage: %s path table writer writers strokes points width height outdir\n",
+    if (argc != 10 && argc != 12) {
+        std::fprintf(stderr, "usage: %s path table writer writers strokes points width height outdir"
+                             " [pause-ms refresh-ms]\n",
                      argv[0]);
         return 2;
     }
@@ -37,6 +42,8 @@ int main(int argc, char **argv)
     const int width = std::atoi(argv[7]);
     const int height = std::atoi(argv[8]);
     const QString out = QString::fromLocal8Bit(argv[9]);
+    const int pauseMs = argc == 12 ? std::atoi(argv[10]) : 0;
+    const int refreshMs = argc == 12 ? std::atoi(argv[11]) : 0;
     const int user = writer + 1;
 
     DataAccess db;
@@ -61,10 +68,34 @@ int main(int argc, char **argv)
     QFile log(out + QStringLiteral("/writer%1.txt").arg(writer));
     if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return 4;
+    QFile times(out + QStringLiteral("/times%1.txt").arg(writer));
+    if (pauseMs > 0 && !times.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 4;
     int clashes = 0;
     int stored = 0;
     QElapsedTimer clock;
     clock.start();
+    QElapsedTimer sinceRefresh;
+    sinceRefresh.start();
+    // Waits until `ms` from now, refreshing whenever the timer would have fired.
+    auto pause = [&](int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            const qint64 left = ms - waited.elapsed();
+            const qint64 toRefresh = refreshMs - sinceRefresh.elapsed();
+            if (left <= 0)
+                return;
+            if (toRefresh <= 0) {
+                store.Refresh();
+                sinceRefresh.restart();
+                continue;
+            }
+            QThread::msleep(static_cast<unsigned long>(std::min(left, toRefresh)));
+        }
+    };
+    if (pauseMs > 0)
+        pause(uniform(0, pauseMs)); // people do not all start at once
     for (int s = 0; s < strokes; ++s) {
         const PenTip pen{uniform(0, 5), uniform(1, 5), uniform(0, 0xFFFFFF)};
         std::vector<QPoint> stroke;
@@ -84,16 +115,26 @@ int main(int argc, char **argv)
             x = std::clamp(x + uniform(-3, 3), 6, width - 7);
             y = std::clamp(y + uniform(-3, 3), top + 6, top + band - 7);
         }
-        if (!store.Store(user, pen, stroke)) {
+        QElapsedTimer storing;
+        storing.start();
+        const bool all = store.Store(user, pen, stroke);
+        if (pauseMs > 0)
+            times.write(QByteArray::number(storing.nsecsElapsed() / 1000) + '\n');
+        if (!all) {
             std::fprintf(stderr, "writer %d: storing stopped: %s\n", writer,
                          qPrintable(db.LastErrorText()));
             return 5;
         }
         clashes += store.LastClashes();
         stored += points;
-        if (s % 3 == 2)
+        if (pauseMs > 0) {
+            sinceRefresh.restart(); // the timer starts again after each handler
+            pause(uniform(pauseMs * 2 / 3, pauseMs * 4 / 3));
+        } else if (s % 3 == 2) {
             store.Refresh();
+        }
     }
+    times.close();
     const qint64 elapsed = clock.elapsed();
     log.close();
 
@@ -102,7 +143,10 @@ int main(int argc, char **argv)
     QElapsedTimer wait;
     wait.start();
     for (;;) {
-        store.Refresh();
+        if (pauseMs == 0 || sinceRefresh.elapsed() >= refreshMs) {
+            store.Refresh();
+            sinceRefresh.restart();
+        }
         int done = 0;
         for (int w = 0; w < writers; ++w)
             done += QFile::exists(out + QStringLiteral("/done%1").arg(w)) ? 1 : 0;

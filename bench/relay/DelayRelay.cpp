@@ -1,0 +1,255 @@
+#include "DelayRelay.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <deque>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int64_t nowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+void tune(int fd)
+{
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+struct Chunk {
+    int64_t due;
+    std::string bytes;
+    size_t sent = 0;
+};
+
+// One direction of a connection.
+struct Flow {
+    int from = -1, to = -1;
+    std::deque<Chunk> held;
+    bool eof = false;     // the sender has closed its side
+    bool closed = false;  // passed on to the receiver
+};
+
+struct Link {
+    Flow up, down; // client to server, server to client
+    bool clientTalking = false;
+    bool done() const { return up.closed && down.closed; }
+};
+
+} // namespace
+
+bool DelayRelay::start(int oneWayMicroseconds, int targetPort, int listenPort)
+{
+    stop();
+    signal(SIGPIPE, SIG_IGN);
+    delayNs_ = int64_t(oneWayMicroseconds) * 1000;
+    targetPort_ = targetPort;
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0)
+        return false;
+    const int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a = loopback(listenPort);
+    socklen_t len = sizeof a;
+    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listenFd_, 64) != 0
+        || getsockname(listenFd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+        return false;
+    }
+    fcntl(listenFd_, F_SETFL, fcntl(listenFd_, F_GETFL) | O_NONBLOCK);
+    port_ = ntohs(a.sin_port);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void DelayRelay::stop()
+{
+    if (thread_.joinable()) {
+        const uint64_t one = 1;
+        (void)!write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+    if (listenFd_ >= 0)
+        close(listenFd_);
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+    listenFd_ = wakeFd_ = -1;
+}
+
+double DelayRelay::meanLateMicroseconds() const
+{
+    const int64_t n = lateCount_.load();
+    return n ? double(lateSumUs_.load()) / double(n) : 0.0;
+}
+
+void DelayRelay::run()
+{
+    std::vector<std::unique_ptr<Link>> links;
+    std::vector<pollfd> fds;
+    std::vector<Flow *> owner; // per pollfd: the flow it reads from or writes to
+    std::vector<char> buf(1 << 16);
+
+    auto readInto = [&](Flow &f, Link &l, bool fromClient) {
+        for (;;) {
+            const ssize_t got = recv(f.from, buf.data(), buf.size(), 0);
+            if (got > 0) {
+                if (fromClient && !l.clientTalking)
+                    ++roundTrips_;
+                l.clientTalking = fromClient;
+                f.held.push_back({nowNs() + delayNs_, std::string(buf.data(), size_t(got))});
+                continue;
+            }
+            if (got == 0 || (errno != EAGAIN && errno != EINTR))
+                f.eof = true;
+            if (got < 0 && errno == EINTR)
+                continue;
+            return;
+        }
+    };
+    auto passOn = [&](Flow &f) {
+        const int64_t now = nowNs();
+        while (!f.held.empty() && f.held.front().due <= now) {
+            Chunk &c = f.held.front();
+            if (c.sent == 0) {
+                const int64_t late = (now - c.due) / 1000;
+                lateSumUs_ += late;
+                ++lateCount_;
+                if (late > worstLateUs_)
+                    worstLateUs_ = late;
+            }
+            const ssize_t put = send(f.to, c.bytes.data() + c.sent, c.bytes.size() - c.sent, MSG_NOSIGNAL);
+            if (put < 0) {
+                if (errno == EAGAIN || errno == EINTR)
+                    return;
+                f.held.clear();
+                f.eof = true;
+                break;
+            }
+            c.sent += size_t(put);
+            if (c.sent < c.bytes.size())
+                return;
+            f.held.pop_front();
+        }
+        if (f.eof && f.held.empty() && !f.closed) {
+            shutdown(f.to, SHUT_WR);
+            f.closed = true;
+        }
+    };
+
+    for (;;) {
+        fds.clear();
+        owner.clear();
+        fds.push_back({wakeFd_, POLLIN, 0});
+        owner.push_back(nullptr);
+        fds.push_back({listenFd_, POLLIN, 0});
+        owner.push_back(nullptr);
+        int64_t next = -1;
+        const int64_t now = nowNs();
+        for (auto &l : links) {
+            for (Flow *f : {&l->up, &l->down}) {
+                if (!f->eof) {
+                    fds.push_back({f->from, POLLIN, 0});
+                    owner.push_back(f);
+                }
+                if (!f->held.empty()) {
+                    const int64_t due = f->held.front().due;
+                    if (due <= now) {
+                        fds.push_back({f->to, POLLOUT, 0});
+                        owner.push_back(f);
+                    } else if (next < 0 || due < next) {
+                        next = due;
+                    }
+                }
+            }
+        }
+        timespec wait{};
+        if (next >= 0) {
+            const int64_t left = std::max<int64_t>(next - now, 0);
+            wait.tv_sec = left / 1000000000;
+            wait.tv_nsec = left % 1000000000;
+        }
+        const int r = ppoll(fds.data(), fds.size(), next >= 0 ? &wait : nullptr, nullptr);
+        if (r < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents)
+            break;
+        if (fds[1].revents & POLLIN) {
+            for (;;) {
+                const int c = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c < 0)
+                    break;
+                const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                const sockaddr_in target = loopback(targetPort_);
+                if (s < 0 || connect(s, reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
+                    if (s >= 0)
+                        close(s);
+                    close(c);
+                    continue;
+                }
+                tune(c);
+                tune(s);
+                auto l = std::make_unique<Link>();
+                l->up.from = l->down.to = c;
+                l->up.to = l->down.from = s;
+                links.push_back(std::move(l));
+            }
+        }
+        for (size_t i = 2; i < fds.size(); ++i) {
+            if (!fds[i].revents || !owner[i])
+                continue;
+            Flow &f = *owner[i];
+            if (fds[i].events & POLLIN) {
+                for (auto &l : links)
+                    if (&l->up == &f || &l->down == &f) {
+                        readInto(f, *l, &f == &l->up);
+                        break;
+                    }
+            }
+        }
+        for (auto &l : links) {
+            passOn(l->up);
+            passOn(l->down);
+        }
+        for (auto it = links.begin(); it != links.end();) {
+            if ((*it)->done()) {
+                close((*it)->up.from);
+                close((*it)->up.to);
+                it = links.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto &l : links) {
+        close(l->up.from);
+        close(l->up.to);
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+// A TCP relay on the loopback address that holds back every byte, in each direction,
+// for a set time before passing it on: a slow network in front of the local server.
+// The program reaches the server through it as "localhost/<port>:".
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+class DelayRelay {
+public:
+    DelayRelay() = default;
+    ~DelayRelay() { stop(); }
+    DelayRelay(const DelayRelay &) = delete;
+    DelayRelay &operator=(const DelayRelay &) = delete;
+
+    // Listens on 127.0.0.1:listenPort (0: any free port) and forwards each connection to
+    // 127.0.0.1:targetPort, each direction delayed by oneWayMicroseconds. False on failure.
+    bool start(int oneWayMicroseconds, int targetPort = 3050, int listenPort = 0);
+    void stop();
+    int port() const { return port_; }
+
+    // Times a client turned from listening to talking: one per round trip it waited for.
+    int64_t roundTrips() const { return roundTrips_.load(); }
+    // How late, on average and at worst, held bytes went out after their due time.
+    double meanLateMicroseconds() const;
+    int64_t worstLateMicroseconds() const { return worstLateUs_.load(); }
+
+private:
+    void run();
+
+    int listenFd_ = -1;
+    int wakeFd_ = -1;
+    int port_ = 0;
+    int targetPort_ = 3050;
+    int64_t delayNs_ = 0;
+    std::thread thread_;
+    std::atomic<int64_t> roundTrips_{0};
+    std::atomic<int64_t> lateSumUs_{0};
+    std::atomic<int64_t> lateCount_{0};
+    std::atomic<int64_t> worstLateUs_{0};
+};

@@ -1,0 +1,41 @@
+// Runs the delay relay by hand, e.g. to draw in the real program over a slow network:
+//   oekaki_delay_relay <round trip in ms, decimals allowed> [listen port] [server port]
+// then set the server name to "localhost/<listen port>:". Ends on Ctrl+C or SIGTERM.
+#include "DelayRelay.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: %s <round trip ms> [listen port] [server port]\n", argv[0]);
+        return 2;
+    }
+    const double roundTripMs = std::atof(argv[1]);
+    const int listenPort = argc > 2 ? std::atoi(argv[2]) : 0;
+    const int serverPort = argc > 3 ? std::atoi(argv[3]) : 3050;
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr); // the relay thread inherits the mask
+    DelayRelay relay;
+    if (!relay.start(static_cast<int>(roundTripMs * 500.0), serverPort, listenPort)) {
+        std::perror("relay");
+        return 1;
+    }
+    std::printf("127.0.0.1:%d -> 127.0.0.1:%d, %.3f ms round trip; server name localhost/%d:\n",
+                relay.port(), serverPort, roundTripMs, relay.port());
+    std::fflush(stdout);
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    relay.stop();
+    std::printf("%lld client round trips, held bytes late by %.0f us on average, %lld us at worst\n",
+                static_cast<long long>(relay.roundTrips()), relay.meanLateMicroseconds(),
+                static_cast<long long>(relay.worstLateMicroseconds()));
+    return 0;
+}
