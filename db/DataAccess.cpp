@@ -62,6 +62,7 @@ void DataAccess::DisconnectDatabase()
     clearRows();
     query_.release();
     tr_.rollback();
+    runTr_.rollback(); // its rows are committed already
     db_.detach();
 }
 
@@ -175,6 +176,7 @@ static bool encodeStatement(const QStringList &lines, QByteArray &sql, isc::Stat
 // One statement in a transaction of its own: start, execute, commit; rolled back on failure.
 bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
 {
+    endRunTransaction();
     clearRows();
     // A statement left prepared keeps its tables in use, and DROP TABLE would fail.
     query_.release();
@@ -205,7 +207,46 @@ bool DataAccess::InsertRecord(const QString &table, int count, const QStringList
 {
     if (!db_.isOpen())
         return false;
+    if (rowRun_)
+        return insertInRun(Statements::InsertRecord(table, count, names, values));
     return runChange(Statements::InsertRecord(table, count, names, values));
+}
+
+void DataAccess::endRunTransaction()
+{
+    isc::Status st;
+    if (runTr_.isActive() && !runTr_.commit(st))
+        runTr_.rollback();
+    runRows_ = 0;
+}
+
+void DataAccess::EndRowRun()
+{
+    rowRun_ = false;
+    endRunTransaction();
+}
+
+bool DataAccess::insertInRun(const QStringList &lines)
+{
+    clearRows();
+    query_.release();
+    tr_.rollback();
+    if (runRows_ >= RunRowLimit)
+        endRunTransaction();
+    isc::Status st;
+    QByteArray sql;
+    const bool ok = encodeStatement(lines, sql, st)
+                    && (runTr_.isActive() || runTr_.startAutoCommit(db_, st))
+                    && isc::ExecuteImmediate(db_, runTr_, sql, st);
+    if (!ok) {
+        fail(st);
+        // A refused duplicate leaves the transaction usable; anything else may not have.
+        if (!lastDuplicate_)
+            endRunTransaction();
+        return false;
+    }
+    ++runRows_;
+    return true;
 }
 
 bool DataAccess::UpdateRecord(const QString &table, int count, const QStringList &names,

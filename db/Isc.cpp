@@ -285,6 +285,20 @@ bool Transaction::start(Attachment &db, Status &st, bool readOnly)
     return true;
 }
 
+bool Transaction::startAutoCommit(Attachment &db, Status &st)
+{
+    if (handle_)
+        rollback();
+    static const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
+                               isc_tpb_rec_version, isc_tpb_wait, isc_tpb_autocommit};
+    if (isc_start_transaction(st.vector, &handle_, 1, db.handle(), static_cast<unsigned short>(sizeof tpb),
+                              tpb)) {
+        handle_ = 0;
+        return false;
+    }
+    return true;
+}
+
 bool Transaction::commit(Status &st)
 {
     if (!handle_)

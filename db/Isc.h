@@ -65,6 +65,9 @@ public:
 
     // Server defaults: snapshot, wait, read-write. The read-only form serves the catalogue lookups.
     bool start(Attachment &db, Status &st, bool readOnly = false);
+    // Read committed, wait, with the autocommit option: each statement is committed as it
+    // completes, in the same call, and a failed statement is undone without ending the rest.
+    bool startAutoCommit(Attachment &db, Status &st);
     bool commit(Status &st);
     void rollback();
     bool isActive() const { return handle_ != 0; }

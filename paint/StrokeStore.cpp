@@ -4,7 +4,9 @@
 #include "db/DataAccess.h"
 #include "paint/Stamp.h"
 
+#include <chrono>
 #include <climits>
+#include <thread>
 
 namespace {
 const QStringList kColumns = {QStringLiteral("N"),    QStringLiteral("MN"),
@@ -111,38 +113,26 @@ int StrokeStore::Refresh()
     return catchUp();
 }
 
-qint64 StrokeStore::highestN()
+// Waits a random while that grows with the clashes in a row: another writer that has just
+// taken a number is storing a stroke and takes the next ones at once, so racing it again
+// at once for the very next number mostly fails again and costs the server an insert.
+void StrokeStore::backOff(int clashesInRow)
 {
-    // A range over the unique index on N; MAX over the whole table would read every row.
-    QString text;
-    db_.SelectMax(table_, QStringLiteral("N"), QStringLiteral("N>") + QString::number(highestSeen_),
-                  text);
-    if (!text.isEmpty())
-        highestSeen_ = std::max<qint64>(highestSeen_, TextToInt(text));
-    return std::max(highestSeen_, drawnUpTo_);
-}
-
-int StrokeStore::nextDn(int user)
-{
-    // Rows up to the watermark have all been drawn and noted; only those above need asking.
-    QString text;
-    db_.SelectMax(table_, QStringLiteral("DN"),
-                  QStringLiteral("MN=") + QString::number(user) + QStringLiteral(" AND N>")
-                      + QString::number(drawnUpTo_),
-                  text);
-    int &known = highestDn_[user];
-    const int dn = std::max(known, TextToInt(text)) + 1;
-    known = dn;
-    return dn;
+    const int limitUs = 1000 << std::min(clashesInRow - 1, 4);
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(std::uniform_int_distribution<int>(0, limitUs)(random_)));
 }
 
 bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
 {
     if (!db_.IsConnected())
         return false;
+    // The catching-up has drawn and noted every row up to the watermark: the highest N and
+    // the author's highest DN are known without asking.
     if (stroke.dn == 0)
-        stroke.dn = nextDn(stroke.user);
-    qint64 n = highestN() + 1;
+        stroke.dn = ++highestDn_[stroke.user];
+    qint64 n = std::max(highestSeen_, drawnUpTo_) + 1;
+    int clashesInRow = 0;
     while (!stroke.points.empty()) {
         if (n > INT_MAX || !db_.IsConnected())
             return false;
@@ -165,14 +155,15 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             ++readCount_;
             stroke.points.pop_front();
             ++n;
+            clashesInRow = 0;
             continue;
         }
         if (!db_.LastFailureWasDuplicate())
             return false; // lost connection, dropped table, ...: keep the rest for later
-        // Another writer stored this number first. Draw what the others have stored
-        // meanwhile (that row among them) and go on past the highest number seen:
-        // under many writers this skips the numbers taken in the meantime instead of
-        // failing on each of them in turn.
+        // Another writer stored this number first. Let it go on for a moment, then draw
+        // what the others have stored meanwhile (that row among them) and go on past the
+        // highest number seen, instead of failing on each number taken in the meantime.
+        backOff(++clashesInRow);
         catchUp();
         if (n > drawnUpTo_ && !drawnAbove_.count(n))
             return false; // the number was refused, yet no row holds it: no clash
@@ -188,6 +179,12 @@ bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &
     lastClashes_ = 0;
     if (!points.empty())
         pending_.push_back({user, 0, pen, std::deque<QPoint>(points.begin(), points.end())});
+    // One round trip per row; the run's transaction ends with the store.
+    struct RowRun {
+        DataAccess &db;
+        explicit RowRun(DataAccess &d) : db(d) { db.BeginRowRun(); }
+        ~RowRun() { db.EndRowRun(); }
+    } run(db_);
     catchUp();
     if (afterCatchUp)
         afterCatchUp();

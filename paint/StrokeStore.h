@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <random>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -65,8 +66,7 @@ private:
     // SELECT * ... WHERE N>DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();
     void advanceWatermark();
-    qint64 highestN();
-    int nextDn(int user);
+    void backOff(int clashesInRow);
     // False when storing has to stop (the failure was no clash with a stored row).
     bool storeStroke(PendingStroke &stroke, int &clashes);
 
@@ -82,4 +82,5 @@ private:
     std::set<qint64> drawnAbove_; // numbers above drawnUpTo_ already drawn
     std::unordered_map<int, int> highestDn_; // MN -> highest DN seen or given
     std::deque<PendingStroke> pending_;
+    std::minstd_rand random_{std::random_device{}()};
 };

@@ -287,6 +287,73 @@ TEST_F(Db, ChangesAreCommittedAndVisibleToOthers)
     EXPECT_EQ(buf.value(0), "7");
 }
 
+TEST_F(Db, RowsOfARunAreCommittedOneByOneAndADuplicateIsRefused)
+{
+    DataAccess other;
+    other.ConnectDatabase(t.serverPath());
+    QStringList id(1);
+    ASSERT_EQ(db.SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+    // The run's transaction as the server sees it: read committed with record versions, autocommit.
+    const auto runTransactions = [&] {
+        return other.SelectAll("MON$TRANSACTIONS", "MON$ATTACHMENT_ID=" + id[0]
+                                                       + " AND MON$ISOLATION_MODE=2 AND MON$AUTO_COMMIT=1");
+    };
+    const auto seen = [&](int n) { return other.SelectAll("SECTION", "N=" + QString::number(n)); };
+    EXPECT_EQ(runTransactions(), 0);
+    db.BeginRowRun();
+    for (int n = 4; n <= 6; ++n) {
+        ASSERT_TRUE(db.InsertRecord("SECTION", 1, {"N"}, {QString::number(n)}));
+        EXPECT_EQ(seen(n), 1) << "row " << n << " not visible to another connection when its insert returned";
+    }
+    EXPECT_EQ(runTransactions(), 1);
+
+    struct Case {
+        const char *what;
+        QString table;
+        QString n;
+        bool duplicate;
+    };
+    const Case refused[] = {{"a taken number", "SECTION", "5", true},
+                            {"the first number", "SECTION", "1", true},
+                            {"a missing table", "NOPE", "8", false},
+                            {"a value of the wrong type", "SECTION", "'x'", false}};
+    int next = 7;
+    for (const Case &c : refused) {
+        EXPECT_FALSE(db.InsertRecord(c.table, 1, {"N"}, {c.n})) << c.what;
+        EXPECT_EQ(db.LastFailureWasDuplicate(), c.duplicate) << c.what;
+        EXPECT_EQ(other.SelectAll("SECTION", ""), next - 1) << c.what;
+        // The run goes on with the next row, committed as before.
+        ASSERT_TRUE(db.InsertRecord("SECTION", 1, {"N"}, {QString::number(next)})) << c.what;
+        EXPECT_EQ(seen(next), 1) << c.what;
+        ++next;
+    }
+
+    // A row ends an open result as any change does; another change ends the run's
+    // transaction, so that a table written in the run can be dropped.
+    ASSERT_TRUE(db.CreateImageTable("IMG_9"));
+    ASSERT_TRUE(db.InsertRecord("IMG_9", 1, {"N"}, {"1"}));
+    QStringList buf;
+    ASSERT_EQ(db.SelectOrdered("N", "SECTION", "N<=2", "N"), 2);
+    db.FetchFirst(buf);
+    EXPECT_TRUE(db.InsertRecord("IMG_9", 1, {"N"}, {"2"}));
+    buf = QStringList{"before"};
+    db.FetchNext(buf);
+    EXPECT_EQ(buf, QStringList{"before"});
+    EXPECT_TRUE(db.DropTable("IMG_9"));
+    EXPECT_EQ(runTransactions(), 0);
+    EXPECT_TRUE(db.InsertRecord("SECTION", 1, {"N"}, {QString::number(next)}));
+    EXPECT_EQ(runTransactions(), 1);
+
+    db.EndRowRun();
+    EXPECT_EQ(runTransactions(), 0);
+    EXPECT_EQ(Rows("SECTION", "N").size(), static_cast<qsizetype>(next));
+    // Outside a run, a row again has a transaction of its own.
+    EXPECT_TRUE(db.InsertRecord("SECTION", 1, {"N"}, {"100"}));
+    EXPECT_FALSE(db.InsertRecord("SECTION", 1, {"N"}, {"100"}));
+    EXPECT_TRUE(db.LastFailureWasDuplicate());
+    EXPECT_EQ(runTransactions(), 0);
+}
+
 TEST_F(Db, SelectsSeeOtherClientsCommitsOnTheirNextCall)
 {
     DataAccess other;

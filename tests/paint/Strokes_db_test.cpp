@@ -151,7 +151,23 @@ TEST_F(Strokes, ForeignWriterClashesKeepNumbersGapless)
     EXPECT_EQ(a->ReadCount, 9);
 }
 
-TEST_F(Strokes, RowsStoredBeforeTheFirstInsertAreDrawnAtTheNextRefresh)
+TEST_F(Strokes, EachPointIsSeenByAnotherPcWhenItsInsertReturns)
+{
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    TForm8 *a = Open(7);
+    std::vector<int> seenBefore;
+    a->Store()->beforeInsert = [&](int n) {
+        seenBefore.push_back(other.SelectAll(kTable, QStringLiteral("N<") + QString::number(n)));
+    };
+    Stroke(a, Line(2, 2, 5));
+    Stroke(a, Line(2, 20, 3));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(seenBefore, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(other.SelectAll(kTable, QString()), 8);
+}
+
+TEST_F(Strokes, RowsStoredBeforeTheFirstInsertAreDrawnOnceAndTheStrokeFollowsThem)
 {
     DataAccess other;
     other.ConnectDatabase(db_.serverPath());
@@ -167,20 +183,23 @@ TEST_F(Strokes, RowsStoredBeforeTheFirstInsertAreDrawnAtTheNextRefresh)
     ASSERT_EQ(rows.size(), 7u);
     EXPECT_EQ(rows[4].mn, 3);
     EXPECT_EQ(rows[4].n, 5);
-    EXPECT_EQ(a->ReadCount, 5); // its own five points
-    EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(255, 255, 255));
-
-    // Mark the window's own points: a refresh that drew them again would overwrite this.
-    QImage marked = a->Bitmap;
-    for (int i = 0; i < 3; ++i)
-        a->Bitmap.setPixel(10 + 3 * i, 20 + i, qRgb(1, 2, 3));
-    a->Timer1Timer();
+    EXPECT_EQ(rows[4].dn, 2);
+    // The first insert met number 3 taken: a clash, which draws what the other stored.
+    EXPECT_EQ(a->Store()->LastClashes(), 1);
     EXPECT_EQ(a->ReadCount, 7);
     EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(0, 255, 0));
     EXPECT_EQ(a->Bitmap.pixel(45, 40), qRgb(0, 255, 0));
+    EXPECT_EQ(a->Store()->DrawnUpTo(), 7);
+
+    // Mark the window's own points: a refresh that drew them again would overwrite this.
+    for (int i = 0; i < 3; ++i)
+        a->Bitmap.setPixel(10 + 3 * i, 20 + i, qRgb(1, 2, 3));
+    a->Bitmap.setPixel(40, 40, qRgb(1, 2, 3));
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 7);
+    EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(1, 2, 3));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(a->Bitmap.pixel(10 + 3 * i, 20 + i), qRgb(1, 2, 3));
-    EXPECT_EQ(a->Store()->DrawnUpTo(), 7);
     a->Timer1Timer();
     EXPECT_EQ(a->ReadCount, 7);
 }
