@@ -129,13 +129,15 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         return false;
     // The catching-up has drawn and noted every row up to the watermark: the highest N and
     // the author's highest DN are known without asking.
-    if (stroke.dn == 0)
-        stroke.dn = ++highestDn_[stroke.user];
     qint64 n = std::max(highestSeen_, drawnUpTo_) + 1;
     int clashesInRow = 0;
     while (!stroke.points.empty()) {
         if (n > INT_MAX || !db_.IsConnected())
             return false;
+        // Until its first row is stored the stroke takes the number after any stroke of the
+        // same author that a clash has brought to light.
+        if (!stroke.numbered)
+            stroke.dn = highestDn_[stroke.user] + 1;
         const QPoint p = stroke.points.front();
         const QStringList values = {QString::number(n),
                                     QString::number(stroke.user),
@@ -150,6 +152,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         if (db_.InsertRecord(table_, kRowColumns, kColumns, values)) {
             // Drawn live already; remembered so no refresh draws it again.
             noteRow(n, stroke.user, stroke.dn);
+            stroke.numbered = true;
             if (n > drawnUpTo_)
                 drawnAbove_.insert(n);
             ++readCount_;

@@ -55,9 +55,10 @@ public:
 private:
     struct PendingStroke {
         int user = 0;
-        int dn = 0; // 0 until the stroke has been given its number
+        int dn = 0;
         PenTip pen;
         std::deque<QPoint> points;
+        bool numbered = false; // a row of it is stored: dn is final
     };
 
     // Draws one fetched row unless this window drew that number already.
