@@ -132,7 +132,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-    const int strokesPerWriter = quick ? 3 : 8;
+    const int strokesPerWriter = quick ? 3 : 6;
     const int sessionStrokes = quick ? 60 : 400;
     const std::vector<int> roundTripsMs = {0, 2, 10};
     const std::vector<int> people = {1, 4, 8, 16};
