@@ -7,6 +7,7 @@ PASSWORD=plumstone
 SECDB=/var/lib/firebird/3.0/system/security3.fdb
 
 # One bring-up at a time: two at once race for the port and both fail.
+mkdir -p /run/lock
 exec 9>/run/lock/oekaki-firebird-up.lock
 flock 9
 
