@@ -6,7 +6,8 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 PASSWORD=plumstone
 SECDB=/var/lib/firebird/3.0/system/security3.fdb
 
-# One bring-up at a time: two at once race for the port and both fail.
+# One bring-up at a time: two at once race for the port and both fail. (The server
+# must not inherit the lock, or it would hold it for as long as it runs.)
 mkdir -p /run/lock
 exec 9>/run/lock/oekaki-firebird-up.lock
 flock 9
@@ -39,9 +40,9 @@ start_server() {
   chown firebird:firebird /run/firebird3.0 /tmp/firebird
   chmod 0770 /tmp/firebird
   if command -v runuser >/dev/null; then
-    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever
+    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever 9>&-
   else
-    su -s /bin/sh firebird -c '/usr/sbin/fbguard -daemon -forever'
+    su -s /bin/sh firebird -c '/usr/sbin/fbguard -daemon -forever' 9>&-
   fi
 }
 
