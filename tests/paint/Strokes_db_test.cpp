@@ -358,6 +358,96 @@ TEST_F(Strokes, ClosingTriesTheKeptPointsOnceMore)
     EXPECT_EQ(Rows(kTable).size(), 3u);
 }
 
+// Unstored points show in the caption; closing the window or the program asks
+// first (once), and the user may keep them for when the server is back.
+TEST_F(Strokes, UnstoredPointsShowAndAreNotLetGoWithoutAsking)
+{
+    TForm8 *a = Open(7);
+    const QString caption = a->windowTitle();
+    Stroke(a, Line(2, 2, 2));
+    EXPECT_EQ(a->windowTitle(), caption); // nothing changes in normal operation
+    Form1->DisconnectDatabase();
+    Stroke(a, Line(2, 8, 3));
+    EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 3点】"));
+    EXPECT_EQ(Form1->UnstoredPoints(), 3);
+
+    {
+        MessageRecorder keep(false); // "いいえ(&N)": keep the window open
+        a->close();
+        ASSERT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が3点あります")));
+        EXPECT_TRUE(a->isVisible());
+        EXPECT_EQ(a->Store()->PendingPoints(), 3);
+        EXPECT_TRUE(a->Timer1->isActive());
+
+        keep.confirmations.clear();
+        Form1->close(); // exiting asks the same, once
+        EXPECT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(Form1->isVisible());
+        EXPECT_FALSE(Form1->ExitAgreed());
+        EXPECT_TRUE(keep.messages.isEmpty());
+    }
+
+    // Back again: the next tick stores the kept points and the mark goes.
+    Form1->ConnectDatabase();
+    a->Timer1Timer();
+    EXPECT_EQ(a->windowTitle(), caption);
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+
+    // Let go: the window closes after one question, the points are gone.
+    Form1->DisconnectDatabase();
+    Stroke(a, {QPoint(30, 30)});
+    QPointer<TForm8> gone = a;
+    {
+        MessageRecorder letGo(true);
+        a->close();
+        EXPECT_EQ(letGo.confirmations.size(), 1);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(gone.isNull());
+    Form1->ConnectDatabase();
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+}
+
+TEST_F(Strokes, ExitAsksOnceAndAClosedWithoutAskingProgramAsksNothing)
+{
+    TForm8 *a = Open(7);
+    TForm8 *b = Open(7);
+    Form1->DisconnectDatabase();
+    Stroke(a, Line(2, 2, 2));
+    Stroke(b, Line(2, 8, 2));
+    {
+        MessageRecorder yes(true);
+        Form1->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+        EXPECT_TRUE(yes.confirmations.value(0).contains(QStringLiteral("4点")));
+        EXPECT_TRUE(Form1->ExitAgreed());
+        // Windows closed afterwards do not ask again.
+        a->close();
+        b->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+    }
+}
+
+TEST_F(Strokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
+{
+    TForm8 *a = Open(7);
+    a->Store()->beforeInsert = [](int n) {
+        if (n == 2)
+            Form1->DisconnectDatabase();
+    };
+    Stroke(a, Line(2, 2, 3));
+    a->Store()->beforeInsert = nullptr;
+    Form1->ConnectDatabase();
+    MessageRecorder none(false);
+    Form1->CloseWithoutAsking();
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_FALSE(Form1->isVisible());
+    DataAccess check;
+    check.ConnectDatabase(db_.serverPath());
+    EXPECT_EQ(Rows(kTable, check).size(), 3u);
+}
+
 TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)
 {
     DataAccess other;
