@@ -102,8 +102,11 @@ TForm1::TForm1(QWidget *parent)
     };
 
     buildMenu();
-    move(192, 107);
-    resize(347, 246);
+    // The designed outer size; the frame is known only once the window manager has framed it.
+    wantedOuter_ = QRect(192, 107, 347, 246);
+    move(wantedOuter_.topLeft());
+    resize(wantedOuter_.size());
+    sizeSet_ = size();
     if (!Form1)
         Form1 = this;
 }
@@ -148,7 +151,21 @@ void TForm1::CreateDatabase()
 
 void TForm1::ConnectDatabase()
 {
+    BusyCursor busy;
     db_.ConnectDatabase(DatabasePath());
+}
+
+bool TForm1::EnsureTable(const QString &name, bool (DataAccess::*create)())
+{
+    {
+        BusyCursor busy;
+        if (db_.TableExists(name))
+            return true;
+        if (!db_.TableListFailed())
+            return create && (db_.*create)();
+    }
+    reportUnreadable();
+    return false;
 }
 
 void TForm1::DisconnectDatabase()
@@ -198,11 +215,16 @@ void TForm1::CloseWithoutAsking()
     close();
 }
 
+void TForm1::reportUnreadable()
+{
+    ShowMessage(QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。"));
+}
+
 bool TForm1::TableExists(const QString &name)
 {
     const bool exists = db_.TableExists(name);
     if (db_.TableListFailed())
-        ShowMessage(QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。"));
+        reportUnreadable();
     return exists;
 }
 
@@ -223,6 +245,7 @@ void TForm1::LoadSettings(const QString &fileName)
         room = room.boundedTo(s->availableVirtualGeometry().size());
     SetOuterSize(this, room.width(), room.height());
     wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
@@ -281,6 +304,8 @@ void TForm1::reapplyOuterOnceFramed()
     wantedOuter_ = QRect();
     if (wanted.isNull() || frameGeometry() == geometry())
         return; // no frame at all: already right
+    if (size() != sizeSet_)
+        return; // resized meanwhile: that size stands
     move(wanted.topLeft());
     SetOuterSize(this, wanted.width(), wanted.height());
 }
@@ -333,7 +358,7 @@ void TForm1::mnuAddTable1Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("SECTION")) && (TableListFailed() || !db_.CreateSectionTable()))
+    if (!EnsureTable(QStringLiteral("SECTION"), &DataAccess::CreateSectionTable))
         return;
     if (Form3)
         Form3->exec();
@@ -343,7 +368,7 @@ void TForm1::mnuAddTable2Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("MEMBER")) && (TableListFailed() || !db_.CreateMemberTable()))
+    if (!EnsureTable(QStringLiteral("MEMBER"), &DataAccess::CreateMemberTable))
         return;
     if (Form4)
         Form4->exec();
@@ -359,15 +384,24 @@ void TForm1::mnuPCnameSetClick()
 
 void TForm1::AddChild(QMdiSubWindow *child)
 {
+    QList<QPoint> taken;
+    for (const QMdiSubWindow *w : mdi_->subWindowList())
+        if (w->isVisible())
+            taken << w->pos();
     mdi_->addSubWindow(child);
     child->show();
+    // Qt's own placement puts a window beside the others, partly outside the area.
+    // One title bar down and right per window, as cascading does.
+    const int step = qMax(20, child->widget() ? child->widget()->y() : 0);
+    child->move(CascadePosition(mdi_->viewport()->size(), child->frameGeometry().size(),
+                                taken, step));
 }
 
 void TForm1::mnuImageNewClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && (TableListFailed() || !db_.CreateImgListTable()))
+    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -381,7 +415,7 @@ void TForm1::mnuImageNewClick()
 
 void TForm1::mnuImageEditClick()
 {
-    if (!IsConnected() || !TableExists(QStringLiteral("IMGLIST")))
+    if (!IsConnected() || !EnsureTable(QStringLiteral("IMGLIST"), nullptr))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -398,7 +432,7 @@ void TForm1::mnuImageListClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && (TableListFailed() || !db_.CreateImgListTable()))
+    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));

@@ -83,6 +83,8 @@ protected:
 
 private:
     void buildMenu();
+    // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
+    bool EnsureTable(const QString &name, bool (DataAccess::*create)());
     DataAccess db_;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
@@ -91,10 +93,12 @@ private:
     ConnectionKeeper *keeper_ = nullptr;
     // Gives every painting window's unstored points one more try.
     void storeKeptPoints();
+    void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
     // window manager has put its frame around the window (unknown at first show).
     void reapplyOuterOnceFramed();
     QRect wantedOuter_;
+    QSize sizeSet_; // the inner size given along with wantedOuter_
 };
 
 extern TForm1 *Form1;

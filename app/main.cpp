@@ -1,3 +1,4 @@
+#include "app/Translation.h"
 #include "app/Unit1.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
+    InstallQtJapanese(&app);
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
     Form1->show();
