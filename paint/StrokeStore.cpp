@@ -58,7 +58,9 @@ void StrokeStore::load(bool createMissing)
     highestDn_.clear();
     watermarkRow_.clear();
     lastOwnN_ = 0;
-    if (!db_.TableExists(table_)) {
+    const bool exists = db_.TableExists(table_);
+    openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
+    if (!exists) {
         if (createMissing)
             db_.CreateImageTable(table_);
         return;
@@ -80,12 +82,12 @@ void StrokeStore::load(bool createMissing)
     drawnUpTo_ = std::max<qint64>(last, 0);
 }
 
-void StrokeStore::redraw()
+void StrokeStore::redraw(bool asOpening)
 {
     ClearCanvas(image_, image_.width(), image_.height());
     // A table deleted from the image list stays deleted until someone opens the
     // picture again; the unstored points wait for it.
-    load(false);
+    load(asOpening);
     // Unstored points stay on the picture; they get numbers and a stroke number
     // of the table as it is now when they are stored.
     for (PendingStroke &s : pending_) {
@@ -124,6 +126,10 @@ int StrokeStore::catchUp()
 {
     // From the row at the watermark on, so that a table that no longer holds it
     // (dropped, re-created, another database) shows.
+    if (openingPending_ && db_.IsConnected()) {
+        redraw(true);
+        return std::max(readCount_, 1);
+    }
     const bool check = drawnUpTo_ > 0;
     const int m = db_.SelectOrdered(QStringLiteral("*"), table_,
                                     (check ? QStringLiteral("N>=") : QStringLiteral("N>"))
@@ -144,7 +150,7 @@ int StrokeStore::catchUp()
         }
         if (gone) {
             db_.CloseQuery();
-            redraw();
+            redraw(false);
             return std::max(readCount_, 1);
         }
     }

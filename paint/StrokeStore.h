@@ -78,7 +78,7 @@ private:
     // The row at the watermark is gone: the table is not the one drawn.
     bool watermarkRowGone();
     // Clears the picture and draws the table as it stands, with the unstored points over it.
-    void redraw();
+    void redraw(bool asOpening);
     qint64 highestN();
     int nextDn(int user);
     // False when storing has to stop (the failure was no clash with a stored row).
@@ -102,4 +102,6 @@ private:
     qint64 lastOwnN_ = 0;
     QString lastOwnRow_;
     bool redrawn_ = false;
+    // Opened without a readable database: the opening is done again once there is one.
+    bool openingPending_ = false;
 };

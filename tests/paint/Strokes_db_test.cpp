@@ -286,6 +286,36 @@ TEST_F(Strokes, RecreatedTableIsDrawnAgainAndNumberedFromWhatItHolds)
     }
 }
 
+// Opened while the database could not be reached: once it can, the window opens
+// its picture as it would have (the table made if missing, the rows drawn) and
+// stores what was drawn meanwhile.
+TEST_F(Strokes, OpenedWithoutConnectionOpensProperlyOnceConnected)
+{
+    for (const bool tableThere : {false, true}) {
+        SCOPED_TRACE(tableThere);
+        const int image = tableThere ? 8 : 9;
+        const QString table = QStringLiteral("IMG_") + QString::number(image);
+        if (tableThere) {
+            ASSERT_TRUE(Db().CreateImageTable(table));
+            ASSERT_TRUE(InsertPoint(Db(), table, 1, 5, 1, 0, 3, 0xFF0000, 30, 30));
+        }
+        Form1->DisconnectDatabase();
+        TForm8 *a = Open(image);
+        EXPECT_TRUE(IsWhite(a->Bitmap));
+        Stroke(a, Line(2, 2, 2));
+        EXPECT_EQ(a->UnstoredPoints(), 2);
+        Form1->ConnectDatabase();
+        a->Timer1Timer();
+        EXPECT_EQ(a->UnstoredPoints(), 0);
+        const auto rows = Rows(table);
+        ASSERT_EQ(rows.size(), tableThere ? 3u : 2u);
+        EXPECT_EQ(rows.back().n, tableThere ? 3 : 2);
+        EXPECT_EQ(a->ReadCount, tableThere ? 3 : 2);
+        TForm8 *replay = Open(image);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+    }
+}
+
 TEST_F(Strokes, AnotherDatabaseIsDrawnAgainFromItsTable)
 {
     TForm8 *a = Open(7);
