@@ -2,6 +2,8 @@
 // The main window: the frame of the child windows, the menu bar, and the owner
 // of the program's one connection, transaction and query.
 
+#include "app/ProgramIcon.h"
+#include "app/SettingsFile.h"
 #include "db/DataAccess.h"
 
 #include <QMainWindow>
@@ -31,13 +33,23 @@ public:
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
 
+    // Closes the program as its exit command does, but without asking anything:
+    // open dialogs are dismissed first (the end of the desktop session).
+    void EndSession();
+    // True from EndSession on: nothing may wait for an answer then.
+    bool ClosingWithoutAsking() const { return closeWithoutAsking_; }
+
     // Shows a child window inside the main window.
     void AddChild(QMdiSubWindow *child);
     QMdiArea *MdiArea() const { return mdi_; }
 
+    // Beside the executable; the user's file stands in where nothing can be written there.
     QString SettingFileName;
-    // Tests point the program at a settings file of their own.
+    QString UserSettingFileName;
+    // Tests point the program at a settings file of their own, and at the
+    // user's one that stands in when nothing can be written beside it.
     static QString SettingFileOverride;
+    static QString UserSettingFileOverride;
 
     QComboBox *ComboBox1 = nullptr;
     QStatusBar *StatusBar1 = nullptr;
@@ -61,10 +73,13 @@ protected:
 
 private:
     void buildMenu();
+    WindowPlacement currentPlacement() const;
     DataAccess db_;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
+    bool closeWithoutAsking_ = false;
+    int dismissTries_ = 0;
     // The outer rectangle the settings file asked for, applied again once the
     // window manager has put its frame around the window (unknown at first show).
     void reapplyOuterOnceFramed();
@@ -79,4 +94,3 @@ QString ApplicationTitle();
 void CreateApplicationWindows();
 // Deletes what CreateApplicationWindows made (tests).
 void DestroyApplicationWindows();
-QIcon ProgramIcon();

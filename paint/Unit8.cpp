@@ -1,6 +1,7 @@
 #include "paint/Unit8.h"
 
 #include "app/FormUtil.h"
+#include "app/SettingsFile.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
 #include "paint/Stamp.h"
@@ -250,12 +251,7 @@ void TForm8::FormClose()
     PointCount = 0;
     PointX.clear();
     PointY.clear();
-    // Points of earlier strokes that the database refused are tried once more,
-    // so a server that is back by now still gets them.
-    if (store_ && store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
-        BusyCursor busy;
-        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
-    }
+    StoreKeptPoints();
     store_.reset();
     Bitmap = QImage();
     const QSize outer = OuterSize(this);
@@ -264,6 +260,16 @@ void TForm8::FormClose()
     PenType = CurPenType;
     PenSize = CurPenSize;
     PenColor = CurPenColor;
+}
+
+void TForm8::StoreKeptPoints()
+{
+    // Points of earlier strokes that the database refused are tried once more,
+    // so a server that is back by now still gets them.
+    if (store_ && store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
+        BusyCursor busy;
+        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+    }
 }
 
 QString TForm8::ExecuteSaveDialog()
@@ -295,7 +301,7 @@ void TForm8::SpeedButton1Click()
     const QString name = ExecuteSaveDialog();
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
-        SaveDir = name.left(slash + 1);
+        RememberSaveDir(name.left(slash + 1));
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot > slash ? name.mid(dot) : QString();
         if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())

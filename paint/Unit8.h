@@ -79,6 +79,8 @@ public:
     StrokeStore *Store() const { return store_.get(); }
 
     void DrawPoint(int type, int size, int color, int x, int y);
+    // One more try for points the database refused earlier (closing, program exit).
+    void StoreKeptPoints();
 
 public slots:
     void FormShow() override;
