@@ -254,6 +254,29 @@ TEST_F(Strokes, ClosingTriesTheKeptPointsOnceMore)
     EXPECT_EQ(Rows(kTable).size(), 3u);
 }
 
+TEST_F(Strokes, ExitingTheProgramTriesTheKeptPointsOnceMore)
+{
+    TForm8 *a = Open(7);
+    TForm8 *b = Open(7);
+    a->Store()->beforeInsert = [](int n) {
+        if (n == 2)
+            Form1->DisconnectDatabase();
+    };
+    Stroke(a, Line(2, 2, 3));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(a->Store()->PendingPoints(), 2);
+    Form1->ConnectDatabase();
+    ASSERT_TRUE(Form1->IsConnected());
+    const QString saved = Form1->SettingFileName;
+    Form1->SettingFileName.clear(); // no settings file for this one
+    Form1->FormClose(); // the program ends with both windows open
+    Form1->SettingFileName = saved;
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_EQ(b->Store()->PendingPoints(), 0);
+    Form1->ConnectDatabase();
+    EXPECT_EQ(Rows(kTable).size(), 3u);
+}
+
 TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)
 {
     DataAccess other;
