@@ -235,6 +235,8 @@ void TForm1::mnuExitClick()
 void TForm1::EndSession()
 {
     closeWithoutAsking_ = true;
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
     // A modal dialog runs an event loop of its own inside a handler: dismiss it
     // and come back once that handler has returned. A dialog refusing to close
     // is given up on after a few tries.
@@ -253,6 +255,8 @@ void TForm1::mnuDBsetClick()
     DisconnectDatabase();
     if (Form2)
         Form2->exec();
+    if (closeWithoutAsking_)
+        return; // dismissed because the session ends: no reconnecting now
     ConnectDatabase();
 }
 

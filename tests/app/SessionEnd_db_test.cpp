@@ -67,6 +67,7 @@ TEST(SessionEnd, SignalsCloseTheProgramAsItsExitDoesWithoutAsking)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("HOME"), dir.path()); // a user file must not be touched
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
         p.setProcessEnvironment(env);
         p.start(program, {});
         ASSERT_TRUE(p.waitForStarted(10000)) << "the program did not start";
@@ -101,8 +102,9 @@ TEST(SessionEnd, SignalsCloseTheProgramAsItsExitDoesWithoutAsking)
         EXPECT_EQ(lines[3], "16\r") << "the settings file was not written";
         EXPECT_EQ(lines[1], db.folder().toUtf8() + '\r');
         EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".config/oekaki/oekaki.dat"))));
-        if (c.connected)
+        if (c.connected) {
             EXPECT_FALSE(attached(db.serverPath(), p.processId()));
+        }
     }
 }
 

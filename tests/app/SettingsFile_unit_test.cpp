@@ -517,8 +517,9 @@ TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
         }
         // No temporary or probe file is left behind anywhere.
         EXPECT_EQ(QDir(program).entryList(QDir::Files | QDir::Hidden).size(), c.beside == None && !c.writesBeside ? 0 : 1);
-        if (QFileInfo::exists(places.user))
+        if (QFileInfo::exists(places.user)) {
             EXPECT_EQ(QDir(QFileInfo(places.user).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
         (void)chmod(program.toLocal8Bit().constData(), 0755);
     }
 }
