@@ -66,8 +66,11 @@ TForm1::TForm1(QWidget *parent)
     };
 
     buildMenu();
-    move(192, 107);
-    resize(347, 246);
+    // The designed outer size; the frame is known only once the window manager has framed it.
+    wantedOuter_ = QRect(192, 107, 347, 246);
+    move(wantedOuter_.topLeft());
+    resize(wantedOuter_.size());
+    sizeSet_ = size();
     if (!Form1)
         Form1 = this;
 }
@@ -112,7 +115,14 @@ void TForm1::CreateDatabase()
 
 void TForm1::ConnectDatabase()
 {
+    BusyCursor busy;
     db_.ConnectDatabase(DatabasePath());
+}
+
+bool TForm1::EnsureTable(const QString &name, bool (DataAccess::*create)())
+{
+    BusyCursor busy;
+    return TableExists(name) || (create && (db_.*create)());
 }
 
 void TForm1::DisconnectDatabase()
@@ -137,6 +147,7 @@ void TForm1::LoadSettings(const QString &fileName)
         room = room.boundedTo(s->availableVirtualGeometry().size());
     SetOuterSize(this, room.width(), room.height());
     wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
@@ -187,6 +198,8 @@ void TForm1::reapplyOuterOnceFramed()
     wantedOuter_ = QRect();
     if (wanted.isNull() || frameGeometry() == geometry())
         return; // no frame at all: already right
+    if (size() != sizeSet_)
+        return; // resized meanwhile: that size stands
     move(wanted.topLeft());
     SetOuterSize(this, wanted.width(), wanted.height());
 }
@@ -264,7 +277,7 @@ void TForm1::mnuAddTable1Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("SECTION")) && !db_.CreateSectionTable())
+    if (!EnsureTable(QStringLiteral("SECTION"), &DataAccess::CreateSectionTable))
         return;
     if (Form3)
         Form3->exec();
@@ -274,7 +287,7 @@ void TForm1::mnuAddTable2Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("MEMBER")) && !db_.CreateMemberTable())
+    if (!EnsureTable(QStringLiteral("MEMBER"), &DataAccess::CreateMemberTable))
         return;
     if (Form4)
         Form4->exec();
@@ -290,15 +303,24 @@ void TForm1::mnuPCnameSetClick()
 
 void TForm1::AddChild(QMdiSubWindow *child)
 {
+    QList<QPoint> taken;
+    for (const QMdiSubWindow *w : mdi_->subWindowList())
+        if (w->isVisible())
+            taken << w->pos();
     mdi_->addSubWindow(child);
     child->show();
+    // Qt's own placement puts a window beside the others, partly outside the area.
+    // One title bar down and right per window, as cascading does.
+    const int step = qMax(20, child->widget() ? child->widget()->y() : 0);
+    child->move(CascadePosition(mdi_->viewport()->size(), child->frameGeometry().size(),
+                                taken, step));
 }
 
 void TForm1::mnuImageNewClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -312,7 +334,7 @@ void TForm1::mnuImageNewClick()
 
 void TForm1::mnuImageEditClick()
 {
-    if (!IsConnected() || !TableExists(QStringLiteral("IMGLIST")))
+    if (!IsConnected() || !EnsureTable(QStringLiteral("IMGLIST"), nullptr))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -329,7 +351,7 @@ void TForm1::mnuImageListClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));

@@ -1,4 +1,5 @@
 #include "app/SessionEnd.h"
+#include "app/Translation.h"
 #include "app/Unit1.h"
 
 #include <QApplication>
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
     answerCommandLine(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
+    InstallQtJapanese(&app);
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
     SessionEnd sessionEnd([](int) {

@@ -4,6 +4,7 @@
 
 #include <QLineEdit>
 #include <QTest>
+#include <QApplication>
 #include <QTimer>
 
 namespace {
@@ -43,8 +44,21 @@ protected:
 TEST_F(SectionRegister, MenuCreatesTheTableFirst)
 {
     ASSERT_TRUE(Form1->Db().DropTable(QStringLiteral("SECTION")));
-    QTimer::singleShot(0, Form3, [] { Form3->Button3Click(); });
+    // The look-up runs under the busy cursor, which is gone once the dialog is up.
+    bool busyWhileLooking = false, busyInDialog = true;
+    const auto names = Form1->Db().onTableNames;
+    Form1->Db().onTableNames = [&](const QStringList &l) {
+        busyWhileLooking = QApplication::overrideCursor() != nullptr;
+        names(l);
+    };
+    QTimer::singleShot(0, Form3, [&] {
+        busyInDialog = QApplication::overrideCursor() != nullptr;
+        Form3->Button3Click();
+    });
     Form1->mnuAddTable1Click();
+    Form1->Db().onTableNames = names;
+    EXPECT_TRUE(busyWhileLooking);
+    EXPECT_FALSE(busyInDialog);
     EXPECT_TRUE(Form1->TableExists(QStringLiteral("SECTION")));
     EXPECT_FALSE(Form3->isVisible());
 
