@@ -11,7 +11,7 @@ PKGS=(
   xvfb imagemagick xauth
   clang libclang-rt-14-dev
   procps iproute2
-  dpkg-dev lintian desktop-file-utils qt6-translations-l10n qt6-qpa-plugins xdotool
+  dpkg-dev lintian desktop-file-utils qt6-qpa-plugins xdotool
 )
 missing=()
 for p in "${PKGS[@]}"; do
