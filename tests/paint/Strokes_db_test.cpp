@@ -435,4 +435,11 @@ TEST_F(Strokes, SavesOnlyBmpNamesAndRemembersTheFolder)
     w->SpeedButton1Click();
     EXPECT_EQ(SaveDir, folder + "missing/");
     EXPECT_EQ(w->shown, 9);
+
+    // A folder the settings file cannot hold (CP932) is saved into, but not remembered.
+    QDir().mkpath(folder + QStringLiteral("café"));
+    w->answers = {folder + QStringLiteral("café/i.bmp")};
+    w->SpeedButton1Click();
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("café/i.bmp")));
+    EXPECT_EQ(SaveDir, folder + "missing/");
 }
