@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/ConnectionKeeper.h"
 #include "app/FormUtil.h"
 #include "app/SettingsFile.h"
 #include "app/Unit2.h"
@@ -65,6 +66,18 @@ TForm1::TForm1(QWidget *parent)
         ComboBox1->addItems(names);
     };
 
+    keeper_ = new ConnectionKeeper([] { return ToCp932(DatabasePath()); },
+                                   [this] {
+                                       ConnectDatabase();
+                                       return IsConnected();
+                                   },
+                                   this);
+    connect(keeper_, &ConnectionKeeper::Reconnected, this, &TForm1::Reconnected);
+    // Detached only once the failing call is over: it still holds its handles.
+    db_.onConnectionLost = [this] {
+        QMetaObject::invokeMethod(this, &TForm1::ConnectionLost, Qt::QueuedConnection);
+    };
+
     buildMenu();
     // The designed outer size; the frame is known only once the window manager has framed it.
     wantedOuter_ = QRect(192, 107, 347, 246);
@@ -121,13 +134,75 @@ void TForm1::ConnectDatabase()
 
 bool TForm1::EnsureTable(const QString &name, bool (DataAccess::*create)())
 {
-    BusyCursor busy;
-    return TableExists(name) || (create && (db_.*create)());
+    {
+        BusyCursor busy;
+        if (db_.TableExists(name))
+            return true;
+        if (!db_.TableListFailed())
+            return create && (db_.*create)();
+    }
+    reportUnreadable();
+    return false;
 }
 
 void TForm1::DisconnectDatabase()
 {
     db_.DisconnectDatabase();
+}
+
+void TForm1::ConnectionLost()
+{
+    if (closed_)
+        return;
+    db_.DisconnectDatabase();
+    keeper_->Start();
+}
+
+bool TForm1::Reconnecting() const
+{
+    return keeper_->Active();
+}
+
+static QList<TForm8 *> paintingWindows(QMdiArea *area)
+{
+    QList<TForm8 *> out;
+    for (QMdiSubWindow *s : area->subWindowList())
+        if (auto *w = qobject_cast<TForm8 *>(s))
+            out << w;
+    return out;
+}
+
+int TForm1::UnstoredPoints() const
+{
+    int count = 0;
+    for (TForm8 *w : paintingWindows(mdi_))
+        count += w->UnstoredPoints();
+    return count;
+}
+
+void TForm1::storeKeptPoints()
+{
+    for (TForm8 *w : paintingWindows(mdi_))
+        w->StoreKeptPoints();
+}
+
+void TForm1::CloseWithoutAsking()
+{
+    exitAgreed_ = true;
+    close();
+}
+
+void TForm1::reportUnreadable()
+{
+    ShowMessage(QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。"));
+}
+
+bool TForm1::TableExists(const QString &name)
+{
+    const bool exists = db_.TableExists(name);
+    if (db_.TableListFailed())
+        reportUnreadable();
+    return exists;
 }
 
 static QList<QWidget *> settingsDialogs()
@@ -186,6 +261,19 @@ void TForm1::showEvent(QShowEvent *e)
 void TForm1::closeEvent(QCloseEvent *e)
 {
     if (!closed_) {
+        storeKeptPoints();
+        if (!exitAgreed_) {
+            const int unstored = UnstoredPoints();
+            if (unstored > 0
+                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                              "終了すると失われます。終了しますか？\n"
+                                              "（「いいえ」で終了せず、接続が戻り次第保存します）")
+                                   .arg(unstored))) {
+                e->ignore();
+                return;
+            }
+        }
+        exitAgreed_ = true;
         closed_ = true;
         FormClose();
     }
@@ -231,10 +319,7 @@ void TForm1::FormShow()
 
 void TForm1::FormClose()
 {
-    // Points that painting windows could not store get one more try.
-    for (QMdiSubWindow *child : mdi_->subWindowList())
-        if (auto *painting = qobject_cast<TForm8 *>(child))
-            painting->StoreKeptPoints();
+    keeper_->Stop();
     DisconnectDatabase();
     // Decided now: the folder may have become read-only since the start.
     SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
@@ -247,7 +332,7 @@ void TForm1::mnuExitClick()
 
 void TForm1::EndSession()
 {
-    closeWithoutAsking_ = true;
+    exitAgreed_ = true;
     if (QWidget *popup = QApplication::activePopupWidget())
         popup->close();
     // A modal dialog runs an event loop of its own inside a handler: dismiss it
@@ -259,16 +344,17 @@ void TForm1::EndSession()
         QTimer::singleShot(0, this, &TForm1::EndSession);
         return;
     }
-    close();
+    CloseWithoutAsking();
     QCoreApplication::quit();
 }
 
 void TForm1::mnuDBsetClick()
 {
+    keeper_->Stop();
     DisconnectDatabase();
     if (Form2)
         Form2->exec();
-    if (closeWithoutAsking_)
+    if (exitAgreed_)
         return; // dismissed because the session ends: no reconnecting now
     ConnectDatabase();
 }

@@ -52,6 +52,10 @@ void TForm5::FormShow()
             db.CloseQuery();
         }
     }
+    if (Form1->TableListFailed()) {
+        CloseFromShow();
+        return;
+    }
 
     ComboBox1->setCurrentIndex(-1);
     for (int i = 0; i < ComboBox1->count(); ++i) {

@@ -422,6 +422,8 @@ void TForm7::Button9Click()
         BusyCursor busy;
         exists = Form1->TableExists(table);
     }
+    if (Form1->TableListFailed())
+        return;
     if (!exists) {
         ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
         return;

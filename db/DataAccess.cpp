@@ -17,6 +17,8 @@ void DataAccess::fail(const isc::Status &st)
 {
     lastError_ = st;
     lastDuplicate_ = isc::IsDuplicateKey(st);
+    if (db_.isOpen() && isc::IsConnectionLoss(st.code()) && onConnectionLost)
+        onConnectionLost();
 }
 
 bool DataAccess::LastFailureWasConnectionLoss() const
@@ -77,6 +79,7 @@ void DataAccess::clearRows()
 
 bool DataAccess::TableExists(const QString &name)
 {
+    tableListFailed_ = false;
     if (!db_.isOpen())
         return false;
     QStringList names;
@@ -102,8 +105,10 @@ bool DataAccess::TableExists(const QString &name)
         isc::Status commitStatus;
         tr.commit(commitStatus);
     }
-    if (!ok)
+    if (!ok) {
         fail(st);
+        tableListFailed_ = true;
+    }
     names.sort();
     if (onTableNames)
         onTableNames(names);

@@ -147,6 +147,8 @@ void TForm3::Button2Click()
                 && Form1->Db().SelectMatch(QStringLiteral("MEMBER"), QStringLiteral("SN"), QString(),
                                            number);
     }
+    if (Form1->TableListFailed())
+        return; // whether a member uses it is unknown: delete nothing
     if (inUse) {
         ShowMessage(QStringLiteral("メンバーデータで既に使用されていますので削除出来ません。"));
         return;

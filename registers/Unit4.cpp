@@ -94,6 +94,10 @@ void TForm4::FormShow()
             db.CloseQuery();
         }
     }
+    if (Form1->TableListFailed()) {
+        CloseFromShow();
+        return;
+    }
     ComboBox1->setCurrentIndex(0);
     RefreshGrid();
     SG1->setFocus();
