@@ -20,41 +20,18 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTimer>
 
 TForm1 *Form1 = nullptr;
 QString TForm1::SettingFileOverride;
+QString TForm1::UserSettingFileOverride;
 
 QString ApplicationTitle()
 {
     return QStringLiteral("r385－お絵描きソフト");
-}
-
-QIcon ProgramIcon()
-{
-    // A palette with three paint spots and a brush, in the 16 colours of old.
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setPen(QColor(128, 64, 0));
-    p.setBrush(QColor(255, 255, 192));
-    p.drawEllipse(0, 2, 14, 12);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::red);
-    p.drawRect(3, 5, 2, 2);
-    p.setBrush(Qt::blue);
-    p.drawRect(7, 4, 2, 2);
-    p.setBrush(Qt::green);
-    p.drawRect(10, 7, 2, 2);
-    p.setPen(QColor(0, 0, 128));
-    p.drawLine(15, 0, 7, 11);
-    p.setPen(Qt::black);
-    p.drawLine(8, 11, 6, 13);
-    p.end();
-    return QIcon(pm);
 }
 
 TForm1::TForm1(QWidget *parent)
@@ -235,7 +212,7 @@ static QList<QWidget *> settingsDialogs()
 
 void TForm1::LoadSettings(const QString &fileName)
 {
-    WindowPlacement placement;
+    WindowPlacement placement = currentPlacement();
     if (!ReadSettingsFile(fileName, placement))
         return;
     move(placement.mainLeft, placement.mainTop);
@@ -252,7 +229,7 @@ void TForm1::LoadSettings(const QString &fileName)
             dialogs[i]->move(placement.dialogs[i]);
 }
 
-void TForm1::SaveSettings(const QString &fileName)
+WindowPlacement TForm1::currentPlacement() const
 {
     WindowPlacement placement;
     const QRect outer = frameGeometry();
@@ -264,7 +241,12 @@ void TForm1::SaveSettings(const QString &fileName)
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
             placement.dialogs[i] = dialogs[i]->pos();
-    WriteSettingsFile(fileName, placement);
+    return placement;
+}
+
+void TForm1::SaveSettings(const QString &fileName)
+{
+    WriteSettingsFile(fileName, currentPlacement());
 }
 
 void TForm1::showEvent(QShowEvent *e)
@@ -320,10 +302,12 @@ bool TForm1::event(QEvent *e)
 
 void TForm1::FormShow()
 {
-    SettingFileName = SettingFileOverride.isEmpty()
-                          ? SettingsFileNameFor(QCoreApplication::applicationFilePath())
-                          : SettingFileOverride;
-    LoadSettings(SettingFileName);
+    const SettingsPlaces places = SettingFileOverride.isEmpty()
+                                      ? SettingsPlacesFor(QCoreApplication::applicationFilePath())
+                                      : SettingsPlaces{SettingFileOverride, UserSettingFileOverride};
+    SettingFileName = places.beside;
+    UserSettingFileName = places.user;
+    LoadSettings(SettingsFileToRead(places));
     if (!ServerDataDir.isEmpty()) {
         ConnectDatabase();
         if (!IsConnected()) {
@@ -337,12 +321,31 @@ void TForm1::FormClose()
 {
     keeper_->Stop();
     DisconnectDatabase();
-    SaveSettings(SettingFileName);
+    // Decided now: the folder may have become read-only since the start.
+    SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
 }
 
 void TForm1::mnuExitClick()
 {
     close();
+}
+
+void TForm1::EndSession()
+{
+    exitAgreed_ = true;
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // A modal dialog runs an event loop of its own inside a handler: dismiss it
+    // and come back once that handler has returned. A dialog refusing to close
+    // is given up on after a few tries.
+    if (QWidget *modal = QApplication::activeModalWidget(); modal && dismissTries_ < 20) {
+        ++dismissTries_;
+        modal->close();
+        QTimer::singleShot(0, this, &TForm1::EndSession);
+        return;
+    }
+    CloseWithoutAsking();
+    QCoreApplication::quit();
 }
 
 void TForm1::mnuDBsetClick()
@@ -351,6 +354,8 @@ void TForm1::mnuDBsetClick()
     DisconnectDatabase();
     if (Form2)
         Form2->exec();
+    if (exitAgreed_)
+        return; // dismissed because the session ends: no reconnecting now
     ConnectDatabase();
 }
 

@@ -1,6 +1,7 @@
 #include "paint/Unit8.h"
 
 #include "app/FormUtil.h"
+#include "app/SettingsFile.h"
 #include "app/Unit1.h"
 #include "app/UnitV.h"
 #include "paint/Stamp.h"
@@ -350,7 +351,7 @@ void TForm8::SpeedButton1Click()
     const QString name = ExecuteSaveDialog();
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
-        SaveDir = name.left(slash + 1);
+        RememberSaveDir(name.left(slash + 1));
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot > slash ? name.mid(dot) : QString();
         if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())
