@@ -1,7 +1,8 @@
 #include "app/ChildForm.h"
 
-#include "app/Unit1.h"
+#include "app/FormUtil.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>

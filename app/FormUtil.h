@@ -7,6 +7,7 @@
 #include <QValidator>
 #include <initializer_list>
 
+class QIcon;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -53,3 +54,6 @@ QString GridCell(const QTableWidget *grid, int col, int gridRow);
 void SetGridCell(QTableWidget *grid, int col, int gridRow, const QString &text);
 // The current row as a header-inclusive number (1 = first data row; 0 when none).
 int GridCurrentRow(const QTableWidget *grid);
+
+// The program's icon, on the main window, the dialogs and the child windows.
+QIcon ProgramIcon();

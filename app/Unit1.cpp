@@ -5,6 +5,7 @@
 #include "app/Unit2.h"
 #include "app/Unit5.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 #include "catalogue/Unit6.h"
 #include "catalogue/Unit7.h"
 #include "paint/Unit9.h"
@@ -29,30 +30,6 @@ QString TForm1::SettingFileOverride;
 QString ApplicationTitle()
 {
     return QStringLiteral("r385－お絵描きソフト");
-}
-
-QIcon ProgramIcon()
-{
-    // A palette with three paint spots and a brush, in the 16 colours of old.
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setPen(QColor(128, 64, 0));
-    p.setBrush(QColor(255, 255, 192));
-    p.drawEllipse(0, 2, 14, 12);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::red);
-    p.drawRect(3, 5, 2, 2);
-    p.setBrush(Qt::blue);
-    p.drawRect(7, 4, 2, 2);
-    p.setBrush(Qt::green);
-    p.drawRect(10, 7, 2, 2);
-    p.setPen(QColor(0, 0, 128));
-    p.drawLine(15, 0, 7, 11);
-    p.setPen(Qt::black);
-    p.drawLine(8, 11, 6, 13);
-    p.end();
-    return QIcon(pm);
 }
 
 TForm1::TForm1(QWidget *parent)
@@ -90,14 +67,18 @@ TForm1::TForm1(QWidget *parent)
     buildMenu();
     move(192, 107);
     resize(347, 246);
-    if (!Form1)
+    if (!Form1) {
         Form1 = this;
+        SetMainWindow(this);
+    }
 }
 
 TForm1::~TForm1()
 {
-    if (Form1 == this)
+    if (Form1 == this) {
         Form1 = nullptr;
+        SetMainWindow(nullptr);
+    }
 }
 
 void TForm1::buildMenu()

@@ -2,6 +2,7 @@
 // The main window: the frame of the child windows, the menu bar, and the owner
 // of the program's one connection, transaction and query.
 
+#include "app/MainLink.h"
 #include "db/DataAccess.h"
 
 #include <QMainWindow>
@@ -11,28 +12,23 @@ class QMdiArea;
 class QMdiSubWindow;
 class QStatusBar;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public MainLink {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // The shared connection and its operations; every window goes through it.
-    DataAccess &Db() { return db_; }
-    bool IsConnected() const { return db_.IsConnected(); }
-
-    // Connection with the path made of the three settings.
-    void CreateDatabase();
-    void ConnectDatabase();
-    void DisconnectDatabase();
-    // Also fills the hidden ComboBox1 with the table names.
-    bool TableExists(const QString &name) { return db_.TableExists(name); }
+    DataAccess &Db() override { return db_; }
+    bool IsConnected() const override { return db_.IsConnected(); }
+    void CreateDatabase() override;
+    void ConnectDatabase() override;
+    void DisconnectDatabase() override;
+    bool TableExists(const QString &name) override { return db_.TableExists(name); }
 
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
 
-    // Shows a child window inside the main window.
-    void AddChild(QMdiSubWindow *child);
+    void AddChild(QMdiSubWindow *child) override;
     QMdiArea *MdiArea() const { return mdi_; }
 
     QString SettingFileName;
@@ -79,4 +75,3 @@ QString ApplicationTitle();
 void CreateApplicationWindows();
 // Deletes what CreateApplicationWindows made (tests).
 void DestroyApplicationWindows();
-QIcon ProgramIcon();

@@ -1,3 +1,4 @@
+#include "app/FormUtil.h"
 #include "app/Unit1.h"
 
 #include <QApplication>

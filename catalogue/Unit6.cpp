@@ -1,8 +1,10 @@
 #include "catalogue/Unit6.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
 #include "catalogue/Records.h"
 
 #include <QDate>
@@ -140,7 +142,7 @@ bool TForm6::eventFilter(QObject *watched, QEvent *event)
 QString TForm6::NextFreeNumber()
 {
     QString max;
-    Form1->Db().SelectMax(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), max);
+    MainWindow()->Db().SelectMax(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), max);
     return QString::number(TextToInt(max) + 1);
 }
 
@@ -188,7 +190,7 @@ void TForm6::Button4Click()
         Edit1->setFocus();
         return;
     }
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     const QStringList row = ReadImageRecord(db, n);
     QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
@@ -204,7 +206,7 @@ void TForm6::Button4Click()
 
 void TForm6::Button1Click()
 {
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     const int n = TextToInt(Edit1->text());
     if (n <= 0) {
         Edit1->clear();

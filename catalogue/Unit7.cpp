@@ -1,8 +1,10 @@
 #include "catalogue/Unit7.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
 #include "catalogue/Records.h"
 #include "catalogue/Unit6.h"
 #include "paint/Unit8.h"
@@ -275,7 +277,7 @@ void TForm7::ClearGrid()
 
 void TForm7::LoadPage()
 {
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     db.EndQuery();
     int row = 1;
@@ -361,7 +363,7 @@ void TForm7::SG1SelectCell(int, int ARow)
     const int n = TextToInt(GridCell(SG1, 0, ARow));
     if (n <= 0)
         return;
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     const QStringList row = ReadImageRecord(db, n);
     Edit2->setText(row.value(2));
@@ -385,7 +387,7 @@ void TForm7::Button7Click()
     try {
         auto *editor = new TForm6;
         editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
-        Form1->AddChild(editor);
+        MainWindow()->AddChild(editor);
     } catch (...) {
     }
 }
@@ -403,7 +405,7 @@ void TForm7::Button8Click()
         auto *w = new TForm8;
         w->setWindowTitle(QStringLiteral("お絵描きソフト － ") + GridCell(SG1, 1, r) + QStringLiteral("(N:")
                           + QString::number(n) + QLatin1Char(')'));
-        Form1->AddChild(w);
+        MainWindow()->AddChild(w);
     } catch (...) {
     }
 }
@@ -420,7 +422,7 @@ void TForm7::Button9Click()
     bool exists;
     {
         BusyCursor busy;
-        exists = Form1->TableExists(table);
+        exists = MainWindow()->TableExists(table);
     }
     if (!exists) {
         ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
@@ -431,7 +433,7 @@ void TForm7::Button9Click()
     bool dropped;
     {
         BusyCursor busy;
-        dropped = Form1->Db().DropTable(table);
+        dropped = MainWindow()->Db().DropTable(table);
     }
     ShowMessage(subject + (dropped ? QStringLiteral("を削除しました。") : QStringLiteral("が削除出来ませんでした。")));
 }

@@ -2,21 +2,17 @@
 
 #include "app/UnitV.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "paint/Stamp.h"
 
 #include <climits>
 
 namespace {
-const QStringList kColumns = {QStringLiteral("N"),    QStringLiteral("MN"),
-                              QStringLiteral("DN"),   QStringLiteral("PTYP"),
-                              QStringLiteral("PSIZ"), QStringLiteral("PCOL"),
-                              QStringLiteral("X"),    QStringLiteral("Y")};
-constexpr int kRowColumns = 8;
+const QStringList kColumns = ImageTable::ColumnNames();
 } // namespace
 
 StrokeStore::StrokeStore(DataAccess &db, QImage &image) : db_(db), image_(image)
 {
-    buffer_.resize(kRowColumns);
 }
 
 int StrokeStore::PendingPoints() const
@@ -38,9 +34,10 @@ void StrokeStore::noteRow(qint64 n, int mn, int dn)
 
 void StrokeStore::drawRow(const QStringList &row)
 {
-    DrawStamp(image_, TextToInt(row.value(3)), TextToInt(row.value(4)), TextToInt(row.value(5)),
-              TextToInt(row.value(6)), TextToInt(row.value(7)));
-    noteRow(TextToInt(row.value(0)), TextToInt(row.value(1)), TextToInt(row.value(2)));
+    using namespace ImageTable;
+    DrawStamp(image_, TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)),
+              TextToInt(row.value(PCOL)), TextToInt(row.value(X)), TextToInt(row.value(Y)));
+    noteRow(TextToInt(row.value(N)), TextToInt(row.value(MN)), TextToInt(row.value(DN)));
 }
 
 void StrokeStore::Load()
@@ -54,17 +51,12 @@ void StrokeStore::Load()
         db_.CreateImageTable(table_);
         return;
     }
-    const int n = db_.SelectOrdered(QStringLiteral("*"), table_, QString(), QStringLiteral("N"));
     qint64 last = 0;
-    for (int i = 0; i < n; ++i) {
-        if (i == 0)
-            db_.FetchFirst(buffer_);
-        else
-            db_.FetchNext(buffer_);
-        drawRow(buffer_);
-        last = TextToInt(buffer_.value(0));
-    }
-    db_.CloseQuery();
+    const int n = db_.ForEachRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"),
+                                 [&](const QStringList &row) {
+                                     drawRow(row);
+                                     last = TextToInt(row.value(ImageTable::N));
+                                 });
     readCount_ = n;
     drawnUpTo_ = std::max<qint64>(last, 0);
 }
@@ -79,24 +71,17 @@ void StrokeStore::advanceWatermark()
 
 int StrokeStore::catchUp()
 {
-    const int m = db_.SelectOrdered(QStringLiteral("*"), table_,
-                                    QStringLiteral("N>") + QString::number(drawnUpTo_),
-                                    QStringLiteral("N"));
     int drawn = 0;
     qint64 last = drawnUpTo_;
-    for (int i = 0; i < m; ++i) {
-        if (i == 0)
-            db_.FetchFirst(buffer_);
-        else
-            db_.FetchNext(buffer_);
-        const qint64 n = TextToInt(buffer_.value(0));
-        last = std::max(last, n);
-        if (n <= drawnUpTo_ || drawnAbove_.count(n))
-            continue; // this window's own point or a clash row it drew already
-        drawRow(buffer_);
-        ++drawn;
-    }
-    db_.CloseQuery();
+    db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N>") + QString::number(drawnUpTo_),
+                   QStringLiteral("N"), [&](const QStringList &row) {
+                       const qint64 n = TextToInt(row.value(ImageTable::N));
+                       last = std::max(last, n);
+                       if (n <= drawnUpTo_ || drawnAbove_.count(n))
+                           return; // this window's own point or a clash row it drew already
+                       drawRow(row);
+                       ++drawn;
+                   });
     readCount_ += drawn;
     // Every writer inserts n only after n-1 is committed, so what one statement
     // sees is gapless below its highest row.
@@ -157,7 +142,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
                                     QString::number(p.y())};
         if (beforeInsert)
             beforeInsert(static_cast<int>(n));
-        if (db_.InsertRecord(table_, kRowColumns, kColumns, values)) {
+        if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
             // Drawn live already; remembered so no refresh draws it again.
             noteRow(n, stroke.user, stroke.dn);
             if (n > drawnUpTo_)

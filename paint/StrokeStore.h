@@ -73,7 +73,6 @@ private:
     DataAccess &db_;
     QImage &image_;
     QString table_;
-    QStringList buffer_;
 
     int readCount_ = 0;
     int lastClashes_ = 0;

@@ -1,8 +1,10 @@
 #include "paint/Unit8.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
 #include "paint/Stamp.h"
 #include "paint/Unit9.h"
 
@@ -231,8 +233,8 @@ void TForm8::FormShow()
     Image1->Fit();
 
     ReadCount = 0;
-    if (Form1) {
-        store_ = std::make_unique<StrokeStore>(Form1->Db(), Bitmap);
+    if (MainWindow()) {
+        store_ = std::make_unique<StrokeStore>(MainWindow()->Db(), Bitmap);
         store_->SetTable(TableName);
         BusyCursor busy;
         store_->Load();
@@ -252,7 +254,7 @@ void TForm8::FormClose()
     PointY.clear();
     // Points of earlier strokes that the database refused are tried once more,
     // so a server that is back by now still gets them.
-    if (store_ && store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
+    if (store_ && store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
         BusyCursor busy;
         store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
     }
