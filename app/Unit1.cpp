@@ -7,6 +7,7 @@
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 #include "catalogue/Unit6.h"
+#include "db/Tables.h"
 #include "catalogue/Unit7.h"
 #include "paint/Unit9.h"
 #include "registers/Unit3.h"
@@ -235,7 +236,7 @@ void TForm1::mnuAddTable1Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("SECTION")) && !db_.CreateSectionTable())
+    if (!TableExists(SectionTable::Name) && !db_.CreateSectionTable())
         return;
     if (Form3)
         Form3->exec();
@@ -245,7 +246,7 @@ void TForm1::mnuAddTable2Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("MEMBER")) && !db_.CreateMemberTable())
+    if (!TableExists(MemberTable::Name) && !db_.CreateMemberTable())
         return;
     if (Form4)
         Form4->exec();
@@ -269,7 +270,7 @@ void TForm1::mnuImageNewClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+    if (!TableExists(ImgListTable::Name) && !db_.CreateImgListTable())
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -283,7 +284,7 @@ void TForm1::mnuImageNewClick()
 
 void TForm1::mnuImageEditClick()
 {
-    if (!IsConnected() || !TableExists(QStringLiteral("IMGLIST")))
+    if (!IsConnected() || !TableExists(ImgListTable::Name))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -300,7 +301,7 @@ void TForm1::mnuImageListClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(QStringLiteral("IMGLIST")) && !db_.CreateImgListTable())
+    if (!TableExists(ImgListTable::Name) && !db_.CreateImgListTable())
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));

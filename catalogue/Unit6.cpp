@@ -5,6 +5,7 @@
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "catalogue/Records.h"
 
 #include <QDate>
@@ -142,7 +143,7 @@ bool TForm6::eventFilter(QObject *watched, QEvent *event)
 QString TForm6::NextFreeNumber()
 {
     QString max;
-    MainWindow()->Db().SelectMax(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), max);
+    MainWindow()->Db().SelectMax(ImgListTable::Name, QStringLiteral("N"), QString(), max);
     return QString::number(TextToInt(max) + 1);
 }
 
@@ -220,12 +221,12 @@ void TForm6::Button1Click()
     {
         BusyCursor busy;
         if (OpenMode == 0) {
-            found = db.SelectMatch(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), n);
+            found = db.SelectMatch(ImgListTable::Name, QStringLiteral("N"), QString(), n);
             author = PcUserNo;
         } else {
-            QStringList stored(10);
-            found = db.SelectFields(QStringLiteral("*"), QStringLiteral("IMGLIST"), key, stored) > 0;
-            author = TextToInt(stored.value(1));
+            QStringList stored(ImgListTable::ColumnCount);
+            found = db.SelectFields(QStringLiteral("*"), ImgListTable::Name, key, stored) > 0;
+            author = TextToInt(stored.value(ImgListTable::MN));
         }
     }
     if (OpenMode == 0 && found) {
@@ -285,18 +286,15 @@ void TForm6::Button1Click()
         }
     }
 
-    const QStringList names{QStringLiteral("N"),     QStringLiteral("MN"),    QStringLiteral("INAME"),
-                            QStringLiteral("MEMO1"), QStringLiteral("MEMO2"), QStringLiteral("MEMO3"),
-                            QStringLiteral("SX"),    QStringLiteral("SY"),    QStringLiteral("DATE1"),
-                            QStringLiteral("DATE2")};
+    const QStringList names = ImgListTable::ColumnNames();
     const QStringList values{QString::number(n), QString::number(author), TextValue(name),
                              TextValue(Edit3->text()), TextValue(Edit4->text()), TextValue(Edit5->text()),
                              QString::number(w), QString::number(h), TextValue(date1), TextValue(date2)};
     bool ok;
     {
         BusyCursor busy;
-        ok = OpenMode == 0 ? db.InsertRecord(QStringLiteral("IMGLIST"), 10, names, values)
-                           : db.UpdateRecord(QStringLiteral("IMGLIST"), 10, names, values, key);
+        ok = OpenMode == 0 ? db.InsertRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values)
+                           : db.UpdateRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values, key);
     }
     ShowMessage(ok ? QStringLiteral("画像一覧データを登録しました")
                    : QStringLiteral("画像一覧データが登録出来ませんでした"));

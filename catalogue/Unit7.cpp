@@ -5,6 +5,7 @@
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "catalogue/Records.h"
 #include "catalogue/Unit6.h"
 #include "paint/Unit8.h"
@@ -366,12 +367,13 @@ void TForm7::SG1SelectCell(int, int ARow)
     DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     const QStringList row = ReadImageRecord(db, n);
-    Edit2->setText(row.value(2));
-    Edit3->setText(row.value(3));
-    Edit4->setText(row.value(4));
-    Edit5->setText(row.value(5));
-    LabelB->setText(SizeCaption + row.value(6) + QStringLiteral("×") + row.value(7));
-    LabelC->setText(DateCaption + row.value(8) + QChar(0x3000) + row.value(9));
+    using namespace ImgListTable;
+    Edit2->setText(row.value(INAME));
+    Edit3->setText(row.value(MEMO1));
+    Edit4->setText(row.value(MEMO2));
+    Edit5->setText(row.value(MEMO3));
+    LabelB->setText(SizeCaption + row.value(SX) + QStringLiteral("×") + row.value(SY));
+    LabelC->setText(DateCaption + row.value(DATE1) + QChar(0x3000) + row.value(DATE2));
     const int m = RecordAuthor(row);
     if (m > 0)
         LabelA->setText(AuthorCaption + MemberName(db, m));
@@ -416,7 +418,7 @@ void TForm7::Button9Click()
     const int n = TextToInt(GridCell(SG1, 0, r));
     if (n <= 0)
         return;
-    const QString table = QStringLiteral("IMG_") + QString::number(n);
+    const QString table = ImageTable::NameOf(n);
     const QString subject = QStringLiteral("画像データ「") + GridCell(SG1, 1, r) + QStringLiteral("」(N:")
                             + QString::number(n) + QLatin1Char(')');
     bool exists;

@@ -5,6 +5,7 @@
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "paint/Stamp.h"
 #include "paint/Unit9.h"
 
@@ -217,7 +218,7 @@ void TForm8::FormShow()
     CurPenType = PenType;
     CurPenSize = PenSize;
     CurPenColor = PenColor;
-    TableName = QStringLiteral("IMG_") + QString::number(ImageNo);
+    TableName = ImageTable::NameOf(ImageNo);
     DrawMode = 0;
     Drawing = false;
     LastX = 0;
