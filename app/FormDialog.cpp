@@ -6,6 +6,7 @@
 #include "app/UnitVWidgets.h"
 
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -63,15 +64,18 @@ bool FormDialog::DatabaseReadyOrClose()
 
 void FormDialog::keyPressEvent(QKeyEvent *e)
 {
-    if (noKeyButtons_) {
-        switch (e->key()) {
-        case Qt::Key_Escape:
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
+    const int key = e->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (noKeyButtons_ && (enter || key == Qt::Key_Escape)) {
+        e->accept();
+        return;
+    }
+    // Enter presses the focused button, as on the platform; elsewhere the default one.
+    if (enter && e->modifiers() == Qt::NoModifier) {
+        if (auto *b = qobject_cast<QPushButton *>(focusWidget()); b && b->isEnabled()) {
+            b->click();
             e->accept();
             return;
-        default:
-            break;
         }
     }
     QDialog::keyPressEvent(e);

@@ -23,6 +23,22 @@ void SetOuterSize(QWidget *w, int width, int height)
     w->resize(qMax(0, width - frame.width()), qMax(0, height - frame.height()));
 }
 
+QPoint CascadePosition(QSize area, QSize window, const QList<QPoint> &taken, int step)
+{
+    const int room = qMin(area.width() - window.width(), area.height() - window.height());
+    if (room < 0 || step <= 0)
+        return {0, 0};
+    const int places = room / step + 1;
+    for (int k = 0; k < places; ++k) {
+        const QPoint p(k * step, k * step);
+        if (!taken.contains(p))
+            return p;
+    }
+    // Every place is taken: start the diagonal again.
+    const int k = static_cast<int>(taken.size() % places);
+    return {k * step, k * step};
+}
+
 void SetFixedClientSize(QWidget *w, int width, int height)
 {
     w->setFixedSize(width, height);

@@ -16,6 +16,10 @@ class QWidget;
 // Outer (frame included) size and position, as the settings file stores them.
 QSize OuterSize(const QWidget *w);
 void SetOuterSize(QWidget *w, int width, int height);
+// Where a new child window of `window` size goes inside an area of `area` size:
+// down the diagonal in steps of `step`, at the first place no other window starts,
+// and wholly inside the area when it fits (else at the top left).
+QPoint CascadePosition(QSize area, QSize window, const QList<QPoint> &taken, int step);
 // Fixed client area, not resizable by the user.
 void SetFixedClientSize(QWidget *w, int width, int height);
 

@@ -66,8 +66,11 @@ TForm1::TForm1(QWidget *parent)
     };
 
     buildMenu();
-    move(192, 107);
-    resize(347, 246);
+    // The designed outer size; the frame is known only once the window manager has framed it.
+    wantedOuter_ = QRect(192, 107, 347, 246);
+    move(wantedOuter_.topLeft());
+    resize(wantedOuter_.size());
+    sizeSet_ = size();
     if (!Form1) {
         Form1 = this;
         SetMainWindow(this);
@@ -116,7 +119,14 @@ void TForm1::CreateDatabase()
 
 void TForm1::ConnectDatabase()
 {
+    BusyCursor busy;
     db_.ConnectDatabase(DatabasePath());
+}
+
+bool TForm1::EnsureTable(const QString &name, bool (DataAccess::*create)())
+{
+    BusyCursor busy;
+    return TableExists(name) || (create && (db_.*create)());
 }
 
 void TForm1::DisconnectDatabase()
@@ -141,6 +151,7 @@ void TForm1::LoadSettings(const QString &fileName)
         room = room.boundedTo(s->availableVirtualGeometry().size());
     SetOuterSize(this, room.width(), room.height());
     wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
@@ -186,6 +197,8 @@ void TForm1::reapplyOuterOnceFramed()
     wantedOuter_ = QRect();
     if (wanted.isNull() || frameGeometry() == geometry())
         return; // no frame at all: already right
+    if (size() != sizeSet_)
+        return; // resized meanwhile: that size stands
     move(wanted.topLeft());
     SetOuterSize(this, wanted.width(), wanted.height());
 }
@@ -236,7 +249,7 @@ void TForm1::mnuAddTable1Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(SectionTable::Name) && !db_.CreateSectionTable())
+    if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
         return;
     if (Form3)
         Form3->exec();
@@ -246,7 +259,7 @@ void TForm1::mnuAddTable2Click()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(MemberTable::Name) && !db_.CreateMemberTable())
+    if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
         return;
     if (Form4)
         Form4->exec();
@@ -262,15 +275,24 @@ void TForm1::mnuPCnameSetClick()
 
 void TForm1::AddChild(QMdiSubWindow *child)
 {
+    QList<QPoint> taken;
+    for (const QMdiSubWindow *w : mdi_->subWindowList())
+        if (w->isVisible())
+            taken << w->pos();
     mdi_->addSubWindow(child);
     child->show();
+    // Qt's own placement puts a window beside the others, partly outside the area.
+    // One title bar down and right per window, as cascading does.
+    const int step = qMax(20, child->widget() ? child->widget()->y() : 0);
+    child->move(CascadePosition(mdi_->viewport()->size(), child->frameGeometry().size(),
+                                taken, step));
 }
 
 void TForm1::mnuImageNewClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(ImgListTable::Name) && !db_.CreateImgListTable())
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -284,7 +306,7 @@ void TForm1::mnuImageNewClick()
 
 void TForm1::mnuImageEditClick()
 {
-    if (!IsConnected() || !TableExists(ImgListTable::Name))
+    if (!IsConnected() || !EnsureTable(ImgListTable::Name, nullptr))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -301,7 +323,7 @@ void TForm1::mnuImageListClick()
 {
     if (!IsConnected())
         return;
-    if (!TableExists(ImgListTable::Name) && !db_.CreateImgListTable())
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));

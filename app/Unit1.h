@@ -57,6 +57,8 @@ protected:
 
 private:
     void buildMenu();
+    // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
+    bool EnsureTable(const QString &name, bool (DataAccess::*create)());
     DataAccess db_;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
@@ -65,6 +67,7 @@ private:
     // window manager has put its frame around the window (unknown at first show).
     void reapplyOuterOnceFramed();
     QRect wantedOuter_;
+    QSize sizeSet_; // the inner size given along with wantedOuter_
 };
 
 extern TForm1 *Form1;

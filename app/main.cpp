@@ -1,4 +1,5 @@
 #include "app/FormUtil.h"
+#include "app/Translation.h"
 #include "app/Unit1.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
+    InstallQtJapanese(&app);
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
     Form1->show();

@@ -49,31 +49,31 @@ TForm6::TForm6(QWidget *parent) : ChildForm(parent)
     Panel1->setGeometry(8, 8, 433, 177);
     SetBackground(Panel1, QColor(0xEB, 0xEB, 0xEB));
 
-    MakeLabel(Panel1, QStringLiteral("番号"), 8, 8);
+    Label1 = MakeLabel(Panel1, QStringLiteral("番号"), 8, 8);
     Edit1 = makeBox(Panel1, 48, 4, 73, 8, true);
     Edit1->setFocusPolicy(Qt::ClickFocus);
     Button4 = MakeButton(Panel1, QStringLiteral("データ参照(&R)"), 128, 3, 113, 22);
     Label2 = MakeLabel(Panel1, AuthorCaption, 248, 8);
     Label2->setFixedWidth(433 - 248 - 4);
 
-    MakeLabel(Panel1, QStringLiteral("名前"), 8, 32);
+    Label4 = MakeLabel(Panel1, QStringLiteral("名前"), 8, 32);
     Edit2 = makeBox(Panel1, 48, 28, 345, 64, false);
     LimitCp932Bytes(Edit2, 64);
-    MakeLabel(Panel1, QStringLiteral("メモ"), 8, 56);
+    Label7 = MakeLabel(Panel1, QStringLiteral("メモ"), 8, 56);
     Edit3 = makeBox(Panel1, 48, 52, 377, 80, false);
     Edit4 = makeBox(Panel1, 48, 76, 377, 80, false);
     Edit5 = makeBox(Panel1, 48, 100, 377, 80, false);
     for (QLineEdit *e : {Edit3, Edit4, Edit5})
         LimitCp932Bytes(e, 80);
 
-    MakeLabel(Panel1, QStringLiteral("画像"), 8, 132);
-    MakeLabel(Panel1, QStringLiteral("横サイズ"), 56, 132);
+    Label8 = MakeLabel(Panel1, QStringLiteral("画像"), 8, 132);
+    Label9 = MakeLabel(Panel1, QStringLiteral("横サイズ"), 56, 132);
     Edit6 = makeBox(Panel1, 112, 128, 73, 4, true);
-    MakeLabel(Panel1, QStringLiteral("縦サイズ"), 200, 132);
+    Label10 = MakeLabel(Panel1, QStringLiteral("縦サイズ"), 200, 132);
     Edit7 = makeBox(Panel1, 256, 128, 73, 4, true);
-    MakeLabel(Panel1, QStringLiteral("作成日付"), 56, 156);
+    Label12 = MakeLabel(Panel1, QStringLiteral("作成日付"), 56, 156);
     Edit8 = makeBox(Panel1, 112, 152, 73, 8, true);
-    MakeLabel(Panel1, QStringLiteral("更新日付"), 200, 156);
+    Label13 = MakeLabel(Panel1, QStringLiteral("更新日付"), 200, 156);
     Edit9 = makeBox(Panel1, 256, 152, 73, 8, true);
 
     Button1 = MakeButton(c, QStringLiteral("登　録(&S)"), 8, 192, 105, 25);

@@ -25,7 +25,15 @@ public:
     QLineEdit *Edit7 = nullptr;
     QLineEdit *Edit8 = nullptr;
     QLineEdit *Edit9 = nullptr;
+    QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label10 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLabel *Label13 = nullptr;
     QPushButton *Button1 = nullptr;
     QPushButton *Button2 = nullptr;
     QPushButton *Button3 = nullptr;

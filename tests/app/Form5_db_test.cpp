@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -104,7 +106,7 @@ TEST_F(PcUserDialog, ChoiceIsKeptAndWrittenAtExit)
     EXPECT_EQ(FromCp932(lines[4]), QStringLiteral("山田\r"));
 }
 
-TEST_F(PcUserDialog, CancelAndCloseChangeNothing)
+TEST_F(PcUserDialog, CancelEscAndCloseChangeNothingEnterChooses)
 {
     Members({QStringLiteral("1, 0, '山田'"), QStringLiteral("2, 0, '佐藤'")});
     PcUserNo = 1;
@@ -117,8 +119,31 @@ TEST_F(PcUserDialog, CancelAndCloseChangeNothing)
         Form5->ComboBox1->setCurrentIndex(1);
         Form5->close();
     });
+    // Enter with the focus on cancel presses cancel; Esc cancels wherever the focus is.
+    const std::pair<QWidget *, Qt::Key> keys[] = {{Form5->Button2, Qt::Key_Return},
+                                                  {Form5->Button2, Qt::Key_Escape},
+                                                  {Form5->Button1, Qt::Key_Escape},
+                                                  {Form5->ComboBox1, Qt::Key_Escape}};
+    for (const auto &[focus, key] : keys) {
+        RunMenu([focus, key] {
+            Form5->ComboBox1->setCurrentIndex(1);
+            focus->setFocus();
+            QTest::keyClick(focus, key);
+        });
+    }
     EXPECT_EQ(PcUserNo, 1);
     EXPECT_EQ(PcUserName, QStringLiteral("山田"));
+
+    // Enter in the list, or on OK, chooses.
+    for (QWidget *focus : {static_cast<QWidget *>(Form5->ComboBox1), static_cast<QWidget *>(Form5->Button1)}) {
+        PcUserNo = 1;
+        RunMenu([focus] {
+            Form5->ComboBox1->setCurrentIndex(1);
+            focus->setFocus();
+            QTest::keyClick(focus, Qt::Key_Enter);
+        });
+        EXPECT_EQ(PcUserNo, 2);
+    }
 }
 
 TEST_F(PcUserDialog, NoMembersMeansRegisterMembersFirst)

@@ -207,8 +207,13 @@ TEST_F(MainWindowTest, CloseStoresPlacementAndNextStartRestoresIt)
     EXPECT_EQ(lines[6], QByteArray::number(frame.top()) + '\r');
     EXPECT_EQ(lines[7], "500\r");
     EXPECT_EQ(lines[8], "400\r");
-    EXPECT_EQ(lines[9], "11\r");
-    EXPECT_EQ(lines[33], "51\r");
+    // Lines 10 to 17 and 34, 35: each dialog's left and top, in the file's order.
+    const std::pair<int, const char *> dialogLines[] = {{9, "11"},  {10, "12"}, {11, "21"},
+                                                        {12, "22"}, {13, "31"}, {14, "32"},
+                                                        {15, "41"}, {16, "42"}, {33, "51"},
+                                                        {34, "52"}};
+    for (const auto &[index, value] : dialogLines)
+        EXPECT_EQ(lines[index], QByteArray(value) + '\r') << "line " << index + 1;
 
     AssignDefaultSettings();
     start();

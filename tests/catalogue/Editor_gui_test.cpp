@@ -1,7 +1,9 @@
 #include "CatalogueFixture.h"
+#include "TestInput.h"
 
 #include <QDate>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,6 +60,31 @@ TEST_F(EditorGui, LayoutAndLimits)
     EXPECT_EQ(f->Edit4->text(), "abc");
     TypeText(f->Edit6, "123456");
     EXPECT_EQ(f->Edit6->text(), "1234");
+
+    // Every label by its name, and the order Tab goes round in.
+    const std::pair<QLabel *, QString> labels[] = {
+        {f->Label1, "番号"}, {f->Label4, "名前"}, {f->Label7, "メモ"}, {f->Label8, "画像"},
+        {f->Label9, "横サイズ"}, {f->Label10, "縦サイズ"}, {f->Label12, "作成日付"},
+        {f->Label13, "更新日付"}};
+    for (const auto &[label, text] : labels) {
+        ASSERT_NE(label, nullptr) << text.toStdString();
+        EXPECT_EQ(label->text(), text);
+    }
+    EXPECT_EQ(TabChain(f->Button4, 11),
+              (QList<QWidget *>{f->Button4, f->Edit2, f->Edit3, f->Edit4, f->Edit5, f->Edit6,
+                                f->Edit7, f->Edit8, f->Edit9, f->Button1, f->Button2, f->Button3}));
+
+    // Clear empties every box and keeps the mode and the focus where it was.
+    for (QLineEdit *e : {f->Edit1, f->Edit2, f->Edit5, f->Edit7, f->Edit9})
+        e->setText(QStringLiteral("1"));
+    f->Edit5->setFocus();
+    const int mode = f->openMode();
+    f->Button2Click();
+    for (QLineEdit *e : {f->Edit1, f->Edit2, f->Edit3, f->Edit4, f->Edit5, f->Edit6, f->Edit7,
+                         f->Edit8, f->Edit9})
+        EXPECT_TRUE(e->text().isEmpty());
+    EXPECT_EQ(f->openMode(), mode);
+    EXPECT_EQ(f->focusWidget(), f->Edit5);
 }
 
 TEST_F(EditorGui, EnterRegistersFromAnyBoxAndEscCloses)

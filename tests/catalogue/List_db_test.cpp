@@ -152,6 +152,15 @@ TEST_F(ListDb, EverySortOrder)
         EXPECT_EQ(Page(f), expected[i]);
     }
     EXPECT_EQ(f->sortOrder(), "DATE2 DESC,N DESC");
+
+    // Choosing the item in force again, as a user does from the list, reloads both ways.
+    AddImage(5, "e", "m1", 320, 240, "20100101", "20100107");
+    emit f->ComboBox1->activated(f->ComboBox1->currentIndex());
+    EXPECT_EQ(Page(f), (QStringList{"5", "2", "3", "1", "4"}));
+    f->ComboBox2->setCurrentIndex(0);
+    AddImage(6, "f", "m1", 320, 240, "20100101", "20100108");
+    emit f->ComboBox2->activated(0);
+    EXPECT_EQ(Page(f).value(0), "6");
 }
 
 TEST_F(ListDb, FilterTakesAnyTextLiterally)

@@ -1,4 +1,5 @@
 // The whole road of a picture through the menus of the real main window.
+#include "ModalAnswer.h"
 #include "TestDatabase.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -14,7 +15,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,29 +42,31 @@ void Menu(const char *name)
     a->trigger();
 }
 
-// Answers the next modal window that `find` recognises; gives up after about five
-// seconds so that a window that never opens cannot stall the test.
-void AnswerModal(std::function<QWidget *()> find, std::function<void(QWidget *)> answer)
-{
-    auto *timer = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, tries, find, answer] {
-        QWidget *w = find();
-        if (w && w->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            answer(w);
-        } else if (++*tries > 500) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(10);
-}
-
 void AnswerDialog(QWidget *dialog, std::function<void()> answer)
 {
-    AnswerModal([dialog] { return dialog; }, [answer](QWidget *) { answer(); });
+    AnswerModal(DescribeWindow(dialog), [dialog] { return dialog; },
+                [answer](QWidget *) { answer(); });
+}
+
+QFileDialog *SaveDialog()
+{
+    return qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+}
+
+// Types the name into the dialog's file name box, as a user does, and presses Enter.
+// (selectFile leaves the box alone while it has the focus, and the focus arrives
+// whenever the window manager gets round to activating the dialog.)
+void SaveAs(QWidget *w, const QString &path)
+{
+    auto *d = static_cast<QFileDialog *>(w);
+    auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!name) {
+        ADD_FAILURE() << "the save dialog has no file name box";
+        d->reject();
+        return;
+    }
+    name->setText(path);
+    QTest::keyClick(name, Qt::Key_Return);
 }
 
 void SelectItem(QComboBox *box, const QString &text)
@@ -190,17 +195,46 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     ASSERT_FALSE(paint.isNull());
     EXPECT_EQ(paint->Bitmap, drawn);
 
-    // Saved as a bitmap file.
+    // Saved as a bitmap file, starting in the folder saved last.
+    SaveDir = local.path() + QLatin1Char('/');
+    paint->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    list->Button8Click();
+    paint = LastChild<TForm8>();
+    ASSERT_FALSE(paint.isNull());
     const QString bmp = local.filePath("hana.bmp");
-    AnswerModal([] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); },
-                [bmp](QWidget *w) {
-                    auto *d = static_cast<QFileDialog *>(w);
-                    d->selectFile(bmp);
-                    QMetaObject::invokeMethod(d, "accept");
-                });
+    QStringList filters;
+    QString suffix, startDir;
+    bool confirms = false;
+    AnswerModal(QStringLiteral("the save dialog"), SaveDialog, [&](QWidget *w) {
+        auto *d = static_cast<QFileDialog *>(w);
+        filters = d->nameFilters();
+        suffix = d->defaultSuffix();
+        startDir = d->directory().absolutePath();
+        confirms = !d->testOption(QFileDialog::DontConfirmOverwrite);
+        SaveAs(d, bmp);
+    });
     QTest::mouseClick(paint->SpeedButton1, Qt::LeftButton);
+    EXPECT_EQ(filters, QStringList{QStringLiteral("ビットマップ (*.bmp)")});
+    EXPECT_EQ(suffix, QStringLiteral("bmp"));
+    EXPECT_EQ(startDir, QDir(local.path()).absolutePath());
+    EXPECT_TRUE(confirms);
     ASSERT_TRUE(QFile::exists(bmp));
     EXPECT_EQ(QImage(bmp).convertToFormat(QImage::Format_RGB32), drawn);
+
+    // Saving over it asks first; "no" keeps the file as it was.
+    QFile(bmp).resize(10);
+    AnswerModal(QStringLiteral("the save dialog"), SaveDialog, [bmp](QWidget *w) {
+        AnswerModal(QStringLiteral("the question before overwriting"),
+                    [w] { return QApplication::activeModalWidget() != w
+                                     ? QApplication::activeModalWidget() : nullptr; },
+                    [](QWidget *box) { QTest::keyClick(box, Qt::Key_Escape); });
+        SaveAs(w, bmp);
+        if (w->isVisible())
+            static_cast<QDialog *>(w)->reject();
+    });
+    QTest::mouseClick(paint->SpeedButton1, Qt::LeftButton);
+    EXPECT_EQ(QFileInfo(bmp).size(), 10);
     paint->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 

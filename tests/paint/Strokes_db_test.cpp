@@ -183,6 +183,19 @@ TEST_F(Strokes, RowsStoredBeforeTheFirstInsertAreDrawnAtTheNextRefresh)
     EXPECT_EQ(a->Store()->DrawnUpTo(), 7);
     a->Timer1Timer();
     EXPECT_EQ(a->ReadCount, 7);
+
+    // The same author stores a stroke from another window between the catching-up and
+    // the numbering: this window's stroke takes the stroke number after that one.
+    a->Store()->afterCatchUp = [&] {
+        ASSERT_TRUE(InsertPoint(other, kTable, 8, 3, 3, 2, 4, 0xFF00, 50, 40));
+    };
+    Stroke(a, Line(10, 30, 2), 2, 2, 0xFF);
+    a->Store()->afterCatchUp = nullptr;
+    rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[8].n, 9);
+    EXPECT_EQ(rows[8].dn, 4);
+    EXPECT_EQ(rows[9].dn, 4);
 }
 
 TEST_F(Strokes, DroppedTableEndsTheStoringPromptly)

@@ -5,6 +5,7 @@
 #include "registers/Unit3.h"
 #include "registers/Unit4.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -97,8 +98,21 @@ TEST_P(RegisterTest, MenuCreatesTheTableFirst)
 {
     const Register &r = GetParam();
     ASSERT_TRUE(Form1->Db().DropTable(r.table));
-    QTimer::singleShot(0, Form(), [this] { Form()->Button3Click(); });
+    // The look-up runs under the busy cursor, which is gone once the dialog is up.
+    bool busyWhileLooking = false, busyInDialog = true;
+    const auto names = Form1->Db().onTableNames;
+    Form1->Db().onTableNames = [&](const QStringList &l) {
+        busyWhileLooking = QApplication::overrideCursor() != nullptr;
+        names(l);
+    };
+    QTimer::singleShot(0, Form(), [&] {
+        busyInDialog = QApplication::overrideCursor() != nullptr;
+        Form()->Button3Click();
+    });
     (Form1->*r.menu)();
+    Form1->Db().onTableNames = names;
+    EXPECT_TRUE(busyWhileLooking);
+    EXPECT_FALSE(busyInDialog);
     EXPECT_TRUE(Form1->TableExists(r.table));
     EXPECT_FALSE(Form()->isVisible());
     EXPECT_TRUE(messages.messages.isEmpty());

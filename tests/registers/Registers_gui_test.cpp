@@ -1,4 +1,5 @@
 // The two registers' controls, without a database.
+#include "TestInput.h"
 #include "app/FormUtil.h"
 #include "app/UnitV.h"
 #include "registers/Unit3.h"
@@ -27,19 +28,6 @@ void Type(QWidget *w, const QString &text)
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
         QApplication::sendEvent(w, &release);
     }
-}
-
-QList<QWidget *> TabChain(QWidget *first, int steps)
-{
-    QList<QWidget *> chain{first};
-    QWidget *w = first;
-    for (int i = 0; i < steps; ++i) {
-        w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus))
-            w = w->nextInFocusChain();
-        chain << w;
-    }
-    return chain;
 }
 
 TEST(RegisterLayout, TabOrder)
@@ -77,20 +65,6 @@ TEST(RegisterLimits, NameBoxesCountBytes)
     // The number box takes 16 characters.
     Type(section.Edit1, QString(20, QLatin1Char('9')));
     EXPECT_EQ(section.Edit1->text().size(), 16);
-}
-
-TEST(RegisterKeys, EnterAndEscapePressNoButton)
-{
-    TForm3 f;
-    QSignalSpy closed(&f, &QDialog::finished);
-    QTest::keyClick(f.Edit1, Qt::Key_Escape);
-    QTest::keyClick(f.Edit1, Qt::Key_Return);
-    QTest::keyClick(f.SG1, Qt::Key_Escape);
-    TForm4 g;
-    QSignalSpy closed4(&g, &QDialog::finished);
-    QTest::keyClick(g.Edit2, Qt::Key_Escape);
-    QTest::keyClick(g.Edit2, Qt::Key_Enter);
-    EXPECT_EQ(closed.count() + closed4.count(), 0);
 }
 
 } // namespace

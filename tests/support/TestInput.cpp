@@ -15,3 +15,16 @@ std::string Show(const QStringList &list)
 {
     return list.join(QLatin1Char('\n')).toStdString();
 }
+
+QList<QWidget *> TabChain(QWidget *first, int steps)
+{
+    QList<QWidget *> chain{first};
+    QWidget *w = first;
+    for (int i = 0; i < steps; ++i) {
+        w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus))
+            w = w->nextInFocusChain();
+        chain << w;
+    }
+    return chain;
+}

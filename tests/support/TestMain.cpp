@@ -1,4 +1,6 @@
 // Shared entry of every test program: a real QApplication on the offscreen platform.
+#include "ModalAnswer.h"
+#include "app/Translation.h"
 #include "app/UnitV.h"
 
 #include <QApplication>
@@ -10,6 +12,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
+    InstallQtJapanese(&app);
     ::testing::InitGoogleTest(&argc, argv);
+    StartModalWatchdog();
     return RUN_ALL_TESTS();
 }

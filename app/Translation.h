@@ -1,0 +1,8 @@
+#pragma once
+// Qt's own Japanese texts for its standard dialogs and buttons (colour chooser,
+// save dialog, message box buttons), since the program speaks Japanese everywhere.
+
+class QCoreApplication;
+
+// False when the translation is not installed; the standard dialogs then stay English.
+bool InstallQtJapanese(QCoreApplication *app);
