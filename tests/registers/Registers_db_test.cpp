@@ -28,6 +28,12 @@ struct Register {
     QString (*grid)(int n, const QString &name);
 };
 
+// Test names and failures show which register, not the bytes of the description.
+void PrintTo(const Register &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
 const Register kSection{
     "Section",
     [] { return static_cast<RegisterForm *>(Form3); },
