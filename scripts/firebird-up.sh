@@ -8,6 +8,12 @@ SECDB=/var/lib/firebird/3.0/system/security3.fdb
 # Where the service keeps it too, so that either can stop what the other started.
 PIDFILE=/run/firebird3.0/firebird.pid
 
+# One bring-up at a time: two at once race for the port and both fail. (The server
+# must not inherit the lock, or it would hold it for as long as it runs.)
+mkdir -p /run/lock
+exec 9>/run/lock/oekaki-firebird-up.lock
+flock 9
+
 bash "$HERE/install-packages.sh"
 
 listening() { (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null; }
@@ -17,7 +23,7 @@ login_works() {
 }
 
 stop_server() {
-  bash "$HERE/firebird-down.sh"
+  bash "$HERE/firebird-down.sh" || true
 }
 
 set_password() {
@@ -33,9 +39,9 @@ start_server() {
   chown firebird:firebird /run/firebird3.0 /tmp/firebird
   chmod 0770 /tmp/firebird
   if command -v runuser >/dev/null; then
-    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever -pidfile "$PIDFILE"
+    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever -pidfile "$PIDFILE" 9>&-
   else
-    su -s /bin/sh firebird -c "/usr/sbin/fbguard -daemon -forever -pidfile $PIDFILE"
+    su -s /bin/sh firebird -c "/usr/sbin/fbguard -daemon -forever -pidfile $PIDFILE" 9>&-
   fi
 }
 
@@ -46,14 +52,20 @@ fi
 
 stop_server
 set_password
-start_server
 
-for _ in $(seq 150); do
-  if listening && login_works; then
-    echo "firebird: running on 127.0.0.1:3050"
-    exit 0
-  fi
-  sleep 0.2
+# The guardian gives up when the server fails to start (a port still held by a server
+# that is going down, say): try again a few times before saying so.
+for attempt in 1 2 3; do
+  start_server || echo "firebird: start $attempt did not come up" >&2
+  for _ in $(seq 100); do
+    if listening && login_works; then
+      echo "firebird: running on 127.0.0.1:3050"
+      exit 0
+    fi
+    sleep 0.2
+  done
+  stop_server
+  sleep 2
 done
 echo "firebird: the server did not answer on 127.0.0.1:3050" >&2
 exit 1
