@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/ConnectionKeeper.h"
 #include "app/FormUtil.h"
 #include "app/SettingsFile.h"
 #include "app/Unit2.h"
@@ -9,6 +10,7 @@
 #include "catalogue/Unit6.h"
 #include "db/Tables.h"
 #include "catalogue/Unit7.h"
+#include "paint/Unit8.h"
 #include "paint/Unit9.h"
 #include "registers/Unit3.h"
 #include "registers/Unit4.h"
@@ -63,6 +65,18 @@ TForm1::TForm1(QWidget *parent)
     db_.onTableNames = [this](const QStringList &names) {
         ComboBox1->clear();
         ComboBox1->addItems(names);
+    };
+
+    keeper_ = new ConnectionKeeper([] { return ToCp932(DatabasePath()); },
+                                   [this] {
+                                       ConnectDatabase();
+                                       return IsConnected();
+                                   },
+                                   this);
+    connect(keeper_, &ConnectionKeeper::Reconnected, this, &TForm1::Reconnected);
+    // Detached only once the failing call is over: it still holds its handles.
+    db_.onConnectionLost = [this] {
+        QMetaObject::invokeMethod(this, &TForm1::ConnectionLost, Qt::QueuedConnection);
     };
 
     buildMenu();
@@ -125,13 +139,75 @@ void TForm1::ConnectDatabase()
 
 bool TForm1::EnsureTable(const QString &name, bool (DataAccess::*create)())
 {
-    BusyCursor busy;
-    return TableExists(name) || (create && (db_.*create)());
+    {
+        BusyCursor busy;
+        if (db_.TableExists(name))
+            return true;
+        if (!db_.TableListFailed())
+            return create && (db_.*create)();
+    }
+    reportUnreadable();
+    return false;
 }
 
 void TForm1::DisconnectDatabase()
 {
     db_.DisconnectDatabase();
+}
+
+void TForm1::ConnectionLost()
+{
+    if (closed_)
+        return;
+    db_.DisconnectDatabase();
+    keeper_->Start();
+}
+
+bool TForm1::Reconnecting() const
+{
+    return keeper_->Active();
+}
+
+static QList<TForm8 *> paintingWindows(QMdiArea *area)
+{
+    QList<TForm8 *> out;
+    for (QMdiSubWindow *s : area->subWindowList())
+        if (auto *w = qobject_cast<TForm8 *>(s))
+            out << w;
+    return out;
+}
+
+int TForm1::UnstoredPoints() const
+{
+    int count = 0;
+    for (TForm8 *w : paintingWindows(mdi_))
+        count += w->UnstoredPoints();
+    return count;
+}
+
+void TForm1::storeKeptPoints()
+{
+    for (TForm8 *w : paintingWindows(mdi_))
+        w->StoreKeptPoints();
+}
+
+void TForm1::CloseWithoutAsking()
+{
+    exitAgreed_ = true;
+    close();
+}
+
+void TForm1::reportUnreadable()
+{
+    ShowMessage(QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。"));
+}
+
+bool TForm1::TableExists(const QString &name)
+{
+    const bool exists = db_.TableExists(name);
+    if (db_.TableListFailed())
+        reportUnreadable();
+    return exists;
 }
 
 static QList<QWidget *> settingsDialogs()
@@ -185,6 +261,19 @@ void TForm1::showEvent(QShowEvent *e)
 void TForm1::closeEvent(QCloseEvent *e)
 {
     if (!closed_) {
+        storeKeptPoints();
+        if (!exitAgreed_) {
+            const int unstored = UnstoredPoints();
+            if (unstored > 0
+                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                              "終了すると失われます。終了しますか？\n"
+                                              "（「いいえ」で終了せず、接続が戻り次第保存します）")
+                                   .arg(unstored))) {
+                e->ignore();
+                return;
+            }
+        }
+        exitAgreed_ = true;
         closed_ = true;
         FormClose();
     }
@@ -228,6 +317,7 @@ void TForm1::FormShow()
 
 void TForm1::FormClose()
 {
+    keeper_->Stop();
     DisconnectDatabase();
     SaveSettings(SettingFileName);
 }
@@ -239,6 +329,7 @@ void TForm1::mnuExitClick()
 
 void TForm1::mnuDBsetClick()
 {
+    keeper_->Stop();
     DisconnectDatabase();
     if (Form2)
         Form2->exec();

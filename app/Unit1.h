@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 
+class ConnectionKeeper;
 class QComboBox;
 class QMdiArea;
 class QMdiSubWindow;
@@ -23,7 +24,29 @@ public:
     void CreateDatabase() override;
     void ConnectDatabase() override;
     void DisconnectDatabase() override;
-    bool TableExists(const QString &name) override { return db_.TableExists(name); }
+    // Also fills the hidden ComboBox1 with the table names. When the names cannot
+    // be read, the user is told so once and TableListFailed() is true: the caller
+    // ends its command without changing anything.
+    bool TableExists(const QString &name) override;
+    bool TableListFailed() const override { return db_.TableListFailed(); }
+
+    // After a lost connection: detach, then reconnect by itself to the database
+    // of the stored settings as soon as the server answers again.
+    void ConnectionLost();
+    bool Reconnecting() const;
+
+    // Closes the program without asking about unstored points (they still get
+    // one more try). For a close that nobody can answer, e.g. on a signal.
+    void CloseWithoutAsking();
+    // The user has agreed to exit (or nobody is to be asked): the painting
+    // windows let their unstored points go without asking again.
+    bool ExitAgreed() const override { return exitAgreed_; }
+    void WhenReconnected(QObject *context, std::function<void()> then) override
+    {
+        connect(this, &TForm1::Reconnected, context, std::move(then));
+    }
+    // Points that the painting windows hold but could not store yet.
+    int UnstoredPoints() const;
 
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
@@ -50,6 +73,10 @@ public slots:
     void mnuImageEditClick();
     void mnuImageListClick();
 
+signals:
+    // The connection lost earlier is back.
+    void Reconnected();
+
 protected:
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
@@ -63,6 +90,11 @@ private:
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
+    bool exitAgreed_ = false;
+    ConnectionKeeper *keeper_ = nullptr;
+    // Gives every painting window's unstored points one more try.
+    void storeKeptPoints();
+    void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
     // window manager has put its frame around the window (unknown at first show).
     void reapplyOuterOnceFramed();

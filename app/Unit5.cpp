@@ -49,6 +49,10 @@ void TForm5::FormShow()
                           });
         }
     }
+    if (MainWindow()->TableListFailed()) {
+        CloseFromShow();
+        return;
+    }
 
     ComboBox1->setCurrentIndex(-1);
     for (int i = 0; i < ComboBox1->count(); ++i) {

@@ -23,10 +23,25 @@ constexpr int ClientHeight = 223;
 
 const QString AuthorCaption = QStringLiteral("作成者：");
 
+// Limits only what is typed or pasted. QLineEdit's own maxLength would also cut a
+// value set in code, and a record number of nine digits would then load, propose
+// or overwrite another record.
+class TypedLengthValidator : public QValidator {
+public:
+    TypedLengthValidator(int maxLength, QObject *parent) : QValidator(parent), max_(maxLength) {}
+    State validate(QString &input, int &) const override
+    {
+        return input.size() <= max_ ? Acceptable : Invalid;
+    }
+
+private:
+    int max_;
+};
+
 QLineEdit *makeBox(QWidget *parent, int x, int y, int w, int maxLength, bool imeOff)
 {
     QLineEdit *e = MakeEdit(parent, x, y, w, 21);
-    e->setMaxLength(maxLength);
+    e->setValidator(new TypedLengthValidator(maxLength, e));
     if (imeOff)
         SetImeOff(e);
     return e;
@@ -144,7 +159,8 @@ QString TForm6::NextFreeNumber()
 {
     QString max;
     MainWindow()->Db().SelectMax(ImgListTable::Name, QStringLiteral("N"), QString(), max);
-    return QString::number(TextToInt(max) + 1);
+    // After 2147483647 this proposes 2147483648, which registration then refuses.
+    return QString::number(qint64(TextToInt(max)) + 1);
 }
 
 void TForm6::FormShow()

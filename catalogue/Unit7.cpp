@@ -426,6 +426,8 @@ void TForm7::Button9Click()
         BusyCursor busy;
         exists = MainWindow()->TableExists(table);
     }
+    if (MainWindow()->TableListFailed())
+        return;
     if (!exists) {
         ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
         return;

@@ -30,6 +30,8 @@ void DataAccess::fail(const isc::Status &st)
 {
     lastError_ = st;
     lastDuplicate_ = isc::IsDuplicateKey(st);
+    if (db_.isOpen() && isc::IsConnectionLoss(st.code()) && onConnectionLost)
+        onConnectionLost();
 }
 
 bool DataAccess::IsConnected() const
@@ -108,6 +110,7 @@ void DataAccess::clearRows()
 
 bool DataAccess::TableExists(const QString &name)
 {
+    tableListFailed_ = false;
     if (!db_.isOpen())
         return false;
     QStringList names;
@@ -133,8 +136,10 @@ bool DataAccess::TableExists(const QString &name)
         isc::Status commitStatus;
         tr.commit(commitStatus);
     }
-    if (!ok)
+    if (!ok) {
         fail(st);
+        tableListFailed_ = true;
+    }
     names.sort();
     if (onTableNames)
         onTableNames(names);

@@ -48,6 +48,9 @@ public:
     // True when a user table of that name exists (case-insensitive). Reads the
     // names in a transaction of its own and leaves the shared query alone.
     bool TableExists(const QString &name);
+    // True when the last TableExists could not read the names (its false then
+    // means "unknown", not "missing").
+    bool TableListFailed() const { return tableListFailed_; }
     bool CreateSectionTable();
     bool CreateMemberTable();
     bool CreateImgListTable();
@@ -111,6 +114,10 @@ public:
     bool LastFailureWasConnectionLoss() const;
     QString LastErrorText() const;
 
+    // Called when a call on an open connection failed because the server is gone.
+    // The connection is still open then; the owner detaches once the call is over.
+    std::function<void()> onConnectionLost;
+
     // Receives the table names each time TableExists lists them.
     std::function<void(const QStringList &)> onTableNames;
 
@@ -135,4 +142,5 @@ private:
     bool cursorEof_ = true;
 
     bool lastDuplicate_ = false;
+    bool tableListFailed_ = false;
 };

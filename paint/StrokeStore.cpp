@@ -9,10 +9,18 @@
 
 namespace {
 const QStringList kColumns = ImageTable::ColumnNames();
+constexpr int kRowColumns = ImageTable::ColumnCount;
+
+// A row without its number, to compare the row at a number with the one drawn there.
+QString rowContent(const QStringList &row)
+{
+    return row.mid(1, kRowColumns - 1).join(QLatin1Char(','));
+}
 } // namespace
 
 StrokeStore::StrokeStore(DataAccess &db, QImage &image) : db_(db), image_(image)
 {
+    buffer_.resize(kRowColumns);
 }
 
 int StrokeStore::PendingPoints() const
@@ -40,51 +48,134 @@ void StrokeStore::drawRow(const QStringList &row)
     noteRow(TextToInt(row.value(N)), TextToInt(row.value(MN)), TextToInt(row.value(DN)));
 }
 
-void StrokeStore::Load()
+void StrokeStore::load(bool createMissing)
 {
     readCount_ = 0;
     drawnUpTo_ = 0;
     highestSeen_ = 0;
     drawnAbove_.clear();
     highestDn_.clear();
-    if (!db_.TableExists(table_)) {
-        db_.CreateImageTable(table_);
+    watermarkRow_.clear();
+    lastOwnN_ = 0;
+    const bool exists = db_.TableExists(table_);
+    openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
+    if (!exists) {
+        if (createMissing)
+            db_.CreateImageTable(table_);
         return;
     }
+    const int n = db_.SelectOrdered(QStringLiteral("*"), table_, QString(), QStringLiteral("N"));
     qint64 last = 0;
-    const int n = db_.ForEachRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"),
-                                 [&](const QStringList &row) {
-                                     drawRow(row);
-                                     last = TextToInt(row.value(ImageTable::N));
-                                 });
+    for (int i = 0; i < n; ++i) {
+        if (i == 0)
+            db_.FetchFirst(buffer_);
+        else
+            db_.FetchNext(buffer_);
+        drawRow(buffer_);
+        last = TextToInt(buffer_.value(ImageTable::N));
+    }
+    if (n > 0)
+        watermarkRow_ = rowContent(buffer_);
+    db_.CloseQuery();
     readCount_ = n;
     drawnUpTo_ = std::max<qint64>(last, 0);
 }
 
+void StrokeStore::redraw(bool asOpening)
+{
+    ClearCanvas(image_, image_.width(), image_.height());
+    // A table deleted from the image list stays deleted until someone opens the
+    // picture again; the unstored points wait for it.
+    load(asOpening);
+    // Unstored points stay on the picture; they get numbers and a stroke number
+    // of the table as it is now when they are stored.
+    for (PendingStroke &s : pending_) {
+        s.dn = 0;
+        for (const QPoint &p : s.points)
+            DrawStamp(image_, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
+    }
+    redrawn_ = true;
+}
+
+bool StrokeStore::watermarkRowGone()
+{
+    // An empty answer may also be a failed query: only a table that is gone, or
+    // one that can be read and lacks the row, counts.
+    if (!db_.IsConnected())
+        return false;
+    const bool exists = db_.TableExists(table_);
+    if (db_.TableListFailed())
+        return false;
+    return !exists
+           || db_.SelectAll(table_, QStringLiteral("N=") + QString::number(drawnUpTo_)) == 0;
+}
+
 void StrokeStore::advanceWatermark()
 {
+    const qint64 before = drawnUpTo_;
     while (!drawnAbove_.empty() && *drawnAbove_.begin() <= drawnUpTo_ + 1) {
         drawnUpTo_ = std::max(drawnUpTo_, *drawnAbove_.begin());
         drawnAbove_.erase(drawnAbove_.begin());
     }
+    if (drawnUpTo_ != before)
+        watermarkRow_ = drawnUpTo_ == lastOwnN_ ? lastOwnRow_ : QString();
 }
 
 int StrokeStore::catchUp()
 {
+    // From the row at the watermark on, so that a table that no longer holds it
+    // (dropped, re-created, another database) shows.
+    if (openingPending_ && db_.IsConnected()) {
+        redraw(true);
+        return std::max(readCount_, 1);
+    }
+    const bool check = drawnUpTo_ > 0;
+    const int m = db_.SelectOrdered(QStringLiteral("*"), table_,
+                                    (check ? QStringLiteral("N>=") : QStringLiteral("N>"))
+                                        + QString::number(drawnUpTo_),
+                                    QStringLiteral("N"));
+    if (check) {
+        bool gone = false;
+        if (m > 0) {
+            db_.FetchFirst(buffer_);
+            gone = TextToInt(buffer_.value(ImageTable::N)) != drawnUpTo_
+                   || (!watermarkRow_.isEmpty() && rowContent(buffer_) != watermarkRow_);
+            if (watermarkRow_.isEmpty() && !gone)
+                watermarkRow_ = rowContent(buffer_);
+        }
+        if (m == 0) {
+            db_.CloseQuery();
+            gone = watermarkRowGone();
+        }
+        if (gone) {
+            db_.CloseQuery();
+            redraw(false);
+            return std::max(readCount_, 1);
+        }
+    }
     int drawn = 0;
     qint64 last = drawnUpTo_;
-    db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N>") + QString::number(drawnUpTo_),
-                   QStringLiteral("N"), [&](const QStringList &row) {
-                       const qint64 n = TextToInt(row.value(ImageTable::N));
-                       last = std::max(last, n);
-                       if (n <= drawnUpTo_ || drawnAbove_.count(n))
-                           return; // this window's own point or a clash row it drew already
-                       drawRow(row);
-                       ++drawn;
-                   });
+    QString lastRow = watermarkRow_;
+    for (int i = check ? 1 : 0; i < m; ++i) {
+        if (i == 0)
+            db_.FetchFirst(buffer_);
+        else
+            db_.FetchNext(buffer_);
+        const qint64 n = TextToInt(buffer_.value(ImageTable::N));
+        if (n > last)
+            lastRow = rowContent(buffer_);
+        last = std::max(last, n);
+        if (n <= drawnUpTo_ || drawnAbove_.count(n))
+            continue; // this window's own point or a clash row it drew already
+        drawRow(buffer_);
+        ++drawn;
+    }
+    db_.CloseQuery();
     readCount_ += drawn;
     // Every writer inserts n only after n-1 is committed, so what one statement
     // sees is gapless below its highest row.
+    if (last != drawnUpTo_)
+        watermarkRow_ = lastRow;
     drawnUpTo_ = last;
     drawnAbove_.erase(drawnAbove_.begin(), drawnAbove_.upper_bound(drawnUpTo_));
     advanceWatermark();
@@ -145,6 +236,8 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
             // Drawn live already; remembered so no refresh draws it again.
             noteRow(n, stroke.user, stroke.dn);
+            lastOwnN_ = n;
+            lastOwnRow_ = rowContent(values);
             if (n > drawnUpTo_)
                 drawnAbove_.insert(n);
             ++readCount_;

@@ -29,10 +29,19 @@ public:
     QString Table() const { return table_; }
 
     // Draws every stored row in N order, or creates the missing table.
-    void Load();
+    void Load() { load(true); }
     // Draws the rows above the watermark that this window has not drawn yet;
     // one indexed query when there is nothing new. Returns the rows drawn.
+    // A table that no longer holds the rows drawn (dropped, re-created, another
+    // database) is drawn again from scratch as it stands now.
     int Refresh();
+    // True once after the picture was drawn again from scratch.
+    bool TakeRedrawn()
+    {
+        const bool r = redrawn_;
+        redrawn_ = false;
+        return r;
+    }
     // Stores the points still pending from earlier strokes, then this stroke, as
     // author `user`. Stops at the first failure that is not a clash and keeps what
     // is left for the next call. True when nothing is left pending.
@@ -59,12 +68,17 @@ private:
         std::deque<QPoint> points;
     };
 
+    void load(bool createMissing);
     // Draws one fetched row unless this window drew that number already.
     void drawRow(const QStringList &row);
     void noteRow(qint64 n, int mn, int dn);
     // SELECT * ... WHERE N>DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();
     void advanceWatermark();
+    // The row at the watermark is gone: the table is not the one drawn.
+    bool watermarkRowGone();
+    // Clears the picture and draws the table as it stands, with the unstored points over it.
+    void redraw(bool asOpening);
     qint64 highestN();
     int nextDn(int user);
     // False when storing has to stop (the failure was no clash with a stored row).
@@ -73,6 +87,7 @@ private:
     DataAccess &db_;
     QImage &image_;
     QString table_;
+    QStringList buffer_;
 
     int readCount_ = 0;
     int lastClashes_ = 0;
@@ -81,4 +96,12 @@ private:
     std::set<qint64> drawnAbove_; // numbers above drawnUpTo_ already drawn
     std::unordered_map<int, int> highestDn_; // MN -> highest DN seen or given
     std::deque<PendingStroke> pending_;
+    // The row at drawnUpTo_ as drawn (MN..Y), to tell a re-created table from the
+    // one drawn; empty when not known.
+    QString watermarkRow_;
+    qint64 lastOwnN_ = 0;
+    QString lastOwnRow_;
+    bool redrawn_ = false;
+    // Opened without a readable database: the opening is done again once there is one.
+    bool openingPending_ = false;
 };

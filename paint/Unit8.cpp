@@ -10,6 +10,7 @@
 #include "paint/Unit9.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -210,6 +211,7 @@ void TForm8::DrawPoint(int type, int size, int color, int x, int y)
 
 void TForm8::FormShow()
 {
+    caption_ = windowTitle();
     ImageNo = CurrentImageNo;
     ImageWidth = CurrentImageWidth;
     ImageHeight = CurrentImageHeight;
@@ -242,8 +244,67 @@ void TForm8::FormShow()
         ReadCount = store_->ReadCount();
     }
     Image1->update();
+    if (MainWindow())
+        MainWindow()->WhenReconnected(this, [this] { StoreKeptPoints(); });
     Timer1->setInterval(5000);
     Timer1->start();
+}
+
+int TForm8::UnstoredPoints() const
+{
+    return store_ ? store_->PendingPoints() : 0;
+}
+
+void TForm8::showUnstoredMark()
+{
+    const int unstored = UnstoredPoints();
+    setWindowTitle(unstored > 0 ? caption_ + QStringLiteral(" 【未保存 %1点】").arg(unstored)
+                                : caption_);
+}
+
+void TForm8::StoreKeptPoints()
+{
+    // A stroke in progress is stored, kept points first, when the button is
+    // released; while a handler or dialog of the window runs, the timer is off
+    // and its next tick does this instead.
+    if (!store_ || Drawing || closing_ || !Timer1->isActive())
+        return;
+    Timer1->stop();
+    if (store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
+        BusyCursor busy;
+        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+    }
+    if (store_->Refresh() > 0 || store_->TakeRedrawn())
+        Image1->update();
+    ReadCount = store_->ReadCount();
+    showUnstoredMark();
+    Timer1->setInterval(5000);
+    Timer1->start();
+}
+
+void TForm8::closeEvent(QCloseEvent *e)
+{
+    if (store_ && store_->PendingPoints() > 0) {
+        Timer1->stop();
+        // One more try: a server that is back by now still gets them.
+        if (MainWindow() && MainWindow()->IsConnected()) {
+            BusyCursor busy;
+            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+        }
+        showUnstoredMark();
+        const int unstored = store_->PendingPoints();
+        if (unstored > 0 && !(MainWindow() && MainWindow()->ExitAgreed())
+            && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                          "閉じると失われます。閉じますか？\n"
+                                          "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
+                               .arg(unstored))) {
+            e->ignore();
+            Timer1->start();
+            return;
+        }
+    }
+    closing_ = true;
+    ChildForm::closeEvent(e);
 }
 
 void TForm8::FormClose()
@@ -253,12 +314,6 @@ void TForm8::FormClose()
     PointCount = 0;
     PointX.clear();
     PointY.clear();
-    // Points of earlier strokes that the database refused are tried once more,
-    // so a server that is back by now still gets them.
-    if (store_ && store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
-        BusyCursor busy;
-        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
-    }
     store_.reset();
     Bitmap = QImage();
     const QSize outer = OuterSize(this);
@@ -393,16 +448,26 @@ void TForm8::storeStroke()
     for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
         points.emplace_back(PointX[i], PointY[i]);
     store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, points);
+    store_->TakeRedrawn();
     ReadCount = store_->ReadCount();
     Image1->update(); // the catching-up and clashes may have drawn anywhere
+    showUnstoredMark();
 }
 
 void TForm8::Timer1Timer()
 {
     Timer1->stop();
-    if (store_ && store_->Refresh() > 0) {
+    if (store_) {
+        // Kept points go first once the connection is there again.
+        if (store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
+            BusyCursor busy;
+            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+            Image1->update();
+        }
+        if (store_->Refresh() > 0 || store_->TakeRedrawn())
+            Image1->update();
         ReadCount = store_->ReadCount();
-        Image1->update();
+        showUnstoredMark();
     }
     Timer1->setInterval(5000);
     Timer1->start();

@@ -80,6 +80,12 @@ public:
 
     void DrawPoint(int type, int size, int color, int x, int y);
 
+    // Points drawn here that the database has not taken yet (server away).
+    int UnstoredPoints() const;
+    // Stores the unstored points now if the connection is there, then draws what
+    // others stored; as the refresh does, but at once.
+    void StoreKeptPoints();
+
 public slots:
     void FormShow() override;
     void FormClose() override;
@@ -93,6 +99,8 @@ public slots:
     void Timer1Timer();
 
 protected:
+    // Asks before unstored points are let go; the user may keep the window open.
+    void closeEvent(QCloseEvent *e) override;
     // The save dialog: the chosen file name, empty when cancelled.
     virtual QString ExecuteSaveDialog();
     // The colour chooser preset with `color`; false when cancelled.
@@ -100,5 +108,9 @@ protected:
 
 private:
     void storeStroke();
+    // The caption as the opener set it, with a mark while points are unstored.
+    void showUnstoredMark();
+    QString caption_;
+    bool closing_ = false;
     std::unique_ptr<StrokeStore> store_;
 };

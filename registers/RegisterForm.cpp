@@ -53,7 +53,8 @@ void RegisterForm::FormShow()
     }
     if (!DatabaseReadyOrClose())
         return;
-    PrepareShow();
+    if (!PrepareShow())
+        return;
     RefreshGrid();
     SG1->setFocus();
 }

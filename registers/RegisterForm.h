@@ -54,8 +54,9 @@ protected:
     QLineEdit *MakeNumberBox(QWidget *parent, int x, int y, int w, int h);
     void ConnectHandlers();
 
-    // Before the grid is read on showing (the member register fills its section list).
-    virtual void PrepareShow() {}
+    // Before the grid is read on showing (the member register fills its section list);
+    // false when the dialog has to close instead.
+    virtual bool PrepareShow() { return true; }
     // Fills grid rows 1.. from the table; the query is closed afterwards.
     virtual void FillGrid() = 0;
     // The boxes from grid row r.

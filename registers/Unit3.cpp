@@ -67,6 +67,8 @@ bool TForm3::DeleteRefused(int number)
                 && MainWindow()->Db().SelectMatch(MemberTable::Name, QStringLiteral("SN"), QString(),
                                                   number);
     }
+    if (MainWindow()->TableListFailed())
+        return true; // whether a member uses it is unknown: delete nothing
     if (inUse)
         ShowMessage(QStringLiteral("メンバーデータで既に使用されていますので削除出来ません。"));
     return inUse;

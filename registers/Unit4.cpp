@@ -49,7 +49,7 @@ TForm4::TForm4(QWidget *parent)
     ConnectHandlers();
 }
 
-void TForm4::PrepareShow()
+bool TForm4::PrepareShow()
 {
     ComboBox1->clear();
     ComboBox1->addItem(QStringLiteral("0:指定無し"));
@@ -64,7 +64,12 @@ void TForm4::PrepareShow()
                 });
         }
     }
+    if (MainWindow()->TableListFailed()) {
+        CloseFromShow();
+        return false;
+    }
     ComboBox1->setCurrentIndex(0);
+    return true;
 }
 
 void TForm4::FillGrid()

@@ -15,7 +15,7 @@ public:
 
 protected:
     // Lists the sections, "0:指定無し" first.
-    void PrepareShow() override;
+    bool PrepareShow() override;
     void FillGrid() override;
     void ShowRow(int r) override;
     QStringList RowValues(int number, const QString &name) const override;

@@ -257,3 +257,47 @@ TEST_F(EditorDb, MenuCommandsGuardTheTableAndThePcUser)
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("PC利用者名の登録を行って下さい")});
     EXPECT_TRUE(Children().isEmpty());
 }
+
+// Values set in code are shown whole: a number of nine or ten digits, or a stored
+// width of five, must never turn into another record's number or a valid width.
+TEST_F(EditorDb, LongNumbersAreShownLoadedProposedAndWrittenWhole)
+{
+    MessageRecorder rec;
+    AddImage(10000000, "short");
+    AddImage(100000000, "long", QString(), 12345, 240);
+    const QStringList shortBefore = StoredImage(10000000);
+
+    TForm6 *edit = OpenEditorOn(100000000);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->Edit1->text(), "100000000");
+    EXPECT_EQ(edit->Edit2->text(), "long");
+    EXPECT_EQ(edit->Edit6->text(), "12345");
+    // The stored width is out of range: refused, not cut to 1234 and written back.
+    edit->Button1Click();
+    EXPECT_EQ(rec.messages.value(0), QStringLiteral("画像の横サイズは8～2000の範囲内で入力して下さい。"));
+    EXPECT_EQ(StoredImage(100000000).value(6), "12345");
+    edit->Edit6->setText("320");
+    edit->Edit2->setText("renamed");
+    rec.messages.clear();
+    edit->Button1Click();
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
+    EXPECT_EQ(StoredImage(100000000).value(2), "renamed");
+    EXPECT_EQ(StoredImage(10000000), shortBefore);
+
+    TForm6 *fresh = OpenNewEditor();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Edit1->text(), "100000001");
+
+    // The highest number there is: the next one is proposed as the registers do, and refused.
+    AddImage(2147483647, "last");
+    TForm6 *atEnd = OpenNewEditor();
+    ASSERT_NE(atEnd, nullptr);
+    EXPECT_EQ(atEnd->Edit1->text(), "2147483648");
+    atEnd->Edit2->setText(QStringLiteral("花"));
+    atEnd->Edit6->setText("320");
+    atEnd->Edit7->setText("240");
+    const int rowsBefore = CountWhere(QString());
+    atEnd->Button1Click();
+    EXPECT_EQ(CountWhere(QString()), rowsBefore);
+    EXPECT_TRUE(atEnd->Edit1->text().isEmpty());
+}

@@ -39,9 +39,16 @@ TEST_F(EditorGui, LayoutAndLimits)
     EXPECT_EQ(f->Edit2->geometry(), QRect(48, 28, 345, 21));
     EXPECT_EQ(f->Button1->geometry(), QRect(8, 192, 105, 25));
     EXPECT_FALSE(f->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(f->Edit1->maxLength(), 8);
-    EXPECT_EQ(f->Edit6->maxLength(), 4);
-    EXPECT_EQ(f->Edit9->maxLength(), 8);
+    // The lengths limit typing only; a value set in code is shown whole.
+    f->Edit1->clear();
+    TypeText(f->Edit1, "1234567890");
+    EXPECT_EQ(f->Edit1->text(), "12345678");
+    f->Edit9->setFocus();
+    TypeText(f->Edit9, "2010010199");
+    EXPECT_EQ(f->Edit9->text(), "20100101");
+    f->Edit9->clear();
+    f->Edit1->setText("1234567890");
+    EXPECT_EQ(f->Edit1->text(), "1234567890");
     EXPECT_FALSE(f->Edit8->testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_FALSE(f->Edit1->focusPolicy() & Qt::TabFocus);
 

@@ -208,16 +208,150 @@ TEST_F(Strokes, DroppedTableEndsTheStoringPromptly)
             Db().DropTable(kTable); // the image list deletes the strokes meanwhile
     };
     Stroke(a, Line(2, 2, 5));
+    a->Store()->beforeInsert = nullptr;
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(a->ReadCount, 2);
     EXPECT_EQ(a->Store()->PendingPoints(), 3);
     EXPECT_FALSE(Db().TableExists(kTable));
-    // Later strokes end as promptly and keep their points too.
+    // Later strokes end as promptly and keep their points too. The window starts
+    // again from the table as it stands (none): nothing stored is drawn, the
+    // unstored points are, and the deleted table is not made again behind the user.
     Stroke(a, {QPoint(30, 30)});
     EXPECT_EQ(a->Store()->PendingPoints(), 4);
     a->Timer1Timer();
-    EXPECT_EQ(a->ReadCount, 2);
+    EXPECT_EQ(a->ReadCount, 0);
     EXPECT_FALSE(a->Drawing);
+    EXPECT_FALSE(Db().TableExists(kTable));
+    EXPECT_EQ(a->Bitmap.pixel(2, 2), qRgb(255, 255, 255)); // stored, then deleted
+    EXPECT_NE(a->Bitmap.pixel(14, 6), qRgb(255, 255, 255)); // unstored
+    EXPECT_TRUE(a->windowTitle().contains(QStringLiteral("未保存 4点")));
+
+    // Once the picture is opened again (which makes the table), the kept points
+    // follow the rows stored there, numbered on from them.
+    TForm8 *b = Open(7);
+    Stroke(b, {QPoint(50, 40)});
+    a->Timer1Timer();
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_FALSE(a->windowTitle().contains(QStringLiteral("未保存")));
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 5u);
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].n, static_cast<int>(i) + 1);
+    EXPECT_EQ(rows[0].x, 50);
+    EXPECT_EQ(a->ReadCount, 5);
+    TForm8 *replay = Open(7);
+    EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+}
+
+// A window whose table was dropped and made again by another window, or whose
+// program switched to another database, starts again from the table as it stands:
+// no gap in N, DN counted in the new table, the picture redrawn from it.
+TEST_F(Strokes, RecreatedTableIsDrawnAgainAndNumberedFromWhatItHolds)
+{
+    TForm8 *a = Open(7);
+    Stroke(a, Line(2, 2, 3));
+    Stroke(a, Line(2, 10, 3));
+    ASSERT_EQ(a->ReadCount, 6);
+    ASSERT_TRUE(Db().DropTable(kTable)); // "画像データ削除" in the image list
+    TForm8 *b = Open(7);                  // another window makes it again
+    PcUserNo = 5;
+    Stroke(b, Line(40, 30, 2), 1, 2, 0xFF);
+    PcUserNo = 3;
+
+    // Both ways in: the refresh, and a stroke without a refresh before it.
+    for (const bool refreshFirst : {true, false}) {
+        SCOPED_TRACE(refreshFirst ? "refresh" : "stroke");
+        if (refreshFirst) {
+            a->Timer1Timer();
+            EXPECT_EQ(a->ReadCount, 2);
+            TForm8 *replay = Open(7);
+            EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+        } else {
+            ASSERT_TRUE(Db().DropTable(kTable));
+            TForm8 *c = Open(7);
+            PcUserNo = 5;
+            Stroke(c, Line(40, 30, 2), 1, 2, 0xFF);
+            PcUserNo = 3;
+        }
+        Stroke(a, Line(20, 20, 2));
+        const auto rows = Rows(kTable);
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows[2].n, 3);
+        EXPECT_EQ(rows[3].n, 4);
+        EXPECT_EQ(rows[2].dn, 1);
+        EXPECT_EQ(rows[2].mn, 3);
+        EXPECT_EQ(a->ReadCount, 4);
+        TForm8 *replay = Open(7);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+    }
+}
+
+// Opened while the database could not be reached: once it can, the window opens
+// its picture as it would have (the table made if missing, the rows drawn) and
+// stores what was drawn meanwhile.
+TEST_F(Strokes, OpenedWithoutConnectionOpensProperlyOnceConnected)
+{
+    for (const bool tableThere : {false, true}) {
+        SCOPED_TRACE(tableThere);
+        const int image = tableThere ? 8 : 9;
+        const QString table = QStringLiteral("IMG_") + QString::number(image);
+        if (tableThere) {
+            ASSERT_TRUE(Db().CreateImageTable(table));
+            ASSERT_TRUE(InsertPoint(Db(), table, 1, 5, 1, 0, 3, 0xFF0000, 30, 30));
+        }
+        Form1->DisconnectDatabase();
+        TForm8 *a = Open(image);
+        EXPECT_TRUE(IsWhite(a->Bitmap));
+        Stroke(a, Line(2, 2, 2));
+        EXPECT_EQ(a->UnstoredPoints(), 2);
+        Form1->ConnectDatabase();
+        a->Timer1Timer();
+        EXPECT_EQ(a->UnstoredPoints(), 0);
+        const auto rows = Rows(table);
+        ASSERT_EQ(rows.size(), tableThere ? 3u : 2u);
+        EXPECT_EQ(rows.back().n, tableThere ? 3 : 2);
+        EXPECT_EQ(a->ReadCount, tableThere ? 3 : 2);
+        TForm8 *replay = Open(image);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+    }
+}
+
+TEST_F(Strokes, AnotherDatabaseIsDrawnAgainFromItsTable)
+{
+    TForm8 *a = Open(7);
+    Stroke(a, Line(2, 2, 5));
+    ASSERT_EQ(a->ReadCount, 5);
+    // The other database's table holds fewer rows, or more rows that differ.
+    for (const int rowsThere : {2, 8}) {
+        SCOPED_TRACE(rowsThere);
+        TestDatabase other(QStringLiteral("OTHER.FDB"));
+        ASSERT_TRUE(other.created());
+        {
+            DataAccess there;
+            there.ConnectDatabase(other.serverPath());
+            ASSERT_TRUE(there.CreateImageTable(kTable));
+            for (int i = 1; i <= rowsThere; ++i)
+                ASSERT_TRUE(InsertPoint(there, kTable, i, 5, 1, 0, 3, 0xFF0000, 30 + i, 30));
+        }
+        Form1->DisconnectDatabase();
+        ServerDataDir = other.folder();
+        DatabaseName = other.fileName();
+        Form1->ConnectDatabase();
+        ASSERT_TRUE(Form1->IsConnected());
+
+        a->Timer1Timer();
+        EXPECT_EQ(a->ReadCount, rowsThere);
+        TForm8 *replay = Open(7);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+        Stroke(a, Line(10, 40, 2));
+        const auto rows = Rows(kTable);
+        ASSERT_EQ(rows.size(), static_cast<size_t>(rowsThere + 2));
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].n, static_cast<int>(i) + 1);
+        EXPECT_EQ(rows.back().dn, 1);
+        Form1->DisconnectDatabase();
+        delete replay;
+    }
 }
 
 TEST_F(Strokes, LostConnectionKeepsThePointsForTheNextStore)
@@ -265,6 +399,96 @@ TEST_F(Strokes, ClosingTriesTheKeptPointsOnceMore)
     ASSERT_TRUE(Form1->IsConnected());
     a->close(); // the user closes the window without drawing again
     EXPECT_EQ(Rows(kTable).size(), 3u);
+}
+
+// Unstored points show in the caption; closing the window or the program asks
+// first (once), and the user may keep them for when the server is back.
+TEST_F(Strokes, UnstoredPointsShowAndAreNotLetGoWithoutAsking)
+{
+    TForm8 *a = Open(7);
+    const QString caption = a->windowTitle();
+    Stroke(a, Line(2, 2, 2));
+    EXPECT_EQ(a->windowTitle(), caption); // nothing changes in normal operation
+    Form1->DisconnectDatabase();
+    Stroke(a, Line(2, 8, 3));
+    EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 3点】"));
+    EXPECT_EQ(Form1->UnstoredPoints(), 3);
+
+    {
+        MessageRecorder keep(false); // "いいえ(&N)": keep the window open
+        a->close();
+        ASSERT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が3点あります")));
+        EXPECT_TRUE(a->isVisible());
+        EXPECT_EQ(a->Store()->PendingPoints(), 3);
+        EXPECT_TRUE(a->Timer1->isActive());
+
+        keep.confirmations.clear();
+        Form1->close(); // exiting asks the same, once
+        EXPECT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(Form1->isVisible());
+        EXPECT_FALSE(Form1->ExitAgreed());
+        EXPECT_TRUE(keep.messages.isEmpty());
+    }
+
+    // Back again: the next tick stores the kept points and the mark goes.
+    Form1->ConnectDatabase();
+    a->Timer1Timer();
+    EXPECT_EQ(a->windowTitle(), caption);
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+
+    // Let go: the window closes after one question, the points are gone.
+    Form1->DisconnectDatabase();
+    Stroke(a, {QPoint(30, 30)});
+    QPointer<TForm8> gone = a;
+    {
+        MessageRecorder letGo(true);
+        a->close();
+        EXPECT_EQ(letGo.confirmations.size(), 1);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(gone.isNull());
+    Form1->ConnectDatabase();
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+}
+
+TEST_F(Strokes, ExitAsksOnceAndAClosedWithoutAskingProgramAsksNothing)
+{
+    TForm8 *a = Open(7);
+    TForm8 *b = Open(7);
+    Form1->DisconnectDatabase();
+    Stroke(a, Line(2, 2, 2));
+    Stroke(b, Line(2, 8, 2));
+    {
+        MessageRecorder yes(true);
+        Form1->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+        EXPECT_TRUE(yes.confirmations.value(0).contains(QStringLiteral("4点")));
+        EXPECT_TRUE(Form1->ExitAgreed());
+        // Windows closed afterwards do not ask again.
+        a->close();
+        b->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+    }
+}
+
+TEST_F(Strokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
+{
+    TForm8 *a = Open(7);
+    a->Store()->beforeInsert = [](int n) {
+        if (n == 2)
+            Form1->DisconnectDatabase();
+    };
+    Stroke(a, Line(2, 2, 3));
+    a->Store()->beforeInsert = nullptr;
+    Form1->ConnectDatabase();
+    MessageRecorder none(false);
+    Form1->CloseWithoutAsking();
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_FALSE(Form1->isVisible());
+    DataAccess check;
+    check.ConnectDatabase(db_.serverPath());
+    EXPECT_EQ(Rows(kTable, check).size(), 3u);
 }
 
 TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)

@@ -4,9 +4,11 @@
 
 #include "registers/Unit3.h"
 #include "registers/Unit4.h"
+#include "app/UnitVWidgets.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMdiArea>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -609,3 +611,59 @@ TEST_F(MemberRegister, BoxesAndSelectionSurviveReopening)
 }
 
 } // namespace
+
+// The server fails while the table names are listed (here: the program's own
+// attachment is cut right after the deletion was confirmed). The user is told once
+// that the database could not be read; nothing is deleted, and no "削除失敗".
+TEST_F(SectionRegister, UnreadableTableListEndsTheDeletionWithOneMessage)
+{
+    Sql(QStringLiteral("CREATE TABLE MEMBER (N INTEGER NOT NULL UNIQUE, SN INTEGER, PNAME VARCHAR(16))"));
+    Sql(QStringLiteral("INSERT INTO SECTION VALUES (1, '総務')"));
+    Sql(QStringLiteral("INSERT INTO MEMBER VALUES (7, 1, 'A')"));
+    Open();
+    QStringList id(1);
+    ASSERT_EQ(Form1->Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+    DataAccess other;
+    other.ConnectDatabase(database.serverPath());
+    ASSERT_TRUE(other.IsConnected());
+    ConfirmHook = [&](const QString &) {
+        EXPECT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
+        return true;
+    };
+    Form3->Button2Click();
+    EXPECT_EQ(messages.messages,
+              QStringList{QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。")});
+    EXPECT_EQ(other.SelectAll(QStringLiteral("SECTION"), QString()), 1);
+}
+
+// The menu commands that look for a table end the same way, creating nothing.
+TEST_F(SectionRegister, UnreadableTableListEndsEachMenuCommand)
+{
+    Form3->hide();
+    DataAccess other;
+    other.ConnectDatabase(database.serverPath());
+    ASSERT_TRUE(other.IsConnected());
+    const std::vector<std::pair<const char *, void (TForm1::*)()>> commands = {
+        {"mnuAddTable2", &TForm1::mnuAddTable2Click},
+        {"mnuImageNew", &TForm1::mnuImageNewClick},
+        {"mnuImageEdit", &TForm1::mnuImageEditClick},
+        {"mnuImageList", &TForm1::mnuImageListClick}};
+    PcUserNo = 1;
+    for (const auto &[name, command] : commands) {
+        SCOPED_TRACE(name);
+        if (!Form1->IsConnected())
+            Form1->ConnectDatabase();
+        ASSERT_TRUE(Form1->IsConnected());
+        QStringList id(1);
+        ASSERT_EQ(Form1->Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+        ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
+        messages.messages.clear();
+        (Form1->*command)();
+        EXPECT_EQ(messages.messages,
+                  QStringList{QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。")});
+        EXPECT_TRUE(Form1->MdiArea()->subWindowList().isEmpty());
+        Form1->DisconnectDatabase();
+    }
+    EXPECT_EQ(other.SelectAll(QStringLiteral("MEMBER"), QString()), -1);
+    EXPECT_EQ(other.SelectAll(QStringLiteral("IMGLIST"), QString()), -1);
+}
