@@ -1,6 +1,7 @@
 #include "app/ChildForm.h"
 
 #include "app/FormUtil.h"
+#include "app/ProgramIcon.h"
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 

@@ -1,6 +1,7 @@
 #include "app/FormDialog.h"
 
 #include "app/FormUtil.h"
+#include "app/ProgramIcon.h"
 #include "app/MainLink.h"
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"

@@ -7,7 +7,6 @@
 #include <QValidator>
 #include <initializer_list>
 
-class QIcon;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -59,5 +58,3 @@ void SetGridCell(QTableWidget *grid, int col, int gridRow, const QString &text);
 // The current row as a header-inclusive number (1 = first data row; 0 when none).
 int GridCurrentRow(const QTableWidget *grid);
 
-// The program's icon, on the main window, the dialogs and the child windows.
-QIcon ProgramIcon();

@@ -2,10 +2,13 @@
 
 #include "app/UnitV.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 QString SettingsFileNameFor(const QString &executablePath)
 {
@@ -16,10 +19,54 @@ QString SettingsFileNameFor(const QString &executablePath)
     return fi.path() + QLatin1Char('/') + base + QStringLiteral(".dat");
 }
 
+SettingsPlaces SettingsPlacesFor(const QString &executablePath)
+{
+    SettingsPlaces places;
+    places.beside = SettingsFileNameFor(executablePath);
+    // Named after the executable, as the folder of an application called so:
+    // the application name holds the title that the message boxes show.
+    const QString base = QFileInfo(places.beside).completeBaseName();
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (!config.isEmpty())
+        places.user = config + QLatin1Char('/') + base + QLatin1Char('/') + base + QStringLiteral(".dat");
+    return places;
+}
+
+static bool canWriteFile(const QString &fileName)
+{
+    // Opening for append changes nothing, and tells the truth for root and read-only mounts too.
+    QFile f(fileName);
+    return f.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+static bool canCreateIn(const QString &folder)
+{
+    QTemporaryFile probe(folder + QStringLiteral("/.probe-XXXXXX"));
+    return probe.open();
+}
+
+QString SettingsFileToWrite(const SettingsPlaces &places)
+{
+    if (places.user.isEmpty())
+        return places.beside;
+    const QFileInfo beside(places.beside);
+    if (beside.exists() ? beside.isFile() && canWriteFile(places.beside) : canCreateIn(beside.path()))
+        return places.beside;
+    return places.user;
+}
+
+QString SettingsFileToRead(const SettingsPlaces &places)
+{
+    const QString written = SettingsFileToWrite(places);
+    const QString other = written == places.beside ? places.user : places.beside;
+    if (!QFileInfo::exists(written) && !other.isEmpty() && QFileInfo::exists(other))
+        return other;
+    return written;
+}
+
 bool ReadSettingsFile(const QString &fileName, WindowPlacement &placement)
 {
     AssignDefaultSettings();
-    placement = WindowPlacement();
     // Only a regular file: a pipe or a device would block or never end.
     const QFileInfo info(fileName);
     if (!info.exists() || !info.isFile())
@@ -27,12 +74,19 @@ bool ReadSettingsFile(const QString &fileName, WindowPlacement &placement)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
+    return ReadSettingsFrom(file, placement);
+}
 
+bool ReadSettingsFrom(QIODevice &file, WindowPlacement &placement)
+{
+    AssignDefaultSettings();
     QList<QByteArray> raw;
     bool readFailed = false;
     while (raw.size() < SettingsLineCount && !file.atEnd()) {
         QByteArray b = file.readLine();
-        if (file.error() != QFileDevice::NoError) {
+        auto *f = qobject_cast<QFileDevice *>(&file);
+        // A line cut short before the end is a failed read, not a last line.
+        if ((f && f->error() != QFileDevice::NoError) || (!b.endsWith('\n') && !file.atEnd())) {
             readFailed = true;
             break;
         }
@@ -60,12 +114,14 @@ bool ReadSettingsFile(const QString &fileName, WindowPlacement &placement)
     if (have(3)) DatabaseName = line(3);
     if (have(4)) PcUserNo = number(4);
     if (have(5)) PcUserName = line(5);
-    placement.mainLeft = number(6);
-    placement.mainTop = number(7);
-    placement.mainWidth = number(8);
-    placement.mainHeight = number(9);
-    for (int i = 0; i < 4; ++i)
-        placement.dialogs[i] = QPoint(number(10 + 2 * i), number(11 + 2 * i));
+    if (have(6)) placement.mainLeft = number(6);
+    if (have(7)) placement.mainTop = number(7);
+    if (have(8)) placement.mainWidth = number(8);
+    if (have(9)) placement.mainHeight = number(9);
+    for (int i = 0; i < 4; ++i) {
+        if (have(10 + 2 * i)) placement.dialogs[i].setX(number(10 + 2 * i));
+        if (have(11 + 2 * i)) placement.dialogs[i].setY(number(11 + 2 * i));
+    }
     if (have(18)) ListWidth = atLeast(number(18), 80);
     if (have(19)) ListHeight = atLeast(number(19), 80);
     for (int i = 0; i < 7; ++i)
@@ -78,7 +134,16 @@ bool ReadSettingsFile(const QString &fileName, WindowPlacement &placement)
     if (have(31)) PenType = number(31);
     if (have(32)) PenSize = number(32);
     if (have(33)) PenColor = number(33);
-    placement.dialogs[4] = QPoint(number(34), number(35));
+    if (have(34)) placement.dialogs[4].setX(number(34));
+    if (have(35)) placement.dialogs[4].setY(number(35));
+    return true;
+}
+
+bool RememberSaveDir(const QString &folder)
+{
+    if (Cp932Length(folder) < 0)
+        return false;
+    SaveDir = folder;
     return true;
 }
 
@@ -121,9 +186,19 @@ QByteArray FormatSettings(const WindowPlacement &placement)
     return out;
 }
 
+static bool holds(const QString &fileName, const QByteArray &bytes)
+{
+    QFile f(fileName);
+    return f.open(QIODevice::ReadOnly) && f.readAll() == bytes;
+}
+
 bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement)
 {
+    const QString folder = QFileInfo(fileName).path();
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
     QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = FormatSettings(placement);
@@ -133,5 +208,5 @@ bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    return file.commit() && holds(fileName, bytes);
 }

@@ -22,13 +22,14 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTimer>
 
 TForm1 *Form1 = nullptr;
 QString TForm1::SettingFileOverride;
+QString TForm1::UserSettingFileOverride;
 
 QString ApplicationTitle()
 {
@@ -217,7 +218,7 @@ static QList<QWidget *> settingsDialogs()
 
 void TForm1::LoadSettings(const QString &fileName)
 {
-    WindowPlacement placement;
+    WindowPlacement placement = currentPlacement();
     if (!ReadSettingsFile(fileName, placement))
         return;
     move(placement.mainLeft, placement.mainTop);
@@ -234,7 +235,7 @@ void TForm1::LoadSettings(const QString &fileName)
             dialogs[i]->move(placement.dialogs[i]);
 }
 
-void TForm1::SaveSettings(const QString &fileName)
+WindowPlacement TForm1::currentPlacement() const
 {
     WindowPlacement placement;
     const QRect outer = frameGeometry();
@@ -246,7 +247,12 @@ void TForm1::SaveSettings(const QString &fileName)
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
             placement.dialogs[i] = dialogs[i]->pos();
-    WriteSettingsFile(fileName, placement);
+    return placement;
+}
+
+void TForm1::SaveSettings(const QString &fileName)
+{
+    WriteSettingsFile(fileName, currentPlacement());
 }
 
 void TForm1::showEvent(QShowEvent *e)
@@ -302,10 +308,12 @@ bool TForm1::event(QEvent *e)
 
 void TForm1::FormShow()
 {
-    SettingFileName = SettingFileOverride.isEmpty()
-                          ? SettingsFileNameFor(QCoreApplication::applicationFilePath())
-                          : SettingFileOverride;
-    LoadSettings(SettingFileName);
+    const SettingsPlaces places = SettingFileOverride.isEmpty()
+                                      ? SettingsPlacesFor(QCoreApplication::applicationFilePath())
+                                      : SettingsPlaces{SettingFileOverride, UserSettingFileOverride};
+    SettingFileName = places.beside;
+    UserSettingFileName = places.user;
+    LoadSettings(SettingsFileToRead(places));
     if (!ServerDataDir.isEmpty()) {
         ConnectDatabase();
         if (!IsConnected()) {
@@ -319,12 +327,31 @@ void TForm1::FormClose()
 {
     keeper_->Stop();
     DisconnectDatabase();
-    SaveSettings(SettingFileName);
+    // Decided now: the folder may have become read-only since the start.
+    SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
 }
 
 void TForm1::mnuExitClick()
 {
     close();
+}
+
+void TForm1::EndSession()
+{
+    exitAgreed_ = true;
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // A modal dialog runs an event loop of its own inside a handler: dismiss it
+    // and come back once that handler has returned. A dialog refusing to close
+    // is given up on after a few tries.
+    if (QWidget *modal = QApplication::activeModalWidget(); modal && dismissTries_ < 20) {
+        ++dismissTries_;
+        modal->close();
+        QTimer::singleShot(0, this, &TForm1::EndSession);
+        return;
+    }
+    CloseWithoutAsking();
+    QCoreApplication::quit();
 }
 
 void TForm1::mnuDBsetClick()
@@ -333,6 +360,8 @@ void TForm1::mnuDBsetClick()
     DisconnectDatabase();
     if (Form2)
         Form2->exec();
+    if (exitAgreed_)
+        return; // dismissed because the session ends: no reconnecting now
     ConnectDatabase();
 }
 

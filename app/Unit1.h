@@ -3,6 +3,8 @@
 // of the program's one connection, transaction and query.
 
 #include "app/MainLink.h"
+#include "app/ProgramIcon.h"
+#include "app/SettingsFile.h"
 #include "db/DataAccess.h"
 
 #include <QMainWindow>
@@ -51,12 +53,21 @@ public:
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
 
+    // Closes the program as its exit command does, but without asking anything:
+    // open dialogs are dismissed first (the end of the desktop session).
+    void EndSession();
+
+    // Shows a child window inside the main window.
     void AddChild(QMdiSubWindow *child) override;
     QMdiArea *MdiArea() const { return mdi_; }
 
+    // Beside the executable; the user's file stands in where nothing can be written there.
     QString SettingFileName;
-    // Tests point the program at a settings file of their own.
+    QString UserSettingFileName;
+    // Tests point the program at a settings file of their own, and at the
+    // user's one that stands in when nothing can be written beside it.
     static QString SettingFileOverride;
+    static QString UserSettingFileOverride;
 
     QComboBox *ComboBox1 = nullptr;
     QStatusBar *StatusBar1 = nullptr;
@@ -84,12 +95,14 @@ protected:
 
 private:
     void buildMenu();
+    WindowPlacement currentPlacement() const;
     // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
     bool EnsureTable(const QString &name, bool (DataAccess::*create)());
     DataAccess db_;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
+    int dismissTries_ = 0;
     bool exitAgreed_ = false;
     ConnectionKeeper *keeper_ = nullptr;
     // Gives every painting window's unstored points one more try.

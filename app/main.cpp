@@ -1,16 +1,51 @@
 #include "app/FormUtil.h"
+#include "app/SessionEnd.h"
 #include "app/Translation.h"
 #include "app/Unit1.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#ifndef OEKAKI_VERSION
+#define OEKAKI_VERSION "0"
+#endif
+
+// --help and --version print and exit, without a display; every other
+// argument is left alone.
+static void answerCommandLine(int argc, char *argv[])
+{
+    if (argc < 2)
+        return;
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("oekaki"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OEKAKI_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "お絵描きソフト: pictures drawn together by several PCs through one Firebird database.\n"
+        "Settings: oekaki.dat beside the program, or ~/.config/oekaki/oekaki.dat where\n"
+        "nothing can be written beside it (an installed program)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    (void)parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+}
 
 int main(int argc, char *argv[])
 {
+    SessionEnd::BlockSignals();
+    answerCommandLine(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     InstallQtJapanese(&app);
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
+    SessionEnd sessionEnd([](int) {
+        if (Form1)
+            Form1->EndSession();
+    });
     Form1->show();
     const int rc = QApplication::exec();
     DestroyApplicationWindows();

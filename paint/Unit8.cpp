@@ -2,6 +2,7 @@
 
 #include "app/FormUtil.h"
 #include "app/MainLink.h"
+#include "app/SettingsFile.h"
 #include "app/UnitV.h"
 #include "app/UnitVWidgets.h"
 #include "db/DataAccess.h"
@@ -353,7 +354,7 @@ void TForm8::SpeedButton1Click()
     const QString name = ExecuteSaveDialog();
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
-        SaveDir = name.left(slash + 1);
+        RememberSaveDir(name.left(slash + 1));
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot > slash ? name.mid(dot) : QString();
         if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())

@@ -11,6 +11,7 @@ PKGS=(
   xvfb imagemagick xauth
   clang libclang-rt-14-dev
   procps iproute2
+  dpkg-dev lintian desktop-file-utils qt6-qpa-plugins xdotool
 )
 missing=()
 for p in "${PKGS[@]}"; do

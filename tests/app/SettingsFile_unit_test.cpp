@@ -340,3 +340,230 @@ TEST(SettingsFileName, ExtensionReplacedOrAppended)
 }
 
 } // namespace
+
+namespace {
+
+// A file whose reads fail from a given byte on, as a failing disk would.
+class FailingDevice : public QIODevice {
+public:
+    FailingDevice(QByteArray bytes, qint64 failAt) : bytes_(std::move(bytes)), failAt_(failAt)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    qint64 size() const override { return bytes_.size(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 at = pos();
+        if (at >= failAt_)
+            return -1;
+        const qint64 n = qMin(maxSize, qMin<qint64>(failAt_, bytes_.size()) - at);
+        memcpy(data, bytes_.constData() + at, size_t(n));
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray bytes_;
+    qint64 failAt_;
+};
+
+TEST_F(SettingsFileTest, AReadThatFailsPartWayKeepsTheWindowLinesNotYetRead)
+{
+    const QByteArray full = fileWithLines({});
+    auto offsetOfLine = [&full](int n) { // first byte of line n (1-based)
+        qint64 at = 0;
+        for (int i = 1; i < n; ++i)
+            at = full.indexOf('\n', at) + 1;
+        return at;
+    };
+    struct Case {
+        qint64 failAt;
+        int linesRead; // whole lines before the failure
+    };
+    const Case cases[] = {
+        {0, 0},
+        {offsetOfLine(6), 5},
+        {offsetOfLine(7) + 1, 6}, // inside line 7: the cut line is not taken
+        {offsetOfLine(10), 9},
+        {offsetOfLine(17), 16},
+        {offsetOfLine(35), 34},
+        {offsetOfLine(35) + 2, 34},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failAt);
+        FailingDevice device(full, c.failAt);
+        WindowPlacement p;
+        p.mainLeft = -1;
+        p.mainTop = -2;
+        p.mainWidth = 640;
+        p.mainHeight = 480;
+        p.dialogs = {QPoint(1, 2), QPoint(3, 4), QPoint(5, 6), QPoint(7, 8), QPoint(9, 10)};
+        const WindowPlacement before = p;
+        ASSERT_TRUE(ReadSettingsFrom(device, p));
+        auto value = [&](int line, int current) { return line <= c.linesRead ? 100 + line : current; };
+        EXPECT_EQ(p.mainLeft, value(6, before.mainLeft));
+        EXPECT_EQ(p.mainTop, value(7, before.mainTop));
+        EXPECT_EQ(p.mainWidth, value(8, before.mainWidth));
+        EXPECT_EQ(p.mainHeight, value(9, before.mainHeight));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(p.dialogs[i].x(), value(10 + 2 * i, before.dialogs[i].x()));
+            EXPECT_EQ(p.dialogs[i].y(), value(11 + 2 * i, before.dialogs[i].y()));
+        }
+        EXPECT_EQ(p.dialogs[4], QPoint(value(34, 9), value(35, 10)));
+        // The settings not read keep their defaults.
+        EXPECT_EQ(ServerName, c.linesRead >= 1 ? QStringLiteral("t1") : QStringLiteral("localhost:"));
+        EXPECT_EQ(ListWidth, c.linesRead >= 18 ? 118 : 320);
+        EXPECT_EQ(PenColor, c.linesRead >= 33 ? 133 : 0);
+    }
+}
+
+// Root passes every permission check; folders and files made read-only are only
+// read-only for another user, so the checks run as nobody.
+class Unprivileged {
+public:
+    Unprivileged()
+    {
+        if (geteuid() == 0) {
+            EXPECT_EQ(setegid(65534), 0);
+            EXPECT_EQ(seteuid(65534), 0);
+            switched_ = true;
+        }
+    }
+    ~Unprivileged()
+    {
+        if (switched_) {
+            EXPECT_EQ(seteuid(0), 0);
+            EXPECT_EQ(setegid(0), 0);
+        }
+    }
+
+private:
+    bool switched_ = false;
+};
+
+TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
+{
+    // How the folder beside the executable stands, where the settings go, and what is read.
+    enum Beside { None, Writable, ReadOnly };
+    struct Case {
+        const char *name;
+        bool folderWritable;
+        Beside beside;
+        bool userFileBefore;
+        bool writesBeside;
+        bool readsBeside; // before writing
+    };
+    const Case cases[] = {
+        {"usual", true, Writable, false, true, true},
+        {"usual, an old user file too", true, Writable, true, true, true},
+        {"first start in a writable folder", true, None, false, true, true},
+        {"writable folder, only a user file", true, None, true, true, false},
+        {"read-only folder, writable file: in place", false, Writable, true, true, true},
+        {"installed: nothing beside", false, None, false, false, false},
+        {"installed, user file from before", false, None, true, false, false},
+        {"read-only file beside, first start", false, ReadOnly, false, false, true},
+        {"read-only file beside, user file from before", false, ReadOnly, true, false, false},
+        {"read-only file in a writable folder", true, ReadOnly, true, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir root;
+        ASSERT_TRUE(root.isValid());
+        const QString program = root.path() + QStringLiteral("/bin");
+        const QString home = root.path() + QStringLiteral("/home");
+        ASSERT_TRUE(QDir().mkpath(program));
+        ASSERT_TRUE(QDir().mkpath(home));
+        (void)chmod(root.path().toLocal8Bit().constData(), 0755);
+        (void)chown(home.toLocal8Bit().constData(), 65534, 65534);
+        SettingsPlaces places{program + QStringLiteral("/draw.dat"), home + QStringLiteral("/draw/draw.dat")};
+
+        AssignDefaultSettings();
+        if (c.beside != None) {
+            ServerDataDir = QStringLiteral("/beside/");
+            ASSERT_TRUE(WriteSettingsFile(places.beside, WindowPlacement()));
+            (void)chmod(places.beside.toLocal8Bit().constData(), c.beside == Writable ? 0666 : 0444);
+        }
+        if (c.userFileBefore) {
+            ServerDataDir = QStringLiteral("/user/");
+            ASSERT_TRUE(WriteSettingsFile(places.user, WindowPlacement()));
+            (void)chown(places.user.toLocal8Bit().constData(), 65534, 65534);
+            (void)chown(QFileInfo(places.user).path().toLocal8Bit().constData(), 65534, 65534);
+        }
+        (void)chmod(program.toLocal8Bit().constData(), c.folderWritable ? 0777 : 0555);
+        {
+            Unprivileged nobody;
+            const QString read = SettingsFileToRead(places);
+            if (c.beside == None && !c.userFileBefore) {
+                EXPECT_FALSE(QFileInfo::exists(read));
+            } else {
+                EXPECT_EQ(read, c.readsBeside ? places.beside : places.user);
+                WindowPlacement p;
+                ASSERT_TRUE(ReadSettingsFile(read, p));
+                EXPECT_EQ(ServerDataDir, c.readsBeside ? QStringLiteral("/beside/") : QStringLiteral("/user/"));
+            }
+
+            ServerDataDir = QStringLiteral("/new/");
+            const QString target = SettingsFileToWrite(places);
+            EXPECT_EQ(target, c.writesBeside ? places.beside : places.user);
+            EXPECT_TRUE(WriteSettingsFile(target, WindowPlacement()));
+
+            // The next start reads what was written.
+            EXPECT_EQ(SettingsFileToRead(places), target);
+            WindowPlacement p;
+            ASSERT_TRUE(ReadSettingsFile(SettingsFileToRead(places), p));
+            EXPECT_EQ(ServerDataDir, QStringLiteral("/new/"));
+        }
+        // No temporary or probe file is left behind anywhere.
+        EXPECT_EQ(QDir(program).entryList(QDir::Files | QDir::Hidden).size(), c.beside == None && !c.writesBeside ? 0 : 1);
+        if (QFileInfo::exists(places.user)) {
+            EXPECT_EQ(QDir(QFileInfo(places.user).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+        (void)chmod(program.toLocal8Bit().constData(), 0755);
+    }
+}
+
+TEST_F(SettingsFileTest, NoSecondPlaceMeansBesideTheExecutable)
+{
+    const SettingsPlaces places{path(), QString()};
+    EXPECT_EQ(SettingsFileToWrite(places), path());
+    EXPECT_EQ(SettingsFileToRead(places), path());
+    const SettingsPlaces installed = SettingsPlacesFor(QStringLiteral("/usr/bin/oekaki"));
+    EXPECT_EQ(installed.beside, QStringLiteral("/usr/bin/oekaki.dat"));
+    EXPECT_TRUE(installed.user.endsWith(QStringLiteral("/oekaki/oekaki.dat"))) << installed.user.toStdString();
+}
+
+TEST_F(SettingsFileTest, SaveDirKeepsTheLastFolderTheFileCanHold)
+{
+    struct Step {
+        QString folder;
+        bool taken;
+    };
+    const Step steps[] = {
+        {QStringLiteral("/home/user/絵/"), true},
+        {QStringLiteral("/home/user/café/"), false},
+        {QStringLiteral("/home/user/😀/"), false},
+        {QStringLiteral("C:\\データ\\①\\"), true},
+        {QStringLiteral("/tmp/한국/"), false},
+        {QString(), true},
+        {QStringLiteral("/srv/ﾃｽﾄ/"), true},
+        {QStringLiteral("/srv/Ω∀/"), true},
+        {QStringLiteral("/srv/ß/"), false},
+    };
+    QString expected;
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.folder.toStdString());
+        EXPECT_EQ(RememberSaveDir(s.folder), s.taken);
+        if (s.taken)
+            expected = s.folder;
+        EXPECT_EQ(SaveDir, expected);
+        ASSERT_TRUE(WriteSettingsFile(path(), WindowPlacement()));
+        AssignDefaultSettings();
+        WindowPlacement p;
+        ASSERT_TRUE(ReadSettingsFile(path(), p));
+        EXPECT_EQ(SaveDir, expected);
+    }
+}
+
+} // namespace

@@ -491,6 +491,35 @@ TEST_F(Strokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
     EXPECT_EQ(Rows(kTable, check).size(), 3u);
 }
 
+TEST_F(Strokes, ExitingTheProgramTriesTheKeptPointsOfEveryWindowOnceMore)
+{
+    TForm8 *a = Open(7);
+    TForm8 *b = Open(7);
+    for (TForm8 *w : {a, b}) {
+        Form1->ConnectDatabase();
+        w->Store()->beforeInsert = [](int n) {
+            if (n % 3 == 2)
+                Form1->DisconnectDatabase();
+        };
+        Stroke(w, Line(2, 2, 3));
+        w->Store()->beforeInsert = nullptr;
+    }
+    const int kept = a->Store()->PendingPoints() + b->Store()->PendingPoints();
+    EXPECT_GT(a->Store()->PendingPoints(), 0);
+    EXPECT_GT(b->Store()->PendingPoints(), 0);
+    Form1->ConnectDatabase();
+    ASSERT_TRUE(Form1->IsConnected());
+    MessageRecorder none(false);
+    Form1->CloseWithoutAsking(); // the program ends with both windows open
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_EQ(b->Store()->PendingPoints(), 0);
+    DataAccess check;
+    check.ConnectDatabase(db_.serverPath());
+    EXPECT_EQ(Rows(kTable, check).size(), 6u);
+    EXPECT_EQ(kept, 5);
+}
+
 TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)
 {
     DataAccess other;
@@ -637,4 +666,11 @@ TEST_F(Strokes, SavesOnlyBmpNamesAndRemembersTheFolder)
     w->SpeedButton1Click();
     EXPECT_EQ(SaveDir, folder + "missing/");
     EXPECT_EQ(w->shown, 9);
+
+    // A folder the settings file cannot hold (CP932) is saved into, but not remembered.
+    QDir().mkpath(folder + QStringLiteral("café"));
+    w->answers = {folder + QStringLiteral("café/i.bmp")};
+    w->SpeedButton1Click();
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("café/i.bmp")));
+    EXPECT_EQ(SaveDir, folder + "missing/");
 }

@@ -1,0 +1,111 @@
+// The real program, started from a copy with its own settings file, ended by the
+// signals a desktop session sends at logout or shutdown.
+#include "app/SettingsFile.h"
+#include "TestDatabase.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <csignal>
+
+namespace {
+
+QByteArray settingsFor(const QString &server, const QString &folder, const QString &name)
+{
+    QByteArray out = server.toUtf8() + "\r\n" + folder.toUtf8() + "\r\n" + name.toUtf8() + "\r\n";
+    // PcUserNo as hexadecimal: the program writes it back as 16, which shows the write.
+    out += "$10\r\n\r\n";
+    for (int n = 6; n <= SettingsLineCount; ++n)
+        out += (n == 8 || n == 9 ? "400" : "50") + QByteArray("\r\n");
+    return out;
+}
+
+// True once the process with this id holds an attachment to the database.
+bool attached(const QString &serverPath, qint64 pid)
+{
+    const QString out = RunIsql(serverPath, QByteArray("SELECT 'PIDS', COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = ")
+                                                + QByteArray::number(pid) + ";\n");
+    return out.contains(QRegularExpression(QStringLiteral("PIDS\\s+1")));
+}
+
+TEST(SessionEnd, SignalsCloseTheProgramAsItsExitDoesWithoutAsking)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    struct Case {
+        const char *name;
+        int signal;
+        bool connected; // else the start's connection message box is open
+    };
+    const Case cases[] = {
+        {"SIGTERM, connected", SIGTERM, true},
+        {"SIGINT, connected", SIGINT, true},
+        {"SIGHUP, connected", SIGHUP, true},
+        {"SIGTERM, message box open", SIGTERM, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString program = dir.filePath(QStringLiteral("oekaki"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(OEKAKI_PROGRAM), program));
+        const QString settings = dir.filePath(QStringLiteral("oekaki.dat"));
+        {
+            QFile f(settings);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            const QString server = c.connected ? QStringLiteral("localhost:")
+                                               : QStringLiteral("127.0.0.1/%1:").arg(ClosedPort());
+            f.write(settingsFor(server, db.folder(), db.fileName()));
+        }
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), dir.path()); // a user file must not be touched
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        p.setProcessEnvironment(env);
+        p.start(program, {});
+        ASSERT_TRUE(p.waitForStarted(10000)) << "the program did not start";
+
+        if (c.connected) {
+            QDeadlineTimer deadline(20000);
+            while (!attached(db.serverPath(), p.processId()) && !deadline.hasExpired())
+                QThread::msleep(200);
+            ASSERT_FALSE(deadline.hasExpired()) << "the program did not attach within 20 s";
+        } else {
+            // The refused connection is immediate; the box is open once the loop runs.
+            ASSERT_FALSE(p.waitForFinished(1500)) << "the program ended by itself";
+        }
+
+        QElapsedTimer took;
+        took.start();
+        ::kill(pid_t(p.processId()), c.signal);
+        const bool ended = p.waitForFinished(5000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
+        ASSERT_TRUE(ended) << "still running 5 s after the signal";
+        std::printf("[          ] %s: ended %lld ms after the signal\n", c.name, took.elapsed());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+
+        QFile f(settings);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        ASSERT_EQ(lines.size(), SettingsLineCount + 1) << "the settings file was not written whole";
+        EXPECT_EQ(lines[3], "16\r") << "the settings file was not written";
+        EXPECT_EQ(lines[1], db.folder().toUtf8() + '\r');
+        EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".config/oekaki/oekaki.dat"))));
+        if (c.connected) {
+            EXPECT_FALSE(attached(db.serverPath(), p.processId()));
+        }
+    }
+}
+
+} // namespace
