@@ -1,7 +1,9 @@
 #include "app/ChildForm.h"
 
-#include "app/Unit1.h"
+#include "app/FormUtil.h"
+#include "app/ProgramIcon.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>

@@ -1,8 +1,10 @@
 #include "app/FormDialog.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/ProgramIcon.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QKeyEvent>
 #include <QPushButton>
@@ -53,7 +55,7 @@ bool FormDialog::DatabaseReadyOrClose()
         CloseFromShow();
         return false;
     }
-    if (!Form1 || !Form1->IsConnected()) {
+    if (!MainWindow() || !MainWindow()->IsConnected()) {
         ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
         CloseFromShow();
         return false;

@@ -1,9 +1,13 @@
 #include "app/FormUtil.h"
 
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QWidget>

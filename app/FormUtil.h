@@ -57,3 +57,4 @@ QString GridCell(const QTableWidget *grid, int col, int gridRow);
 void SetGridCell(QTableWidget *grid, int col, int gridRow, const QString &text);
 // The current row as a header-inclusive number (1 = first data row; 0 when none).
 int GridCurrentRow(const QTableWidget *grid);
+

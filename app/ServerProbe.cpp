@@ -1,6 +1,6 @@
 #include "app/ServerProbe.h"
 
-#include "db/Isc.h"
+#include "db/ServerProbe.h"
 
 #include <QSocketNotifier>
 

@@ -6,7 +6,9 @@
 #include "app/Unit2.h"
 #include "app/Unit5.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 #include "catalogue/Unit6.h"
+#include "db/Tables.h"
 #include "catalogue/Unit7.h"
 #include "paint/Unit8.h"
 #include "paint/Unit9.h"
@@ -84,14 +86,18 @@ TForm1::TForm1(QWidget *parent)
     move(wantedOuter_.topLeft());
     resize(wantedOuter_.size());
     sizeSet_ = size();
-    if (!Form1)
+    if (!Form1) {
         Form1 = this;
+        SetMainWindow(this);
+    }
 }
 
 TForm1::~TForm1()
 {
-    if (Form1 == this)
+    if (Form1 == this) {
         Form1 = nullptr;
+        SetMainWindow(nullptr);
+    }
 }
 
 void TForm1::buildMenu()
@@ -363,7 +369,7 @@ void TForm1::mnuAddTable1Click()
 {
     if (!IsConnected())
         return;
-    if (!EnsureTable(QStringLiteral("SECTION"), &DataAccess::CreateSectionTable))
+    if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
         return;
     if (Form3)
         Form3->exec();
@@ -373,7 +379,7 @@ void TForm1::mnuAddTable2Click()
 {
     if (!IsConnected())
         return;
-    if (!EnsureTable(QStringLiteral("MEMBER"), &DataAccess::CreateMemberTable))
+    if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
         return;
     if (Form4)
         Form4->exec();
@@ -406,7 +412,7 @@ void TForm1::mnuImageNewClick()
 {
     if (!IsConnected())
         return;
-    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -420,7 +426,7 @@ void TForm1::mnuImageNewClick()
 
 void TForm1::mnuImageEditClick()
 {
-    if (!IsConnected() || !EnsureTable(QStringLiteral("IMGLIST"), nullptr))
+    if (!IsConnected() || !EnsureTable(ImgListTable::Name, nullptr))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -437,7 +443,7 @@ void TForm1::mnuImageListClick()
 {
     if (!IsConnected())
         return;
-    if (!EnsureTable(QStringLiteral("IMGLIST"), &DataAccess::CreateImgListTable))
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));

@@ -2,6 +2,7 @@
 // The main window: the frame of the child windows, the menu bar, and the owner
 // of the program's one connection, transaction and query.
 
+#include "app/MainLink.h"
 #include "app/ProgramIcon.h"
 #include "app/SettingsFile.h"
 #include "db/DataAccess.h"
@@ -14,25 +15,22 @@ class QMdiArea;
 class QMdiSubWindow;
 class QStatusBar;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public MainLink {
     Q_OBJECT
 public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // The shared connection and its operations; every window goes through it.
-    DataAccess &Db() { return db_; }
-    bool IsConnected() const { return db_.IsConnected(); }
-
-    // Connection with the path made of the three settings.
-    void CreateDatabase();
-    void ConnectDatabase();
-    void DisconnectDatabase();
+    DataAccess &Db() override { return db_; }
+    bool IsConnected() const override { return db_.IsConnected(); }
+    void CreateDatabase() override;
+    void ConnectDatabase() override;
+    void DisconnectDatabase() override;
     // Also fills the hidden ComboBox1 with the table names. When the names cannot
     // be read, the user is told so once and TableListFailed() is true: the caller
     // ends its command without changing anything.
-    bool TableExists(const QString &name);
-    bool TableListFailed() const { return db_.TableListFailed(); }
+    bool TableExists(const QString &name) override;
+    bool TableListFailed() const override { return db_.TableListFailed(); }
 
     // After a lost connection: detach, then reconnect by itself to the database
     // of the stored settings as soon as the server answers again.
@@ -44,7 +42,11 @@ public:
     void CloseWithoutAsking();
     // The user has agreed to exit (or nobody is to be asked): the painting
     // windows let their unstored points go without asking again.
-    bool ExitAgreed() const { return exitAgreed_; }
+    bool ExitAgreed() const override { return exitAgreed_; }
+    void WhenReconnected(QObject *context, std::function<void()> then) override
+    {
+        connect(this, &TForm1::Reconnected, context, std::move(then));
+    }
     // Points that the painting windows hold but could not store yet.
     int UnstoredPoints() const;
 
@@ -56,7 +58,7 @@ public:
     void EndSession();
 
     // Shows a child window inside the main window.
-    void AddChild(QMdiSubWindow *child);
+    void AddChild(QMdiSubWindow *child) override;
     QMdiArea *MdiArea() const { return mdi_; }
 
     // Beside the executable; the user's file stands in where nothing can be written there.

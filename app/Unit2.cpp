@@ -1,8 +1,10 @@
 #include "app/Unit2.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/ProgramIcon.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -93,11 +95,11 @@ void TForm2::Button1Click()
         // name another file: such a path is neither created nor attached.
         if (Cp932Length(DatabasePath()) >= 0) {
             // An existing file makes the creation fail quietly; the attach then finds it.
-            Form1->CreateDatabase();
-            Form1->ConnectDatabase();
-            connected = Form1->IsConnected();
+            MainWindow()->CreateDatabase();
+            MainWindow()->ConnectDatabase();
+            connected = MainWindow()->IsConnected();
         }
-        Form1->DisconnectDatabase();
+        MainWindow()->DisconnectDatabase();
     }
     if (connected) {
         accept();

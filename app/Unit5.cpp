@@ -1,8 +1,11 @@
 #include "app/Unit5.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -37,22 +40,16 @@ void TForm5::FormShow()
     ComboBox1->clear();
     {
         BusyCursor busy;
-        DataAccess &db = Form1->Db();
-        if (Form1->TableExists(QStringLiteral("MEMBER"))) {
-            const int count = db.SelectOrdered(QStringLiteral("*"), QStringLiteral("MEMBER"),
-                                               QString(), QStringLiteral("N"));
-            QStringList row(3);
-            for (int i = 0; i < count; ++i) {
-                if (i == 0)
-                    db.FetchFirst(row);
-                else
-                    db.FetchNext(row);
-                ComboBox1->addItem(row[0] + QLatin1Char(':') + row[2]);
-            }
-            db.CloseQuery();
+        DataAccess &db = MainWindow()->Db();
+        if (MainWindow()->TableExists(MemberTable::Name)) {
+            db.ForEachRow(QStringLiteral("*"), MemberTable::Name, QString(), QStringLiteral("N"),
+                          [this](const QStringList &row) {
+                              ComboBox1->addItem(row.value(MemberTable::N) + QLatin1Char(':')
+                                                 + row.value(MemberTable::PNAME));
+                          });
         }
     }
-    if (Form1->TableListFailed()) {
+    if (MainWindow()->TableListFailed()) {
         CloseFromShow();
         return;
     }

@@ -2,16 +2,9 @@
 
 #include "db/Cp932.h"
 
-#include <QApplication>
-#include <QCursor>
 #include <QDate>
-#include <QFont>
 #include <QImage>
-#include <QMessageBox>
 #include <QPainter>
-#include <QPixmap>
-#include <QPushButton>
-#include <QWidget>
 #include <cstdint>
 
 QString ServerName;
@@ -34,9 +27,6 @@ int EditMode = 0;
 int CurrentImageNo = 0;
 int CurrentImageWidth = 0;
 int CurrentImageHeight = 0;
-
-std::function<void(const QString &)> MessageHook;
-std::function<bool(const QString &)> ConfirmHook;
 
 void AssignDefaultSettings()
 {
@@ -183,76 +173,4 @@ int Cp932Length(const QString &text)
     bool ok = false;
     const QByteArray bytes = ToCp932(text, &ok);
     return ok ? static_cast<int>(bytes.size()) : -1;
-}
-
-static QString applicationTitle()
-{
-    return QApplication::applicationName();
-}
-
-void ShowMessage(const QString &text)
-{
-    if (MessageHook) {
-        MessageHook(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
-}
-
-bool ConfirmBox(const QString &text)
-{
-    if (ConfirmHook)
-        return ConfirmHook(text);
-    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
-    QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(no);
-    box.exec();
-    return box.clickedButton() != no;
-}
-
-static QCursor makeBusyCursor()
-{
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(Qt::black);
-    p.setBrush(Qt::white);
-    // Hourglass: two triangles meeting at the waist.
-    const QPoint top[] = {{4, 1}, {20, 1}, {12, 10}};
-    const QPoint bottom[] = {{12, 10}, {20, 19}, {4, 19}};
-    p.drawPolygon(top, 3);
-    p.drawPolygon(bottom, 3);
-    p.fillRect(QRect(8, 15, 9, 3), Qt::black);
-    QFont f;
-    f.setPixelSize(9);
-    f.setBold(true);
-    p.setFont(f);
-    p.drawText(QRect(0, 20, 26, 11), Qt::AlignCenter, QStringLiteral("SQL"));
-    p.end();
-    return QCursor(pm, 12, 10);
-}
-
-void BeginBusyCursor()
-{
-    static const QCursor busy = makeBusyCursor();
-    QApplication::setOverrideCursor(busy);
-}
-
-void EndBusyCursor()
-{
-    QApplication::restoreOverrideCursor();
-}
-
-void ApplyProgramFont(QWidget *w)
-{
-    QFont f = w->font();
-    f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")});
-    f.setPixelSize(13);
-    w->setFont(f);
 }

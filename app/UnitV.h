@@ -1,13 +1,12 @@
 #pragma once
-// Process-wide settings, hand-over variables and small shared routines.
+// Process-wide settings, hand-over variables and small shared routines; no widgets
+// (the message boxes, busy cursor and font are in app/UnitVWidgets.h).
 
 #include <QByteArray>
 #include <QString>
 #include <array>
-#include <functional>
 
 class QImage;
-class QWidget;
 
 // Shared settings (stored in the settings file).
 extern QString ServerName;
@@ -31,10 +30,6 @@ extern int EditMode;
 extern int CurrentImageNo;
 extern int CurrentImageWidth;
 extern int CurrentImageHeight;
-
-// The fixed administrator account of the database server.
-inline constexpr const char *DbUser = "SYSDBA";
-inline constexpr const char *DbPassword = "plumstone";
 
 void AssignDefaultSettings();
 // ServerName + ServerDataDir + DatabaseName.
@@ -60,26 +55,3 @@ QByteArray ToCp932(const QString &text, bool *ok = nullptr);
 QString FromCp932(const QByteArray &bytes);
 // Bytes the text takes in CP932; -1 when some character has no CP932 form.
 int Cp932Length(const QString &text);
-
-// Every message box of the program goes through these two.
-void ShowMessage(const QString &text);
-// The "確認" box; false only when the answer is "いいえ(&N)".
-bool ConfirmBox(const QString &text);
-
-// Tests replace what the boxes do; an empty function restores the real box.
-extern std::function<void(const QString &)> MessageHook;
-extern std::function<bool(const QString &)> ConfirmHook;
-
-// The busy cursor for database work (hourglass with "SQL" under it).
-void BeginBusyCursor();
-void EndBusyCursor();
-class BusyCursor {
-public:
-    BusyCursor() { BeginBusyCursor(); }
-    ~BusyCursor() { EndBusyCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
-
-// The program's font: "ＭＳ ゴシック", else IPAGothic, 13 pixels.
-void ApplyProgramFont(QWidget *w);

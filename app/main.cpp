@@ -1,3 +1,4 @@
+#include "app/FormUtil.h"
 #include "app/SessionEnd.h"
 #include "app/Translation.h"
 #include "app/Unit1.h"

@@ -56,11 +56,11 @@ struct Raw {
         QByteArray dpb;
         dpb += char(isc_dpb_version1);
         dpb += char(isc_dpb_user_name);
-        dpb += char(6);
-        dpb += "SYSDBA";
+        dpb += char(strlen(DataAccess::User));
+        dpb += DataAccess::User;
         dpb += char(isc_dpb_password);
-        dpb += char(9);
-        dpb += "plumstone";
+        dpb += char(strlen(DataAccess::Password));
+        dpb += DataAccess::Password;
         isc_attach_database(st, short(path.size()), path.constData(), &db, short(dpb.size()),
                             dpb.constData());
         return Check(st, "attach");

@@ -99,8 +99,8 @@ double rawLoopSeconds(const QByteArray &path, const char *table, int points, int
         dpb.push_back(static_cast<char>(strlen(s)));
         dpb.insert(dpb.end(), s, s + strlen(s));
     };
-    add(isc_dpb_user_name, "SYSDBA");
-    add(isc_dpb_password, "plumstone");
+    add(isc_dpb_user_name, DataAccess::User);
+    add(isc_dpb_password, DataAccess::Password);
     if (isc_attach_database(st, 0, path.constData(), &db, static_cast<short>(dpb.size()), dpb.data())) {
         isc_print_status(st);
         return -1;

@@ -2,27 +2,30 @@
 
 #include "app/UnitV.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 
 static QStringList readRow(DataAccess &db, const QString &table, int n, int columns)
 {
     QStringList row(columns);
-    db.SelectOrdered(QStringLiteral("*"), table, QStringLiteral("N=") + QString::number(n), QString());
-    db.FetchFirst(row);
-    db.CloseQuery();
+    db.ForEachRow(QStringLiteral("*"), table, QStringLiteral("N=") + QString::number(n), QString(),
+                  [&row](const QStringList &found) {
+                      for (int c = 0; c < row.size(); ++c)
+                          row[c] = found.value(c);
+                  });
     return row;
 }
 
 QStringList ReadImageRecord(DataAccess &db, int n)
 {
-    return readRow(db, QStringLiteral("IMGLIST"), n, 10);
+    return readRow(db, ImgListTable::Name, n, ImgListTable::ColumnCount);
 }
 
 int RecordAuthor(const QStringList &record)
 {
-    return record.value(0).isEmpty() ? 0 : TextToInt(record.value(1));
+    return record.value(ImgListTable::N).isEmpty() ? 0 : TextToInt(record.value(ImgListTable::MN));
 }
 
 QString MemberName(DataAccess &db, int m)
 {
-    return readRow(db, QStringLiteral("MEMBER"), m, 3).value(2);
+    return readRow(db, MemberTable::Name, m, MemberTable::ColumnCount).value(MemberTable::PNAME);
 }

@@ -1,8 +1,11 @@
 #include "catalogue/Unit6.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "catalogue/Records.h"
 
 #include <QDate>
@@ -155,7 +158,7 @@ bool TForm6::eventFilter(QObject *watched, QEvent *event)
 QString TForm6::NextFreeNumber()
 {
     QString max;
-    Form1->Db().SelectMax(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), max);
+    MainWindow()->Db().SelectMax(ImgListTable::Name, QStringLiteral("N"), QString(), max);
     // After 2147483647 this proposes 2147483648, which registration then refuses.
     return QString::number(qint64(TextToInt(max)) + 1);
 }
@@ -204,7 +207,7 @@ void TForm6::Button4Click()
         Edit1->setFocus();
         return;
     }
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     const QStringList row = ReadImageRecord(db, n);
     QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
@@ -220,7 +223,7 @@ void TForm6::Button4Click()
 
 void TForm6::Button1Click()
 {
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     const int n = TextToInt(Edit1->text());
     if (n <= 0) {
         Edit1->clear();
@@ -234,12 +237,12 @@ void TForm6::Button1Click()
     {
         BusyCursor busy;
         if (OpenMode == 0) {
-            found = db.SelectMatch(QStringLiteral("IMGLIST"), QStringLiteral("N"), QString(), n);
+            found = db.SelectMatch(ImgListTable::Name, QStringLiteral("N"), QString(), n);
             author = PcUserNo;
         } else {
-            QStringList stored(10);
-            found = db.SelectFields(QStringLiteral("*"), QStringLiteral("IMGLIST"), key, stored) > 0;
-            author = TextToInt(stored.value(1));
+            QStringList stored(ImgListTable::ColumnCount);
+            found = db.SelectFields(QStringLiteral("*"), ImgListTable::Name, key, stored) > 0;
+            author = TextToInt(stored.value(ImgListTable::MN));
         }
     }
     if (OpenMode == 0 && found) {
@@ -299,18 +302,15 @@ void TForm6::Button1Click()
         }
     }
 
-    const QStringList names{QStringLiteral("N"),     QStringLiteral("MN"),    QStringLiteral("INAME"),
-                            QStringLiteral("MEMO1"), QStringLiteral("MEMO2"), QStringLiteral("MEMO3"),
-                            QStringLiteral("SX"),    QStringLiteral("SY"),    QStringLiteral("DATE1"),
-                            QStringLiteral("DATE2")};
+    const QStringList names = ImgListTable::ColumnNames();
     const QStringList values{QString::number(n), QString::number(author), TextValue(name),
                              TextValue(Edit3->text()), TextValue(Edit4->text()), TextValue(Edit5->text()),
                              QString::number(w), QString::number(h), TextValue(date1), TextValue(date2)};
     bool ok;
     {
         BusyCursor busy;
-        ok = OpenMode == 0 ? db.InsertRecord(QStringLiteral("IMGLIST"), 10, names, values)
-                           : db.UpdateRecord(QStringLiteral("IMGLIST"), 10, names, values, key);
+        ok = OpenMode == 0 ? db.InsertRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values)
+                           : db.UpdateRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values, key);
     }
     ShowMessage(ok ? QStringLiteral("画像一覧データを登録しました")
                    : QStringLiteral("画像一覧データが登録出来ませんでした"));

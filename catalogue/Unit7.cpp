@@ -1,8 +1,11 @@
 #include "catalogue/Unit7.h"
 
 #include "app/FormUtil.h"
-#include "app/Unit1.h"
+#include "app/MainLink.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "catalogue/Records.h"
 #include "catalogue/Unit6.h"
 #include "paint/Unit8.h"
@@ -275,7 +278,7 @@ void TForm7::ClearGrid()
 
 void TForm7::LoadPage()
 {
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     db.EndQuery();
     int row = 1;
@@ -361,15 +364,16 @@ void TForm7::SG1SelectCell(int, int ARow)
     const int n = TextToInt(GridCell(SG1, 0, ARow));
     if (n <= 0)
         return;
-    DataAccess &db = Form1->Db();
+    DataAccess &db = MainWindow()->Db();
     BusyCursor busy;
     const QStringList row = ReadImageRecord(db, n);
-    Edit2->setText(row.value(2));
-    Edit3->setText(row.value(3));
-    Edit4->setText(row.value(4));
-    Edit5->setText(row.value(5));
-    LabelB->setText(SizeCaption + row.value(6) + QStringLiteral("×") + row.value(7));
-    LabelC->setText(DateCaption + row.value(8) + QChar(0x3000) + row.value(9));
+    using namespace ImgListTable;
+    Edit2->setText(row.value(INAME));
+    Edit3->setText(row.value(MEMO1));
+    Edit4->setText(row.value(MEMO2));
+    Edit5->setText(row.value(MEMO3));
+    LabelB->setText(SizeCaption + row.value(SX) + QStringLiteral("×") + row.value(SY));
+    LabelC->setText(DateCaption + row.value(DATE1) + QChar(0x3000) + row.value(DATE2));
     const int m = RecordAuthor(row);
     if (m > 0)
         LabelA->setText(AuthorCaption + MemberName(db, m));
@@ -385,7 +389,7 @@ void TForm7::Button7Click()
     try {
         auto *editor = new TForm6;
         editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
-        Form1->AddChild(editor);
+        MainWindow()->AddChild(editor);
     } catch (...) {
     }
 }
@@ -403,7 +407,7 @@ void TForm7::Button8Click()
         auto *w = new TForm8;
         w->setWindowTitle(QStringLiteral("お絵描きソフト － ") + GridCell(SG1, 1, r) + QStringLiteral("(N:")
                           + QString::number(n) + QLatin1Char(')'));
-        Form1->AddChild(w);
+        MainWindow()->AddChild(w);
     } catch (...) {
     }
 }
@@ -414,15 +418,15 @@ void TForm7::Button9Click()
     const int n = TextToInt(GridCell(SG1, 0, r));
     if (n <= 0)
         return;
-    const QString table = QStringLiteral("IMG_") + QString::number(n);
+    const QString table = ImageTable::NameOf(n);
     const QString subject = QStringLiteral("画像データ「") + GridCell(SG1, 1, r) + QStringLiteral("」(N:")
                             + QString::number(n) + QLatin1Char(')');
     bool exists;
     {
         BusyCursor busy;
-        exists = Form1->TableExists(table);
+        exists = MainWindow()->TableExists(table);
     }
-    if (Form1->TableListFailed())
+    if (MainWindow()->TableListFailed())
         return;
     if (!exists) {
         ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
@@ -433,7 +437,7 @@ void TForm7::Button9Click()
     bool dropped;
     {
         BusyCursor busy;
-        dropped = Form1->Db().DropTable(table);
+        dropped = MainWindow()->Db().DropTable(table);
     }
     ShowMessage(subject + (dropped ? QStringLiteral("を削除しました。") : QStringLiteral("が削除出来ませんでした。")));
 }

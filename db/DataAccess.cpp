@@ -1,12 +1,26 @@
 #include "db/DataAccess.h"
 
 #include "db/Cp932.h"
+#include "db/Isc.h"
+#include "db/ServerProbe.h"
 #include "db/Statements.h"
 
-static const QByteArray kUser = "SYSDBA";
-static const QByteArray kPassword = "plumstone";
+static const QByteArray kUser = DataAccess::User;
+static const QByteArray kPassword = DataAccess::Password;
 
-DataAccess::DataAccess() = default;
+struct DataAccess::Handles {
+    isc::Attachment db;
+    isc::Transaction tr;
+    isc::Transaction runTr;
+    isc::Statement query;
+    isc::Status lastError;
+};
+
+DataAccess::DataAccess()
+    : handles_(std::make_unique<Handles>()), db_(handles_->db), tr_(handles_->tr),
+      runTr_(handles_->runTr), query_(handles_->query), lastError_(handles_->lastError)
+{
+}
 
 DataAccess::~DataAccess()
 {
@@ -19,6 +33,26 @@ void DataAccess::fail(const isc::Status &st)
     lastDuplicate_ = isc::IsDuplicateKey(st);
     if (db_.isOpen() && isc::IsConnectionLoss(st.code()) && onConnectionLost)
         onConnectionLost();
+}
+
+bool DataAccess::IsConnected() const
+{
+    return db_.isOpen();
+}
+
+bool DataAccess::IsTransactionActive() const
+{
+    return tr_.isActive();
+}
+
+intptr_t DataAccess::LastErrorCode() const
+{
+    return lastError_.code();
+}
+
+QString DataAccess::LastErrorText() const
+{
+    return lastError_.text();
 }
 
 bool DataAccess::LastFailureWasConnectionLoss() const
@@ -36,9 +70,7 @@ void DataAccess::CreateDatabase(const QString &path)
         path, QString::fromLatin1(kUser), QString::fromLatin1(kPassword)));
     isc::Status st;
     if (!isc::ServerAnswers(cp932::Encode(path), ConnectTimeoutSeconds, kUser, kPassword)) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_network_error;
-        st.vector[2] = isc_arg_end;
+        st = isc::Status::Fail(isc_network_error);
         fail(st);
         return;
     }
@@ -86,7 +118,7 @@ bool DataAccess::TableExists(const QString &name)
     QStringList names;
     isc::Status st;
     isc::Transaction tr;
-    bool ok = tr.start(db_, st, true);
+    bool ok = tr.start(db_, st, {.readOnly = true});
     if (ok) {
         isc::Statement stmt;
         ok = stmt.prepare(db_, tr,
@@ -148,22 +180,6 @@ bool DataAccess::DropTable(const QString &name)
     return runChange(Statements::DropTable(name), DropWaitSeconds);
 }
 
-// The server's default transaction (snapshot, read-write, wait), but waiting for a
-// lock no longer than the given time.
-static bool startWithLockWait(isc::Attachment &db, isc::Transaction &tr, isc::Status &st,
-                              int seconds)
-{
-    const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait,
-                        isc_tpb_lock_timeout, 4, static_cast<char>(seconds & 0xFF),
-                        static_cast<char>((seconds >> 8) & 0xFF), 0, 0};
-    if (isc_start_transaction(st.vector, tr.handle(), 1, db.handle(),
-                              static_cast<unsigned short>(sizeof tpb), tpb)) {
-        tr.abandon();
-        return false;
-    }
-    return true;
-}
-
 // A character without a CP932 form would reach the server as a substitute byte
 // pair and be stored wrongly: such a statement is not sent at all.
 static bool encodeStatement(const QStringList &lines, QByteArray &sql, isc::Status &st)
@@ -171,9 +187,7 @@ static bool encodeStatement(const QStringList &lines, QByteArray &sql, isc::Stat
     bool ok = false;
     sql = cp932::Encode(Statements::Join(lines), &ok);
     if (!ok) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_transliteration_failed;
-        st.vector[2] = isc_arg_end;
+        st = isc::Status::Fail(isc_transliteration_failed);
     }
     return ok;
 }
@@ -189,15 +203,12 @@ bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
     isc::Status st;
     QByteArray sql;
     bool ok = db_.isOpen() && encodeStatement(lines, sql, st)
-              && (lockWaitSeconds > 0 ? startWithLockWait(db_, tr_, st, lockWaitSeconds)
-                                      : tr_.start(db_, st))
+              && tr_.start(db_, st, {.lockWaitSeconds = lockWaitSeconds})
               && isc::ExecuteImmediate(db_, tr_, sql, st)
               && tr_.commit(st);
     if (!ok) {
         if (!db_.isOpen() && !st.failed()) {
-            st.vector[0] = 1;
-            st.vector[1] = isc_bad_db_handle;
-            st.vector[2] = isc_arg_end;
+            st = isc::Status::Fail(isc_bad_db_handle);
         }
         fail(st);
         tr_.rollback();
@@ -241,7 +252,7 @@ bool DataAccess::insertInRun(const QStringList &lines)
     isc::Status st;
     QByteArray sql;
     const bool ok = encodeStatement(lines, sql, st)
-                    && (runTr_.isActive() || runTr_.startAutoCommit(db_, st))
+                    && (runTr_.isActive() || runTr_.start(db_, st, {.autoCommit = true}))
                     && isc::ExecuteImmediate(db_, runTr_, sql, st);
     if (!ok) {
         fail(st);
@@ -289,13 +300,8 @@ static bool fetchAll(isc::Statement &q, RowSet &rows, isc::Status &st)
 {
     rows.clear();
     rows.setColumns(q.columnCount());
-    QByteArray row;
-    while (q.fetch(st)) {
-        row.clear();
-        for (int c = 0; c < q.columnCount(); ++c)
-            q.appendTo(row, c);
-        rows.appendRow(row);
-    }
+    while (q.fetch(st))
+        q.appendRowTo(rows);
     q.release();
     return !st.failed();
 }
@@ -346,9 +352,7 @@ void DataAccess::SelectMax(const QString &table, const QString &column, const QS
     if (query_.fetch(st) && query_.columnCount() > 0) {
         RowSet one;
         one.setColumns(1);
-        QByteArray row;
-        query_.appendTo(row, 0);
-        one.appendRow(row);
+        query_.appendRowTo(one);
         QStringList buf;
         one.readRow(buf);
         result = buf.value(0);
@@ -370,10 +374,7 @@ int DataAccess::SelectFields(const QString &list, const QString &table, const QS
     if (query_.fetch(st)) {
         RowSet one;
         one.setColumns(query_.columnCount());
-        QByteArray row;
-        for (int c = 0; c < query_.columnCount(); ++c)
-            query_.appendTo(row, c);
-        one.appendRow(row);
+        query_.appendRowTo(one);
         one.readRow(buffer);
         copied = query_.columnCount();
     } else if (st.failed()) {

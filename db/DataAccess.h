@@ -2,12 +2,21 @@
 // The program's one connection, transaction and query, with the operations every
 // window uses. Failures never escape: each operation reports through its result.
 
-#include "db/Isc.h"
 #include "db/RowSet.h"
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
+#include <memory>
+
+// The client library's types stay inside db/.
+namespace isc {
+class Attachment;
+class Transaction;
+class Statement;
+struct Status;
+} // namespace isc
 
 class DataAccess {
 public:
@@ -16,6 +25,9 @@ public:
     // Seconds DropTable waits for another PC that still has the table in use
     // (a SELECT there keeps its transaction open); then it gives up with false.
     static constexpr int DropWaitSeconds = 10;
+    // The server's administrator account, the one every PC signs in with.
+    static constexpr const char *User = "SYSDBA";
+    static constexpr const char *Password = "plumstone";
 
     DataAccess();
     ~DataAccess();
@@ -29,7 +41,7 @@ public:
     void ConnectDatabase(const QString &path);
     // Closes the query, rolls back the transaction, detaches. Harmless in any state.
     void DisconnectDatabase();
-    bool IsConnected() const { return db_.isOpen(); }
+    bool IsConnected() const;
     QString DatabasePath() const { return path_; }
 
     // ---- schema ----
@@ -74,10 +86,28 @@ public:
                       const QString &order);
     void FetchFirst(QStringList &buffer);
     void FetchNext(QStringList &buffer);
+    // SelectOrdered, `each(row)` for every row in order, CloseQuery; returns the row count
+    // (0 on failure). The row holds the columns from entry 0 and may be changed.
+    template <class Each>
+    int ForEachRow(const QString &list, const QString &table, const QString &condition,
+                   const QString &order, Each &&each)
+    {
+        const int count = SelectOrdered(list, table, condition, order);
+        QStringList row;
+        for (int i = 0; i < count; ++i) {
+            if (i == 0)
+                FetchFirst(row);
+            else
+                FetchNext(row);
+            each(row);
+        }
+        CloseQuery();
+        return count;
+    }
     void CloseQuery();
     void EndQuery();
     bool IsQueryOpen() const { return rowsOpen_ || cursorOpen_; }
-    bool IsTransactionActive() const { return tr_.isActive(); }
+    bool IsTransactionActive() const;
 
     // ---- a cursor on the shared query, for the image list's own page statement ----
     // Opens the statement on the shared query and transaction (the caller ends both first)
@@ -90,10 +120,10 @@ public:
     QString CursorValue(const QString &column) const;
 
     // ---- what the last failure was (for callers that must tell a clash from a lost server) ----
-    ISC_STATUS LastErrorCode() const { return lastError_.code(); }
+    intptr_t LastErrorCode() const;
     bool LastFailureWasDuplicate() const { return lastDuplicate_; }
     bool LastFailureWasConnectionLoss() const;
-    QString LastErrorText() const { return lastError_.text(); }
+    QString LastErrorText() const;
 
     // Called when a call on an open connection failed because the server is gone.
     // The connection is still open then; the owner detaches once the call is over.
@@ -111,12 +141,16 @@ private:
     void fail(const isc::Status &st);
     void clearRows();
 
-    isc::Attachment db_;
-    isc::Transaction tr_;
-    isc::Transaction runTr_;
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
+    isc::Attachment &db_;
+    isc::Transaction &tr_;
+    // The kept autocommit transaction of a run of row inserts.
+    isc::Transaction &runTr_;
     bool rowRun_ = false;
     int runRows_ = 0;
-    isc::Statement query_;
+    isc::Statement &query_;
+    isc::Status &lastError_;
     QString path_;
 
     RowSet rows_;
@@ -124,7 +158,6 @@ private:
     bool cursorOpen_ = false;
     bool cursorEof_ = true;
 
-    isc::Status lastError_;
     bool lastDuplicate_ = false;
     bool tableListFailed_ = false;
 };

@@ -1,17 +1,20 @@
 #include "db/Isc.h"
 
 #include "db/RowSet.h"
+#include "db/ServerProbe.h"
 
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace isc {
+
+Status Status::Fail(ISC_STATUS code)
+{
+    Status st;
+    st.vector[0] = 1;
+    st.vector[1] = code;
+    st.vector[2] = isc_arg_end;
+    return st;
+}
 
 QString Status::text() const
 {
@@ -65,123 +68,6 @@ bool IsDuplicateKey(const Status &status)
     return false;
 }
 
-// ---- reaching the server ----
-
-// Also gives where the server prefix ends.
-static bool serverPart(const QByteArray &path, QByteArray &host, QByteArray &port, qsizetype &prefixEnd)
-{
-    host.clear();
-    port = "3050";
-    QByteArray rest;
-    for (const char *scheme : {"inet://", "inet4://", "inet6://"}) {
-        if (path.toLower().startsWith(scheme)) {
-            rest = path.mid(static_cast<qsizetype>(strlen(scheme)));
-            const qsizetype slash = rest.indexOf('/');
-            if (slash <= 0)
-                return false;
-            host = rest.left(slash);
-            prefixEnd = static_cast<qsizetype>(strlen(scheme)) + slash + 1;
-            const qsizetype close = host.lastIndexOf(']');
-            const qsizetype colon = host.lastIndexOf(':');
-            if (colon > close && (close >= 0 || host.count(':') == 1)) {
-                port = host.mid(colon + 1);
-                host = host.left(colon);
-            }
-            break;
-        }
-    }
-    if (rest.isEmpty()) {
-        const qsizetype colon = path.indexOf(':', path.startsWith('[') ? path.indexOf(']') + 1 : 0);
-        // "C:\..." is a drive, "/a:b" a local file name holding a colon.
-        if (colon <= 1 || path[0] == '/' || path[0] == '\\' || path[0] == '.')
-            return false;
-        host = path.left(colon);
-        prefixEnd = colon + 1;
-        const qsizetype slash = host.indexOf('/');
-        if (slash >= 0) {
-            port = host.mid(slash + 1);
-            host = host.left(slash);
-        }
-    }
-    if (host.startsWith('[') && host.endsWith(']'))
-        host = host.mid(1, host.size() - 2);
-    if (port.isEmpty())
-        port = "3050";
-    return !host.isEmpty();
-}
-
-bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
-{
-    qsizetype prefixEnd = 0;
-    return serverPart(path, host, port, prefixEnd);
-}
-
-static bool handshakeAnswers(const QByteArray &path, int timeoutSeconds)
-{
-    QByteArray host, port;
-    if (timeoutSeconds <= 0 || !RemoteServerOf(path, host, port))
-        return true;
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    if (getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0) {
-        // An unknown service name: the client library's own default port.
-        if (getaddrinfo(host.constData(), "3050", &hints, &list) != 0)
-            return true; // let the client library report the unknown host
-    }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
-    bool answered = false;
-    for (addrinfo *ai = list; ai && !answered; ai = ai->ai_next) {
-        const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0)
-            continue;
-        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 || errno == ECONNREFUSED) {
-            answered = true;
-        } else if (errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0)
-                    break;
-                const int r = poll(&p, 1, static_cast<int>(left));
-                if (r < 0 && errno == EINTR)
-                    continue;
-                if (r > 0) {
-                    int err = 0;
-                    socklen_t len = sizeof err;
-                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-                    // A refusal is an answer too: the client library then fails at once.
-                    answered = err == 0 || err == ECONNREFUSED;
-                }
-                break;
-            }
-        }
-        close(fd);
-    }
-    freeaddrinfo(list);
-    return answered;
-}
-
-bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user,
-                   const QByteArray &password)
-{
-    QByteArray host, port;
-    qsizetype prefixEnd = 0;
-    if (timeoutSeconds <= 0 || !serverPart(path, host, port, prefixEnd))
-        return true;
-    if (!handshakeAnswers(path, timeoutSeconds))
-        return false;
-    // A server that takes the connection but never replies: CREATE DATABASE has no
-    // time-out item of its own, so ask once with one. Any reply, even a refusal, will do.
-    Attachment probe;
-    Status st;
-    if (probe.attach(path.left(prefixEnd) + '/', user, password, timeoutSeconds, st))
-        return true;
-    // A time-out shows as a rejected connection; a real rejection would fail CREATE too.
-    return !IsConnectionLoss(st.code()) && st.code() != isc_connect_reject;
-}
-
 // ---- Attachment ----
 
 Attachment::~Attachment()
@@ -215,15 +101,11 @@ bool Attachment::attach(const QByteArray &path, const QByteArray &user, const QB
         dpb += QByteArray(reinterpret_cast<const char *>(&t), 4);
     }
     if (path.size() > 32767) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_bad_db_format;
-        st.vector[2] = isc_arg_end;
+        st = Status::Fail(isc_bad_db_format);
         return false;
     }
-    if (!handshakeAnswers(path, connectTimeoutSeconds)) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_network_error;
-        st.vector[2] = isc_arg_end;
+    if (!HandshakeAnswers(path, connectTimeoutSeconds)) {
+        st = Status::Fail(isc_network_error);
         return false;
     }
     if (isc_attach_database(st.vector, static_cast<short>(path.size()), path.constData(), &handle_,
@@ -239,9 +121,7 @@ bool Attachment::createDatabase(const QByteArray &statement, Status &st)
     detach();
     isc_tr_handle noTransaction = 0;
     if (statement.size() > 65535) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_bad_db_format;
-        st.vector[2] = isc_arg_end;
+        st = Status::Fail(isc_bad_db_format);
         return false;
     }
     if (isc_dsql_execute_immediate(st.vector, &handle_, &noTransaction,
@@ -270,29 +150,34 @@ void Attachment::detach()
 
 // ---- Transaction ----
 
-bool Transaction::start(Attachment &db, Status &st, bool readOnly)
+bool Transaction::start(Attachment &db, Status &st, const Options &options)
 {
     if (handle_)
         rollback();
     static const char readOnlyTpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
                                        isc_tpb_rec_version, isc_tpb_nowait};
-    if (isc_start_transaction(st.vector, &handle_, 1, db.handle(),
-                              readOnly ? static_cast<unsigned short>(sizeof readOnlyTpb) : 0,
-                              readOnly ? readOnlyTpb : nullptr)) {
-        handle_ = 0;
-        return false;
+    const int wait = options.lockWaitSeconds;
+    // The server's default transaction (snapshot, read-write, wait), but with a bounded wait.
+    const char lockWaitTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait,
+                                isc_tpb_lock_timeout, 4, static_cast<char>(wait & 0xFF),
+                                static_cast<char>((wait >> 8) & 0xFF), 0, 0};
+    // Each statement committed as it completes, in the same call; a failed one is undone
+    // without ending the rest.
+    static const char autoCommitTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
+                                         isc_tpb_rec_version, isc_tpb_wait, isc_tpb_autocommit};
+    const char *tpb = nullptr;
+    unsigned short tpbLength = 0;
+    if (options.autoCommit) {
+        tpb = autoCommitTpb;
+        tpbLength = sizeof autoCommitTpb;
+    } else if (options.readOnly) {
+        tpb = readOnlyTpb;
+        tpbLength = sizeof readOnlyTpb;
+    } else if (wait > 0) {
+        tpb = lockWaitTpb;
+        tpbLength = sizeof lockWaitTpb;
     }
-    return true;
-}
-
-bool Transaction::startAutoCommit(Attachment &db, Status &st)
-{
-    if (handle_)
-        rollback();
-    static const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
-                               isc_tpb_rec_version, isc_tpb_wait, isc_tpb_autocommit};
-    if (isc_start_transaction(st.vector, &handle_, 1, db.handle(), static_cast<unsigned short>(sizeof tpb),
-                              tpb)) {
+    if (isc_start_transaction(st.vector, &handle_, 1, db.handle(), tpbLength, tpb)) {
         handle_ = 0;
         return false;
     }
@@ -323,9 +208,7 @@ void Transaction::rollback()
 bool ExecuteImmediate(Attachment &db, Transaction &tr, const QByteArray &sql, Status &st)
 {
     if (sql.size() > 65535) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_random;
-        st.vector[2] = isc_arg_end;
+        st = Status::Fail(isc_random);
         return false;
     }
     return isc_dsql_execute_immediate(st.vector, db.handle(), tr.handle(),
@@ -363,9 +246,7 @@ bool Statement::prepare(Attachment &db, Transaction &tr, const QByteArray &sql, 
     if (!out_)
         allocateOutput(20);
     if (sql.size() > 65535) {
-        st.vector[0] = 1;
-        st.vector[1] = isc_random;
-        st.vector[2] = isc_arg_end;
+        st = Status::Fail(isc_random);
         return false;
     }
     if (isc_dsql_prepare(st.vector, tr.handle(), &handle_, static_cast<unsigned short>(sql.size()),
@@ -548,56 +429,45 @@ Value Statement::value(int i) const
     return v;
 }
 
-void Statement::appendTo(QByteArray &row, int i) const
+void Statement::appendRowTo(RowSet &rows) const
 {
-    // Fast path for the integer columns that make up the stroke tables.
-    const XSQLVAR &var = out_->sqlvar[i];
-    if (var.sqlind && *var.sqlind < 0) {
-        row += static_cast<char>(RowSet::Null);
-        return;
-    }
-    const int type = var.sqltype & ~1;
-    if (var.sqlscale == 0 && (type == SQL_LONG || type == SQL_SHORT)) {
-        int32_t x;
-        if (type == SQL_LONG) {
-            std::memcpy(&x, var.sqldata, 4);
-        } else {
-            short s;
-            std::memcpy(&s, var.sqldata, 2);
-            x = s;
+    for (int i = 0; i < columnCount(); ++i) {
+        // Fast path for the integer columns that make up the stroke tables.
+        const XSQLVAR &var = out_->sqlvar[i];
+        if (var.sqlind && *var.sqlind < 0) {
+            rows.addNull();
+            continue;
         }
-        row += static_cast<char>(RowSet::Int32);
-        row.append(reinterpret_cast<const char *>(&x), 4);
-        return;
-    }
-    const Value v = value(i);
-    switch (v.kind) {
-    case Value::Null:
-        row += static_cast<char>(RowSet::Null);
-        break;
-    case Value::Integer:
-        if (v.scale != 0) {
-            row += static_cast<char>(RowSet::Scaled);
-            row += QByteArray(reinterpret_cast<const char *>(&v.integer), 8);
-            row += static_cast<char>(v.scale);
-        } else if (v.integer >= INT32_MIN && v.integer <= INT32_MAX) {
-            const int32_t x = static_cast<int32_t>(v.integer);
-            row += static_cast<char>(RowSet::Int32);
-            row += QByteArray(reinterpret_cast<const char *>(&x), 4);
-        } else {
-            row += static_cast<char>(RowSet::Int64);
-            row += QByteArray(reinterpret_cast<const char *>(&v.integer), 8);
+        const int type = var.sqltype & ~1;
+        if (var.sqlscale == 0 && type == SQL_LONG) {
+            ISC_LONG x;
+            std::memcpy(&x, var.sqldata, sizeof x);
+            rows.addInteger(x);
+            continue;
         }
-        break;
-    case Value::Text:
-    case Value::Other: {
-        row += static_cast<char>(v.kind == Value::Text ? RowSet::Text : RowSet::Formatted);
-        const uint32_t len = static_cast<uint32_t>(v.text.size());
-        row += QByteArray(reinterpret_cast<const char *>(&len), 4);
-        row += v.text;
-        break;
+        if (type == SQL_VARYING) {
+            unsigned short len;
+            std::memcpy(&len, var.sqldata, sizeof len);
+            rows.addText(var.sqldata + 2, len);
+            continue;
+        }
+        const Value v = value(i);
+        switch (v.kind) {
+        case Value::Null:
+            rows.addNull();
+            break;
+        case Value::Integer:
+            rows.addScaled(v.integer, v.scale);
+            break;
+        case Value::Text:
+            rows.addText(v.text.constData(), static_cast<size_t>(v.text.size()));
+            break;
+        case Value::Other:
+            rows.addFormatted(v.text);
+            break;
+        }
     }
-    }
+    rows.endRow();
 }
 
 } // namespace isc

@@ -10,11 +10,15 @@
 #include <memory>
 #include <vector>
 
+class RowSet;
+
 namespace isc {
 
 // The outcome of the last call; the first error code tells what kind of failure it was.
 struct Status {
     ISC_STATUS_ARRAY vector{};
+    // A failure with that one code, for what is refused before the server is asked.
+    static Status Fail(ISC_STATUS code);
     bool failed() const { return vector[0] == 1 && vector[1] != 0; }
     ISC_STATUS code() const { return failed() ? vector[1] : 0; }
     QString text() const;
@@ -24,18 +28,6 @@ struct Status {
 bool IsConnectionLoss(ISC_STATUS code);
 // True for a unique or primary key violation.
 bool IsDuplicateKey(const Status &status);
-
-// The host and port a database path names ("host:", "host/port:", "inet://host:port/");
-// false for a local path.
-bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port);
-// False only when the server a remote path names has not completed a TCP handshake,
-// or not replied to a connection request, within the time. attach() checks the
-// handshake itself (the client library would wait for the kernel's give-up, over two
-// minutes, whatever time-out item it is given); call this before CREATE DATABASE,
-// which has no time-out item at all.
-// The account is the one the caller will use: a refused login is answered slowly.
-bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user = QByteArray(),
-                   const QByteArray &password = QByteArray());
 
 class Attachment {
 public:
@@ -63,17 +55,22 @@ public:
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
 
-    // Server defaults: snapshot, wait, read-write. The read-only form serves the catalogue lookups.
-    bool start(Attachment &db, Status &st, bool readOnly = false);
-    // Read committed, wait, with the autocommit option: each statement is committed as it
-    // completes, in the same call, and a failed statement is undone without ending the rest.
-    bool startAutoCommit(Attachment &db, Status &st);
+    struct Options {
+        // Read committed and no wait: for the catalogue lookups.
+        bool readOnly = false;
+        // Above 0: wait for a lock no longer than this; 0: as long as the server's default.
+        int lockWaitSeconds = 0;
+        // Read committed, wait, each statement committed as it completes: one round trip
+        // per row, and a failed statement is undone without ending the transaction.
+        bool autoCommit = false;
+    };
+    // Server defaults (snapshot, wait, read-write) unless the options say otherwise.
+    bool start(Attachment &db, Status &st, const Options &options);
+    bool start(Attachment &db, Status &st) { return start(db, st, Options{}); }
     bool commit(Status &st);
     void rollback();
     bool isActive() const { return handle_ != 0; }
     isc_tr_handle *handle() { return &handle_; }
-    // Forgets the handle without a server call (the attachment is already gone).
-    void abandon() { handle_ = 0; }
 
 private:
     isc_tr_handle handle_ = 0;
@@ -108,8 +105,8 @@ public:
     int columnCount() const { return out_ ? out_->sqld : 0; }
     QByteArray columnName(int i) const; // alias name as the SELECT list gives it
     Value value(int i) const;
-    // Appends the column in the compact form of RowSet.
-    void appendTo(QByteArray &row, int i) const;
+    // Adds the current row to the rows, column by column.
+    void appendRowTo(RowSet &rows) const;
 
 private:
     void allocateOutput(int columns);

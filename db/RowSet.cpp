@@ -4,6 +4,7 @@
 
 void RowSet::clear()
 {
+    row_.clear();
     chunks_.clear();
     chunks_.shrink_to_fit();
     rows_ = 0;
@@ -11,14 +12,45 @@ void RowSet::clear()
     rewind();
 }
 
-void RowSet::appendRow(const QByteArray &encoded)
+void RowSet::addInteger(int64_t v)
 {
-    const size_t size = static_cast<size_t>(encoded.size());
+    if (v >= INT32_MIN && v <= INT32_MAX) {
+        row_.push_back(Int32);
+        addRaw(static_cast<int32_t>(v));
+    } else {
+        row_.push_back(Int64);
+        addRaw(v);
+    }
+}
+
+void RowSet::addScaled(int64_t v, int scale)
+{
+    if (scale == 0) {
+        addInteger(v);
+        return;
+    }
+    row_.push_back(Scaled);
+    addRaw(v);
+    row_.push_back(static_cast<char>(scale));
+}
+
+void RowSet::addBytes(Tag tag, const char *bytes, size_t length)
+{
+    row_.push_back(static_cast<char>(tag));
+    addRaw(static_cast<uint32_t>(length));
+    row_.insert(row_.end(), bytes, bytes + length);
+}
+
+void RowSet::endRow()
+{
+    // A row never spans two chunks, so that reading it is one pointer walk.
+    const size_t size = row_.size();
     if (chunks_.empty() || chunks_.back().capacity() - chunks_.back().size() < size) {
         chunks_.emplace_back();
         chunks_.back().reserve(size > ChunkSize ? size : ChunkSize);
     }
-    chunks_.back().insert(chunks_.back().end(), encoded.constData(), encoded.constData() + size);
+    chunks_.back().insert(chunks_.back().end(), row_.begin(), row_.end());
+    row_.clear();
     ++rows_;
 }
 
@@ -59,7 +91,8 @@ static void setNumber(QString &s, int64_t v)
     const int len = 24 - pos;
     if (s.isDetached() && s.capacity() >= len) {
         s.resize(len);
-        std::memcpy(s.data(), digits + pos, len * sizeof(char16_t));
+        // QChar is one UTF-16 code unit, as char16_t.
+        std::memcpy(static_cast<void *>(s.data()), digits + pos, len * sizeof(char16_t));
     } else {
         s = QString(reinterpret_cast<const QChar *>(digits + pos), len);
     }

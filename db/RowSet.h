@@ -10,14 +10,21 @@
 
 class RowSet {
 public:
-    enum Tag : uint8_t { Null = 0, Int32 = 1, Int64 = 2, Text = 3, Formatted = 4, Scaled = 5 };
-
     void clear();
     void setColumns(int columns) { columns_ = columns; }
     int columns() const { return columns_; }
     int64_t rows() const { return rows_; }
-    // One row's encoded values, as Statement::appendTo builds them.
-    void appendRow(const QByteArray &encoded);
+
+    // Writing a row: its values in column order, then endRow.
+    void addNull() { row_.push_back(Null); }
+    void addInteger(int64_t v);
+    // A NUMERIC or DECIMAL value: v times ten to the power of scale.
+    void addScaled(int64_t v, int scale);
+    // Text as stored (CP932 bytes).
+    void addText(const char *bytes, size_t length) { addBytes(Text, bytes, length); }
+    // A value the fetch has already formatted (ASCII).
+    void addFormatted(const QByteArray &ascii) { addBytes(Formatted, ascii.constData(), size_t(ascii.size())); }
+    void endRow();
 
     // Sequential reading: rewind, then one row per readRow.
     void rewind();
@@ -27,6 +34,14 @@ public:
     size_t bytes() const;
 
 private:
+    enum Tag : uint8_t { Null = 0, Int32 = 1, Int64 = 2, Text = 3, Formatted = 4, Scaled = 5 };
+    void addBytes(Tag tag, const char *bytes, size_t length);
+    template <class T> void addRaw(const T &v)
+    {
+        const char *p = reinterpret_cast<const char *>(&v);
+        row_.insert(row_.end(), p, p + sizeof v);
+    }
+
     static constexpr size_t ChunkSize = size_t(4) << 20;
     std::vector<std::vector<char>> chunks_;
     int columns_ = 0;
@@ -34,4 +49,5 @@ private:
     size_t readChunk_ = 0;
     size_t readPos_ = 0;
     cp932::Decoder decode_;
+    std::vector<char> row_;
 };

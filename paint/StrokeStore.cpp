@@ -2,6 +2,7 @@
 
 #include "app/UnitV.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "paint/Stamp.h"
 
 #include <chrono>
@@ -9,11 +10,8 @@
 #include <thread>
 
 namespace {
-const QStringList kColumns = {QStringLiteral("N"),    QStringLiteral("MN"),
-                              QStringLiteral("DN"),   QStringLiteral("PTYP"),
-                              QStringLiteral("PSIZ"), QStringLiteral("PCOL"),
-                              QStringLiteral("X"),    QStringLiteral("Y")};
-constexpr int kRowColumns = 8;
+const QStringList kColumns = ImageTable::ColumnNames();
+constexpr int kRowColumns = ImageTable::ColumnCount;
 
 // A row without its number, to compare the row at a number with the one drawn there.
 QString rowContent(const QStringList &row)
@@ -46,9 +44,10 @@ void StrokeStore::noteRow(qint64 n, int mn, int dn)
 
 void StrokeStore::drawRow(const QStringList &row)
 {
-    DrawStamp(image_, TextToInt(row.value(3)), TextToInt(row.value(4)), TextToInt(row.value(5)),
-              TextToInt(row.value(6)), TextToInt(row.value(7)));
-    noteRow(TextToInt(row.value(0)), TextToInt(row.value(1)), TextToInt(row.value(2)));
+    using namespace ImageTable;
+    DrawStamp(image_, TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)),
+              TextToInt(row.value(PCOL)), TextToInt(row.value(X)), TextToInt(row.value(Y)));
+    noteRow(TextToInt(row.value(N)), TextToInt(row.value(MN)), TextToInt(row.value(DN)));
 }
 
 void StrokeStore::load(bool createMissing)
@@ -75,7 +74,7 @@ void StrokeStore::load(bool createMissing)
         else
             db_.FetchNext(buffer_);
         drawRow(buffer_);
-        last = TextToInt(buffer_.value(0));
+        last = TextToInt(buffer_.value(ImageTable::N));
     }
     if (n > 0)
         watermarkRow_ = rowContent(buffer_);
@@ -142,7 +141,7 @@ int StrokeStore::catchUp()
         bool gone = false;
         if (m > 0) {
             db_.FetchFirst(buffer_);
-            gone = TextToInt(buffer_.value(0)) != drawnUpTo_
+            gone = TextToInt(buffer_.value(ImageTable::N)) != drawnUpTo_
                    || (!watermarkRow_.isEmpty() && rowContent(buffer_) != watermarkRow_);
             if (watermarkRow_.isEmpty() && !gone)
                 watermarkRow_ = rowContent(buffer_);
@@ -165,7 +164,7 @@ int StrokeStore::catchUp()
             db_.FetchFirst(buffer_);
         else
             db_.FetchNext(buffer_);
-        const qint64 n = TextToInt(buffer_.value(0));
+        const qint64 n = TextToInt(buffer_.value(ImageTable::N));
         if (n > last)
             lastRow = rowContent(buffer_);
         last = std::max(last, n);
@@ -227,7 +226,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
                                     QString::number(p.y())};
         if (beforeInsert)
             beforeInsert(static_cast<int>(n));
-        if (db_.InsertRecord(table_, kRowColumns, kColumns, values)) {
+        if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
             // Drawn live already; remembered so no refresh draws it again.
             noteRow(n, stroke.user, stroke.dn);
             stroke.numbered = true;

@@ -1,9 +1,12 @@
 #include "paint/Unit8.h"
 
 #include "app/FormUtil.h"
+#include "app/MainLink.h"
 #include "app/SettingsFile.h"
-#include "app/Unit1.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "paint/Stamp.h"
 #include "paint/Unit9.h"
 
@@ -218,7 +221,7 @@ void TForm8::FormShow()
     CurPenType = PenType;
     CurPenSize = PenSize;
     CurPenColor = PenColor;
-    TableName = QStringLiteral("IMG_") + QString::number(ImageNo);
+    TableName = ImageTable::NameOf(ImageNo);
     DrawMode = 0;
     Drawing = false;
     LastX = 0;
@@ -234,16 +237,16 @@ void TForm8::FormShow()
     Image1->Fit();
 
     ReadCount = 0;
-    if (Form1) {
-        store_ = std::make_unique<StrokeStore>(Form1->Db(), Bitmap);
+    if (MainWindow()) {
+        store_ = std::make_unique<StrokeStore>(MainWindow()->Db(), Bitmap);
         store_->SetTable(TableName);
         BusyCursor busy;
         store_->Load();
         ReadCount = store_->ReadCount();
     }
     Image1->update();
-    if (Form1)
-        connect(Form1, &TForm1::Reconnected, this, &TForm8::StoreKeptPoints);
+    if (MainWindow())
+        MainWindow()->WhenReconnected(this, [this] { StoreKeptPoints(); });
     Timer1->setInterval(5000);
     Timer1->start();
 }
@@ -268,7 +271,7 @@ void TForm8::StoreKeptPoints()
     if (!store_ || Drawing || closing_ || !Timer1->isActive())
         return;
     Timer1->stop();
-    if (store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
+    if (store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
         BusyCursor busy;
         store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
     }
@@ -285,13 +288,13 @@ void TForm8::closeEvent(QCloseEvent *e)
     if (store_ && store_->PendingPoints() > 0) {
         Timer1->stop();
         // One more try: a server that is back by now still gets them.
-        if (Form1 && Form1->IsConnected()) {
+        if (MainWindow() && MainWindow()->IsConnected()) {
             BusyCursor busy;
             store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
         }
         showUnstoredMark();
         const int unstored = store_->PendingPoints();
-        if (unstored > 0 && !(Form1 && Form1->ExitAgreed())
+        if (unstored > 0 && !(MainWindow() && MainWindow()->ExitAgreed())
             && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
                                           "閉じると失われます。閉じますか？\n"
                                           "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
@@ -457,7 +460,7 @@ void TForm8::Timer1Timer()
     Timer1->stop();
     if (store_) {
         // Kept points go first once the connection is there again.
-        if (store_->PendingPoints() > 0 && Form1 && Form1->IsConnected()) {
+        if (store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
             BusyCursor busy;
             store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
             Image1->update();

@@ -2,6 +2,7 @@
 
 #include "app/FormUtil.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QComboBox>
 #include <QLabel>

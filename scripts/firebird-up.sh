@@ -5,6 +5,8 @@ set -euo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
 PASSWORD=plumstone
 SECDB=/var/lib/firebird/3.0/system/security3.fdb
+# Where the service keeps it too, so that either can stop what the other started.
+PIDFILE=/run/firebird3.0/firebird.pid
 
 # One bring-up at a time: two at once race for the port and both fail. (The server
 # must not inherit the lock, or it would hold it for as long as it runs.)
@@ -21,10 +23,7 @@ login_works() {
 }
 
 stop_server() {
-  pkill -x fbguard 2>/dev/null || true
-  pkill -x firebird 2>/dev/null || true
-  for _ in $(seq 50); do pgrep -x firebird >/dev/null || return 0; sleep 0.2; done
-  pkill -9 -x firebird 2>/dev/null || true
+  bash "$HERE/firebird-down.sh" || true
 }
 
 set_password() {
@@ -40,9 +39,9 @@ start_server() {
   chown firebird:firebird /run/firebird3.0 /tmp/firebird
   chmod 0770 /tmp/firebird
   if command -v runuser >/dev/null; then
-    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever 9>&-
+    runuser -u firebird -- /usr/sbin/fbguard -daemon -forever -pidfile "$PIDFILE" 9>&-
   else
-    su -s /bin/sh firebird -c '/usr/sbin/fbguard -daemon -forever' 9>&-
+    su -s /bin/sh firebird -c "/usr/sbin/fbguard -daemon -forever -pidfile $PIDFILE" 9>&-
   fi
 }
 

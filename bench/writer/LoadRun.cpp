@@ -2,6 +2,7 @@
 
 #include "app/UnitV.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 #include "paint/Stamp.h"
 #include "paint/StrokeStore.h"
 
@@ -43,12 +44,13 @@ QImage overlapMask(const std::vector<std::vector<QStringList>> &byAuthor, int wi
     for (const auto &rows : byAuthor) {
         size_t i = 0;
         while (i < rows.size()) {
-            const int dn = TextToInt(rows[i][2]);
+            const int dn = TextToInt(rows[i][ImageTable::DN]);
             int x0 = width, y0 = height, x1 = -1, y1 = -1;
-            for (; i < rows.size() && TextToInt(rows[i][2]) == dn; ++i) {
+            for (; i < rows.size() && TextToInt(rows[i][ImageTable::DN]) == dn; ++i) {
                 const QStringList &r = rows[i];
-                const int x = TextToInt(r[6]), y = TextToInt(r[7]), size = TextToInt(r[4]);
-                DrawStamp(scratch, TextToInt(r[3]), size, 0xFFFFFF, x, y);
+                const int x = TextToInt(r[ImageTable::X]), y = TextToInt(r[ImageTable::Y]),
+                          size = TextToInt(r[ImageTable::PSIZ]);
+                DrawStamp(scratch, TextToInt(r[ImageTable::PTYP]), size, 0xFFFFFF, x, y);
                 x0 = std::min(x0, x - size);
                 y0 = std::min(y0, y - size);
                 x1 = std::max(x1, x + size);
@@ -123,22 +125,21 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
 
     DataAccess db;
     db.ConnectDatabase(c.serverPath);
-    const int rows = db.SelectOrdered(QStringLiteral("*"), c.table, QString(), QStringLiteral("N"));
-    o.storedRows = rows;
     o.gapless = true;
     std::vector<std::vector<QStringList>> byAuthor(c.writers);
-    QStringList buf(8);
-    for (int i = 0; i < rows; ++i) {
-        i == 0 ? db.FetchFirst(buf) : db.FetchNext(buf);
-        if (TextToInt(buf[0]) != i + 1)
-            o.gapless = false;
-        const int mn = TextToInt(buf[1]);
-        if (mn >= 1 && mn <= c.writers)
-            byAuthor[mn - 1].push_back(buf);
-        else
-            o.problems << QStringLiteral("row N=%1 has author %2").arg(buf[0], buf[1]);
-    }
-    db.CloseQuery();
+    int i = 0;
+    const int rows = db.ForEachRow(QStringLiteral("*"), c.table, QString(), QStringLiteral("N"),
+                                   [&](const QStringList &buf) {
+                                       if (TextToInt(buf[ImageTable::N]) != ++i)
+                                           o.gapless = false;
+                                       const int mn = TextToInt(buf[ImageTable::MN]);
+                                       if (mn >= 1 && mn <= c.writers)
+                                           byAuthor[mn - 1].push_back(buf);
+                                       else
+                                           o.problems << QStringLiteral("row N=%1 has author %2")
+                                                             .arg(buf[ImageTable::N], buf[ImageTable::MN]);
+                                   });
+    o.storedRows = rows;
     if (!o.gapless)
         o.problems << QStringLiteral("N does not run 1..%1 without gaps").arg(rows);
     if (rows != o.expectedRows)
@@ -153,9 +154,10 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
         for (size_t i = 0; same && i < logged.size(); ++i) {
             const QStringList &r = byAuthor[w][i];
             const LoggedPoint &p = logged[i];
-            same = TextToInt(r[2]) == p.stroke + 1 && TextToInt(r[3]) == p.type
-                   && TextToInt(r[4]) == p.size && TextToInt(r[5]) == p.color
-                   && TextToInt(r[6]) == p.x && TextToInt(r[7]) == p.y;
+            using namespace ImageTable;
+            same = TextToInt(r[DN]) == p.stroke + 1 && TextToInt(r[PTYP]) == p.type
+                   && TextToInt(r[PSIZ]) == p.size && TextToInt(r[PCOL]) == p.color
+                   && TextToInt(r[X]) == p.x && TextToInt(r[Y]) == p.y;
         }
         if (!same) {
             o.everyPointOnce = false;

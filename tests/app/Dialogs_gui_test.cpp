@@ -3,6 +3,7 @@
 #include "TestDatabase.h"
 #include "app/Unit2.h"
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 #include "paint/Unit9.h"
 #include "registers/Unit3.h"
 #include "registers/Unit4.h"
@@ -34,7 +35,8 @@ struct Keys {
 };
 
 template <class T> FormDialog *Make() { return new T; }
-template <class T, class W> std::function<QWidget *(FormDialog *)> At(W *T::*member)
+// The member may be declared in a base of T.
+template <class T, class W, class C> std::function<QWidget *(FormDialog *)> At(W *C::*member)
 {
     return [member](FormDialog *d) -> QWidget * { return static_cast<T *>(d)->*member; };
 }
@@ -108,8 +110,9 @@ TEST(DialogKeys, EnterPressesTheFocusedButtonOrTheDefaultOne)
             ASSERT_NE(cancel, nullptr);
             // Cancel is the only other button pressed, or the dialog was rejected.
             EXPECT_TRUE(finished.count() == 1 || otherClicks == 1);
-            if (finished.count() == 1)
+            if (finished.count() == 1) {
                 EXPECT_EQ(finished.at(0).at(0).toInt(), int(QDialog::Rejected));
+            }
         }
     }
 }

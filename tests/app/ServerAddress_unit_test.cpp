@@ -1,4 +1,4 @@
-#include "db/Isc.h"
+#include "db/ServerProbe.h"
 
 #include <gtest/gtest.h>
 

@@ -135,8 +135,9 @@ TEST_F(CatalogueBadInput, EditorTable)
         f->Button1Click();
         EXPECT_EQ(Show(rec.messages), r.message.toStdString());
         EXPECT_EQ(f->focusWidget(), r.focus ? Box(f, r.focus) : static_cast<QWidget *>(f->Button1));
-        if (r.message.isEmpty())
+        if (r.message.isEmpty()) {
             EXPECT_TRUE(f->Edit1->text().isEmpty());
+        }
         if (!r.stored.isEmpty())
             expected[TextToInt(r.number)] = r.stored;
     }

@@ -547,8 +547,9 @@ TEST_F(Strokes, BrokenAttachmentEndsTheStoringPromptly)
     QStringList id(1);
     ASSERT_EQ(Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
     a->Store()->beforeInsert = [&](int n) {
-        if (n == 2)
+        if (n == 2) {
             ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
+        }
     };
     Stroke(a, Line(2, 2, 4));
     a->Store()->beforeInsert = nullptr;

@@ -19,19 +19,11 @@ protected:
     // Each row of the result as its fields joined by "|".
     QStringList Rows(const QString &list, const QString &table, const QString &order)
     {
-        DataAccess &db = Form1->Db();
-        const int count = db.SelectOrdered(list, table, QString(), order);
         const int columns = int(list.count(QLatin1Char(',')) + 1);
         QStringList rows;
-        QStringList row(columns);
-        for (int i = 0; i < count; ++i) {
-            if (i == 0)
-                db.FetchFirst(row);
-            else
-                db.FetchNext(row);
+        Form1->Db().ForEachRow(list, table, QString(), order, [&](const QStringList &row) {
             rows << row.mid(0, columns).join(QLatin1Char('|'));
-        }
-        db.CloseQuery();
+        });
         return rows;
     }
 

@@ -25,19 +25,17 @@ bool ServerListening()
 
 bool StopServer()
 {
-    // The guardian first, or it starts the server again.
-    run(QStringLiteral("pkill"), {QStringLiteral("-x"), QStringLiteral("fbguard")});
-    run(QStringLiteral("pkill"), {QStringLiteral("-x"), QStringLiteral("firebird")});
+    // The server the scripts started (its PID file, else the listener on the port), never
+    // every process of that name.
+    if (run(QStringLiteral("bash"), {QStringLiteral(OEKAKI_SOURCE_DIR "/scripts/firebird-down.sh")}) != 0)
+        return false;
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 20000) {
-        if (run(QStringLiteral("pgrep"), {QStringLiteral("-x"), QStringLiteral("firebird")}) != 0
-            && !ServerListening())
+        if (!ServerListening())
             return true;
         QThread::msleep(100);
     }
-    run(QStringLiteral("pkill"), {QStringLiteral("-9"), QStringLiteral("-x"), QStringLiteral("firebird")});
-    QThread::msleep(500);
     return !ServerListening();
 }
 

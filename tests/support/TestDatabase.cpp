@@ -1,6 +1,7 @@
 #include "TestDatabase.h"
 
 #include "app/UnitV.h"
+#include "app/UnitVWidgets.h"
 
 #include <QDir>
 #include <QProcess>
@@ -64,8 +65,9 @@ QString RunIsql(const QString &serverPath, const QByteArray &script)
         return QString();
     QProcess p;
     p.start(QStringLiteral("isql-fb"), {QStringLiteral("-q"), QStringLiteral("-user"),
-                                        QStringLiteral("SYSDBA"), QStringLiteral("-password"),
-                                        QStringLiteral("plumstone"), QStringLiteral("-i"),
+                                        QString::fromLatin1(DataAccess::User),
+                                        QStringLiteral("-password"),
+                                        QString::fromLatin1(DataAccess::Password), QStringLiteral("-i"),
                                         file.fileName(), serverPath});
     if (!p.waitForStarted(10000))
         return QString();
