@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 // The client library's types stay inside db/.
 namespace isc {
@@ -87,7 +88,8 @@ public:
     void FetchFirst(QStringList &buffer);
     void FetchNext(QStringList &buffer);
     // SelectOrdered, `each(row)` for every row in order, CloseQuery; returns the row count
-    // (0 on failure). The row holds the columns from entry 0 and may be changed.
+    // (0 on failure). The row holds the columns from entry 0 and may be changed. An `each`
+    // that returns bool ends the rows early by returning false.
     template <class Each>
     int ForEachRow(const QString &list, const QString &table, const QString &condition,
                    const QString &order, Each &&each)
@@ -99,7 +101,12 @@ public:
                 FetchFirst(row);
             else
                 FetchNext(row);
-            each(row);
+            if constexpr (std::is_same_v<decltype(each(row)), bool>) {
+                if (!each(row))
+                    break;
+            } else {
+                each(row);
+            }
         }
         CloseQuery();
         return count;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <climits>
+#include <utility>
 #include <thread>
 
 namespace {
@@ -66,6 +67,8 @@ void StrokeStore::load(bool createMissing)
             db_.CreateImageTable(table_);
         return;
     }
+    // By hand, not ForEachRow: only the last row's content is kept, and the replay of a
+    // large picture should not build it for every row.
     const int n = db_.SelectOrdered(QStringLiteral("*"), table_, QString(), QStringLiteral("N"));
     qint64 last = 0;
     for (int i = 0; i < n; ++i) {
@@ -133,47 +136,38 @@ int StrokeStore::catchUp()
         return std::max(readCount_, 1);
     }
     const bool check = drawnUpTo_ > 0;
-    const int m = db_.SelectOrdered(QStringLiteral("*"), table_,
-                                    (check ? QStringLiteral("N>=") : QStringLiteral("N>"))
-                                        + QString::number(drawnUpTo_),
-                                    QStringLiteral("N"));
-    if (check) {
-        bool gone = false;
-        if (m > 0) {
-            db_.FetchFirst(buffer_);
-            gone = TextToInt(buffer_.value(ImageTable::N)) != drawnUpTo_
-                   || (!watermarkRow_.isEmpty() && rowContent(buffer_) != watermarkRow_);
-            if (watermarkRow_.isEmpty() && !gone)
-                watermarkRow_ = rowContent(buffer_);
-        }
-        if (m == 0) {
-            db_.CloseQuery();
-            gone = watermarkRowGone();
-        }
-        if (gone) {
-            db_.CloseQuery();
-            redraw(false);
-            return std::max(readCount_, 1);
-        }
-    }
+    bool first = true;
+    bool gone = false;
     int drawn = 0;
     qint64 last = drawnUpTo_;
     QString lastRow = watermarkRow_;
-    for (int i = check ? 1 : 0; i < m; ++i) {
-        if (i == 0)
-            db_.FetchFirst(buffer_);
-        else
-            db_.FetchNext(buffer_);
-        const qint64 n = TextToInt(buffer_.value(ImageTable::N));
-        if (n > last)
-            lastRow = rowContent(buffer_);
-        last = std::max(last, n);
-        if (n <= drawnUpTo_ || drawnAbove_.count(n))
-            continue; // this window's own point or a clash row it drew already
-        drawRow(buffer_);
-        ++drawn;
+    const int m = db_.ForEachRow(
+        QStringLiteral("*"), table_,
+        (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + QString::number(drawnUpTo_),
+        QStringLiteral("N"), [&](const QStringList &row) {
+            const qint64 n = TextToInt(row.value(ImageTable::N));
+            if (check && std::exchange(first, false)) {
+                gone = n != drawnUpTo_
+                       || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
+                if (watermarkRow_.isEmpty() && !gone)
+                    watermarkRow_ = rowContent(row);
+                return !gone;
+            }
+            if (n > last)
+                lastRow = rowContent(row);
+            last = std::max(last, n);
+            if (n <= drawnUpTo_ || drawnAbove_.count(n))
+                return true; // this window's own point or a clash row it drew already
+            drawRow(row);
+            ++drawn;
+            return true;
+        });
+    if (check && m == 0)
+        gone = watermarkRowGone();
+    if (gone) {
+        redraw(false);
+        return std::max(readCount_, 1);
     }
-    db_.CloseQuery();
     readCount_ += drawn;
     // Every writer inserts n only after n-1 is committed, so what one statement
     // sees is gapless below its highest row.
