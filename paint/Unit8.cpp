@@ -270,17 +270,7 @@ void TForm8::StoreKeptPoints()
     // and its next tick does this instead.
     if (!store_ || Drawing || closing_ || !Timer1->isActive())
         return;
-    Timer1->stop();
-    if (store_->PendingPoints() > 0 && MainWindow() && MainWindow()->IsConnected()) {
-        BusyCursor busy;
-        store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
-    }
-    if (store_->Refresh() > 0 || store_->TakeRedrawn())
-        Image1->update();
-    ReadCount = store_->ReadCount();
-    showUnstoredMark();
-    Timer1->setInterval(5000);
-    Timer1->start();
+    Timer1Timer();
 }
 
 void TForm8::closeEvent(QCloseEvent *e)
