@@ -3,6 +3,7 @@
 // memory of reading a whole stroke table of a million rows.
 //   bench_db_access [--quick]      (needs the local server on 127.0.0.1:3050)
 
+#include "writer/LoadRun.h"
 #include "db/Cp932.h"
 #include "db/DataAccess.h"
 #include "db/Statements.h"
@@ -158,13 +159,10 @@ int main(int argc, char **argv)
     const int fetchRows = quick ? 20000 : 100000;
     const int insertRows = quick ? 300 : 2000;
 
-    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
-    if (!mkdtemp(tmpl))
+    const QString folder = MakeServerFolder();
+    if (folder.isEmpty())
         return 1;
-    if (const passwd *pw = getpwnam("firebird"))
-        (void)!chown(tmpl, pw->pw_uid, pw->pw_gid);
-    chmod(tmpl, 0777);
-    const QString path = QStringLiteral("localhost:") + tmpl + "/BENCH.FDB";
+    const QString path = QStringLiteral("localhost:") + folder + "BENCH.FDB";
     int rc = 0;
     {
         DataAccess db;
@@ -172,7 +170,7 @@ int main(int argc, char **argv)
         Raw raw;
         if (!db.IsConnected() || !raw.attach(path.toLocal8Bit())) {
             std::fprintf(stderr, "no database at %s (is the server up?)\n", qPrintable(path));
-            QDir(tmpl).removeRecursively();
+            QDir(folder).removeRecursively();
             return 1;
         }
         std::printf("mode: %s (%d stroke rows, %d fetched, %d inserts)\n", quick ? "quick" : "full",
@@ -274,6 +272,6 @@ int main(int argc, char **argv)
         }
         db.DisconnectDatabase();
     }
-    QDir(tmpl).removeRecursively();
+    QDir(folder).removeRecursively();
     return rc;
 }

@@ -30,18 +30,6 @@ namespace {
 
 constexpr int kPoints = 60;
 
-QString makeServerDir()
-{
-    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
-    const char *made = mkdtemp(tmpl);
-    if (!made)
-        return QString();
-    if (const passwd *pw = getpwnam("firebird"))
-        (void)!chown(made, pw->pw_uid, pw->pw_gid);
-    chmod(made, 0777);
-    return QString::fromLocal8Bit(made) + QLatin1Char('/');
-}
-
 double percentile(std::vector<double> v, double p)
 {
     if (v.empty())
@@ -137,7 +125,7 @@ int main(int argc, char **argv)
     const std::vector<int> roundTripsMs = {0, 2, 10};
     const std::vector<int> people = {1, 4, 8, 16};
 
-    const QString dir = makeServerDir();
+    const QString dir = MakeServerFolder();
     const QString file = dir + QStringLiteral("PACE.FDB");
     const QString direct = QStringLiteral("localhost:") + file;
     DataAccess db;

@@ -40,13 +40,9 @@ int main(int argc, char **argv)
     c.writerProgram = QStringLiteral(OEKAKI_STROKE_WRITER);
     c.timeoutSeconds = 3600;
 
-    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
-    if (!mkdtemp(tmpl))
+    const QString folder = MakeServerFolder();
+    if (folder.isEmpty())
         return 1;
-    if (const passwd *pw = getpwnam("firebird"))
-        (void)!chown(tmpl, pw->pw_uid, pw->pw_gid);
-    chmod(tmpl, 0777);
-    const QString folder = QString::fromLocal8Bit(tmpl) + QLatin1Char('/');
     c.serverPath = QStringLiteral("localhost:") + folder + QStringLiteral("LOAD.FDB");
     {
         DataAccess db;

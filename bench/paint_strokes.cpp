@@ -4,6 +4,7 @@
 //   storing a stroke vs a raw ISC loop of one committed insert per point,
 //   storing on a large picture vs an empty one.
 // Usage: bench_paint_strokes [--quick]
+#include "writer/LoadRun.h"
 #include "db/DataAccess.h"
 #include "paint/StrokeStore.h"
 
@@ -30,18 +31,6 @@ long vmHwmKb()
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-QString makeServerDir()
-{
-    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
-    const char *made = mkdtemp(tmpl);
-    if (!made)
-        return QString();
-    if (const passwd *pw = getpwnam("firebird"))
-        (void)!chown(made, pw->pw_uid, pw->pw_gid);
-    chmod(made, 0777);
-    return QString::fromLocal8Bit(made) + QLatin1Char('/');
 }
 
 bool fill(DataAccess &db, const QString &table, int rows)
@@ -142,7 +131,7 @@ int main(int argc, char **argv)
     const int strokeLen = quick ? 200 : 1000;
     const int refreshRepeat = quick ? 50 : 200;
 
-    const QString dir = makeServerDir();
+    const QString dir = MakeServerFolder();
     const QString path = QStringLiteral("localhost:") + dir + QStringLiteral("BENCH.FDB");
     DataAccess db;
     db.CreateDatabase(path);

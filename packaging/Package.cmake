@@ -89,5 +89,5 @@ if(OEKAKI_TESTS)
   add_test(NAME package_deb
            COMMAND bash ${OEKAKI_PACKAGING_DIR}/check-package.sh
                    ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${oekaki_icon_size_words}")
-  set_tests_properties(package_deb PROPERTIES LABELS package TIMEOUT 300)
+  set_tests_properties(package_deb PROPERTIES LABELS package TIMEOUT 120)
 endif()

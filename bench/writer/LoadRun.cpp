@@ -11,7 +11,11 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <memory>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -210,4 +214,16 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
             o.problems << QStringLiteral("writer %1 drew %2 rows of %3").arg(w).arg(f[3].toInt()).arg(rows);
     }
     return o;
+}
+
+QString MakeServerFolder()
+{
+    char tmpl[] = "/tmp/oekaki-bench-XXXXXX";
+    const char *made = mkdtemp(tmpl);
+    if (!made)
+        return QString();
+    if (const passwd *pw = getpwnam("firebird"))
+        (void)!chown(made, pw->pw_uid, pw->pw_gid);
+    chmod(made, 0777);
+    return QString::fromLocal8Bit(made) + QLatin1Char('/');
 }

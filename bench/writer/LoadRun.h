@@ -36,3 +36,7 @@ struct LoadOutcome {
 };
 
 LoadOutcome RunSharedPainting(const LoadConfig &config);
+
+// A new folder under /tmp that the local server (its own user) can create databases in,
+// with the final '/'; empty when none could be made.
+QString MakeServerFolder();

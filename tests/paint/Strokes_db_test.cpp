@@ -21,7 +21,19 @@ std::vector<QPoint> Line(int x0, int y0, int count, int dx = 3, int dy = 1)
 const QString kTable = QStringLiteral("IMG_7");
 } // namespace
 
-class Strokes : public PaintTest {};
+class Strokes : public PaintTest {
+protected:
+    // A three-point stroke whose connection goes after the first point: two points kept.
+    static void StrokeLosingTheConnectionAfterOnePoint(TForm8 *a)
+    {
+        a->Store()->beforeInsert = [](int n) {
+            if (n == 2)
+                Form1->DisconnectDatabase();
+        };
+        Stroke(a, Line(2, 2, 3));
+        a->Store()->beforeInsert = nullptr;
+    }
+};
 
 TEST_F(Strokes, OpeningCreatesTheTableAndNumbersPointsPerAuthor)
 {
@@ -407,12 +419,7 @@ TEST_F(Strokes, LostConnectionKeepsThePointsForTheNextStore)
 TEST_F(Strokes, ClosingTriesTheKeptPointsOnceMore)
 {
     TForm8 *a = Open(7);
-    a->Store()->beforeInsert = [](int n) {
-        if (n == 2)
-            Form1->DisconnectDatabase();
-    };
-    Stroke(a, Line(2, 2, 3));
-    a->Store()->beforeInsert = nullptr;
+    StrokeLosingTheConnectionAfterOnePoint(a);
     EXPECT_EQ(a->Store()->PendingPoints(), 2);
     Form1->ConnectDatabase();
     ASSERT_TRUE(Form1->IsConnected());
@@ -494,12 +501,7 @@ TEST_F(Strokes, ExitAsksOnceAndAClosedWithoutAskingProgramAsksNothing)
 TEST_F(Strokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
 {
     TForm8 *a = Open(7);
-    a->Store()->beforeInsert = [](int n) {
-        if (n == 2)
-            Form1->DisconnectDatabase();
-    };
-    Stroke(a, Line(2, 2, 3));
-    a->Store()->beforeInsert = nullptr;
+    StrokeLosingTheConnectionAfterOnePoint(a);
     Form1->ConnectDatabase();
     MessageRecorder none(false);
     Form1->CloseWithoutAsking();
