@@ -1,7 +1,7 @@
-#include "app/FormUtil.h"
+#include "forms/FormUtil.h"
 #include "app/SessionEnd.h"
-#include "app/Translation.h"
-#include "app/Unit1.h"
+#include "core/Translation.h"
+#include "app/MainWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -43,10 +43,10 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
     SessionEnd sessionEnd([](int) {
-        if (Form1)
-            Form1->EndSession();
+        if (mainWindow)
+            mainWindow->EndSession();
     });
-    Form1->show();
+    mainWindow->show();
     const int rc = QApplication::exec();
     DestroyApplicationWindows();
     return rc;

@@ -9,9 +9,9 @@
 //   - a long session of one writer: the gap between the oldest active and the next
 //     transaction, read from the server while a stroke is being stored.
 // usage: bench_human_pace [--quick]
-#include "app/UnitV.h"
+#include "core/Stamp.h"
 #include "db/DataAccess.h"
-#include "paint/StrokeStore.h"
+#include "core/StrokeStore.h"
 #include "relay/DelayRelay.h"
 #include "writer/LoadRun.h"
 

@@ -5,7 +5,6 @@
 // usage: bench_load_shared_painting [--quick] [writers strokes points]
 //   (default 16 writers x 200 strokes x 10 points; --quick: 4 x 20 x 10)
 
-#include "app/UnitV.h"
 #include "db/DataAccess.h"
 #include "writer/LoadRun.h"
 

@@ -6,7 +6,7 @@
 // Usage: bench_paint_strokes [--quick]
 #include "writer/LoadRun.h"
 #include "db/DataAccess.h"
-#include "paint/StrokeStore.h"
+#include "core/StrokeStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "db/Cp932.h"
 #include "db/Isc.h"
-#include "db/ServerProbe.h"
+#include "db/BlockingServerCheck.h"
 #include "db/Statements.h"
 
 static const QByteArray kUser = DataAccess::User;

@@ -1,7 +1,7 @@
 #include "db/Isc.h"
 
 #include "db/RowSet.h"
-#include "db/ServerProbe.h"
+#include "db/BlockingServerCheck.h"
 
 #include <cstring>
 

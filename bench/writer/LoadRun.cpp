@@ -1,10 +1,10 @@
 #include "LoadRun.h"
 
-#include "app/UnitV.h"
+#include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
-#include "paint/Stamp.h"
-#include "paint/StrokeStore.h"
+#include "core/Stamp.h"
+#include "core/StrokeStore.h"
 
 #include <QElapsedTimer>
 #include <QFile>

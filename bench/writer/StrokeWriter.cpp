@@ -10,10 +10,9 @@
 // given one) after each stroke, and a refresh whenever the refresh time has passed,
 // as the window's timer would; it then also writes the time each store took.
 
-#include "app/UnitV.h"
 #include "db/DataAccess.h"
-#include "paint/Stamp.h"
-#include "paint/StrokeStore.h"
+#include "core/Stamp.h"
+#include "core/StrokeStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

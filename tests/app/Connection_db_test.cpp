@@ -1,7 +1,7 @@
 #include "TestDatabase.h"
-#include "app/SettingsFile.h"
-#include "app/Unit1.h"
-#include "app/UnitV.h"
+#include "core/SettingsFile.h"
+#include "app/MainWindow.h"
+#include "core/SharedSettings.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -71,7 +71,7 @@ protected:
     void SetUp() override
     {
         AssignDefaultSettings();
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
     }
     void TearDown() override
     {
@@ -87,7 +87,7 @@ protected:
         form->ConnectDatabase();
         return t.nsecsElapsed() / 1e9;
     }
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 TEST_F(ConnectionTest, ThreeSettingsMakeThePathAndAttach)
@@ -221,20 +221,20 @@ TEST(MainWindowStart, ConfiguredDatabaseIsAttachedQuietlyAndDetachedOnClose)
     AssignDefaultSettings();
     ServerDataDir = db.folder();
     DatabaseName = db.fileName();
-    TForm1::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
-    ASSERT_TRUE(WriteSettingsFile(TForm1::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
+    MainWindow::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
+    ASSERT_TRUE(WriteSettingsFile(MainWindow::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
     AssignDefaultSettings();
 
     MessageRecorder rec;
     CreateApplicationWindows();
-    Form1->show();
-    EXPECT_TRUE(Form1->IsConnected());
+    mainWindow->show();
+    EXPECT_TRUE(mainWindow->IsConnected());
     EXPECT_TRUE(rec.messages.isEmpty());
     EXPECT_EQ(ServerDataDir, db.folder());
-    Form1->close();
-    EXPECT_FALSE(Form1->IsConnected());
+    mainWindow->close();
+    EXPECT_FALSE(mainWindow->IsConnected());
     DestroyApplicationWindows();
-    TForm1::SettingFileOverride.clear();
+    MainWindow::SettingFileOverride.clear();
 
     // The file written on closing still names the database.
     WindowPlacement p;

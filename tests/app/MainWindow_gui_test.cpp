@@ -1,13 +1,13 @@
 #include "TestDatabase.h"
-#include "app/FormUtil.h"
-#include "app/SettingsFile.h"
-#include "app/Unit1.h"
-#include "app/Unit2.h"
-#include "app/Unit5.h"
-#include "app/UnitV.h"
-#include "paint/Unit9.h"
-#include "registers/Unit3.h"
-#include "registers/Unit4.h"
+#include "forms/FormUtil.h"
+#include "core/SettingsFile.h"
+#include "app/MainWindow.h"
+#include "windows/DatabaseSettingsDialog.h"
+#include "windows/PcUserDialog.h"
+#include "core/SharedSettings.h"
+#include "windows/PenTipDialog.h"
+#include "windows/SectionRegister.h"
+#include "windows/MemberRegister.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -43,24 +43,24 @@ protected:
     {
         AssignDefaultSettings();
         settings = dir.path() + QStringLiteral("/oekaki.dat");
-        TForm1::SettingFileOverride = settings;
+        MainWindow::SettingFileOverride = settings;
     }
     void TearDown() override
     {
-        if (Form1)
+        if (mainWindow)
             stop();
-        TForm1::SettingFileOverride.clear();
+        MainWindow::SettingFileOverride.clear();
         AssignDefaultSettings();
     }
     void start()
     {
         CreateApplicationWindows();
-        Form1->show();
+        mainWindow->show();
         QApplication::processEvents();
     }
     void stop()
     {
-        Form1->close();
+        mainWindow->close();
         QApplication::processEvents();
         DestroyApplicationWindows();
     }
@@ -70,7 +70,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
-    QAction *action(const char *name) { return Form1->findChild<QAction *>(QString::fromLatin1(name)); }
+    QAction *action(const char *name) { return mainWindow->findChild<QAction *>(QString::fromLatin1(name)); }
 
     QTemporaryDir dir;
     QString settings;
@@ -100,9 +100,9 @@ QString runCommand(QAction *a)
 TEST_F(MainWindowTest, MenuBarCaptionsInOrder)
 {
     start();
-    EXPECT_EQ(Form1->windowTitle(), QStringLiteral("お絵描きソフト"));
+    EXPECT_EQ(mainWindow->windowTitle(), QStringLiteral("お絵描きソフト"));
     EXPECT_EQ(ApplicationTitle(), QStringLiteral("r385－お絵描きソフト"));
-    const QList<QAction *> top = Form1->menuBar()->actions();
+    const QList<QAction *> top = mainWindow->menuBar()->actions();
     ASSERT_EQ(top.size(), 2);
     EXPECT_EQ(top[0]->text(), QStringLiteral("初期設定(&I)"));
     EXPECT_EQ(top[1]->text(), QStringLiteral("画像(&I)"));
@@ -123,7 +123,7 @@ TEST_F(MainWindowTest, MenuBarCaptionsInOrder)
     EXPECT_EQ(captions(top[1]), (QStringList{QStringLiteral("新規作成(&N)"), QStringLiteral("編集(&E)"),
                                               QStringLiteral("一覧表示(&L)")}));
     // The hidden list for table names is never shown.
-    EXPECT_FALSE(Form1->ComboBox1->isVisible());
+    EXPECT_FALSE(mainWindow->ComboBox1->isVisible());
 }
 
 TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
@@ -132,8 +132,8 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
     ASSERT_FALSE(QFile::exists(settings));
     start();
     EXPECT_TRUE(rec.messages.isEmpty());
-    EXPECT_FALSE(Form1->IsConnected());
-    EXPECT_EQ(Form1->SettingFileName, settings);
+    EXPECT_FALSE(mainWindow->IsConnected());
+    EXPECT_EQ(mainWindow->SettingFileName, settings);
     EXPECT_TRUE(ServerDataDir.isEmpty());
     EXPECT_EQ(ServerName, QStringLiteral("localhost:"));
 
@@ -143,13 +143,13 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
         QAction *a = action(name);
         ASSERT_NE(a, nullptr) << name;
         EXPECT_EQ(runCommand(a), QString()) << name;
-        EXPECT_TRUE(Form1->MdiArea()->subWindowList().isEmpty()) << name;
+        EXPECT_TRUE(mainWindow->MdiArea()->subWindowList().isEmpty()) << name;
     }
     EXPECT_TRUE(rec.messages.isEmpty());
     EXPECT_TRUE(rec.confirmations.isEmpty());
 
     // The database settings command does open its dialog.
-    EXPECT_EQ(runCommand(action("mnuDBset")), Form2->windowTitle());
+    EXPECT_EQ(runCommand(action("mnuDBset")), databaseSettingsDialog->windowTitle());
     EXPECT_TRUE(rec.messages.isEmpty());
 }
 
@@ -165,7 +165,7 @@ TEST_F(MainWindowTest, WrongServerGivesExactlyOneMessage)
         start();
         EXPECT_EQ(rec.messages, QStringList{QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")})
             << lines[0].constData();
-        EXPECT_FALSE(Form1->IsConnected());
+        EXPECT_FALSE(mainWindow->IsConnected());
         // Unconnected afterwards: the commands stay quiet.
         EXPECT_EQ(runCommand(action("mnuImageList")), QString());
         EXPECT_EQ(rec.messages.size(), 1);
@@ -181,22 +181,22 @@ TEST_F(MainWindowTest, WrongServerGivesExactlyOneMessage)
 TEST_F(MainWindowTest, CloseStoresPlacementAndNextStartRestoresIt)
 {
     start();
-    Form1->move(150, 120);
-    SetOuterSize(Form1, 500, 400);
-    Form2->move(11, 12);
-    Form3->move(21, 22);
-    Form4->move(31, 32);
-    Form5->move(41, 42);
-    Form9->move(51, 52);
+    mainWindow->move(150, 120);
+    SetOuterSize(mainWindow, 500, 400);
+    databaseSettingsDialog->move(11, 12);
+    sectionRegister->move(21, 22);
+    memberRegister->move(31, 32);
+    pcUserDialog->move(41, 42);
+    penTipDialog->move(51, 52);
     PcUserNo = 7;
     PcUserName = QStringLiteral("佐藤花子");
     QApplication::processEvents();
-    const QRect frame = Form1->frameGeometry();
+    const QRect frame = mainWindow->frameGeometry();
     EXPECT_EQ(frame.size(), QSize(500, 400));
 
     // The exit command closes the window, which writes the file.
     runCommand(action("mnuExit"));
-    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_FALSE(mainWindow->isVisible());
     DestroyApplicationWindows();
     ASSERT_TRUE(QFile::exists(settings));
     QFile f(settings);
@@ -217,16 +217,16 @@ TEST_F(MainWindowTest, CloseStoresPlacementAndNextStartRestoresIt)
 
     AssignDefaultSettings();
     start();
-    EXPECT_EQ(Form1->frameGeometry(), frame);
-    EXPECT_EQ(Form2->pos(), QPoint(11, 12));
-    EXPECT_EQ(Form3->pos(), QPoint(21, 22));
-    EXPECT_EQ(Form4->pos(), QPoint(31, 32));
-    EXPECT_EQ(Form5->pos(), QPoint(41, 42));
-    EXPECT_EQ(Form9->pos(), QPoint(51, 52));
+    EXPECT_EQ(mainWindow->frameGeometry(), frame);
+    EXPECT_EQ(databaseSettingsDialog->pos(), QPoint(11, 12));
+    EXPECT_EQ(sectionRegister->pos(), QPoint(21, 22));
+    EXPECT_EQ(memberRegister->pos(), QPoint(31, 32));
+    EXPECT_EQ(pcUserDialog->pos(), QPoint(41, 42));
+    EXPECT_EQ(penTipDialog->pos(), QPoint(51, 52));
     EXPECT_EQ(PcUserNo, 7);
     EXPECT_EQ(PcUserName, QStringLiteral("佐藤花子"));
     // Unconfigured database: no message on the second start either.
-    EXPECT_FALSE(Form1->IsConnected());
+    EXPECT_FALSE(mainWindow->IsConnected());
 }
 
 TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
@@ -236,9 +236,9 @@ TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
     writeSettings("localhost:\r\n\r\nPAINT.FDB\r\n");
     start();
     EXPECT_TRUE(rec.messages.isEmpty());
-    EXPECT_EQ(Form1->frameGeometry().topLeft(), QPoint(0, 0));
-    EXPECT_GE(Form1->width(), 0);
-    EXPECT_EQ(Form2->pos(), QPoint(0, 0));
+    EXPECT_EQ(mainWindow->frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_GE(mainWindow->width(), 0);
+    EXPECT_EQ(databaseSettingsDialog->pos(), QPoint(0, 0));
     EXPECT_EQ(ListWidth, 80);
     stop();
 
@@ -247,10 +247,10 @@ TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
     writeSettings(settingsLines({"localhost:", "", "PAINT.FDB", "0", "", "-2147483648", "2147483647",
                                  "2147483647", "-5"}));
     start();
-    EXPECT_TRUE(Form1->isVisible());
-    const QSize room = Form1->screen()->availableVirtualGeometry().size();
-    EXPECT_LE(Form1->frameGeometry().width(), room.width());
-    EXPECT_LE(Form1->frameGeometry().height(), room.height());
+    EXPECT_TRUE(mainWindow->isVisible());
+    const QSize room = mainWindow->screen()->availableVirtualGeometry().size();
+    EXPECT_LE(mainWindow->frameGeometry().width(), room.width());
+    EXPECT_LE(mainWindow->frameGeometry().height(), room.height());
     EXPECT_TRUE(rec.messages.isEmpty());
     stop();
 }

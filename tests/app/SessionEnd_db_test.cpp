@@ -1,6 +1,6 @@
 // The real program, started from a copy with its own settings file, ended by the
 // signals a desktop session sends at logout or shutdown.
-#include "app/SettingsFile.h"
+#include "core/SettingsFile.h"
 #include "TestDatabase.h"
 
 #include <QDeadlineTimer>

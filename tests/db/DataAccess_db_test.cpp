@@ -1,6 +1,6 @@
 #include "TestDatabase.h"
 
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "db/Cp932.h"
 
 #include <QComboBox>
@@ -548,7 +548,7 @@ TEST_F(Db, TableExistsSeesUserTablesOnly)
 
 TEST_F(Db, MainWindowListsTheTableNamesInItsHiddenList)
 {
-    TForm1 form;
+    MainWindow form;
     form.Db().ConnectDatabase(t.serverPath());
     ASSERT_TRUE(form.Db().CreateImageTable("IMG_10"));
     ASSERT_TRUE(form.Db().CreateImageTable("IMG_2"));

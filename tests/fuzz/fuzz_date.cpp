@@ -1,5 +1,5 @@
 // IsValidDateText against the calendar of QDate.
-#include "app/UnitV.h"
+#include "core/TextRoutines.h"
 
 #include <QDate>
 #include <QString>

@@ -1,5 +1,5 @@
 // TextToInt against a plain reference reading of the same rules.
-#include "app/UnitV.h"
+#include "core/TextRoutines.h"
 
 #include <QString>
 #include <cstdint>

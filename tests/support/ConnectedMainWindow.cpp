@@ -1,7 +1,7 @@
 #include "ConnectedMainWindow.h"
 
-#include "app/Unit1.h"
-#include "app/UnitV.h"
+#include "app/MainWindow.h"
+#include "core/SharedSettings.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -10,26 +10,26 @@ void ConnectedMainWindow::SetUp()
 {
     ASSERT_TRUE(database.created());
     AssignDefaultSettings();
-    TForm1::SettingFileOverride = settingsDir.filePath(QStringLiteral("none.dat"));
+    MainWindow::SettingFileOverride = settingsDir.filePath(QStringLiteral("none.dat"));
     CreateApplicationWindows();
     if (showMain_)
-        Form1->show();
+        mainWindow->show();
     ServerName = QStringLiteral("localhost:");
     ServerDataDir = database.folder();
     DatabaseName = database.fileName();
-    Form1->ConnectDatabase();
-    ASSERT_TRUE(Form1->IsConnected());
+    mainWindow->ConnectDatabase();
+    ASSERT_TRUE(mainWindow->IsConnected());
 }
 
 void ConnectedMainWindow::TearDown()
 {
-    if (Form1) {
-        const auto subs = Form1->MdiArea()->subWindowList();
+    if (mainWindow) {
+        const auto subs = mainWindow->MdiArea()->subWindowList();
         for (QMdiSubWindow *s : subs)
             delete s;
-        Form1->DisconnectDatabase();
+        mainWindow->DisconnectDatabase();
     }
     DestroyApplicationWindows();
-    TForm1::SettingFileOverride.clear();
+    MainWindow::SettingFileOverride.clear();
     AssignDefaultSettings();
 }

@@ -1,7 +1,6 @@
 #include "TestDatabase.h"
 
-#include "app/UnitV.h"
-#include "app/UnitVWidgets.h"
+#include "forms/MessageBoxes.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,6 +1,6 @@
 // Shared entry of every test program: a real QApplication on the offscreen platform.
 #include "ModalAnswer.h"
-#include "app/Translation.h"
+#include "core/Translation.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,0 +1,482 @@
+#include "app/MainWindow.h"
+
+#include "core/ConnectionKeeper.h"
+#include "forms/FormUtil.h"
+#include "core/SettingsFile.h"
+#include "windows/DatabaseSettingsDialog.h"
+#include "windows/PcUserDialog.h"
+#include "core/SharedSettings.h"
+#include "core/TextRoutines.h"
+#include "forms/MessageBoxes.h"
+#include "forms/BusyCursor.h"
+#include "forms/ProgramFont.h"
+#include "windows/ImageRecordEditor.h"
+#include "db/Tables.h"
+#include "windows/ImageList.h"
+#include "windows/PaintWindow.h"
+#include "windows/PenTipDialog.h"
+#include "windows/SectionRegister.h"
+#include "windows/MemberRegister.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QIcon>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTimer>
+
+MainWindow *mainWindow = nullptr;
+QString MainWindow::SettingFileOverride;
+QString MainWindow::UserSettingFileOverride;
+
+QString ApplicationTitle()
+{
+    return QStringLiteral("r385－お絵描きソフト");
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("お絵描きソフト"));
+    setWindowIcon(ProgramIcon());
+    ApplyProgramFont(this);
+    SetBackground(this, Qt::white);
+
+    mdi_ = new QMdiArea(this);
+    mdi_->setBackground(Qt::white);
+    setCentralWidget(mdi_);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setFixedHeight(19);
+    StatusBar1->setSizeGripEnabled(true);
+    SetBackground(StatusBar1, QColor(192, 220, 192));
+    setStatusBar(StatusBar1);
+
+    // Never shown: TableExists lists the table names into it.
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setGeometry(40, 8, 97, 21);
+    ComboBox1->setFocusPolicy(Qt::NoFocus);
+    ComboBox1->setEditable(true);
+    ComboBox1->setEditText(QStringLiteral("ComboBox1"));
+    ComboBox1->hide();
+    db_.onTableNames = [this](const QStringList &names) {
+        ComboBox1->clear();
+        ComboBox1->addItems(names);
+    };
+
+    keeper_ = new ConnectionKeeper([] { return ToCp932(DatabasePath()); },
+                                   [this] {
+                                       ConnectDatabase();
+                                       return IsConnected();
+                                   },
+                                   this);
+    connect(keeper_, &ConnectionKeeper::Reconnected, this, &MainWindow::Reconnected);
+    // Detached only once the failing call is over: it still holds its handles.
+    db_.onConnectionLost = [this] {
+        QMetaObject::invokeMethod(this, &MainWindow::ConnectionLost, Qt::QueuedConnection);
+    };
+
+    buildMenu();
+    // The designed outer size; the frame is known only once the window manager has framed it.
+    wantedOuter_ = QRect(192, 107, 347, 246);
+    move(wantedOuter_.topLeft());
+    resize(wantedOuter_.size());
+    sizeSet_ = size();
+    if (!mainWindow) {
+        mainWindow = this;
+        SetMainWindowLink(this);
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    if (mainWindow == this) {
+        mainWindow = nullptr;
+        SetMainWindowLink(nullptr);
+    }
+}
+
+void MainWindow::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    QMenu *file = bar->addMenu(QStringLiteral("初期設定(&I)"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    auto item = [this](QMenu *menu, const char *name, const QString &caption, void (MainWindow::*slot)()) {
+        QAction *a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    item(file, "mnuDBset", QStringLiteral("データベース設定(&D)..."), &MainWindow::mnuDBsetClick);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy1"));
+    item(file, "mnuAddTable1", QStringLiteral("所属（SECTION）の登録(&S)"), &MainWindow::mnuAddTable1Click);
+    item(file, "mnuAddTable2", QStringLiteral("メンバー（MEMBER）の登録(&M)"), &MainWindow::mnuAddTable2Click);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy2"));
+    item(file, "mnuPCnameSet", QStringLiteral("PC利用者名の登録(&P)"), &MainWindow::mnuPCnameSetClick);
+    file->addSeparator()->setObjectName(QStringLiteral("MnuDmy3"));
+    item(file, "mnuExit", QStringLiteral("終了(&X)"), &MainWindow::mnuExitClick);
+
+    QMenu *image = bar->addMenu(QStringLiteral("画像(&I)"));
+    image->setObjectName(QStringLiteral("mnuImage"));
+    item(image, "mnuImageNew", QStringLiteral("新規作成(&N)"), &MainWindow::mnuImageNewClick);
+    item(image, "mnuImageEdit", QStringLiteral("編集(&E)"), &MainWindow::mnuImageEditClick);
+    item(image, "mnuImageList", QStringLiteral("一覧表示(&L)"), &MainWindow::mnuImageListClick);
+}
+
+void MainWindow::CreateDatabase()
+{
+    db_.CreateDatabase(DatabasePath());
+}
+
+void MainWindow::ConnectDatabase()
+{
+    BusyCursor busy;
+    db_.ConnectDatabase(DatabasePath());
+}
+
+bool MainWindow::EnsureTable(const QString &name, bool (DataAccess::*create)())
+{
+    {
+        BusyCursor busy;
+        if (db_.TableExists(name))
+            return true;
+        if (!db_.TableListFailed())
+            return create && (db_.*create)();
+    }
+    reportUnreadable();
+    return false;
+}
+
+void MainWindow::DisconnectDatabase()
+{
+    db_.DisconnectDatabase();
+}
+
+void MainWindow::ConnectionLost()
+{
+    if (closed_)
+        return;
+    db_.DisconnectDatabase();
+    keeper_->Start();
+}
+
+bool MainWindow::Reconnecting() const
+{
+    return keeper_->Active();
+}
+
+static QList<PaintWindow *> paintingWindows(QMdiArea *area)
+{
+    QList<PaintWindow *> out;
+    for (QMdiSubWindow *s : area->subWindowList())
+        if (auto *w = qobject_cast<PaintWindow *>(s))
+            out << w;
+    return out;
+}
+
+int MainWindow::UnstoredPoints() const
+{
+    int count = 0;
+    for (PaintWindow *w : paintingWindows(mdi_))
+        count += w->UnstoredPoints();
+    return count;
+}
+
+void MainWindow::storeKeptPoints()
+{
+    for (PaintWindow *w : paintingWindows(mdi_))
+        w->StoreKeptPoints();
+}
+
+void MainWindow::CloseWithoutAsking()
+{
+    exitAgreed_ = true;
+    close();
+}
+
+void MainWindow::reportUnreadable()
+{
+    ShowMessage(QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。"));
+}
+
+bool MainWindow::TableExists(const QString &name)
+{
+    const bool exists = db_.TableExists(name);
+    if (db_.TableListFailed())
+        reportUnreadable();
+    return exists;
+}
+
+static QList<QWidget *> settingsDialogs()
+{
+    return {databaseSettingsDialog, sectionRegister, memberRegister, pcUserDialog, penTipDialog};
+}
+
+void MainWindow::LoadSettings(const QString &fileName)
+{
+    WindowPlacement placement = currentPlacement();
+    if (!ReadSettingsFile(fileName, placement))
+        return;
+    move(placement.mainLeft, placement.mainTop);
+    // No bigger than the desktop: a damaged file must not ask for a bitmap of gigabytes.
+    QSize room(placement.mainWidth, placement.mainHeight);
+    if (const QScreen *s = screen())
+        room = room.boundedTo(s->availableVirtualGeometry().size());
+    SetOuterSize(this, room.width(), room.height());
+    wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    sizeSet_ = size();
+    const QList<QWidget *> dialogs = settingsDialogs();
+    for (int i = 0; i < dialogs.size(); ++i)
+        if (dialogs[i])
+            dialogs[i]->move(placement.dialogs[i]);
+}
+
+WindowPlacement MainWindow::currentPlacement() const
+{
+    WindowPlacement placement;
+    const QRect outer = frameGeometry();
+    placement.mainLeft = outer.left();
+    placement.mainTop = outer.top();
+    placement.mainWidth = outer.width();
+    placement.mainHeight = outer.height();
+    const QList<QWidget *> dialogs = settingsDialogs();
+    for (int i = 0; i < dialogs.size(); ++i)
+        if (dialogs[i])
+            placement.dialogs[i] = dialogs[i]->pos();
+    return placement;
+}
+
+void MainWindow::SaveSettings(const QString &fileName)
+{
+    WriteSettingsFile(fileName, currentPlacement());
+}
+
+void MainWindow::showEvent(QShowEvent *e)
+{
+    QMainWindow::showEvent(e);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *e)
+{
+    if (!closed_) {
+        storeKeptPoints();
+        if (!exitAgreed_) {
+            const int unstored = UnstoredPoints();
+            if (unstored > 0
+                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                              "終了すると失われます。終了しますか？\n"
+                                              "（「いいえ」で終了せず、接続が戻り次第保存します）")
+                                   .arg(unstored))) {
+                e->ignore();
+                return;
+            }
+        }
+        exitAgreed_ = true;
+        closed_ = true;
+        FormClose();
+    }
+    QMainWindow::closeEvent(e);
+}
+
+void MainWindow::reapplyOuterOnceFramed()
+{
+    const QRect wanted = wantedOuter_;
+    wantedOuter_ = QRect();
+    if (wanted.isNull() || frameGeometry() == geometry())
+        return; // no frame at all: already right
+    if (size() != sizeSet_)
+        return; // resized meanwhile: that size stands
+    move(wanted.topLeft());
+    SetOuterSize(this, wanted.width(), wanted.height());
+}
+
+bool MainWindow::event(QEvent *e)
+{
+    // By the first paint the window manager has framed the window.
+    if (e->type() == QEvent::Paint && !wantedOuter_.isNull())
+        QMetaObject::invokeMethod(this, &MainWindow::reapplyOuterOnceFramed, Qt::QueuedConnection);
+    return QMainWindow::event(e);
+}
+
+void MainWindow::FormShow()
+{
+    const SettingsPlaces places = SettingFileOverride.isEmpty()
+                                      ? SettingsPlacesFor(QCoreApplication::applicationFilePath())
+                                      : SettingsPlaces{SettingFileOverride, UserSettingFileOverride};
+    SettingFileName = places.beside;
+    UserSettingFileName = places.user;
+    LoadSettings(SettingsFileToRead(places));
+    if (!ServerDataDir.isEmpty()) {
+        ConnectDatabase();
+        if (!IsConnected()) {
+            DisconnectDatabase();
+            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
+        }
+    }
+}
+
+void MainWindow::FormClose()
+{
+    keeper_->Stop();
+    DisconnectDatabase();
+    // Decided now: the folder may have become read-only since the start.
+    SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
+}
+
+void MainWindow::mnuExitClick()
+{
+    close();
+}
+
+void MainWindow::EndSession()
+{
+    exitAgreed_ = true;
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    // A modal dialog runs an event loop of its own inside a handler: dismiss it
+    // and come back once that handler has returned. A dialog refusing to close
+    // is given up on after a few tries.
+    if (QWidget *modal = QApplication::activeModalWidget(); modal && dismissTries_ < 20) {
+        ++dismissTries_;
+        modal->close();
+        QTimer::singleShot(0, this, &MainWindow::EndSession);
+        return;
+    }
+    CloseWithoutAsking();
+    QCoreApplication::quit();
+}
+
+void MainWindow::mnuDBsetClick()
+{
+    keeper_->Stop();
+    DisconnectDatabase();
+    if (databaseSettingsDialog)
+        databaseSettingsDialog->exec();
+    if (exitAgreed_)
+        return; // dismissed because the session ends: no reconnecting now
+    ConnectDatabase();
+}
+
+void MainWindow::mnuAddTable1Click()
+{
+    if (!IsConnected())
+        return;
+    if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
+        return;
+    if (sectionRegister)
+        sectionRegister->exec();
+}
+
+void MainWindow::mnuAddTable2Click()
+{
+    if (!IsConnected())
+        return;
+    if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
+        return;
+    if (memberRegister)
+        memberRegister->exec();
+}
+
+void MainWindow::mnuPCnameSetClick()
+{
+    if (!IsConnected())
+        return;
+    if (pcUserDialog)
+        pcUserDialog->exec();
+}
+
+void MainWindow::AddChild(QMdiSubWindow *child)
+{
+    QList<QPoint> taken;
+    for (const QMdiSubWindow *w : mdi_->subWindowList())
+        if (w->isVisible())
+            taken << w->pos();
+    mdi_->addSubWindow(child);
+    child->show();
+    // Qt's own placement puts a window beside the others, partly outside the area.
+    // One title bar down and right per window, as cascading does.
+    const int step = qMax(20, child->widget() ? child->widget()->y() : 0);
+    child->move(CascadePosition(mdi_->viewport()->size(), child->frameGeometry().size(),
+                                taken, step));
+}
+
+void MainWindow::mnuImageNewClick()
+{
+    if (!IsConnected())
+        return;
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    EditMode = 0;
+    auto *editor = new ImageRecordEditor;
+    editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
+    AddChild(editor);
+}
+
+void MainWindow::mnuImageEditClick()
+{
+    if (!IsConnected() || !EnsureTable(ImgListTable::Name, nullptr))
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    EditMode = 1;
+    CurrentImageNo = 0;
+    auto *editor = new ImageRecordEditor;
+    editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
+    AddChild(editor);
+}
+
+void MainWindow::mnuImageListClick()
+{
+    if (!IsConnected())
+        return;
+    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
+        return;
+    if (PcUserNo == 0) {
+        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+        return;
+    }
+    AddChild(new ImageList);
+}
+
+void CreateApplicationWindows()
+{
+    mainWindow = new MainWindow;
+    databaseSettingsDialog = new DatabaseSettingsDialog;
+    sectionRegister = new SectionRegister;
+    memberRegister = new MemberRegister;
+    pcUserDialog = new PcUserDialog;
+    penTipDialog = new PenTipDialog;
+}
+
+void DestroyApplicationWindows()
+{
+    delete penTipDialog;
+    penTipDialog = nullptr;
+    delete pcUserDialog;
+    pcUserDialog = nullptr;
+    delete memberRegister;
+    memberRegister = nullptr;
+    delete sectionRegister;
+    sectionRegister = nullptr;
+    delete databaseSettingsDialog;
+    databaseSettingsDialog = nullptr;
+    delete mainWindow;
+    mainWindow = nullptr;
+}

@@ -1,0 +1,125 @@
+#pragma once
+// The main window: the frame of the child windows, the menu bar, and the owner
+// of the program's one connection, transaction and query.
+
+#include "forms/MainLink.h"
+#include "core/ProgramIcon.h"
+#include "core/SettingsFile.h"
+#include "db/DataAccess.h"
+
+#include <QMainWindow>
+
+class ConnectionKeeper;
+class QComboBox;
+class QMdiArea;
+class QMdiSubWindow;
+class QStatusBar;
+
+class MainWindow : public QMainWindow, public MainLink {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    DataAccess &Db() override { return db_; }
+    bool IsConnected() const override { return db_.IsConnected(); }
+    void CreateDatabase() override;
+    void ConnectDatabase() override;
+    void DisconnectDatabase() override;
+    // Also fills the hidden ComboBox1 with the table names. When the names cannot
+    // be read, the user is told so once and TableListFailed() is true: the caller
+    // ends its command without changing anything.
+    bool TableExists(const QString &name) override;
+    bool TableListFailed() const override { return db_.TableListFailed(); }
+
+    // After a lost connection: detach, then reconnect by itself to the database
+    // of the stored settings as soon as the server answers again.
+    void ConnectionLost();
+    bool Reconnecting() const;
+
+    // Closes the program without asking about unstored points (they still get
+    // one more try). For a close that nobody can answer, e.g. on a signal.
+    void CloseWithoutAsking();
+    // The user has agreed to exit (or nobody is to be asked): the painting
+    // windows let their unstored points go without asking again.
+    bool ExitAgreed() const override { return exitAgreed_; }
+    void WhenReconnected(QObject *context, std::function<void()> then) override
+    {
+        connect(this, &MainWindow::Reconnected, context, std::move(then));
+    }
+    // Points that the painting windows hold but could not store yet.
+    int UnstoredPoints() const;
+
+    void LoadSettings(const QString &fileName);
+    void SaveSettings(const QString &fileName);
+
+    // Closes the program as its exit command does, but without asking anything:
+    // open dialogs are dismissed first (the end of the desktop session).
+    void EndSession();
+
+    // Shows a child window inside the main window.
+    void AddChild(QMdiSubWindow *child) override;
+    QMdiArea *MdiArea() const { return mdi_; }
+
+    // Beside the executable; the user's file stands in where nothing can be written there.
+    QString SettingFileName;
+    QString UserSettingFileName;
+    // Tests point the program at a settings file of their own, and at the
+    // user's one that stands in when nothing can be written beside it.
+    static QString SettingFileOverride;
+    static QString UserSettingFileOverride;
+
+    QComboBox *ComboBox1 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+
+public slots:
+    void FormShow();
+    void FormClose();
+    void mnuDBsetClick();
+    void mnuAddTable1Click();
+    void mnuAddTable2Click();
+    void mnuPCnameSetClick();
+    void mnuExitClick();
+    void mnuImageNewClick();
+    void mnuImageEditClick();
+    void mnuImageListClick();
+
+signals:
+    // The connection lost earlier is back.
+    void Reconnected();
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    bool event(QEvent *e) override;
+
+private:
+    void buildMenu();
+    WindowPlacement currentPlacement() const;
+    // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
+    bool EnsureTable(const QString &name, bool (DataAccess::*create)());
+    DataAccess db_;
+    QMdiArea *mdi_ = nullptr;
+    bool shown_ = false;
+    bool closed_ = false;
+    int dismissTries_ = 0;
+    bool exitAgreed_ = false;
+    ConnectionKeeper *keeper_ = nullptr;
+    // Gives every painting window's unstored points one more try.
+    void storeKeptPoints();
+    void reportUnreadable();
+    // The outer rectangle the settings file asked for, applied again once the
+    // window manager has put its frame around the window (unknown at first show).
+    void reapplyOuterOnceFramed();
+    QRect wantedOuter_;
+    QSize sizeSet_; // the inner size given along with wantedOuter_
+};
+
+extern MainWindow *mainWindow;
+
+// The program's title on the task bar.
+QString ApplicationTitle();
+// Creates the main window and the five dialogs in their order.
+void CreateApplicationWindows();
+// Deletes what CreateApplicationWindows made (tests).
+void DestroyApplicationWindows();

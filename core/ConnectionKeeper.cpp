@@ -1,0 +1,46 @@
+#include "core/ConnectionKeeper.h"
+
+ConnectionKeeper::ConnectionKeeper(std::function<QByteArray()> path, std::function<bool()> attach,
+                                   QObject *parent)
+    : QObject(parent), path_(std::move(path)), attach_(std::move(attach))
+{
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &ConnectionKeeper::tryNow);
+    connect(&probe_, &AsyncHandshakeProbe::Finished, this, &ConnectionKeeper::handshakeDone);
+}
+
+void ConnectionKeeper::Start()
+{
+    if (active_)
+        return;
+    active_ = true;
+    tries_ = 0;
+    timer_.start(FirstTryMs);
+}
+
+void ConnectionKeeper::Stop()
+{
+    active_ = false;
+    timer_.stop();
+    probe_.Cancel();
+}
+
+void ConnectionKeeper::tryNow()
+{
+    if (!active_)
+        return;
+    ++tries_;
+    probe_.Start(path_(), HandshakeMs);
+}
+
+void ConnectionKeeper::handshakeDone(bool answered)
+{
+    if (!active_)
+        return;
+    if (answered && attach_()) {
+        active_ = false;
+        emit Reconnected();
+        return;
+    }
+    timer_.start(IntervalMs);
+}

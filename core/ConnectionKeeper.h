@@ -1,0 +1,44 @@
+#pragma once
+// Brings a lost connection back by itself: a cheap handshake first, spaced out,
+// and an attach only once the server has answered it, so that waiting for a
+// server that is away never freezes the windows.
+
+#include "core/AsyncHandshakeProbe.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class ConnectionKeeper : public QObject {
+    Q_OBJECT
+public:
+    // path: where to reconnect (the stored settings at the time of each try);
+    // attach: attaches there, true when connected afterwards.
+    ConnectionKeeper(std::function<QByteArray()> path, std::function<bool()> attach,
+                     QObject *parent = nullptr);
+
+    // Milliseconds between tries, and how long a handshake may take. The tries of
+    // a server that is back come well within the painting windows' 5 s refresh.
+    static constexpr int FirstTryMs = 500;
+    static constexpr int IntervalMs = 2500;
+    static constexpr int HandshakeMs = 1500;
+
+    void Start();
+    void Stop();
+    bool Active() const { return active_; }
+    int Tries() const { return tries_; }
+
+signals:
+    void Reconnected();
+
+private:
+    void tryNow();
+    void handshakeDone(bool answered);
+
+    std::function<QByteArray()> path_;
+    std::function<bool()> attach_;
+    AsyncHandshakeProbe probe_;
+    QTimer timer_;
+    bool active_ = false;
+    int tries_ = 0;
+};

@@ -1,0 +1,46 @@
+#include "core/SharedSettings.h"
+
+QString ServerName;
+QString ServerDataDir;
+QString DatabaseName;
+int PcUserNo = 0;
+QString PcUserName;
+int ListWidth = 320;
+int ListHeight = 240;
+std::array<int, 7> ListColWidths{64, 64, 64, 64, 64, 64, 64};
+int ListPanelHeight = 32;
+int PaintWidth = 320;
+int PaintHeight = 240;
+QString SaveDir;
+int PenType = 0;
+int PenSize = 1;
+int PenColor = 0;
+
+int EditMode = 0;
+int CurrentImageNo = 0;
+int CurrentImageWidth = 0;
+int CurrentImageHeight = 0;
+
+void AssignDefaultSettings()
+{
+    ServerName = QStringLiteral("localhost:");
+    ServerDataDir.clear();
+    DatabaseName = QStringLiteral("PAINT.FDB");
+    PcUserNo = 0;
+    PcUserName.clear();
+    ListWidth = 320;
+    ListHeight = 240;
+    ListColWidths.fill(64);
+    ListPanelHeight = 32;
+    PaintWidth = 320;
+    PaintHeight = 240;
+    SaveDir.clear();
+    PenType = 0;
+    PenSize = 1;
+    PenColor = 0;
+}
+
+QString DatabasePath()
+{
+    return ServerName + ServerDataDir + DatabaseName;
+}

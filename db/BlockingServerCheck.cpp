@@ -1,0 +1,130 @@
+#include "db/BlockingServerCheck.h"
+
+#include "db/Isc.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace isc {
+
+// Also gives where the server prefix ends.
+static bool serverPart(const QByteArray &path, QByteArray &host, QByteArray &port, qsizetype &prefixEnd)
+{
+    host.clear();
+    port = "3050";
+    QByteArray rest;
+    for (const char *scheme : {"inet://", "inet4://", "inet6://"}) {
+        if (path.toLower().startsWith(scheme)) {
+            rest = path.mid(static_cast<qsizetype>(strlen(scheme)));
+            const qsizetype slash = rest.indexOf('/');
+            if (slash <= 0)
+                return false;
+            host = rest.left(slash);
+            prefixEnd = static_cast<qsizetype>(strlen(scheme)) + slash + 1;
+            const qsizetype close = host.lastIndexOf(']');
+            const qsizetype colon = host.lastIndexOf(':');
+            if (colon > close && (close >= 0 || host.count(':') == 1)) {
+                port = host.mid(colon + 1);
+                host = host.left(colon);
+            }
+            break;
+        }
+    }
+    if (rest.isEmpty()) {
+        const qsizetype colon = path.indexOf(':', path.startsWith('[') ? path.indexOf(']') + 1 : 0);
+        // "C:\..." is a drive, "/a:b" a local file name holding a colon.
+        if (colon <= 1 || path[0] == '/' || path[0] == '\\' || path[0] == '.')
+            return false;
+        host = path.left(colon);
+        prefixEnd = colon + 1;
+        const qsizetype slash = host.indexOf('/');
+        if (slash >= 0) {
+            port = host.mid(slash + 1);
+            host = host.left(slash);
+        }
+    }
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.mid(1, host.size() - 2);
+    if (port.isEmpty())
+        port = "3050";
+    return !host.isEmpty();
+}
+
+bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
+{
+    qsizetype prefixEnd = 0;
+    return serverPart(path, host, port, prefixEnd);
+}
+
+bool HandshakeAnswers(const QByteArray &path, int timeoutSeconds)
+{
+    QByteArray host, port;
+    if (timeoutSeconds <= 0 || !RemoteServerOf(path, host, port))
+        return true;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    if (getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0) {
+        // An unknown service name: the client library's own default port.
+        if (getaddrinfo(host.constData(), "3050", &hints, &list) != 0)
+            return true; // let the client library report the unknown host
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool answered = false;
+    for (addrinfo *ai = list; ai && !answered; ai = ai->ai_next) {
+        const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0)
+            continue;
+        if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 || errno == ECONNREFUSED) {
+            answered = true;
+        } else if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            for (;;) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left <= 0)
+                    break;
+                const int r = poll(&p, 1, static_cast<int>(left));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r > 0) {
+                    int err = 0;
+                    socklen_t len = sizeof err;
+                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+                    // A refusal is an answer too: the client library then fails at once.
+                    answered = err == 0 || err == ECONNREFUSED;
+                }
+                break;
+            }
+        }
+        close(fd);
+    }
+    freeaddrinfo(list);
+    return answered;
+}
+
+bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user,
+                   const QByteArray &password)
+{
+    QByteArray host, port;
+    qsizetype prefixEnd = 0;
+    if (timeoutSeconds <= 0 || !serverPart(path, host, port, prefixEnd))
+        return true;
+    if (!HandshakeAnswers(path, timeoutSeconds))
+        return false;
+    // A server that takes the connection but never replies: CREATE DATABASE has no
+    // time-out item of its own, so ask once with one. Any reply, even a refusal, will do.
+    Attachment probe;
+    Status st;
+    if (probe.attach(path.left(prefixEnd) + '/', user, password, timeoutSeconds, st))
+        return true;
+    // A time-out shows as a rejected connection; a real rejection would fail CREATE too.
+    return !IsConnectionLoss(st.code()) && st.code() != isc_connect_reject;
+}
+
+} // namespace isc

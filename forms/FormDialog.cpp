@@ -1,0 +1,85 @@
+#include "forms/FormDialog.h"
+
+#include "forms/FormUtil.h"
+#include "core/ProgramIcon.h"
+#include "forms/MainLink.h"
+#include "core/SharedSettings.h"
+#include "core/TextRoutines.h"
+#include "forms/MessageBoxes.h"
+#include "forms/ProgramFont.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+
+FormDialog::FormDialog(const QString &caption, int clientWidth, int clientHeight, int left,
+                       int top, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setWindowTitle(caption);
+    setWindowIcon(ProgramIcon());
+    ApplyProgramFont(this);
+    SetFixedClientSize(this, clientWidth, clientHeight);
+    move(left, top);
+}
+
+void FormDialog::CloseFromShow()
+{
+    closedFromShow_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            reject();
+    });
+}
+
+void FormDialog::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    if (!e->spontaneous()) {
+        closedFromShow_ = false;
+        FormShow();
+    }
+}
+
+void FormDialog::done(int r)
+{
+    FormClose();
+    QDialog::done(r);
+}
+
+bool FormDialog::DatabaseReadyOrClose()
+{
+    if (IsBlank(ServerDataDir) || IsBlank(DatabaseName)) {
+        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
+        CloseFromShow();
+        return false;
+    }
+    if (!MainWindowLink() || !MainWindowLink()->IsConnected()) {
+        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
+        CloseFromShow();
+        return false;
+    }
+    return true;
+}
+
+void FormDialog::keyPressEvent(QKeyEvent *e)
+{
+    const int key = e->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (noKeyButtons_ && (enter || key == Qt::Key_Escape)) {
+        e->accept();
+        return;
+    }
+    // Enter presses the focused button, as on the platform; elsewhere the default one.
+    if (enter && e->modifiers() == Qt::NoModifier) {
+        if (auto *b = qobject_cast<QPushButton *>(focusWidget()); b && b->isEnabled()) {
+            b->click();
+            e->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(e);
+}

@@ -1,0 +1,39 @@
+#pragma once
+// What the windows ask of the main window, which owns the one connection. The main
+// window registers itself; the windows reach it only through this, never its header.
+
+#include <functional>
+
+class DataAccess;
+class QMdiSubWindow;
+class QObject;
+class QString;
+
+class MainLink {
+public:
+    // The shared connection and its operations; every window goes through it.
+    virtual DataAccess &Db() = 0;
+    virtual bool IsConnected() const = 0;
+    // Also lists the table names into the main window's hidden list.
+    // When the names cannot be read, the user is told so once and TableListFailed() is
+    // true: the caller ends its command without changing anything.
+    virtual bool TableExists(const QString &name) = 0;
+    virtual bool TableListFailed() const = 0;
+    // Connection with the path made of the three settings.
+    virtual void CreateDatabase() = 0;
+    virtual void ConnectDatabase() = 0;
+    virtual void DisconnectDatabase() = 0;
+    // Shows a child window inside the main window.
+    virtual void AddChild(QMdiSubWindow *child) = 0;
+    // Calls `then` (while `context` lives) each time the connection is back after a loss.
+    virtual void WhenReconnected(QObject *context, std::function<void()> then) = 0;
+    // The user has agreed to exit (or nobody is to be asked).
+    virtual bool ExitAgreed() const = 0;
+
+protected:
+    ~MainLink() = default;
+};
+
+// The main window, or null while there is none.
+MainLink *MainWindowLink();
+void SetMainWindowLink(MainLink *link);

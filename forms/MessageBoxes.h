@@ -1,0 +1,14 @@
+#pragma once
+// Every message box of the program goes through these two.
+
+#include <QString>
+#include <functional>
+
+// A plain box with the application title and the one button OK.
+void ShowMessage(const QString &text);
+// The "確認" box; false only when the answer is "いいえ(&N)".
+bool ConfirmBox(const QString &text);
+
+// Tests replace what the boxes do; an empty function restores the real box.
+extern std::function<void(const QString &)> MessageHook;
+extern std::function<bool(const QString &)> ConfirmHook;

@@ -1,0 +1,60 @@
+// The server stopped and started again while the image list pages: the list shows
+// what it can, nothing hangs, and it works again after the user reconnects.
+
+#include "CatalogueFixture.h"
+#include "ServerControl.h"
+
+#include "forms/FormUtil.h"
+#include "windows/DatabaseSettingsDialog.h"
+
+#include <QElapsedTimer>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace {
+struct ServerGuard {
+    ~ServerGuard()
+    {
+        if (!ServerListening())
+            StartServer();
+    }
+};
+} // namespace
+
+class ImageListFaults : public CatalogueTest {};
+
+TEST_F(ImageListFaults, ServerStoppedDuringPagingAndBackAfterReconnect)
+{
+    ServerGuard guard;
+    for (int n = 1; n <= 150; ++n)
+        AddImage(n, QStringLiteral("絵%1").arg(n));
+    MessageRecorder messages;
+    mainWindow->mnuImageListClick();
+    auto *list = LastChild<ImageList>();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(GridCell(list->SG1, 0, 100), "100");
+
+    ASSERT_TRUE(StopServer());
+    QElapsedTimer t;
+    t.start();
+    list->Button3Click(); // next page
+    list->SG1->setCurrentCell(0, 0);
+    list->Button4Click(); // refresh
+    EXPECT_LT(t.elapsed(), 30000);
+    EXPECT_EQ(GridCell(list->SG1, 0, 1), QString()); // nothing could be read
+    EXPECT_TRUE(messages.messages.isEmpty());
+
+    ASSERT_TRUE(StartServer());
+    QTimer::singleShot(0, [] {
+        databaseSettingsDialog->Button1Click();
+        if (databaseSettingsDialog->isVisible())
+            databaseSettingsDialog->Button2Click();
+    });
+    mainWindow->mnuDBsetClick();
+    ASSERT_TRUE(mainWindow->IsConnected());
+    list->Button4Click();
+    EXPECT_EQ(GridCell(list->SG1, 0, 1), "101");
+    EXPECT_EQ(GridCell(list->SG1, 0, 50), "150");
+    EXPECT_EQ(CountWhere(QString()), 150);
+    EXPECT_TRUE(messages.messages.isEmpty());
+}

@@ -1,0 +1,107 @@
+#pragma once
+// The real main window on a fresh database, with painting windows opened on it
+// the way the image list opens them.
+
+#include "ConnectedMainWindow.h"
+#include "app/MainWindow.h"
+#include "core/SharedSettings.h"
+#include "windows/PaintWindow.h"
+#include "windows/PenTipDialog.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+struct StoredPoint {
+    int n, mn, dn, ptyp, psiz, pcol, x, y;
+};
+
+class PaintTest : public ConnectedMainWindow {
+protected:
+    PaintTest() : ConnectedMainWindow(true) {}
+
+    void SetUp() override
+    {
+        ConnectedMainWindow::SetUp();
+        PcUserNo = 3;
+        PaintWidth = 420;
+        PaintHeight = 320;
+        PenType = 2;
+        PenSize = 3;
+        PenColor = 0x0000FF;
+        SaveDir.clear();
+    }
+
+    static DataAccess &Db() { return mainWindow->Db(); }
+
+    template <class Window = PaintWindow>
+    static Window *Open(int imageNo, int width = 64, int height = 48)
+    {
+        CurrentImageNo = imageNo;
+        CurrentImageWidth = width;
+        CurrentImageHeight = height;
+        auto *w = new Window;
+        w->setWindowTitle(QStringLiteral("画像 ") + QString::number(imageNo));
+        mainWindow->AddChild(w);
+        return w;
+    }
+
+    // A stroke through the window's handlers: press at the first point, a move to
+    // each further point, release of the left button.
+    static void Stroke(PaintWindow *w, const std::vector<QPoint> &points, int type = -1, int size = -1,
+                       int color = -1)
+    {
+        if (w->DrawMode == 0)
+            w->SpeedButton4Click();
+        if (type >= 0)
+            w->CurPenType = type;
+        if (size >= 0)
+            w->CurPenSize = size;
+        if (color >= 0)
+            w->CurPenColor = color;
+        w->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, points[0].x(), points[0].y());
+        for (size_t i = 1; i < points.size(); ++i)
+            w->Image1MouseMove(Qt::LeftButton, points[i].x(), points[i].y());
+        const QPoint last = points.back();
+        w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, last.x(), last.y());
+    }
+
+    static std::vector<StoredPoint> Rows(const QString &table, DataAccess &db = Db())
+    {
+        std::vector<StoredPoint> out;
+        const int n = db.SelectOrdered(QStringLiteral("*"), table, QString(), QStringLiteral("N"));
+        QStringList r(8);
+        for (int i = 0; i < n; ++i) {
+            if (i == 0)
+                db.FetchFirst(r);
+            else
+                db.FetchNext(r);
+            out.push_back({r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt(), r[4].toInt(),
+                           r[5].toInt(), r[6].toInt(), r[7].toInt()});
+        }
+        db.CloseQuery();
+        return out;
+    }
+
+    static bool InsertPoint(DataAccess &db, const QString &table, int n, int mn, int dn, int type,
+                            int size, int color, int x, int y)
+    {
+        return db.InsertRecord(table, 8, {"N", "MN", "DN", "PTYP", "PSIZ", "PCOL", "X", "Y"},
+                               {QString::number(n), QString::number(mn), QString::number(dn),
+                                QString::number(type), QString::number(size),
+                                QString::number(color), QString::number(x), QString::number(y)});
+    }
+
+    static bool IsWhite(const QImage &img)
+    {
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixel(x, y) != qRgb(255, 255, 255))
+                    return false;
+        return true;
+    }
+
+    TestDatabase &db_ = database;
+};

@@ -1,0 +1,697 @@
+#include "PaintFixture.h"
+
+#include "forms/FormUtil.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+std::vector<QPoint> Line(int x0, int y0, int count, int dx = 3, int dy = 1)
+{
+    std::vector<QPoint> p;
+    for (int i = 0; i < count; ++i)
+        p.emplace_back(x0 + i * dx, y0 + i * dy);
+    return p;
+}
+
+const QString kTable = QStringLiteral("IMG_7");
+} // namespace
+
+class PaintWindowStrokes : public PaintTest {
+protected:
+    // A three-point stroke whose connection goes after the first point: two points kept.
+    static void StrokeLosingTheConnectionAfterOnePoint(PaintWindow *a)
+    {
+        a->Store()->beforeInsert = [](int n) {
+            if (n == 2)
+                mainWindow->DisconnectDatabase();
+        };
+        Stroke(a, Line(2, 2, 3));
+        a->Store()->beforeInsert = nullptr;
+    }
+};
+
+TEST_F(PaintWindowStrokes, OpeningCreatesTheTableAndNumbersPointsPerAuthor)
+{
+    PaintWindow *w = Open(7, 80, 50);
+    EXPECT_EQ(w->TableName, kTable);
+    EXPECT_TRUE(Db().TableExists(kTable));
+    EXPECT_EQ(w->Bitmap.size(), QSize(80, 50));
+    EXPECT_TRUE(IsWhite(w->Bitmap));
+    EXPECT_EQ(w->ReadCount, 0);
+    EXPECT_TRUE(w->Timer1->isActive());
+    EXPECT_EQ(w->Timer1->interval(), 5000);
+
+    Stroke(w, Line(5, 5, 4), 5, 4, 0x123456);
+    auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rows[i].n, i + 1);
+        EXPECT_EQ(rows[i].mn, 3);
+        EXPECT_EQ(rows[i].dn, 1);
+        EXPECT_EQ(rows[i].ptyp, 5);
+        EXPECT_EQ(rows[i].psiz, 4);
+        EXPECT_EQ(rows[i].pcol, 0x123456);
+        EXPECT_EQ(rows[i].x, 5 + 3 * i);
+        EXPECT_EQ(rows[i].y, 5 + i);
+    }
+    EXPECT_EQ(w->PointCount, 0);
+    EXPECT_TRUE(w->PointX.isEmpty());
+
+    Stroke(w, Line(5, 20, 3));
+    PcUserNo = 5;
+    Stroke(w, Line(5, 30, 2));
+    Stroke(w, {QPoint(40, 40)}); // a click: one row
+    PcUserNo = 3;
+    Stroke(w, Line(50, 5, 2));
+    rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 12u);
+    const int expectDn[] = {1, 1, 1, 1, 2, 2, 2, 1, 1, 2, 3, 3};
+    const int expectMn[] = {3, 3, 3, 3, 3, 3, 3, 5, 5, 5, 3, 3};
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(rows[i].n, i + 1);
+        EXPECT_EQ(rows[i].dn, expectDn[i]) << i;
+        EXPECT_EQ(rows[i].mn, expectMn[i]) << i;
+    }
+    EXPECT_EQ(w->ReadCount, 12);
+    EXPECT_EQ(w->Store()->PendingPoints(), 0);
+}
+
+TEST_F(PaintWindowStrokes, ReplayEqualsLiveDrawing)
+{
+    PaintWindow *live = Open(7, 90, 70);
+    for (int type = 0; type <= 5; ++type)
+        Stroke(live, Line(4 + type * 3, 6 + type * 9, 8, 9, 2), type, 2 + 3 * type,
+               0x203040 * (type + 1) & 0xFFFFFF);
+    Stroke(live, Line(-5, 60, 30, 4, 0), 0, 7, 0x00FF00);  // across the others, off both edges
+    Stroke(live, {QPoint(10, 10), QPoint(10, 10), QPoint(11, 10)}, 3, 1, 0xFF0000);
+    EXPECT_FALSE(IsWhite(live->Bitmap));
+
+    PaintWindow *replay = Open(7, 90, 70);
+    EXPECT_EQ(replay->ReadCount, live->ReadCount);
+    EXPECT_EQ(replay->ReadCount, static_cast<int>(Rows(kTable).size()));
+    EXPECT_EQ(replay->Bitmap, live->Bitmap);
+}
+
+TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtTheNextRefresh)
+{
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    Stroke(a, Line(2, 2, 6), 0, 5, 0xFF);
+    EXPECT_NE(a->Bitmap, b->Bitmap);
+    b->Timer1Timer();
+    EXPECT_EQ(a->Bitmap, b->Bitmap);
+    EXPECT_TRUE(b->Timer1->isActive());
+
+    Stroke(b, Line(2, 30, 6), 3, 6, 0xFF00);
+    a->Timer1Timer();
+    EXPECT_EQ(a->Bitmap, b->Bitmap);
+    Stroke(a, Line(30, 10, 3), 4, 9, 0xFF0000);
+    Stroke(b, Line(40, 20, 3), 1, 9, 0x808080); // b catches a's stroke up first
+    a->Timer1Timer();
+    b->Timer1Timer();
+    const int rows = static_cast<int>(Rows(kTable).size());
+    EXPECT_EQ(rows, 18);
+    EXPECT_EQ(a->ReadCount, rows);
+    EXPECT_EQ(b->ReadCount, rows);
+    EXPECT_EQ(a->Bitmap, b->Bitmap);
+    EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
+}
+
+TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)
+{
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    ASSERT_TRUE(other.IsConnected());
+    PaintWindow *a = Open(7);
+    PaintWindow *watcher = Open(7);
+    int foreign = 0;
+    a->Store()->beforeInsert = [&](int n) {
+        // Another PC takes numbers 2 and 3 right before this window's insert.
+        if ((n == 2 || n == 3) && foreign < 2) {
+            ++foreign;
+            ASSERT_TRUE(InsertPoint(other, kTable, n, 9, 1, 2, 3, 0xFF00, 50 + n * 4, 40));
+        }
+    };
+    Stroke(a, Line(2, 2, 5), 2, 3, 0xFF);
+    EXPECT_EQ(a->Store()->LastClashes(), 2);
+    auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 7u);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(rows[i].n, i + 1);
+    EXPECT_EQ(rows[1].mn, 9);
+    EXPECT_EQ(rows[2].mn, 9);
+    EXPECT_EQ(rows[0].mn, 3);
+    EXPECT_EQ(rows[3].x, 5); // the second own point moved on past the clashes
+    EXPECT_EQ(a->ReadCount, 7);
+    EXPECT_EQ(a->Bitmap.pixel(58, 40), qRgb(0, 255, 0)); // the clash rows are drawn
+
+    // Nothing is drawn twice, later refreshes find nothing new.
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 7);
+    watcher->Timer1Timer();
+    EXPECT_EQ(watcher->ReadCount, 7);
+    EXPECT_EQ(watcher->Bitmap, a->Bitmap);
+    EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
+    a->Store()->beforeInsert = nullptr;
+    Stroke(a, Line(10, 30, 2));
+    EXPECT_EQ(Rows(kTable).back().n, 9);
+    EXPECT_EQ(a->ReadCount, 9);
+}
+
+TEST_F(PaintWindowStrokes, EachPointIsSeenByAnotherPcWhenItsInsertReturns)
+{
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    PaintWindow *a = Open(7);
+    std::vector<int> seenBefore;
+    a->Store()->beforeInsert = [&](int n) {
+        seenBefore.push_back(other.SelectAll(kTable, QStringLiteral("N<") + QString::number(n)));
+    };
+    Stroke(a, Line(2, 2, 5));
+    Stroke(a, Line(2, 20, 3));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(seenBefore, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(other.SelectAll(kTable, QString()), 8);
+}
+
+TEST_F(PaintWindowStrokes, RowsStoredBeforeTheFirstInsertAreDrawnOnceAndTheStrokeFollowsThem)
+{
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    PaintWindow *a = Open(7);
+    Stroke(a, Line(2, 2, 2), 2, 2, 0xFF);
+    a->Store()->afterCatchUp = [&] {
+        ASSERT_TRUE(InsertPoint(other, kTable, 3, 9, 1, 2, 4, 0xFF00, 40, 40));
+        ASSERT_TRUE(InsertPoint(other, kTable, 4, 9, 1, 2, 4, 0xFF00, 45, 40));
+    };
+    Stroke(a, Line(10, 20, 3), 2, 2, 0xFF);
+    a->Store()->afterCatchUp = nullptr;
+    auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[4].mn, 3);
+    EXPECT_EQ(rows[4].n, 5);
+    EXPECT_EQ(rows[4].dn, 2);
+    // The first insert met number 3 taken: a clash, which draws what the other stored.
+    EXPECT_EQ(a->Store()->LastClashes(), 1);
+    EXPECT_EQ(a->ReadCount, 7);
+    EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(0, 255, 0));
+    EXPECT_EQ(a->Bitmap.pixel(45, 40), qRgb(0, 255, 0));
+    EXPECT_EQ(a->Store()->DrawnUpTo(), 7);
+
+    // Mark the window's own points: a refresh that drew them again would overwrite this.
+    for (int i = 0; i < 3; ++i)
+        a->Bitmap.setPixel(10 + 3 * i, 20 + i, qRgb(1, 2, 3));
+    a->Bitmap.setPixel(40, 40, qRgb(1, 2, 3));
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 7);
+    EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(1, 2, 3));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(a->Bitmap.pixel(10 + 3 * i, 20 + i), qRgb(1, 2, 3));
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 7);
+
+    // The same author stores a stroke from another window between the catching-up and
+    // the numbering: this window's stroke takes the stroke number after that one.
+    a->Store()->afterCatchUp = [&] {
+        ASSERT_TRUE(InsertPoint(other, kTable, 8, 3, 3, 2, 4, 0xFF00, 50, 40));
+    };
+    Stroke(a, Line(10, 30, 2), 2, 2, 0xFF);
+    a->Store()->afterCatchUp = nullptr;
+    rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[8].n, 9);
+    EXPECT_EQ(rows[8].dn, 4);
+    EXPECT_EQ(rows[9].dn, 4);
+}
+
+TEST_F(PaintWindowStrokes, DroppedTableEndsTheStoringPromptly)
+{
+    PaintWindow *a = Open(7);
+    int calls = 0;
+    a->Store()->beforeInsert = [&](int n) {
+        ++calls;
+        if (n == 3)
+            Db().DropTable(kTable); // the image list deletes the strokes meanwhile
+    };
+    Stroke(a, Line(2, 2, 5));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(a->ReadCount, 2);
+    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    EXPECT_FALSE(Db().TableExists(kTable));
+    // Later strokes end as promptly and keep their points too. The window starts
+    // again from the table as it stands (none): nothing stored is drawn, the
+    // unstored points are, and the deleted table is not made again behind the user.
+    Stroke(a, {QPoint(30, 30)});
+    EXPECT_EQ(a->Store()->PendingPoints(), 4);
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 0);
+    EXPECT_FALSE(a->Drawing);
+    EXPECT_FALSE(Db().TableExists(kTable));
+    EXPECT_EQ(a->Bitmap.pixel(2, 2), qRgb(255, 255, 255)); // stored, then deleted
+    EXPECT_NE(a->Bitmap.pixel(14, 6), qRgb(255, 255, 255)); // unstored
+    EXPECT_TRUE(a->windowTitle().contains(QStringLiteral("未保存 4点")));
+
+    // Once the picture is opened again (which makes the table), the kept points
+    // follow the rows stored there, numbered on from them.
+    PaintWindow *b = Open(7);
+    Stroke(b, {QPoint(50, 40)});
+    a->Timer1Timer();
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_FALSE(a->windowTitle().contains(QStringLiteral("未保存")));
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 5u);
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].n, static_cast<int>(i) + 1);
+    EXPECT_EQ(rows[0].x, 50);
+    EXPECT_EQ(a->ReadCount, 5);
+    PaintWindow *replay = Open(7);
+    EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+}
+
+// A window whose table was dropped and made again by another window, or whose
+// program switched to another database, starts again from the table as it stands:
+// no gap in N, DN counted in the new table, the picture redrawn from it.
+TEST_F(PaintWindowStrokes, RecreatedTableIsDrawnAgainAndNumberedFromWhatItHolds)
+{
+    PaintWindow *a = Open(7);
+    Stroke(a, Line(2, 2, 3));
+    Stroke(a, Line(2, 10, 3));
+    ASSERT_EQ(a->ReadCount, 6);
+    ASSERT_TRUE(Db().DropTable(kTable)); // "画像データ削除" in the image list
+    PaintWindow *b = Open(7);                  // another window makes it again
+    PcUserNo = 5;
+    Stroke(b, Line(40, 30, 2), 1, 2, 0xFF);
+    PcUserNo = 3;
+
+    // Both ways in: the refresh, and a stroke without a refresh before it.
+    for (const bool refreshFirst : {true, false}) {
+        SCOPED_TRACE(refreshFirst ? "refresh" : "stroke");
+        if (refreshFirst) {
+            a->Timer1Timer();
+            EXPECT_EQ(a->ReadCount, 2);
+            PaintWindow *replay = Open(7);
+            EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+        } else {
+            ASSERT_TRUE(Db().DropTable(kTable));
+            PaintWindow *c = Open(7);
+            PcUserNo = 5;
+            Stroke(c, Line(40, 30, 2), 1, 2, 0xFF);
+            PcUserNo = 3;
+        }
+        Stroke(a, Line(20, 20, 2));
+        const auto rows = Rows(kTable);
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows[2].n, 3);
+        EXPECT_EQ(rows[3].n, 4);
+        EXPECT_EQ(rows[2].dn, 1);
+        EXPECT_EQ(rows[2].mn, 3);
+        EXPECT_EQ(a->ReadCount, 4);
+        PaintWindow *replay = Open(7);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+    }
+}
+
+// Opened while the database could not be reached: once it can, the window opens
+// its picture as it would have (the table made if missing, the rows drawn) and
+// stores what was drawn meanwhile.
+TEST_F(PaintWindowStrokes, OpenedWithoutConnectionOpensProperlyOnceConnected)
+{
+    for (const bool tableThere : {false, true}) {
+        SCOPED_TRACE(tableThere);
+        const int image = tableThere ? 8 : 9;
+        const QString table = QStringLiteral("IMG_") + QString::number(image);
+        if (tableThere) {
+            ASSERT_TRUE(Db().CreateImageTable(table));
+            ASSERT_TRUE(InsertPoint(Db(), table, 1, 5, 1, 0, 3, 0xFF0000, 30, 30));
+        }
+        mainWindow->DisconnectDatabase();
+        PaintWindow *a = Open(image);
+        EXPECT_TRUE(IsWhite(a->Bitmap));
+        Stroke(a, Line(2, 2, 2));
+        EXPECT_EQ(a->UnstoredPoints(), 2);
+        mainWindow->ConnectDatabase();
+        a->Timer1Timer();
+        EXPECT_EQ(a->UnstoredPoints(), 0);
+        const auto rows = Rows(table);
+        ASSERT_EQ(rows.size(), tableThere ? 3u : 2u);
+        EXPECT_EQ(rows.back().n, tableThere ? 3 : 2);
+        EXPECT_EQ(a->ReadCount, tableThere ? 3 : 2);
+        PaintWindow *replay = Open(image);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+    }
+}
+
+TEST_F(PaintWindowStrokes, AnotherDatabaseIsDrawnAgainFromItsTable)
+{
+    PaintWindow *a = Open(7);
+    Stroke(a, Line(2, 2, 5));
+    ASSERT_EQ(a->ReadCount, 5);
+    // The other database's table holds fewer rows, or more rows that differ.
+    for (const int rowsThere : {2, 8}) {
+        SCOPED_TRACE(rowsThere);
+        TestDatabase other(QStringLiteral("OTHER.FDB"));
+        ASSERT_TRUE(other.created());
+        {
+            DataAccess there;
+            there.ConnectDatabase(other.serverPath());
+            ASSERT_TRUE(there.CreateImageTable(kTable));
+            for (int i = 1; i <= rowsThere; ++i)
+                ASSERT_TRUE(InsertPoint(there, kTable, i, 5, 1, 0, 3, 0xFF0000, 30 + i, 30));
+        }
+        mainWindow->DisconnectDatabase();
+        ServerDataDir = other.folder();
+        DatabaseName = other.fileName();
+        mainWindow->ConnectDatabase();
+        ASSERT_TRUE(mainWindow->IsConnected());
+
+        a->Timer1Timer();
+        EXPECT_EQ(a->ReadCount, rowsThere);
+        PaintWindow *replay = Open(7);
+        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
+        Stroke(a, Line(10, 40, 2));
+        const auto rows = Rows(kTable);
+        ASSERT_EQ(rows.size(), static_cast<size_t>(rowsThere + 2));
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].n, static_cast<int>(i) + 1);
+        EXPECT_EQ(rows.back().dn, 1);
+        mainWindow->DisconnectDatabase();
+        delete replay;
+    }
+}
+
+TEST_F(PaintWindowStrokes, LostConnectionKeepsThePointsForTheNextStore)
+{
+    PaintWindow *a = Open(7);
+    a->Store()->beforeInsert = [&](int n) {
+        if (n == 3)
+            mainWindow->DisconnectDatabase();
+    };
+    Stroke(a, Line(2, 2, 5), 0, 4, 0xFF);
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(a->ReadCount, 2);
+    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    Stroke(a, {QPoint(40, 40)}); // still not connected: kept as well
+    EXPECT_EQ(a->Store()->PendingPoints(), 4);
+
+    mainWindow->ConnectDatabase();
+    ASSERT_TRUE(mainWindow->IsConnected());
+    Stroke(a, Line(20, 30, 2), 2, 3, 0xFF00);
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 8u);
+    const int dn[] = {1, 1, 1, 1, 1, 2, 3, 3};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(rows[i].n, i + 1);
+        EXPECT_EQ(rows[i].dn, dn[i]) << i;
+    }
+    EXPECT_EQ(rows[4].ptyp, 0); // the kept points keep their pen
+    EXPECT_EQ(rows[6].ptyp, 2);
+    EXPECT_EQ(a->ReadCount, 8);
+    EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
+}
+
+TEST_F(PaintWindowStrokes, ClosingTriesTheKeptPointsOnceMore)
+{
+    PaintWindow *a = Open(7);
+    StrokeLosingTheConnectionAfterOnePoint(a);
+    EXPECT_EQ(a->Store()->PendingPoints(), 2);
+    mainWindow->ConnectDatabase();
+    ASSERT_TRUE(mainWindow->IsConnected());
+    a->close(); // the user closes the window without drawing again
+    EXPECT_EQ(Rows(kTable).size(), 3u);
+}
+
+// Unstored points show in the caption; closing the window or the program asks
+// first (once), and the user may keep them for when the server is back.
+TEST_F(PaintWindowStrokes, UnstoredPointsShowAndAreNotLetGoWithoutAsking)
+{
+    PaintWindow *a = Open(7);
+    const QString caption = a->windowTitle();
+    Stroke(a, Line(2, 2, 2));
+    EXPECT_EQ(a->windowTitle(), caption); // nothing changes in normal operation
+    mainWindow->DisconnectDatabase();
+    Stroke(a, Line(2, 8, 3));
+    EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 3点】"));
+    EXPECT_EQ(mainWindow->UnstoredPoints(), 3);
+
+    {
+        MessageRecorder keep(false); // "いいえ(&N)": keep the window open
+        a->close();
+        ASSERT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が3点あります")));
+        EXPECT_TRUE(a->isVisible());
+        EXPECT_EQ(a->Store()->PendingPoints(), 3);
+        EXPECT_TRUE(a->Timer1->isActive());
+
+        keep.confirmations.clear();
+        mainWindow->close(); // exiting asks the same, once
+        EXPECT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(mainWindow->isVisible());
+        EXPECT_FALSE(mainWindow->ExitAgreed());
+        EXPECT_TRUE(keep.messages.isEmpty());
+    }
+
+    // Back again: the next tick stores the kept points and the mark goes.
+    mainWindow->ConnectDatabase();
+    a->Timer1Timer();
+    EXPECT_EQ(a->windowTitle(), caption);
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+
+    // Let go: the window closes after one question, the points are gone.
+    mainWindow->DisconnectDatabase();
+    Stroke(a, {QPoint(30, 30)});
+    QPointer<PaintWindow> gone = a;
+    {
+        MessageRecorder letGo(true);
+        a->close();
+        EXPECT_EQ(letGo.confirmations.size(), 1);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(gone.isNull());
+    mainWindow->ConnectDatabase();
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+}
+
+TEST_F(PaintWindowStrokes, ExitAsksOnceAndAClosedWithoutAskingProgramAsksNothing)
+{
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    mainWindow->DisconnectDatabase();
+    Stroke(a, Line(2, 2, 2));
+    Stroke(b, Line(2, 8, 2));
+    {
+        MessageRecorder yes(true);
+        mainWindow->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+        EXPECT_TRUE(yes.confirmations.value(0).contains(QStringLiteral("4点")));
+        EXPECT_TRUE(mainWindow->ExitAgreed());
+        // Windows closed afterwards do not ask again.
+        a->close();
+        b->close();
+        EXPECT_EQ(yes.confirmations.size(), 1);
+    }
+}
+
+TEST_F(PaintWindowStrokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
+{
+    PaintWindow *a = Open(7);
+    StrokeLosingTheConnectionAfterOnePoint(a);
+    mainWindow->ConnectDatabase();
+    MessageRecorder none(false);
+    mainWindow->CloseWithoutAsking();
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_FALSE(mainWindow->isVisible());
+    DataAccess check;
+    check.ConnectDatabase(db_.serverPath());
+    EXPECT_EQ(Rows(kTable, check).size(), 3u);
+}
+
+TEST_F(PaintWindowStrokes, ExitingTheProgramTriesTheKeptPointsOfEveryWindowOnceMore)
+{
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    for (PaintWindow *w : {a, b}) {
+        mainWindow->ConnectDatabase();
+        w->Store()->beforeInsert = [](int n) {
+            if (n % 3 == 2)
+                mainWindow->DisconnectDatabase();
+        };
+        Stroke(w, Line(2, 2, 3));
+        w->Store()->beforeInsert = nullptr;
+    }
+    const int kept = a->Store()->PendingPoints() + b->Store()->PendingPoints();
+    EXPECT_GT(a->Store()->PendingPoints(), 0);
+    EXPECT_GT(b->Store()->PendingPoints(), 0);
+    mainWindow->ConnectDatabase();
+    ASSERT_TRUE(mainWindow->IsConnected());
+    MessageRecorder none(false);
+    mainWindow->CloseWithoutAsking(); // the program ends with both windows open
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_EQ(b->Store()->PendingPoints(), 0);
+    DataAccess check;
+    check.ConnectDatabase(db_.serverPath());
+    EXPECT_EQ(Rows(kTable, check).size(), 6u);
+    EXPECT_EQ(kept, 5);
+}
+
+TEST_F(PaintWindowStrokes, BrokenAttachmentEndsTheStoringPromptly)
+{
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    PaintWindow *a = Open(7);
+    QStringList id(1);
+    ASSERT_EQ(Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+    a->Store()->beforeInsert = [&](int n) {
+        if (n == 2) {
+            ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
+        }
+    };
+    Stroke(a, Line(2, 2, 4));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(a->ReadCount, 1);
+    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    a->Timer1Timer(); // a refresh on the broken connection draws nothing and returns
+    EXPECT_EQ(a->ReadCount, 1);
+
+    mainWindow->DisconnectDatabase();
+    mainWindow->ConnectDatabase();
+    Stroke(a, {QPoint(50, 40)});
+    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+    EXPECT_EQ(a->ReadCount, 5);
+}
+
+TEST_F(PaintWindowStrokes, NotConnectedShowsAWhitePictureAndStoresNothing)
+{
+    mainWindow->DisconnectDatabase();
+    PaintWindow *a = Open(7, 30, 20);
+    EXPECT_TRUE(IsWhite(a->Bitmap));
+    EXPECT_EQ(a->Bitmap.size(), QSize(30, 20));
+    Stroke(a, Line(2, 2, 3));
+    EXPECT_FALSE(IsWhite(a->Bitmap));
+    EXPECT_EQ(a->ReadCount, 0);
+    a->Timer1Timer();
+    EXPECT_EQ(a->ReadCount, 0);
+    mainWindow->ConnectDatabase();
+    EXPECT_FALSE(Db().TableExists(kTable));
+}
+
+TEST_F(PaintWindowStrokes, ForeignRowsWithUnknownTipsStillCount)
+{
+    ASSERT_TRUE(Db().CreateImageTable(kTable));
+    ASSERT_TRUE(InsertPoint(Db(), kTable, 1, 9, 1, 9, 5, 0, 10, 10));
+    ASSERT_TRUE(InsertPoint(Db(), kTable, 2, 9, 1, 9, 1, 0, 20, 20));
+    ASSERT_TRUE(InsertPoint(Db(), kTable, 3, 9, 1, 2, 0, 0, 30, 30));
+    PaintWindow *a = Open(7);
+    EXPECT_EQ(a->ReadCount, 3);
+    QImage expected(64, 48, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    expected.setPixel(20, 20, qRgb(0, 0, 0));
+    EXPECT_EQ(a->Bitmap, expected);
+    // The author's stroke numbers continue after what was loaded.
+    PcUserNo = 9;
+    Stroke(a, {QPoint(1, 1)});
+    EXPECT_EQ(Rows(kTable).back().dn, 2);
+    EXPECT_EQ(Rows(kTable).back().n, 4);
+}
+
+TEST_F(PaintWindowStrokes, ClosingHandsBackSizeAndPenAndDropsTheStrokeInProgress)
+{
+    QPointer<PaintWindow> a = Open(7);
+    EXPECT_EQ(a->CurPenType, 2);
+    EXPECT_EQ(a->CurPenSize, 3);
+    EXPECT_EQ(a->CurPenColor, 0x0000FF);
+    a->SpeedButton4Click();
+    a->CurPenType = 4;
+    a->CurPenSize = 17;
+    a->CurPenColor = 0x00ABCDEF;
+    SetOuterSize(a, 500, 350);
+    const QSize outer = a->frameGeometry().size();
+    a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, 3, 3);
+    a->Image1MouseMove(Qt::LeftButton, 6, 6);
+    a->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(PenType, 4);
+    EXPECT_EQ(PenSize, 17);
+    EXPECT_EQ(PenColor, 0x00ABCDEF);
+    EXPECT_EQ(PaintWidth, outer.width());
+    EXPECT_EQ(PaintHeight, outer.height());
+    EXPECT_TRUE(Rows(kTable).empty());
+
+    PaintWindow *b = Open(7);
+    EXPECT_EQ(b->CurPenType, 4);
+    EXPECT_EQ(b->frameGeometry().size(), outer);
+}
+
+// ---- saving as a bitmap ----
+
+class SavingWindow : public PaintWindow {
+public:
+    QStringList answers; // what the dialog "chooses", in turn; empty = cancel
+    int shown = 0;
+
+protected:
+    QString ExecuteSaveDialog() override
+    {
+        ++shown;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+TEST_F(PaintWindowStrokes, SavesOnlyBmpNamesAndRemembersTheFolder)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    QDir().mkpath(folder + "sub");
+    SaveDir = QStringLiteral("/start/here/");
+    auto *w = Open<SavingWindow>(7, 37, 21);
+    EXPECT_EQ(w->SaveDialogDir, QStringLiteral("/start/here/"));
+    Stroke(w, Line(1, 1, 6), 0, 5, 0x336699);
+
+    for (const QString &name : {QStringLiteral("a.bmp"), QStringLiteral("sub/b.BMP"),
+                                QStringLiteral("c.Bmp")}) {
+        w->answers = {folder + name};
+        w->SpeedButton1Click();
+        EXPECT_TRUE(w->Timer1->isActive());
+        QImage back(folder + name, "BMP");
+        ASSERT_FALSE(back.isNull()) << name.toStdString();
+        EXPECT_EQ(back.size(), QSize(37, 21));
+        EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), w->Bitmap);
+        EXPECT_EQ(SaveDir, QFileInfo(folder + name).path() + QLatin1Char('/'));
+    }
+
+    for (const QString &name : {QStringLiteral("d.png"), QStringLiteral("e"),
+                                QStringLiteral("f.bmp.txt"), QStringLiteral("sub/g.bmpx")}) {
+        w->answers = {folder + name};
+        w->SpeedButton1Click();
+        EXPECT_FALSE(QFile::exists(folder + name)) << name.toStdString();
+        EXPECT_EQ(SaveDir, QFileInfo(folder + name).path() + QLatin1Char('/'));
+    }
+
+    // A folder that does not exist: nothing written, nothing said, the folder still taken.
+    MessageRecorder rec;
+    w->answers = {folder + "missing/h.bmp"};
+    w->SpeedButton1Click();
+    EXPECT_EQ(SaveDir, folder + "missing/");
+    EXPECT_TRUE(rec.messages.isEmpty());
+
+    // Cancel changes nothing.
+    w->SpeedButton1Click();
+    EXPECT_EQ(SaveDir, folder + "missing/");
+    EXPECT_EQ(w->shown, 9);
+
+    // A folder the settings file cannot hold (CP932) is saved into, but not remembered.
+    QDir().mkpath(folder + QStringLiteral("café"));
+    w->answers = {folder + QStringLiteral("café/i.bmp")};
+    w->SpeedButton1Click();
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("café/i.bmp")));
+    EXPECT_EQ(SaveDir, folder + "missing/");
+}

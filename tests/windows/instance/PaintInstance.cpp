@@ -1,0 +1,87 @@
+// A second copy of the program for the restart test: the real main window and one
+// painting window, driven by lines on stdin, answering on stdout.
+//
+// usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
+// commands: "stroke x,y x,y ..."  "dump <png file>"  "quit"
+
+#include "app/MainWindow.h"
+#include "core/SharedSettings.h"
+#include "windows/PaintWindow.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+void reply(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 8) {
+        std::fprintf(stderr, "usage: %s prefix folder file user image width height\n", argv[0]);
+        return 2;
+    }
+    QTemporaryDir settings;
+    MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
+    CreateApplicationWindows();
+    mainWindow->show();
+    ServerName = QString::fromLocal8Bit(argv[1]);
+    ServerDataDir = QString::fromLocal8Bit(argv[2]);
+    DatabaseName = QString::fromLocal8Bit(argv[3]);
+    PcUserNo = std::atoi(argv[4]);
+    mainWindow->ConnectDatabase();
+    if (!mainWindow->IsConnected())
+        return 3;
+    CurrentImageNo = std::atoi(argv[5]);
+    CurrentImageWidth = std::atoi(argv[6]);
+    CurrentImageHeight = std::atoi(argv[7]);
+    auto *w = new PaintWindow;
+    w->setWindowTitle(QStringLiteral("画像"));
+    mainWindow->AddChild(w);
+    w->SpeedButton4Click();
+    reply(QStringLiteral("ready %1").arg(w->ReadCount));
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buf[4096];
+        if (!std::fgets(buf, sizeof buf, stdin)) {
+            QApplication::exit(0);
+            return;
+        }
+        const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
+        if (words[0] == QLatin1String("stroke") && words.size() > 1) {
+            for (int i = 1; i < words.size(); ++i) {
+                const QStringList xy = words[i].split(QLatin1Char(','));
+                const int x = xy.value(0).toInt(), y = xy.value(1).toInt();
+                if (i == 1)
+                    w->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, x, y);
+                else
+                    w->Image1MouseMove(Qt::LeftButton, x, y);
+                if (i == words.size() - 1)
+                    w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
+            }
+            reply(QStringLiteral("stroked %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("dump") && words.size() > 1) {
+            w->Bitmap.save(words[1], "PNG");
+            reply(QStringLiteral("dumped %1 %2 %3")
+                      .arg(w->ReadCount)
+                      .arg(w->UnstoredPoints())
+                      .arg(mainWindow->IsConnected() ? 1 : 0));
+        } else if (words[0] == QLatin1String("quit")) {
+            QApplication::exit(0);
+        }
+    });
+    const int rc = QApplication::exec();
+    mainWindow->CloseWithoutAsking();
+    DestroyApplicationWindows();
+    return rc;
+}

@@ -1,0 +1,466 @@
+#include "windows/PaintWindow.h"
+
+#include "forms/FormUtil.h"
+#include "forms/MainLink.h"
+#include "core/SettingsFile.h"
+#include "core/SharedSettings.h"
+#include "forms/MessageBoxes.h"
+#include "forms/BusyCursor.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
+#include "core/Stamp.h"
+#include "windows/PenTipDialog.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+
+QPixmap blankGlyph()
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    return pm;
+}
+
+QIcon floppyIcon()
+{
+    QPixmap pm = blankGlyph();
+    QPainter p(&pm);
+    p.setPen(QColor(0, 0, 64));
+    p.setBrush(QColor(40, 40, 150));
+    p.drawRect(1, 1, 13, 13);
+    p.fillRect(4, 2, 8, 5, Qt::white);          // label
+    p.fillRect(5, 10, 6, 4, QColor(192, 192, 192)); // shutter
+    p.fillRect(9, 11, 1, 2, QColor(40, 40, 150));
+    return QIcon(pm);
+}
+
+QIcon penTipIcon()
+{
+    QPixmap pm = blankGlyph();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(0, 0, 128));
+    p.setBrush(QColor(0, 0, 255));
+    p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    return QIcon(pm);
+}
+
+QIcon paletteIcon()
+{
+    static const QColor colours[9] = {Qt::red,   Qt::green, Qt::blue,  Qt::yellow, Qt::magenta,
+                                      Qt::cyan,  Qt::black, Qt::white, QColor(255, 128, 0)};
+    QPixmap pm = blankGlyph();
+    QPainter p(&pm);
+    for (int i = 0; i < 9; ++i) {
+        const QRect r(1 + (i % 3) * 5, 1 + (i / 3) * 5, 4, 4);
+        p.fillRect(r, colours[i]);
+        p.setPen(Qt::gray);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+    return QIcon(pm);
+}
+
+QIcon penStrokeIcon()
+{
+    QPixmap pm = blankGlyph();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path(QPointF(2, 13));
+    path.cubicTo(QPointF(5, 2), QPointF(9, 15), QPointF(14, 3));
+    p.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawPath(path);
+    return QIcon(pm);
+}
+
+QToolButton *makeToolButton(QWidget *parent, const QIcon &icon, int x, int y)
+{
+    auto *b = new QToolButton(parent);
+    b->setGeometry(x, y, 23, 22);
+    b->setIcon(icon);
+    b->setIconSize(QSize(16, 16));
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+int floorCoordinate(qreal v)
+{
+    return static_cast<int>(std::floor(v));
+}
+
+} // namespace
+
+// ---- Image1 ----
+
+TImageControl::TImageControl(QImage &image, QWidget *parent) : QWidget(parent), image_(image)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TImageControl::Fit()
+{
+    setFixedSize(qMax(0, image_.width()), qMax(0, image_.height()));
+}
+
+void TImageControl::paintEvent(QPaintEvent *e)
+{
+    QPainter p(this);
+    if (image_.isNull()) {
+        p.fillRect(e->rect(), palette().window());
+        return;
+    }
+    p.drawImage(e->rect(), image_, e->rect());
+}
+
+void TImageControl::mousePressEvent(QMouseEvent *e)
+{
+    emit MouseDown(e->button(), e->buttons(), floorCoordinate(e->position().x()),
+                   floorCoordinate(e->position().y()));
+}
+
+void TImageControl::mouseMoveEvent(QMouseEvent *e)
+{
+    emit MouseMove(e->buttons(), floorCoordinate(e->position().x()),
+                   floorCoordinate(e->position().y()));
+}
+
+void TImageControl::mouseReleaseEvent(QMouseEvent *e)
+{
+    emit MouseUp(e->button(), e->buttons(), floorCoordinate(e->position().x()),
+                 floorCoordinate(e->position().y()));
+}
+
+// ---- PaintWindow ----
+
+PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
+{
+    setWindowTitle(QStringLiteral("お絵描きテスト"));
+
+    QWidget *c = client();
+    auto *outer = new QVBoxLayout(c);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    outer->addLayout(row, 1);
+
+    Panel1 = new QWidget(c);
+    Panel1->setFixedWidth(27);
+    row->addWidget(Panel1);
+    SpeedButton1 = makeToolButton(Panel1, floppyIcon(), 2, 2);
+    SpeedButton2 = makeToolButton(Panel1, penTipIcon(), 2, 26);
+    SpeedButton3 = makeToolButton(Panel1, paletteIcon(), 2, 50);
+    SpeedButton4 = makeToolButton(Panel1, penStrokeIcon(), 2, 74);
+    SpeedButton4->setCheckable(true);
+    // An exclusive group of one: once down, a click does not raise it again.
+    auto *group1 = new QButtonGroup(this);
+    group1->setExclusive(true);
+    group1->addButton(SpeedButton4, 1);
+
+    ScrollBox1 = new QScrollArea(c);
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1 = new TImageControl(Bitmap);
+    Image1->Fit();
+    ScrollBox1->setWidget(Image1);
+    row->addWidget(ScrollBox1, 1);
+
+    StatusBar1 = new QStatusBar(c);
+    StatusBar1->setFixedHeight(20);
+    StatusBar1->setSizeGripEnabled(false);
+    SetBackground(StatusBar1, QColor(192, 220, 192));
+    outer->addWidget(StatusBar1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(5000);
+
+    connect(SpeedButton1, &QToolButton::clicked, this, &PaintWindow::SpeedButton1Click);
+    connect(SpeedButton2, &QToolButton::clicked, this, &PaintWindow::SpeedButton2Click);
+    connect(SpeedButton3, &QToolButton::clicked, this, &PaintWindow::SpeedButton3Click);
+    connect(SpeedButton4, &QToolButton::clicked, this, &PaintWindow::SpeedButton4Click);
+    connect(Image1, &TImageControl::MouseDown, this, &PaintWindow::Image1MouseDown);
+    connect(Image1, &TImageControl::MouseMove, this, &PaintWindow::Image1MouseMove);
+    connect(Image1, &TImageControl::MouseUp, this, &PaintWindow::Image1MouseUp);
+    connect(Timer1, &QTimer::timeout, this, &PaintWindow::Timer1Timer);
+}
+
+PaintWindow::~PaintWindow()
+{
+    Timer1->stop();
+}
+
+void PaintWindow::DrawPoint(int type, int size, int color, int x, int y)
+{
+    DrawStamp(Bitmap, type, size, color, x, y);
+    const int reach = size > 0 ? qMin(size, 1 << 16) + 2 : 2;
+    Image1->update(QRect(x - reach, y - reach, 2 * reach + 1, 2 * reach + 1));
+}
+
+void PaintWindow::FormShow()
+{
+    caption_ = windowTitle();
+    ImageNo = CurrentImageNo;
+    ImageWidth = CurrentImageWidth;
+    ImageHeight = CurrentImageHeight;
+    SetOuterSize(this, PaintWidth, PaintHeight);
+    SaveDialogDir = SaveDir;
+    CurPenType = PenType;
+    CurPenSize = PenSize;
+    CurPenColor = PenColor;
+    TableName = ImageTable::NameOf(ImageNo);
+    DrawMode = 0;
+    Drawing = false;
+    LastX = 0;
+    LastY = 0;
+    PointCount = 0;
+    PointX.clear();
+    PointY.clear();
+
+    Bitmap = QImage();
+    if (ImageWidth > 0 && ImageHeight > 0)
+        Bitmap = QImage(ImageWidth, ImageHeight, QImage::Format_RGB32);
+    ClearCanvas(Bitmap, ImageWidth, ImageHeight);
+    Image1->Fit();
+
+    ReadCount = 0;
+    if (MainWindowLink()) {
+        store_ = std::make_unique<StrokeStore>(MainWindowLink()->Db(), Bitmap);
+        store_->SetTable(TableName);
+        BusyCursor busy;
+        store_->Load();
+        ReadCount = store_->ReadCount();
+    }
+    Image1->update();
+    if (MainWindowLink())
+        MainWindowLink()->WhenReconnected(this, [this] { StoreKeptPoints(); });
+    Timer1->setInterval(5000);
+    Timer1->start();
+}
+
+int PaintWindow::UnstoredPoints() const
+{
+    return store_ ? store_->PendingPoints() : 0;
+}
+
+void PaintWindow::showUnstoredMark()
+{
+    const int unstored = UnstoredPoints();
+    setWindowTitle(unstored > 0 ? caption_ + QStringLiteral(" 【未保存 %1点】").arg(unstored)
+                                : caption_);
+}
+
+void PaintWindow::StoreKeptPoints()
+{
+    // A stroke in progress is stored, kept points first, when the button is
+    // released; while a handler or dialog of the window runs, the timer is off
+    // and its next tick does this instead.
+    if (!store_ || Drawing || closing_ || !Timer1->isActive())
+        return;
+    Timer1Timer();
+}
+
+void PaintWindow::closeEvent(QCloseEvent *e)
+{
+    if (store_ && store_->PendingPoints() > 0) {
+        Timer1->stop();
+        // One more try: a server that is back by now still gets them.
+        if (MainWindowLink() && MainWindowLink()->IsConnected()) {
+            BusyCursor busy;
+            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+        }
+        showUnstoredMark();
+        const int unstored = store_->PendingPoints();
+        if (unstored > 0 && !(MainWindowLink() && MainWindowLink()->ExitAgreed())
+            && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                          "閉じると失われます。閉じますか？\n"
+                                          "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
+                               .arg(unstored))) {
+            e->ignore();
+            Timer1->start();
+            return;
+        }
+    }
+    closing_ = true;
+    ChildForm::closeEvent(e);
+}
+
+void PaintWindow::FormClose()
+{
+    Timer1->stop();
+    Drawing = false;
+    PointCount = 0;
+    PointX.clear();
+    PointY.clear();
+    store_.reset();
+    Bitmap = QImage();
+    const QSize outer = OuterSize(this);
+    PaintWidth = outer.width();
+    PaintHeight = outer.height();
+    PenType = CurPenType;
+    PenSize = CurPenSize;
+    PenColor = CurPenColor;
+}
+
+QString PaintWindow::ExecuteSaveDialog()
+{
+    QFileDialog dlg(this, QString(), SaveDialogDir);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setNameFilter(QStringLiteral("ビットマップ (*.bmp)"));
+    dlg.setDefaultSuffix(QStringLiteral("bmp"));
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dlg.setSizeGripEnabled(true);
+    if (dlg.exec() != QDialog::Accepted)
+        return QString();
+    return dlg.selectedFiles().value(0);
+}
+
+bool PaintWindow::ExecuteColorDialog(int &color)
+{
+    const QColor chosen = QColorDialog::getColor(QColor(PenColorToRgb(color)), this);
+    if (!chosen.isValid())
+        return false;
+    color = RgbToPenColor(chosen.rgb());
+    return true;
+}
+
+void PaintWindow::SpeedButton1Click()
+{
+    Timer1->stop();
+    const QString name = ExecuteSaveDialog();
+    if (!name.isEmpty()) {
+        const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
+        RememberSaveDir(name.left(slash + 1));
+        const int dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString ext = dot > slash ? name.mid(dot) : QString();
+        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())
+            (void)Bitmap.save(name, "BMP"); // a failed write goes unreported
+    }
+    Timer1->start();
+}
+
+void PaintWindow::SpeedButton2Click()
+{
+    Timer1->stop();
+    if (penTipDialog) {
+        penTipDialog->TipType = CurPenType;
+        penTipDialog->TipSize = CurPenSize;
+        penTipDialog->exec();
+        if (penTipDialog->Accepted) {
+            CurPenType = penTipDialog->TipType;
+            CurPenSize = penTipDialog->TipSize;
+        }
+    }
+    Timer1->start();
+}
+
+void PaintWindow::SpeedButton3Click()
+{
+    Timer1->stop();
+    int color = CurPenColor;
+    if (ExecuteColorDialog(color))
+        CurPenColor = color;
+    Timer1->start();
+}
+
+void PaintWindow::SpeedButton4Click()
+{
+    Timer1->stop();
+    SpeedButton4->setChecked(true);
+    DrawMode = 1;
+    Timer1->start();
+}
+
+void PaintWindow::Image1MouseDown(Qt::MouseButton, Qt::MouseButtons shift, int x, int y)
+{
+    if (!(shift & Qt::LeftButton) || DrawMode <= 0 || Drawing)
+        return;
+    Timer1->stop();
+    DrawPoint(CurPenType, CurPenSize, CurPenColor, x, y);
+    Drawing = true;
+    LastX = x;
+    LastY = y;
+    PointCount = 1;
+    PointX = {x};
+    PointY = {y};
+    Timer1->start();
+}
+
+void PaintWindow::Image1MouseMove(Qt::MouseButtons shift, int x, int y)
+{
+    if (!(shift & Qt::LeftButton) || DrawMode <= 0 || !Drawing)
+        return;
+    Timer1->stop();
+    DrawPoint(CurPenType, CurPenSize, CurPenColor, x, y);
+    if (x != LastX || y != LastY) {
+        ++PointCount;
+        PointX.append(x);
+        PointY.append(y);
+        LastX = x;
+        LastY = y;
+    }
+    Timer1->start();
+}
+
+void PaintWindow::Image1MouseUp(Qt::MouseButton, Qt::MouseButtons, int, int)
+{
+    Timer1->stop();
+    if (DrawMode > 0 && Drawing) {
+        Drawing = false;
+        storeStroke();
+        PointCount = 0;
+        PointX.clear();
+        PointY.clear();
+    }
+    Timer1->start();
+}
+
+void PaintWindow::storeStroke()
+{
+    if (!store_)
+        return;
+    BusyCursor busy;
+    std::vector<QPoint> points;
+    points.reserve(PointCount);
+    for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
+        points.emplace_back(PointX[i], PointY[i]);
+    store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, points);
+    store_->TakeRedrawn();
+    ReadCount = store_->ReadCount();
+    Image1->update(); // the catching-up and clashes may have drawn anywhere
+    showUnstoredMark();
+}
+
+void PaintWindow::Timer1Timer()
+{
+    Timer1->stop();
+    if (store_) {
+        // Kept points go first once the connection is there again.
+        if (store_->PendingPoints() > 0 && MainWindowLink() && MainWindowLink()->IsConnected()) {
+            BusyCursor busy;
+            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
+            Image1->update();
+        }
+        if (store_->Refresh() > 0 || store_->TakeRedrawn())
+            Image1->update();
+        ReadCount = store_->ReadCount();
+        showUnstoredMark();
+    }
+    Timer1->setInterval(5000);
+    Timer1->start();
+}

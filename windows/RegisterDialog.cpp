@@ -1,0 +1,172 @@
+#include "windows/RegisterDialog.h"
+
+#include "forms/FormUtil.h"
+#include "forms/MainLink.h"
+#include "core/TextRoutines.h"
+#include "forms/MessageBoxes.h"
+#include "forms/BusyCursor.h"
+#include "db/DataAccess.h"
+#include "forms/RegisterGrid.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QTableWidget>
+
+RegisterDialog::RegisterDialog(const QString &caption, int clientWidth, int clientHeight,
+                           const QString &table, const QStringList &columns, int nameColumn,
+                           const QString &nameMissing, QWidget *parent)
+    : FormDialog(caption, clientWidth, clientHeight, 192, 107, parent), table_(table),
+      columns_(columns), nameColumn_(nameColumn), nameMissing_(nameMissing)
+{
+    SetNoKeyButtons();
+}
+
+QTableWidget *RegisterDialog::MakeGrid(const QStringList &headers, const QList<int> &widths)
+{
+    QScopedValueRollback<bool> quiet(refreshing_, true);
+    return MakeRegisterGrid(this, headers, widths, 8, 24, 377, 120);
+}
+
+QLineEdit *RegisterDialog::MakeNumberBox(QWidget *parent, int x, int y, int w, int h)
+{
+    QLineEdit *box = MakeEdit(parent, x, y, w, h);
+    box->setMaxLength(16);
+    SetImeOff(box);
+    new DoubleClickFilter(box, [this] { Edit1DblClick(); });
+    return box;
+}
+
+void RegisterDialog::ConnectHandlers()
+{
+    ConnectGridClick(SG1, &refreshing_, [this] { SG1Click(); });
+    connect(Button1, &QPushButton::clicked, this, &RegisterDialog::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &RegisterDialog::Button2Click);
+    connect(Button4, &QPushButton::clicked, this, &RegisterDialog::Button4Click);
+    connect(Button3, &QPushButton::clicked, this, &RegisterDialog::Button3Click);
+}
+
+void RegisterDialog::FormShow()
+{
+    {
+        QScopedValueRollback<bool> quiet(refreshing_, true);
+        ResetRegisterGrid(SG1);
+    }
+    if (!DatabaseReadyOrClose())
+        return;
+    if (!PrepareShow())
+        return;
+    RefreshGrid();
+    SG1->setFocus();
+}
+
+void RegisterDialog::FormClose()
+{
+}
+
+void RegisterDialog::RefreshGrid()
+{
+    QScopedValueRollback<bool> quiet(refreshing_, true);
+    BusyCursor busy;
+    ResetRegisterGrid(SG1);
+    FillGrid();
+    SelectFirstGridRow(SG1);
+}
+
+void RegisterDialog::ShowRow(int r)
+{
+    Edit1->setText(GridCell(SG1, 0, r));
+    Edit2->setText(GridCell(SG1, nameColumn_, r));
+}
+
+void RegisterDialog::SG1Click()
+{
+    const int r = GridCurrentRow(SG1);
+    if (r < 1 || GridCell(SG1, 0, r).isEmpty())
+        return;
+    ShowRow(r);
+}
+
+void RegisterDialog::Edit1DblClick()
+{
+    QString max;
+    {
+        BusyCursor busy;
+        MainWindowLink()->Db().SelectMax(table_, QStringLiteral("N"), QString(), max);
+    }
+    Edit1->setText(NextNumberText(max));
+}
+
+void RegisterDialog::Button1Click()
+{
+    int number = 0;
+    if (!NumberGiven(Edit1) || !PositiveNumber(Edit1, number))
+        return;
+    if (!NameWithoutQuotes(Edit2))
+        return;
+    const QStringList values = RowValues(number, Edit2->text());
+    bool ok;
+    {
+        BusyCursor busy;
+        ok = MainWindowLink()->Db().InsertRecord(table_, int(columns_.size()), columns_, values);
+    }
+    ShowMessage(ok ? QStringLiteral("登録OK") : QStringLiteral("登録失敗"));
+    RefreshGrid();
+}
+
+void RegisterDialog::Button2Click()
+{
+    const int r = GridCurrentRow(SG1);
+    if (r < 1 || GridCell(SG1, 0, r).isEmpty())
+        return;
+    if (!ConfirmBox(DeleteQuestion(GridCell(SG1, 0, r), GridCell(SG1, nameColumn_, r))))
+        return;
+    const int number = TextToInt(GridCell(SG1, 0, GridCurrentRow(SG1)));
+    if (DeleteRefused(number))
+        return;
+    bool ok;
+    {
+        BusyCursor busy;
+        ok = MainWindowLink()->Db().DeleteRecords(table_, QStringLiteral("N=") + QString::number(number));
+    }
+    ShowMessage(ok ? QStringLiteral("削除OK") : QStringLiteral("削除失敗"));
+    RefreshGrid();
+}
+
+void RegisterDialog::Button4Click()
+{
+    int number = 0;
+    if (!NumberGiven(Edit1))
+        return;
+    if (IsBlank(Edit2->text())) {
+        Refuse(Edit2, nameMissing_);
+        return;
+    }
+    if (!PositiveNumber(Edit1, number))
+        return;
+    bool exists;
+    {
+        BusyCursor busy;
+        exists = MainWindowLink()->Db().SelectMatch(table_, QStringLiteral("N"), QString(), number);
+    }
+    if (!exists) {
+        Refuse(Edit1, QStringLiteral("入力した番号は未使用ですので変更は出来ません。再入力して下さい"));
+        return;
+    }
+    if (!NameWithoutQuotes(Edit2))
+        return;
+    const QStringList values = RowValues(number, Edit2->text());
+    bool ok;
+    {
+        BusyCursor busy;
+        ok = MainWindowLink()->Db().UpdateRecord(table_, int(columns_.size()), columns_, values,
+                                             QStringLiteral("N=") + QString::number(number));
+    }
+    ShowMessage(ok ? QStringLiteral("変更OK") : QStringLiteral("変更失敗"));
+    RefreshGrid();
+}
+
+void RegisterDialog::Button3Click()
+{
+    accept();
+}
