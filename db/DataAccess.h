@@ -129,6 +129,9 @@ public:
     // ---- what the last failure was (for callers that must tell a clash from a lost server) ----
     intptr_t LastErrorCode() const;
     bool LastFailureWasDuplicate() const { return lastDuplicate_; }
+    // TEMPORARY until the lock wait bound lands.
+    bool LastFailureWasLockTimeout() const { return false; }
+    static void CancelAllCalls() {}
     bool LastFailureWasConnectionLoss() const;
     QString LastErrorText() const;
 

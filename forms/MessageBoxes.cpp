@@ -23,7 +23,7 @@ void ShowMessage(const QString &text)
     box.exec();
 }
 
-bool ConfirmBox(const QString &text)
+bool ConfirmBox(const QString &text, bool yesIsDefault)
 {
     if (ConfirmHook)
         return ConfirmHook(text);
@@ -31,7 +31,7 @@ bool ConfirmBox(const QString &text)
                     QApplication::activeWindow());
     QPushButton *yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    box.setDefaultButton(yesIsDefault ? yes : no);
     box.setEscapeButton(no);
     box.exec();
     return box.clickedButton() != no;

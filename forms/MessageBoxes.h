@@ -6,8 +6,9 @@
 
 // A plain box with the application title and the one button OK.
 void ShowMessage(const QString &text);
-// The "確認" box; false only when the answer is "いいえ(&N)".
-bool ConfirmBox(const QString &text);
+// The "確認" box; false only when the answer is "いいえ(&N)". Where yes would lose
+// something, "いいえ(&N)" is the default button (yesIsDefault false).
+bool ConfirmBox(const QString &text, bool yesIsDefault = true);
 
 // Tests replace what the boxes do; an empty function restores the real box.
 extern std::function<void(const QString &)> MessageHook;
