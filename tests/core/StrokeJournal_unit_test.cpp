@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <functional>
+#include <iostream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sys/stat.h>
@@ -425,9 +426,10 @@ TEST(StrokeJournalFolderTest, FollowsXdgStateHomeElseHome)
 // The helper process, driven by lines on stdin and stdout; every wait is bounded.
 class Holder {
 public:
-    explicit Holder(const QStringList &args)
+    explicit Holder(const QStringList &args) : Holder(QStringLiteral(OEKAKI_JOURNAL_HOLDER), args) {}
+    Holder(const QString &program, const QStringList &args)
     {
-        proc.setProgram(QStringLiteral(OEKAKI_JOURNAL_HOLDER));
+        proc.setProgram(program);
         proc.setArguments(args);
         proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc.start();
@@ -518,33 +520,54 @@ TEST_F(StrokeJournalTest, TwoClaimingProcessesNeverShareAnEntry)
 
 TEST_F(StrokeJournalTest, EntriesOfACreatorKilledMidStoreAreClaimableWithTheirProgress)
 {
-    const int count = 25;
-    Holder creator({QStringLiteral("create"), folder(), DbA, QString::number(count)});
-    int claims = 0;
-    bool stole = false;
-    // Claiming all along never takes an entry that is being made or that its creator holds.
-    const QStringList created = creator.untilReady("created ", [&] {
-        ++claims;
-        stole = stole || !JournalEntry::ClaimUnheld(folder(), DbA).empty()
-             || !JournalEntry::PeekUnheld(folder()).empty();
-    });
-    EXPECT_FALSE(stole) << "claimed an entry its creator held, in " << claims << " tries";
-    ASSERT_EQ(created.size(), count);
-    creator.killHard();
+    const QString helper = QStringLiteral(OEKAKI_JOURNAL_HOLDER);
+    const struct {
+        const char *name;
+        QString program;
+        QStringList prefix;
+    } ways[] = {
+        {"unnamed until complete", helper, {}},
+        // Without /proc an unnamed file cannot be given a name: a temporary name, then a rename.
+        {"named temporary file where /proc is missing", QStringLiteral("unshare"),
+         {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+          QStringLiteral("mount -t tmpfs none /proc && exec \"$0\" \"$@\""), helper}},
+    };
+    for (const auto &way : ways) {
+        SCOPED_TRACE(way.name);
+        if (!way.prefix.isEmpty() && QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}) != 0) {
+            std::cout << "[ SKIPPED  ] " << way.name << ": no mount namespace here\n";
+            continue;
+        }
+        QTemporaryDir journal;
+        const int count = 25;
+        Holder creator(way.program, way.prefix + QStringList{QStringLiteral("create"), journal.path(), DbA, QString::number(count)});
+        int claims = 0;
+        bool stole = false;
+        // Claiming all along never takes an entry that is being made or that its creator holds.
+        const QStringList created = creator.untilReady("created ", [&] {
+            ++claims;
+            stole = stole || !JournalEntry::ClaimUnheld(journal.path(), DbA).empty()
+                 || !JournalEntry::PeekUnheld(journal.path()).empty();
+        });
+        EXPECT_FALSE(stole) << "claimed an entry its creator held, in " << claims << " tries";
+        ASSERT_EQ(created.size(), count);
+        creator.killHard();
+        EXPECT_EQ(filesIn(journal.path()).filter(QStringLiteral(".tmp")), QStringList());
 
-    const auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
-    ASSERT_EQ(claimed.size(), size_t(count));
-    for (int i = 1; i <= count; ++i) {
-        SCOPED_TRACE("entry " + std::to_string(i));
-        const JournalEntry &e = *claimed[i - 1];
-        EXPECT_EQ(e.FileName(), created[i - 1]);
-        JournalStroke expected;
-        expected.database = DbA;
-        expected.imageNo = i;
-        expected.user = 7;
-        for (int p = 0; p < 5; ++p)
-            expected.points.emplace_back(i, p);
-        EXPECT_EQ(e.Stroke(), withProgress(expected, i, 2, 100 * i + 2, 100 * i + 3, i));
+        const auto claimed = JournalEntry::ClaimUnheld(journal.path(), DbA);
+        ASSERT_EQ(claimed.size(), size_t(count));
+        for (int i = 1; i <= count; ++i) {
+            SCOPED_TRACE("entry " + std::to_string(i));
+            const JournalEntry &e = *claimed[i - 1];
+            EXPECT_EQ(e.FileName(), created[i - 1]);
+            JournalStroke expected;
+            expected.database = DbA;
+            expected.imageNo = i;
+            expected.user = 7;
+            for (int p = 0; p < 5; ++p)
+                expected.points.emplace_back(i, p);
+            EXPECT_EQ(e.Stroke(), withProgress(expected, i, 2, 100 * i + 2, 100 * i + 3, i));
+        }
     }
 }
 
