@@ -417,7 +417,9 @@ QString StrokeJournalFolder()
     const QString folder = QDir::cleanPath(base + QStringLiteral("/oekaki"));
     if (!QFileInfo::exists(folder)) {
         QDir().mkpath(base);
-        mkdir(QFile::encodeName(folder).constData(), 0700);
+        // Synced into its parent, so the first entry is not lost with the folder at a power cut.
+        if (mkdir(QFile::encodeName(folder).constData(), 0700) == 0)
+            syncFolder(base);
     }
     return folder;
 }

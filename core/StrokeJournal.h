@@ -46,6 +46,7 @@ class JournalEntry {
 public:
     // Writes the entry and makes it durable (file and folder synced) before returning; null, with the
     // reason in *error, when it cannot. Another process never sees it half-written or unheld.
+    // The progress fields of `stroke` are not written: a new entry has nothing stored yet.
     static std::unique_ptr<JournalEntry> Create(const QString &folder, const JournalStroke &stroke,
                                                 QString *error = nullptr);
     // Entries of `database` (exact path match) that no running process holds, claimed and read back,
@@ -74,7 +75,8 @@ public:
     // The last failure to write, sync or remove (empty when none). A failed note leaves the file as it
     // was before it and is written again with the next note, so the file never holds a gap.
     QString LastError() const { return error_; }
-    // When the entry was created (ns since 1970): the order of ClaimUnheld and PeekUnheld.
+    // When the entry was created (ns since 1970, rising within a process): the order of ClaimUnheld and
+    // PeekUnheld, so across processes it follows the wall clock.
     qint64 Created() const { return created_; }
 
 private:

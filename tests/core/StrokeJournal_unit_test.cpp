@@ -14,6 +14,7 @@
 #include <iostream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -128,8 +129,10 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             const JournalStroke expected = withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn);
             QString name;
             {
-                auto e = create(folder(), drawn);
+                // Progress handed to Create is not written: nothing of a new stroke is stored yet.
+                auto e = create(folder(), withProgress(drawn, 99, 1, 77, 5, 6));
                 ASSERT_TRUE(e);
+                EXPECT_EQ(e->Stroke(), drawn);
                 name = e->FileName();
                 EXPECT_TRUE(name.startsWith(folder() + QLatin1Char('/')));
                 for (const Note &n : c.notes)
@@ -308,6 +311,36 @@ TEST_F(StrokeJournalTest, ClaimsOnlyItsDatabaseInCreationOrder)
     EXPECT_EQ(peekNos(), rest);
     claimed.clear();
     EXPECT_EQ(peekNos(), all);
+}
+
+TEST_F(StrokeJournalTest, ANoteThatCannotBeWrittenIsWrittenWithTheNext)
+{
+    auto e = create(folder(), stroke(DbA, 5, 4));
+    ASSERT_TRUE(e);
+    e->NoteStored(1, 2);
+    const QString name = e->FileName();
+    const qint64 good = QFileInfo(name).size();
+    // A full disk, as a file size limit: the record is cut after a few bytes.
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = rlim_t(good + 5);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    e->NoteSending(2, 2);
+    e->NoteStored(2, 2);
+    e->Sync();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(e->LastError().isEmpty());
+    EXPECT_EQ(QFileInfo(name).size(), good);
+    EXPECT_EQ(e->Stroke(), withProgress(stroke(DbA, 5, 4), 2, 2, 2));
+
+    e->NoteSending(3, 2);
+    e.reset();
+    auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), withProgress(stroke(DbA, 5, 4), 2, 2, 2, 3, 2));
 }
 
 TEST_F(StrokeJournalTest, FinishAndDiscardRemoveTheFile)
