@@ -34,7 +34,7 @@ JournalStroke stroke(const QString &database, int imageNo, int pointCount = 3)
     s.penColor = 0x00ABCDEF;
     const QPoint edge[] = {{INT_MIN, INT_MAX}, {-1, 0}, {640, -480}, {7, 7}};
     for (int i = 0; i < pointCount; ++i)
-        s.points.push_back(edge[i % 4] + (i >= 4 ? QPoint(i, i) : QPoint()));
+        s.points.push_back(i < 4 ? edge[i] : QPoint(i, -i));
     return s;
 }
 
