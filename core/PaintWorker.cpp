@@ -251,6 +251,7 @@ private:
             if (s.window) {
                 s.store->Load(true);
             } else if (!pictureThere(s)) {
+                s.link->db.EndQuery();
                 report(s);
                 return;
             }
@@ -267,6 +268,9 @@ private:
             s.store->Refresh();
         }
         flush(s);
+        // Another connection of this program (the image list's delete) must not wait for
+        // a read transaction of ours left open between refreshes.
+        s.link->db.EndQuery();
         if (s.link->lost)
             connected(*s.link); // detaches and marks the windows
         report(s);

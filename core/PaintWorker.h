@@ -45,6 +45,11 @@ public:
 
     // Points that wait to be stored, by database.
     QMap<QString, int> WaitingPoints() const;
+    int WaitingPoints(int session) const
+    {
+        auto it = waiting_.find(session);
+        return it == waiting_.end() ? 0 : it->second.points;
+    }
     bool Lost(int session) const { return lost_.value(session); }
 
     // Cuts every call in progress and ends the thread, waiting at most `ms` for it.

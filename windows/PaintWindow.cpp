@@ -27,6 +27,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -260,10 +261,12 @@ void PaintWindow::connectWorker()
     connect(worker_, &PaintWorker::Rows, this, [this](int id, const QVector<StrokeRow> &rows) {
         if (id != session_)
             return;
-        for (const StrokeRow &r : rows)
-            if (r.n > 0) // own unstored points are drawn here already
+        for (const StrokeRow &r : rows) {
+            if (r.n > 0) { // own unstored points are drawn here already
                 toDraw_.push_back(r);
-        ReadCount += static_cast<int>(rows.size());
+                ++ReadCount;
+            }
+        }
         drawSome();
     });
     connect(worker_, &PaintWorker::Cleared, this, [this](int id) {
@@ -370,10 +373,7 @@ bool PaintWindow::WaitIdle(int ms)
 
 int PaintWindow::UnstoredPoints() const
 {
-    int n = 0;
-    for (const Sent &s : unstored_)
-        n += static_cast<int>(s.points.size());
-    return n;
+    return worker_ ? worker_->WaitingPoints(session_) : 0;
 }
 
 int PaintWindow::UnjournaledPoints() const
@@ -398,6 +398,8 @@ void PaintWindow::showUnstoredMark()
         else
             young = true;
     }
+    // A stroke stored in part counts only its points that wait.
+    waiting = std::min(waiting, UnstoredPoints());
     setWindowTitle(waiting > 0 ? caption_ + QStringLiteral(" 【未保存 %1点】").arg(waiting) : caption_);
     if (young && !markTimer_) {
         markTimer_ = new QTimer(this);
