@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -29,6 +30,7 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 
 MainWindow *mainWindow = nullptr;
 QString MainWindow::SettingFileOverride;
@@ -255,7 +257,11 @@ WindowPlacement MainWindow::currentPlacement() const
 
 void MainWindow::SaveSettings(const QString &fileName)
 {
-    WriteSettingsFile(fileName, currentPlacement());
+    // The window is closing: no box, but the loss is not silent either.
+    QString why;
+    if (!WriteSettingsFile(fileName, currentPlacement(), &why))
+        std::fprintf(stderr, "oekaki: settings not saved: cannot write %s: %s\n",
+                     qUtf8Printable(QDir::toNativeSeparators(fileName)), qUtf8Printable(why));
 }
 
 void MainWindow::showEvent(QShowEvent *e)
