@@ -4,5 +4,6 @@
 
 class QCoreApplication;
 
+// Also makes Japanese the default locale, whatever LANG says.
 // False when the translation is not installed; the standard dialogs then stay English.
 bool InstallQtJapanese(QCoreApplication *app);

@@ -9,6 +9,11 @@ void ShowMessage(const QString &text);
 // The "確認" box; false only when the answer is "いいえ(&N)".
 bool ConfirmBox(const QString &text);
 
+// The width a box needs to show its whole title in the window manager's frame:
+// the title in bold, the frame's edges and margins, and its icon and three buttons.
+inline constexpr int TitleBarRoom = 24;
+int TitleFittingWidth(const QString &title);
+
 // Tests replace what the boxes do; an empty function restores the real box.
 extern std::function<void(const QString &)> MessageHook;
 extern std::function<bool(const QString &)> ConfirmHook;
