@@ -38,6 +38,7 @@ int main(int argc, char *argv[])
 {
     SessionEnd::BlockSignals();
     answerCommandLine(argc, argv);
+    UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     InstallQtJapanese(&app);

@@ -4,6 +4,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <clocale>
 
 bool InstallQtJapanese(QCoreApplication *app)
 {
@@ -17,4 +18,12 @@ bool InstallQtJapanese(QCoreApplication *app)
         return false;
     }
     return QCoreApplication::installTranslator(qt);
+}
+
+void UseJapaneseSystemLocale()
+{
+    // The C library keeps the user's locale; Qt then reads its system locale from the
+    // environment, and a locale the C library lacks leaves that locale as it is.
+    setlocale(LC_ALL, "");
+    qputenv("LC_ALL", "ja_JP.UTF-8");
 }

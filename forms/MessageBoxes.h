@@ -11,7 +11,7 @@ bool ConfirmBox(const QString &text);
 
 // The width a box needs to show its whole title in the window manager's frame:
 // the title in bold, the frame's edges and margins, and its icon and three buttons.
-inline constexpr int TitleBarRoom = 24;
+inline constexpr int TitleBarRoom = 40;
 int TitleFittingWidth(const QString &title);
 
 // Tests replace what the boxes do; an empty function restores the real box.

@@ -9,6 +9,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
     InstallQtJapanese(&app);
