@@ -23,7 +23,10 @@ bool InstallQtJapanese(QCoreApplication *app)
 void UseJapaneseSystemLocale()
 {
     // The C library keeps the user's locale; Qt then reads its system locale from the
-    // environment, and a locale the C library lacks leaves that locale as it is.
-    setlocale(LC_ALL, "");
+    // environment, and a locale the C library lacks leaves the C library's as it is.
+    // A process started with a locale the C library lacks (a child inheriting this
+    // environment) still gets UTF-8, which the database client needs for non-ASCII paths.
+    if (!setlocale(LC_ALL, ""))
+        setlocale(LC_ALL, "C.UTF-8");
     qputenv("LC_ALL", "ja_JP.UTF-8");
 }
