@@ -32,7 +32,7 @@ SettingsPlaces SettingsPlacesFor(const QString &executablePath)
     const QString base = QFileInfo(places.beside).completeBaseName();
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (!config.isEmpty())
-        places.user = config + QLatin1Char('/') + base + QLatin1Char('/') + base + QStringLiteral(".dat");
+        places.user = QDir::cleanPath(config + QLatin1Char('/') + base + QLatin1Char('/') + base + QStringLiteral(".dat"));
     return places;
 }
 
