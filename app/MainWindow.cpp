@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QIcon>
 #include <QMdiArea>
@@ -31,6 +32,7 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 
 MainWindow *mainWindow = nullptr;
 QString MainWindow::SettingFileOverride;
@@ -306,7 +308,11 @@ WindowPlacement MainWindow::currentPlacement() const
 
 void MainWindow::SaveSettings(const QString &fileName)
 {
-    WriteSettingsFile(fileName, currentPlacement());
+    // The window is closing: no box, but the loss is not silent either.
+    QString why;
+    if (!WriteSettingsFile(fileName, currentPlacement(), &why))
+        std::fprintf(stderr, "oekaki: settings not saved: cannot write %s: %s\n",
+                     qUtf8Printable(QDir::toNativeSeparators(fileName)), qUtf8Printable(why));
 }
 
 void MainWindow::showEvent(QShowEvent *e)

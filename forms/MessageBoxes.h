@@ -10,6 +10,11 @@ void ShowMessage(const QString &text);
 // something, "いいえ(&N)" is the default button (yesIsDefault false).
 bool ConfirmBox(const QString &text, bool yesIsDefault = true);
 
+// The width a box needs to show its whole title in the window manager's frame:
+// the title in bold, the frame's edges and margins, and its icon and three buttons.
+inline constexpr int TitleBarRoom = 40;
+int TitleFittingWidth(const QString &title);
+
 // Tests replace what the boxes do; an empty function restores the real box.
 extern std::function<void(const QString &)> MessageHook;
 extern std::function<bool(const QString &)> ConfirmHook;

@@ -14,6 +14,7 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
     InstallQtJapanese(&app);
