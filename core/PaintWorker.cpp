@@ -113,9 +113,13 @@ public:
                                      j.points.end());
             s.store->Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
         }
+        // Serving may end a session: not while iterating over them.
+        std::vector<int> ids;
         for (auto &[id, s] : sessions_)
             if (!s->window && s->link == &link)
-                serve(*s);
+                ids.push_back(id);
+        for (int id : ids)
+            refresh(id);
     }
 
     void discard(const QString &path, int imageNo)
