@@ -3,7 +3,10 @@
 #include "db/Cp932.h"
 #include "db/Isc.h"
 #include "db/BlockingServerCheck.h"
+#include "db/CallWatchdog.h"
 #include "db/Statements.h"
+
+#include <chrono>
 
 static const QByteArray kUser = DataAccess::User;
 static const QByteArray kPassword = DataAccess::Password;
@@ -14,6 +17,48 @@ struct DataAccess::Handles {
     isc::Transaction runTr;
     isc::Statement query;
     isc::Status lastError;
+};
+
+static_assert(sizeof(isc_db_handle) == sizeof(unsigned int));
+
+// One operation on the server: its calls are under the reply deadline, and unless it
+// only tidies up, the "last failure" flags start afresh. Nested operations share the
+// outer one's guard.
+class DataAccess::Call {
+public:
+    // A wait for another connection's lock gets no answer either: it adds to the limit.
+    explicit Call(DataAccess &d, bool fresh = true, int lockWaitSeconds = 0)
+        : guard(&d, *d.db_.handle(), std::chrono::seconds(ReplyTimeoutSeconds + lockWaitSeconds)),
+          d_(d),
+          outer_(d.call_ == nullptr)
+    {
+        if (!outer_)
+            return;
+        d.call_ = this;
+        if (fresh) {
+            d.lastError_ = isc::Status{};
+            d.lastDuplicate_ = false;
+            d.lastLockTimeout_ = false;
+            d.tableListFailed_ = false;
+        }
+    }
+    std::chrono::steady_clock::duration Elapsed() const
+    {
+        return std::chrono::steady_clock::now() - start_;
+    }
+    ~Call()
+    {
+        if (outer_)
+            d_.call_ = nullptr;
+    }
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+    isc::CallGuard guard;
+
+private:
+    DataAccess &d_;
+    bool outer_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 DataAccess::DataAccess()
@@ -27,12 +72,44 @@ DataAccess::~DataAccess()
     DisconnectDatabase();
 }
 
-void DataAccess::fail(const isc::Status &st)
+void DataAccess::fail(const isc::Status &failure)
 {
+    isc::Status st = failure;
+    // A cut call may report a cancel rather than a broken line: it is lost all the same.
+    if (call_ && call_->guard.WasCut() && !isc::IsConnectionLoss(st.code()))
+        st = isc::Status::Fail(isc_net_read_err);
     lastError_ = st;
     lastDuplicate_ = isc::IsDuplicateKey(st);
+    lastLockTimeout_ = isc::IsLockTimeout(st);
+    // Firebird 3 reports an insert that waited out the lock of another connection's
+    // uncommitted row of the same key as a plain duplicate; a committed duplicate is
+    // refused at once. The wait tells them apart (it ticks in whole seconds: 2.3-2.9 s for 3).
+    if (lastDuplicate_ && call_
+        && call_->Elapsed() >= std::chrono::milliseconds(LockWaitSeconds * 500)) {
+        lastDuplicate_ = false;
+        lastLockTimeout_ = true;
+    }
     if (db_.isOpen() && isc::IsConnectionLoss(st.code()) && onConnectionLost)
         onConnectionLost();
+}
+
+void DataAccess::CancelCall()
+{
+    isc::CancelOwner(this);
+}
+
+void DataAccess::CancelAllCalls()
+{
+    isc::CancelAll();
+}
+
+void DataAccess::AdoptAttachment(DataAccess &from)
+{
+    DisconnectDatabase();
+    from.DisconnectDatabase();  // nothing open on it but the attachment itself
+    db_.takeFrom(from.db_);
+    path_ = from.path_;
+    lastError_ = isc::Status{};
 }
 
 bool DataAccess::IsConnected() const
@@ -65,6 +142,7 @@ bool DataAccess::LastFailureWasConnectionLoss() const
 void DataAccess::CreateDatabase(const QString &path)
 {
     DisconnectDatabase();
+    Call call(*this);
     path_ = path;
     const QByteArray sql = cp932::Encode(Statements::CreateDatabase(
         path, QString::fromLatin1(kUser), QString::fromLatin1(kPassword)));
@@ -84,6 +162,7 @@ void DataAccess::ConnectDatabase(const QString &path)
         return;
     path_ = path;
     DisconnectDatabase();
+    Call call(*this);
     isc::Status st;
     if (!db_.attach(cp932::Encode(path), kUser, kPassword, ConnectTimeoutSeconds, st)) {
         fail(st);
@@ -93,6 +172,7 @@ void DataAccess::ConnectDatabase(const QString &path)
 
 void DataAccess::DisconnectDatabase()
 {
+    Call call(*this, false);
     clearRows();
     query_.release();
     tr_.rollback();
@@ -112,7 +192,7 @@ void DataAccess::clearRows()
 
 bool DataAccess::TableExists(const QString &name)
 {
-    tableListFailed_ = false;
+    Call call(*this);
     if (!db_.isOpen())
         return false;
     QStringList names;
@@ -129,6 +209,7 @@ bool DataAccess::TableExists(const QString &name)
                           st)
              && stmt.execute(tr, st);
         while (ok && stmt.fetch(st)) {
+            call.guard.Touch();
             const isc::Value v = stmt.value(0);
             names << cp932::Decode(v.text).trimmed();
         }
@@ -195,6 +276,7 @@ static bool encodeStatement(const QStringList &lines, QByteArray &sql, isc::Stat
 // One statement in a transaction of its own: start, execute, commit; rolled back on failure.
 bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
 {
+    Call call(*this, true, lockWaitSeconds);
     endRunTransaction();
     clearRows();
     // A statement left prepared keeps its tables in use, and DROP TABLE would fail.
@@ -221,6 +303,7 @@ bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
 bool DataAccess::InsertRecord(const QString &table, int count, const QStringList &names,
                               const QStringList &values)
 {
+    Call call(*this, true, LockWaitSeconds);
     if (!db_.isOpen())
         return false;
     if (rowRun_)
@@ -228,12 +311,16 @@ bool DataAccess::InsertRecord(const QString &table, int count, const QStringList
     return runChange(Statements::InsertRecord(table, count, names, values));
 }
 
+// Every row of the run is committed already; after a failure the transaction may be
+// in an unknown state, so it is rolled back rather than committed.
 void DataAccess::endRunTransaction()
 {
+    Call call(*this, false);
     isc::Status st;
-    if (runTr_.isActive() && !runTr_.commit(st))
+    if (runTr_.isActive() && (runFailed_ || !runTr_.commit(st)))
         runTr_.rollback();
     runRows_ = 0;
+    runFailed_ = false;
 }
 
 void DataAccess::EndRowRun()
@@ -252,9 +339,11 @@ bool DataAccess::insertInRun(const QStringList &lines)
     isc::Status st;
     QByteArray sql;
     const bool ok = encodeStatement(lines, sql, st)
-                    && (runTr_.isActive() || runTr_.start(db_, st, {.autoCommit = true}))
+                    && (runTr_.isActive()
+                        || runTr_.start(db_, st, {.lockWaitSeconds = LockWaitSeconds, .autoCommit = true}))
                     && isc::ExecuteImmediate(db_, runTr_, sql, st);
     if (!ok) {
+        runFailed_ = runTr_.isActive();
         fail(st);
         // A refused duplicate leaves the transaction usable; anything else may not have.
         if (!lastDuplicate_)
@@ -268,6 +357,7 @@ bool DataAccess::insertInRun(const QStringList &lines)
 bool DataAccess::UpdateRecord(const QString &table, int count, const QStringList &names,
                               const QStringList &values, const QString &condition)
 {
+    Call call(*this, true, LockWaitSeconds);
     if (!db_.isOpen())
         return false;
     return runChange(Statements::UpdateRecord(table, count, names, values, condition));
@@ -275,6 +365,7 @@ bool DataAccess::UpdateRecord(const QString &table, int count, const QStringList
 
 bool DataAccess::DeleteRecords(const QString &table, const QString &condition)
 {
+    Call call(*this, true, LockWaitSeconds);
     if (!db_.isOpen())
         return false;
     return runChange(Statements::DeleteRecords(table, condition));
@@ -282,10 +373,12 @@ bool DataAccess::DeleteRecords(const QString &table, const QString &condition)
 
 bool DataAccess::openSelect(const QStringList &lines)
 {
+    Call call(*this);
     EndQuery();
     isc::Status st;
     QByteArray sql;
-    const bool ok = encodeStatement(lines, sql, st) && tr_.start(db_, st)
+    const bool ok = encodeStatement(lines, sql, st)
+                    && tr_.start(db_, st, {.lockWaitSeconds = LockWaitSeconds})
                     && query_.prepare(db_, tr_, sql, st)
                     && query_.execute(tr_, st);
     if (!ok) {
@@ -296,18 +389,21 @@ bool DataAccess::openSelect(const QStringList &lines)
 }
 
 // Fetches every row of the open statement into rows_. False when a fetch failed.
-static bool fetchAll(isc::Statement &q, RowSet &rows, isc::Status &st)
+static bool fetchAll(isc::Statement &q, RowSet &rows, isc::Status &st, isc::CallGuard &guard)
 {
     rows.clear();
     rows.setColumns(q.columnCount());
-    while (q.fetch(st))
+    while (q.fetch(st)) {
+        guard.Touch();
         q.appendRowTo(rows);
+    }
     q.release();
     return !st.failed();
 }
 
 int DataAccess::SelectAll(const QString &table, const QString &condition)
 {
+    Call call(*this);
     if (!db_.isOpen())
         return -1;
     if (!openSelect(Statements::SelectAll(table, condition)))
@@ -315,8 +411,10 @@ int DataAccess::SelectAll(const QString &table, const QString &condition)
     // Counting by reading to the end, without keeping the rows.
     isc::Status st;
     int count = 0;
-    while (query_.fetch(st))
+    while (query_.fetch(st)) {
+        call.guard.Touch();
         ++count;
+    }
     query_.release();
     if (st.failed()) {
         fail(st);
@@ -328,6 +426,7 @@ int DataAccess::SelectAll(const QString &table, const QString &condition)
 bool DataAccess::SelectMatch(const QString &table, const QString &column, const QString &condition,
                              int value)
 {
+    Call call(*this);
     if (!db_.isOpen())
         return false;
     if (!openSelect(Statements::SelectMatch(table, column, condition, value)))
@@ -343,6 +442,7 @@ bool DataAccess::SelectMatch(const QString &table, const QString &column, const 
 void DataAccess::SelectMax(const QString &table, const QString &column, const QString &condition,
                            QString &result)
 {
+    Call call(*this);
     result.clear();
     if (!db_.isOpen())
         return;
@@ -365,6 +465,7 @@ void DataAccess::SelectMax(const QString &table, const QString &column, const QS
 int DataAccess::SelectFields(const QString &list, const QString &table, const QString &condition,
                              QStringList &buffer)
 {
+    Call call(*this);
     if (!db_.isOpen())
         return -1;
     if (!openSelect(Statements::SelectFields(list, table, condition)))
@@ -387,12 +488,13 @@ int DataAccess::SelectFields(const QString &list, const QString &table, const QS
 int DataAccess::SelectOrdered(const QString &list, const QString &table, const QString &condition,
                               const QString &order)
 {
+    Call call(*this);
     if (!db_.isOpen())
         return 0;
     if (!openSelect(Statements::SelectOrdered(list, table, condition, order)))
         return 0;
     isc::Status st;
-    if (!fetchAll(query_, rows_, st)) {
+    if (!fetchAll(query_, rows_, st, call.guard)) {
         fail(st);
         rows_.clear();
         return 0;
@@ -431,12 +533,14 @@ void DataAccess::FetchNext(QStringList &buffer)
 // in use, so that a DROP TABLE here fails and one from another PC waits.
 void DataAccess::CloseQuery()
 {
+    Call call(*this, false);
     clearRows();
     query_.release();
 }
 
 void DataAccess::EndQuery()
 {
+    Call call(*this, false);
     CloseQuery();
     tr_.rollback();
 }
@@ -445,12 +549,14 @@ void DataAccess::EndQuery()
 
 bool DataAccess::OpenCursor(const QStringList &lines)
 {
+    Call call(*this);
     if (!db_.isOpen())
         return false;
     CloseQuery();
     isc::Status st;
     QByteArray sql;
-    const bool ok = encodeStatement(lines, sql, st) && (tr_.isActive() || tr_.start(db_, st))
+    const bool ok = encodeStatement(lines, sql, st)
+                    && (tr_.isActive() || tr_.start(db_, st, {.lockWaitSeconds = LockWaitSeconds}))
                     && query_.prepare(db_, tr_, sql, st)
                     && query_.execute(tr_, st);
     if (!ok) {
@@ -467,6 +573,7 @@ bool DataAccess::CursorNext()
 {
     if (!cursorOpen_ || cursorEof_)
         return false;
+    Call call(*this);
     isc::Status st;
     if (query_.fetch(st))
         return true;

@@ -1,6 +1,9 @@
 #pragma once
-// The program's one connection, transaction and query, with the operations every
-// window uses. Failures never escape: each operation reports through its result.
+// One connection, transaction and query, with the operations every window uses.
+// Failures never escape: each operation reports through its result.
+// Threads: an object is used by one thread at a time (the main window's on the window's
+// thread, a worker's on its own); its callbacks run on that thread. Only CancelCall and
+// CancelAllCalls may be called from any thread.
 
 #include "db/RowSet.h"
 
@@ -29,6 +32,12 @@ public:
     // The server's administrator account, the one every PC signs in with.
     static constexpr const char *User = "SYSDBA";
     static constexpr const char *Password = "plumstone";
+    // Seconds a call on an established connection may go without an answer; then it is
+    // cut and reported as a lost connection.
+    static constexpr int ReplyTimeoutSeconds = 10;
+    // Seconds a change waits for a row another connection has locked; then it fails
+    // with LastFailureWasLockTimeout().
+    static constexpr int LockWaitSeconds = 3;
 
     DataAccess();
     ~DataAccess();
@@ -44,6 +53,15 @@ public:
     void DisconnectDatabase();
     bool IsConnected() const;
     QString DatabasePath() const { return path_; }
+    // Takes over the attachment `from` made (on another thread, now finished with it);
+    // this object's own connection is closed first. `from` is left closed.
+    void AdoptAttachment(DataAccess &from);
+
+    // Any thread: cuts this connection's call in progress now, as its deadline would
+    // (the caller then sees a lost connection). Nothing happens between calls.
+    void CancelCall();
+    // Any thread: the same for every connection of the process.
+    static void CancelAllCalls();
 
     // ---- schema ----
     // True when a user table of that name exists (case-insensitive). Reads the
@@ -129,10 +147,10 @@ public:
     // ---- what the last failure was (for callers that must tell a clash from a lost server) ----
     intptr_t LastErrorCode() const;
     bool LastFailureWasDuplicate() const { return lastDuplicate_; }
-    // TEMPORARY until the lock wait bound lands.
-    bool LastFailureWasLockTimeout() const { return false; }
-    static void CancelAllCalls() {}
     bool LastFailureWasConnectionLoss() const;
+    // The change waited LockWaitSeconds for a row another connection holds and gave up.
+    // The connection is fine; try again later.
+    bool LastFailureWasLockTimeout() const { return lastLockTimeout_; }
     QString LastErrorText() const;
 
     // Called when a call on an open connection failed because the server is gone.
@@ -143,7 +161,8 @@ public:
     std::function<void(const QStringList &)> onTableNames;
 
 private:
-    bool runChange(const QStringList &lines, int lockWaitSeconds = 0);
+    class Call;
+    bool runChange(const QStringList &lines, int lockWaitSeconds = LockWaitSeconds);
     bool insertInRun(const QStringList &lines);
     void endRunTransaction();
     // Ends any open result, starts the transaction, prepares and executes a SELECT.
@@ -159,6 +178,8 @@ private:
     isc::Transaction &runTr_;
     bool rowRun_ = false;
     int runRows_ = 0;
+    // A statement of the run failed: the run ends with a rollback, not a commit.
+    bool runFailed_ = false;
     isc::Statement &query_;
     isc::Status &lastError_;
     QString path_;
@@ -169,5 +190,8 @@ private:
     bool cursorEof_ = true;
 
     bool lastDuplicate_ = false;
+    bool lastLockTimeout_ = false;
     bool tableListFailed_ = false;
+    // The guard of the operation in progress on this object's thread, if any.
+    Call *call_ = nullptr;
 };

@@ -47,25 +47,33 @@ bool IsConnectionLoss(ISC_STATUS code)
     }
 }
 
-bool IsDuplicateKey(const Status &status)
+// Whether the status vector holds that code anywhere, not only first.
+static bool holds(const Status &status, ISC_STATUS code)
 {
     if (!status.failed())
         return false;
-    // The unique violation may come first or after a generic "violation of constraint".
     const ISC_STATUS *v = status.vector;
     for (int i = 0; i < ISC_STATUS_LENGTH - 1 && v[i] != isc_arg_end;) {
-        if (v[i] == isc_arg_gds && (v[i + 1] == isc_unique_key_violation || v[i + 1] == isc_no_dup))
+        if (v[i] == isc_arg_gds && v[i + 1] == code)
             return true;
-        switch (v[i]) {
-        case isc_arg_cstring:
-            i += 3;
-            break;
-        default:
-            i += 2;
-            break;
-        }
+        i += v[i] == isc_arg_cstring ? 3 : 2;
     }
     return false;
+}
+
+bool IsDuplicateKey(const Status &status)
+{
+    // The unique violation may come first or after a generic "violation of constraint".
+    return holds(status, isc_unique_key_violation) || holds(status, isc_no_dup);
+}
+
+bool IsLockTimeout(const Status &status)
+{
+    // What Firebird 3 reports when a change waited out another connection's lock on the
+    // row: "deadlock / update conflicts with concurrent update" for an update or delete;
+    // the lock manager's own codes for explicit locks.
+    return holds(status, isc_lock_timeout) || holds(status, isc_lock_conflict)
+           || holds(status, isc_update_conflict) || holds(status, isc_deadlock);
 }
 
 // ---- Attachment ----
@@ -163,13 +171,16 @@ bool Transaction::start(Attachment &db, Status &st, const Options &options)
                                 static_cast<char>((wait >> 8) & 0xFF), 0, 0};
     // Each statement committed as it completes, in the same call; a failed one is undone
     // without ending the rest.
-    static const char autoCommitTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
-                                         isc_tpb_rec_version, isc_tpb_wait, isc_tpb_autocommit};
+    const char autoCommitTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
+                                  isc_tpb_rec_version, isc_tpb_wait, isc_tpb_autocommit,
+                                  isc_tpb_lock_timeout, 4, static_cast<char>(wait & 0xFF),
+                                  static_cast<char>((wait >> 8) & 0xFF), 0, 0};
     const char *tpb = nullptr;
     unsigned short tpbLength = 0;
     if (options.autoCommit) {
         tpb = autoCommitTpb;
-        tpbLength = sizeof autoCommitTpb;
+        // Without a limit: the server's unbounded wait.
+        tpbLength = wait > 0 ? sizeof autoCommitTpb : sizeof autoCommitTpb - 6;
     } else if (options.readOnly) {
         tpb = readOnlyTpb;
         tpbLength = sizeof readOnlyTpb;

@@ -28,6 +28,8 @@ struct Status {
 bool IsConnectionLoss(ISC_STATUS code);
 // True for a unique or primary key violation.
 bool IsDuplicateKey(const Status &status);
+// True when a change met another transaction's lock (and waited for it, if allowed).
+bool IsLockTimeout(const Status &status);
 
 class Attachment {
 public:
@@ -41,6 +43,13 @@ public:
     // CREATE DATABASE sent immediately; on success the new database stays attached.
     bool createDatabase(const QByteArray &statement, Status &st);
     void detach();
+    // Takes over the other's attachment; the other is left closed.
+    void takeFrom(Attachment &other)
+    {
+        detach();
+        handle_ = other.handle_;
+        other.handle_ = 0;
+    }
     bool isOpen() const { return handle_ != 0; }
     isc_db_handle *handle() { return &handle_; }
 
@@ -58,7 +67,8 @@ public:
     struct Options {
         // Read committed and no wait: for the catalogue lookups.
         bool readOnly = false;
-        // Above 0: wait for a lock no longer than this; 0: as long as the server's default.
+        // Above 0: wait for a lock no longer than this (also with autoCommit);
+        // 0: as long as the server's default.
         int lockWaitSeconds = 0;
         // Read committed, wait, each statement committed as it completes: one round trip
         // per row, and a failed statement is undone without ending the transaction.

@@ -86,15 +86,35 @@ bool DelayRelay::start(int oneWayMicroseconds, int targetPort, int listenPort)
     fcntl(listenFd_, F_SETFL, fcntl(listenFd_, F_GETFL) | O_NONBLOCK);
     port_ = ntohs(a.sin_port);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    stopping_ = false;
     thread_ = std::thread([this] { run(); });
     return true;
+}
+
+void DelayRelay::wake()
+{
+    const uint64_t one = 1;
+    if (wakeFd_ >= 0)
+        (void)!write(wakeFd_, &one, sizeof one);
+}
+
+void DelayRelay::pause()
+{
+    paused_ = true;
+    wake();
+}
+
+void DelayRelay::resume()
+{
+    paused_ = false;
+    wake();
 }
 
 void DelayRelay::stop()
 {
     if (thread_.joinable()) {
-        const uint64_t one = 1;
-        (void)!write(wakeFd_, &one, sizeof one);
+        stopping_ = true;
+        wake();
         thread_.join();
     }
     if (listenFd_ >= 0)
@@ -173,7 +193,12 @@ void DelayRelay::run()
         owner.push_back(nullptr);
         int64_t next = -1;
         const int64_t now = nowNs();
+        const bool paused = paused_.load();
+        if (paused)
+            fds[1].events = 0; // new connections wait in the backlog, handshake done
         for (auto &l : links) {
+            if (paused)
+                continue;
             for (Flow *f : {&l->up, &l->down}) {
                 if (!f->eof) {
                     fds.push_back({f->from, POLLIN, 0});
@@ -199,8 +224,13 @@ void DelayRelay::run()
         const int r = ppoll(fds.data(), fds.size(), next >= 0 ? &wait : nullptr, nullptr);
         if (r < 0 && errno != EINTR)
             break;
-        if (fds[0].revents)
-            break;
+        if (fds[0].revents) {
+            uint64_t count = 0;
+            (void)!read(wakeFd_, &count, sizeof count);
+            if (stopping_.load())
+                break;
+            continue;
+        }
         if (fds[1].revents & POLLIN) {
             for (;;) {
                 const int c = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -235,6 +265,8 @@ void DelayRelay::run()
             }
         }
         for (auto &l : links) {
+            if (paused_.load())
+                break;
             passOn(l->up);
             passOn(l->down);
         }

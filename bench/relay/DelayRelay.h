@@ -19,6 +19,12 @@ public:
     bool start(int oneWayMicroseconds, int targetPort = 3050, int listenPort = 0);
     void stop();
     int port() const { return port_; }
+    // Any thread. Pause: nothing more is passed on in either direction and no new
+    // connection is taken, but nothing is closed (a silent network, a server that lost
+    // power). Resume: what was held goes on, late.
+    void pause();
+    void resume();
+    bool paused() const { return paused_.load(); }
 
     // Times a client turned from listening to talking: one per round trip it waited for.
     int64_t roundTrips() const { return roundTrips_.load(); }
@@ -28,6 +34,7 @@ public:
 
 private:
     void run();
+    void wake();
 
     int listenFd_ = -1;
     int wakeFd_ = -1;
@@ -35,6 +42,8 @@ private:
     int targetPort_ = 3050;
     int64_t delayNs_ = 0;
     std::thread thread_;
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> stopping_{false};
     std::atomic<int64_t> roundTrips_{0};
     std::atomic<int64_t> lateSumUs_{0};
     std::atomic<int64_t> lateCount_{0};

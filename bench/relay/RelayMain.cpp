@@ -1,6 +1,8 @@
 // Runs the delay relay by hand, e.g. to draw in the real program over a slow network:
 //   oekaki_delay_relay <round trip in ms, decimals allowed> [listen port] [server port]
 // then set the server name to "localhost/<listen port>:". Ends on Ctrl+C or SIGTERM.
+// SIGUSR1 pauses it (nothing passed on either way, nothing closed: a silent network),
+// SIGUSR2 resumes it: kill -USR1 <pid>.
 #include "DelayRelay.h"
 
 #include <csignal>
@@ -11,7 +13,11 @@
 int main(int argc, char **argv)
 {
     if (argc < 2 || argc > 4) {
-        std::fprintf(stderr, "usage: %s <round trip ms> [listen port] [server port]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s <round trip ms> [listen port] [server port]\n"
+                     "  SIGUSR1 pauses forwarding in both directions (nothing is closed),\n"
+                     "  SIGUSR2 resumes it; SIGINT, SIGTERM or SIGHUP end the relay.\n",
+                     argv[0]);
         return 2;
     }
     const double roundTripMs = std::atof(argv[1]);
@@ -22,6 +28,8 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
+    sigaddset(&stopSignals, SIGUSR1);
+    sigaddset(&stopSignals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr); // the relay thread inherits the mask
     DelayRelay relay;
     if (!relay.start(static_cast<int>(roundTripMs * 500.0), serverPort, listenPort)) {
@@ -32,7 +40,19 @@ int main(int argc, char **argv)
                 relay.port(), serverPort, roundTripMs, relay.port());
     std::fflush(stdout);
     int sig = 0;
-    sigwait(&stopSignals, &sig);
+    for (;;) {
+        sigwait(&stopSignals, &sig);
+        if (sig == SIGUSR1) {
+            relay.pause();
+            std::printf("paused\n");
+        } else if (sig == SIGUSR2) {
+            relay.resume();
+            std::printf("resumed\n");
+        } else {
+            break;
+        }
+        std::fflush(stdout);
+    }
     relay.stop();
     std::printf("%lld client round trips, held bytes late by %.0f us on average, %lld us at worst\n",
                 static_cast<long long>(relay.roundTrips()), relay.meanLateMicroseconds(),

@@ -1,0 +1,205 @@
+// Every wait on the server has a bound: a silent network, a cut from another thread,
+// a row another client holds locked.
+#include "DelayRelay.h"
+#include "Outages.h"
+#include "TestDatabase.h"
+
+#include "db/DataAccess.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
+{
+    return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
+}
+
+// Resumes the relay after `seconds` unless dismissed: a call the code under test fails
+// to cut then ends anyway, and the test fails on its time instead of hanging.
+class ResumeLater {
+public:
+    ResumeLater(DelayRelay &relay, int seconds)
+        : thread_([this, &relay, seconds] {
+              for (int i = 0; i < seconds * 20 && !done_.load(); ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              relay.resume();
+          })
+    {
+    }
+    ~ResumeLater()
+    {
+        done_.store(true);
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+TEST(DbBounds, ACallWithoutAnAnswerIsCutAndReportedAsALostConnection)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    struct Case {
+        const char *name;
+        // Who cuts: nobody (the reply deadline), or another thread after 300 ms.
+        enum { Deadline, CancelCall, CancelAllCalls } cut;
+        double atMostSeconds;
+    };
+    const Case cases[] = {
+        {"reply deadline", Case::Deadline, DataAccess::ReplyTimeoutSeconds + 1.5},
+        {"CancelCall from another thread", Case::CancelCall, 1.0},
+        {"CancelAllCalls from another thread", Case::CancelAllCalls, 1.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DelayRelay relay;
+        ASSERT_TRUE(relay.start(0));
+        DataAccess db;
+        int lost = 0;
+        db.onConnectionLost = [&] { ++lost; };
+        db.ConnectDatabase(throughRelay(relay, t));
+        ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
+        ASSERT_TRUE(db.TableExists("NONE") || !db.TableListFailed());
+        relay.pause();
+        ResumeLater guard(relay, DataAccess::ReplyTimeoutSeconds + 8);
+        std::thread cutter;
+        if (c.cut != Case::Deadline)
+            cutter = std::thread([&db, &c] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (c.cut == Case::CancelCall)
+                    db.CancelCall();
+                else
+                    DataAccess::CancelAllCalls();
+            });
+        QElapsedTimer took;
+        took.start();
+        const bool listed = db.TableExists("RDB$DATABASE");
+        const double seconds = took.elapsed() / 1000.0;
+        if (cutter.joinable())
+            cutter.join();
+        std::printf("[          ] %s: the call ended after %.2f s\n", c.name, seconds);
+        EXPECT_FALSE(listed);
+        EXPECT_TRUE(db.TableListFailed());
+        EXPECT_LE(seconds, c.atMostSeconds);
+        EXPECT_TRUE(db.LastFailureWasConnectionLoss()) << db.LastErrorText().toStdString();
+        EXPECT_FALSE(db.LastFailureWasLockTimeout());
+        EXPECT_EQ(lost, 1);
+        db.DisconnectDatabase();
+        EXPECT_FALSE(db.IsConnected());
+    }
+}
+
+TEST(DbBounds, CancellingBetweenCallsChangesNothing)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    DataAccess db;
+    db.ConnectDatabase(t.serverPath());
+    ASSERT_TRUE(db.IsConnected());
+    db.CancelCall();
+    DataAccess::CancelAllCalls();
+    EXPECT_TRUE(db.CreateSectionTable());
+    EXPECT_EQ(db.SelectAll("SECTION", ""), 0);
+}
+
+TEST(DbBounds, ARowLockedByAnotherClientEndsInALockTimeoutNotALostConnection)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    {
+        DataAccess setup;
+        setup.ConnectDatabase(t.serverPath());
+        ASSERT_TRUE(setup.CreateSectionTable());
+        ASSERT_TRUE(setup.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"1", "'one'"}));
+    }
+    struct Case {
+        const char *name;
+        QByteArray other;  // run by the other client, never committed
+        bool rowRun;
+        std::function<bool(DataAccess &)> ours;
+    };
+    auto insert4 = [](DataAccess &db) {
+        return db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"4", "'ours'"});
+    };
+    const Case cases[] = {
+        {"insert of a key inserted, not committed", "INSERT INTO SECTION (N, SNAME) VALUES (4, 'theirs')",
+         false, insert4},
+        {"the same in a run of rows", "INSERT INTO SECTION (N, SNAME) VALUES (4, 'theirs')", true, insert4},
+        {"update of a row updated, not committed", "UPDATE SECTION SET SNAME = 'theirs' WHERE N = 1", false,
+         [](DataAccess &db) { return db.UpdateRecord("SECTION", 1, {"SNAME"}, {"'ours'"}, "N = 1"); }},
+        {"delete of a row updated, not committed", "UPDATE SECTION SET SNAME = 'theirs' WHERE N = 1", false,
+         [](DataAccess &db) { return db.DeleteRecords("SECTION", "N = 1"); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DataAccess db;
+        int lost = 0;
+        db.onConnectionLost = [&] { ++lost; };
+        db.ConnectDatabase(t.serverPath());
+        ASSERT_TRUE(db.IsConnected());
+        ASSERT_EQ(db.SelectAll("SECTION", ""), 1);
+        {
+            UncommittedChange holder(t.serverPath(), c.other);
+            ASSERT_TRUE(holder.ready()) << "isql did not run the change";
+            if (c.rowRun)
+                db.BeginRowRun();
+            QElapsedTimer took;
+            took.start();
+            const bool ok = c.ours(db);
+            const double seconds = took.elapsed() / 1000.0;
+            std::printf("[          ] %s: refused after %.2f s: %s\n", c.name, seconds,
+                        qPrintable(db.LastErrorText().simplified()));
+            EXPECT_FALSE(ok);
+            EXPECT_GE(seconds, DataAccess::LockWaitSeconds / 2.0);
+            EXPECT_LE(seconds, DataAccess::LockWaitSeconds + 3.0);
+            EXPECT_TRUE(db.LastFailureWasLockTimeout()) << db.LastErrorText().toStdString();
+            EXPECT_FALSE(db.LastFailureWasConnectionLoss());
+            EXPECT_FALSE(db.LastFailureWasDuplicate());
+            EXPECT_EQ(lost, 0);
+            EXPECT_TRUE(db.IsConnected());
+            if (c.rowRun)
+                db.EndRowRun();
+        }
+        // The holder is gone (rolled back): the same change now goes through.
+        EXPECT_TRUE(c.ours(db)) << db.LastErrorText().toStdString();
+        EXPECT_FALSE(db.LastFailureWasLockTimeout()) << "the flag outlived a later operation";
+        db.DeleteRecords("SECTION", "N = 4");
+        if (!db.SelectMatch("SECTION", "N", "", 1))
+            db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"1", "'one'"});
+    }
+}
+
+TEST(DbBounds, FailureFlagsStartAfreshWithEveryOperationAndARunEndsCleanAfterAFailure)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    DataAccess db;
+    db.ConnectDatabase(t.serverPath());
+    ASSERT_TRUE(db.CreateSectionTable());
+    db.BeginRowRun();
+    ASSERT_TRUE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"1", "'a'"}));
+    EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"1", "'b'"}));
+    EXPECT_TRUE(db.LastFailureWasDuplicate());
+    // The next operation succeeds: nothing of the last failure is left.
+    EXPECT_TRUE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"2", "'c'"}));
+    EXPECT_FALSE(db.LastFailureWasDuplicate());
+    EXPECT_EQ(db.LastErrorCode(), 0);
+    EXPECT_FALSE(db.InsertRecord("NO_SUCH_TABLE", 1, {"N"}, {"1"}));
+    EXPECT_FALSE(db.LastFailureWasDuplicate());
+    db.EndRowRun();
+    EXPECT_EQ(db.SelectAll("SECTION", ""), 2);
+    // A select after a failed insert: the duplicate flag does not survive it.
+    EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"2", "'d'"}));
+    EXPECT_TRUE(db.LastFailureWasDuplicate());
+    EXPECT_EQ(db.SelectAll("SECTION", ""), 2);
+    EXPECT_FALSE(db.LastFailureWasDuplicate());
+}
+
+} // namespace

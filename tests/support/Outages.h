@@ -1,0 +1,37 @@
+#pragma once
+// Network faults on 127.0.0.1 for the bounded-wait tests, without touching the server.
+
+#include <QProcess>
+#include <QString>
+
+// A port that completes the TCP handshake and then never says a word (the kernel
+// takes the connections into the backlog; nobody accepts them).
+class MuteListener {
+public:
+    MuteListener();
+    ~MuteListener();
+    MuteListener(const MuteListener &) = delete;
+    MuteListener &operator=(const MuteListener &) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Sockets this process has open now (from /proc/self/fd).
+int OpenSockets();
+
+// Another client (isql) that has run `statement` and neither commits nor rolls back
+// until the object goes: its rows stay locked meanwhile.
+class UncommittedChange {
+public:
+    UncommittedChange(const QString &serverPath, const QByteArray &statement);
+    ~UncommittedChange();
+    // True once the statement has run (within 20 s).
+    bool ready() const { return ready_; }
+
+private:
+    QProcess isql_;
+    bool ready_ = false;
+};
