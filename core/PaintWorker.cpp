@@ -21,7 +21,6 @@ constexpr int HandshakeSeconds = 2;
 constexpr int FlushMs = 50;
 // A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
 // the user is told, and it is tried every 80 s.
-constexpr int RefusalFirstWaitMs = 5000;
 constexpr int RefusalsBeforeTelling = 4;
 // A lock held by another PC: the stroke is tried again after this, not at once.
 constexpr int LockedWaitMs = 2000;
@@ -61,7 +60,8 @@ public:
     {
         clock_.start();
         timer_ = new QTimer(this);
-        timer_->setInterval(ReconnectMs);
+        // Often enough for the retries; each link is tried only every ReconnectMs.
+        timer_->setInterval(500);
         connect(timer_, &QTimer::timeout, this, [this] { tick(); });
         timer_->start();
     }
@@ -323,7 +323,7 @@ private:
         case StrokeStore::Failure::TableGone: {
             ++s.refusals;
             const int exp = std::min(s.refusals - 1, RefusalsBeforeTelling);
-            s.retryAtMs = now() + (qint64(RefusalFirstWaitMs) << exp);
+            s.retryAtMs = now() + (qint64(PaintWorker::FirstRetryMs.load()) << exp);
             if (s.refusals == RefusalsBeforeTelling && s.window)
                 deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
                     emit f.LastingFailure(id, why);
@@ -424,6 +424,8 @@ private:
 };
 
 // ---- the window thread's side ----
+
+std::atomic<int> PaintWorker::FirstRetryMs{5000};
 
 PaintWorker::PaintWorker(QObject *parent) : QObject(parent)
 {

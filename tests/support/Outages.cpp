@@ -43,7 +43,8 @@ int OpenSockets()
 
 UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray &statement)
 {
-    QTemporaryDir dir;
+    // An ASCII path: isql runs in the program's locale, which may not know the title's letters.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/oekaki-isql-XXXXXX"));
     const QString marker = dir.filePath(QStringLiteral("ready"));
     isql_.start(QStringLiteral("isql-fb"),
                 {QStringLiteral("-q"), QStringLiteral("-user"), QString::fromLatin1(DataAccess::User),

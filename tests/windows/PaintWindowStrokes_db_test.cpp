@@ -1,5 +1,6 @@
 #include "PaintFixture.h"
 
+#include "core/PaintWorker.h"
 #include "core/StrokeJournal.h"
 #include "db/Tables.h"
 #include "forms/FormUtil.h"
@@ -506,6 +507,37 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
     qputenv("XDG_STATE_HOME", state);
 }
 
+
+// A point that the table refuses for a lasting reason (a check another tool added) is
+// tried again with growing waits, the user is told once with the reason, nothing is
+// thrown away, and other pictures go on being stored meanwhile.
+TEST_F(PaintWindowStrokes, LastingRefusalIsToldOnceAndHoldsBackNoOtherPicture)
+{
+    PaintWorker::FirstRetryMs = 40;
+    MessageRecorder messages;
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(8);
+    ASSERT_TRUE(Db().ExecuteSql({"ALTER TABLE IMG_7 ADD CONSTRAINT NARROW CHECK (X < 50)"}));
+    Stroke(a, Line(60, 2, 2));
+    Stroke(b, Line(60, 2, 2));
+    EXPECT_EQ(Rows(ImageTable::NameOf(8)).size(), 2u);
+    EXPECT_EQ(a->UnstoredPoints(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return !messages.messages.isEmpty(); }, 15000)) << "nobody was told";
+    ASSERT_EQ(messages.messages.size(), 1);
+    EXPECT_TRUE(messages.messages[0].contains(QStringLiteral("保存できません")));
+    EXPECT_TRUE(messages.messages[0].contains(QStringLiteral("NARROW"))) << messages.messages[0].toStdString();
+    Stroke(a, Line(60, 9, 1)); // waits behind it, in order
+    (void)WaitUntil([] { return false; }, 1500); // a few more refusals go by
+    EXPECT_EQ(messages.messages.size(), 1); // told once
+    EXPECT_EQ(a->UnstoredPoints(), 3);
+
+    ASSERT_TRUE(Db().ExecuteSql({"ALTER TABLE IMG_7 DROP CONSTRAINT NARROW"}));
+    ASSERT_TRUE(WaitUntil([a] { return a->UnstoredPoints() == 0; }, 15000));
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].dn, 2);
+    PaintWorker::FirstRetryMs = 5000;
+}
 
 TEST_F(PaintWindowStrokes, ForeignRowsWithUnknownTipsStillCount)
 {
