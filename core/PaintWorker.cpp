@@ -54,6 +54,7 @@ public:
         int refusals = 0;
         bool lostShown = false;
         bool told = false;      // the user was told that its picture is gone
+        int added = 0;          // points the window handed over so far
     };
 
     void start()
@@ -95,8 +96,8 @@ public:
         if (it == sessions_.end())
             return;
         Session &s = *it->second;
+        s.added += static_cast<int>(stroke.points.size());
         s.store->Add(std::move(stroke));
-        s.retryAtMs = 0; // the user goes on drawing: try what waits at once
         serve(s);
     }
 
@@ -221,6 +222,8 @@ private:
         }
         link.db.ConnectDatabase(link.path);
         if (!link.db.IsConnected()) {
+            // Spaced from the end of a try: an attach may take its whole time limit.
+            link.nextTryMs = now() + ReconnectMs;
             markLost(link, true);
             return false;
         }
@@ -365,9 +368,12 @@ private:
 
     void report(Session &s)
     {
+        // A window counts what it handed over less what is stored: strokes still queued
+        // for this thread are not in the store yet.
         const int pending = s.store->PendingPoints();
-        deliver([id = s.id, path = s.link->path, pending](PaintWorker &f) {
-            f.setPending(id, path, pending);
+        const int stored = s.window ? s.added - pending : -1;
+        deliver([id = s.id, path = s.link->path, pending, stored](PaintWorker &f) {
+            f.setPending(id, path, stored >= 0 ? f.posted_points(id) - stored : pending);
         });
     }
 
@@ -487,6 +493,7 @@ void PaintWorker::Store(int session, quint64 tag, int user, const PenTip &pen, s
 {
     auto &w = waiting_[session];
     w.points += static_cast<int>(points.size());
+    w.posted += static_cast<int>(points.size());
     emit WaitingChanged();
     // The entry moves to the worker with the stroke and is touched there only.
     auto stroke = std::make_shared<StrokeStore::Stroke>(
@@ -502,6 +509,12 @@ void PaintWorker::RecoverJournal(const QString &database)
 void PaintWorker::DiscardOrphans(const QString &database, int imageNo)
 {
     post([database, imageNo](WorkerSide &s) { s.discard(database, imageNo); });
+}
+
+int PaintWorker::posted_points(int session) const
+{
+    auto it = waiting_.find(session);
+    return it == waiting_.end() ? 0 : it->second.posted;
 }
 
 void PaintWorker::setPending(int session, const QString &database, int points)

@@ -101,7 +101,9 @@ private:
     struct Waiting {
         QString database;
         int points = 0;
+        int posted = 0; // points of a window's strokes handed to the worker so far
     };
+    int posted_points(int session) const;
     std::unordered_map<int, Waiting> waiting_;
     QMap<int, bool> lost_;
     bool stopped_ = false;
