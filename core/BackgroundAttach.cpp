@@ -13,6 +13,21 @@ struct BackgroundAttach::Job {
     std::atomic<bool> abandoned{false};
 };
 
+static std::atomic<int> threadsAtWork{0};
+
+namespace {
+// Counts a thread's work while it lasts.
+struct AtWork {
+    AtWork() { ++threadsAtWork; }
+    ~AtWork() { --threadsAtWork; }
+};
+} // namespace
+
+bool BackgroundAttach::AnyThreadAtWork()
+{
+    return threadsAtWork.load() > 0;
+}
+
 BackgroundAttach::BackgroundAttach(QObject *parent) : QObject(parent) {}
 
 BackgroundAttach::~BackgroundAttach()
@@ -31,7 +46,10 @@ void BackgroundAttach::detachElsewhere(std::shared_ptr<Job> job)
 {
     if (!job->db.IsConnected())
         return;
-    std::thread([job] { job->db.DisconnectDatabase(); }).detach();
+    std::thread([job] {
+        AtWork counted;
+        job->db.DisconnectDatabase();
+    }).detach();
 }
 
 void BackgroundAttach::Start(const QString &path, bool create)
@@ -42,6 +60,7 @@ void BackgroundAttach::Start(const QString &path, bool create)
     job->create = create;
     current_ = job;
     QThread *thread = QThread::create([job] {
+        AtWork counted;
         if (job->create)
             job->db.CreateDatabase(job->path);
         else

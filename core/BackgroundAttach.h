@@ -22,6 +22,9 @@ public:
     void Start(const QString &path, bool create = false);
     void Cancel();
     bool Running() const { return current_ != nullptr; }
+    // Any thread: attach or detach threads of the process still at work, given up or not.
+    // The client library's exit handler would wait for them.
+    static bool AnyThreadAtWork();
 
 signals:
     // attached.IsConnected() tells the outcome; valid only during the signal.
