@@ -188,3 +188,41 @@ TEST_F(WindowBounds, AFailedConnectAfterTheSettingsDialogStartsTheReconnecting)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWindowReconnects)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    DelayRelay relay;
+    ASSERT_TRUE(relay.start(0));
+    MessageRecorder rec;
+    startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
+    ASSERT_TRUE(mainWindow->IsConnected());
+    PcUserNo = 1;
+    relay.pause();
+    // The list's table lookup waits for an answer on the window thread: the deadline ends it.
+    QElapsedTimer took;
+    took.start();
+    mainWindow->mnuImageListClick();
+    const double seconds = took.elapsed() / 1000.0;
+    std::printf("[          ] a command on a silent network ended after %.2f s\n", seconds);
+    EXPECT_LE(seconds, DataAccess::ReplyTimeoutSeconds + 1.5);
+    EXPECT_EQ(rec.messages,
+              QStringList{QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。")});
+    // The lost connection is dropped without waiting, and the reconnecting says so.
+    StallMeter meter(&DataAccess::CancelAllCalls);
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->Reconnecting(); }, 2000));
+    EXPECT_NE(mainWindow->ConnectionStatusText(), QString());
+    EXPECT_FALSE(mainWindow->IsConnected());
+    relay.resume();
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->IsConnected(); }, 20000)) << "not reconnected";
+    EXPECT_EQ(mainWindow->ConnectionStatusText(), QString());
+    EXPECT_FALSE(meter.Hung());
+    EXPECT_LE(meter.LongestStallMs(), kStallLimitMs);
+    std::printf("[          ] reconnecting after it: longest stall %.1f ms\n", meter.LongestStallMs());
+}
+
+} // namespace
