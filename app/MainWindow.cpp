@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "core/StrokeJournal.h"
 
 #include "core/BackgroundAttach.h"
 #include "core/ConnectionKeeper.h"
@@ -23,6 +24,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QDir>
 #include <QLabel>
 #include <QIcon>
 #include <QMdiArea>
@@ -32,6 +34,7 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 
 MainWindow *mainWindow = nullptr;
 QString MainWindow::SettingFileOverride;
@@ -64,6 +67,17 @@ MainWindow::MainWindow(QWidget *parent)
     connectionState_ = new QLabel(StatusBar1);
     connectionState_->setObjectName(QStringLiteral("connectionState"));
     StatusBar1->addWidget(connectionState_, 1);
+    waitingLabel_ = new QLabel(StatusBar1);
+    waitingLabel_->hide();
+    StatusBar1->addWidget(waitingLabel_, 1);
+    connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
+    connect(&worker_, &PaintWorker::Orphans, this,
+            [this](const QString &database, int imageNo, int points) {
+                // Not inside whatever handler is running now.
+                QTimer::singleShot(0, this, [this, database, imageNo, points] {
+                    askAboutOrphans(database, imageNo, points);
+                });
+            });
 
     // Never shown: TableExists lists the table names into it.
     ComboBox1 = new QComboBox(this);
@@ -181,8 +195,10 @@ void MainWindow::attachInBackground(AttachFor why, bool create)
 
 void MainWindow::attachFinished(DataAccess &attached)
 {
-    if (attached.IsConnected() && !closed_)
+    if (attached.IsConnected() && !closed_) {
         db_.AdoptAttachment(attached);
+        connected();
+    }
     switch (attachFor_) {
     case AttachFor::Start:
         if (!IsConnected())
@@ -236,6 +252,46 @@ bool MainWindow::connectedForCommand()
     return false;
 }
 
+void MainWindow::connected()
+{
+    // Strokes that a run before could not store go into this database first.
+    worker_.RecoverJournal(DatabasePath());
+    journalElsewhere_.clear();
+    for (const JournalStroke &j : JournalEntry::PeekUnheld(StrokeJournalFolder()))
+        if (j.database != DatabasePath())
+            journalElsewhere_[j.database] += static_cast<int>(j.points.size()) - j.stored;
+    showWaiting();
+}
+
+void MainWindow::showWaiting()
+{
+    QMap<QString, int> waiting = journalElsewhere_;
+    const QMap<QString, int> held = worker_.WaitingPoints();
+    for (auto it = held.begin(); it != held.end(); ++it)
+        waiting[it.key()] += it.value();
+    QStringList parts;
+    for (auto it = waiting.begin(); it != waiting.end(); ++it)
+        if (it.value() > 0)
+            parts << QStringLiteral("未保存 %1点（%2）").arg(it.value()).arg(it.key());
+    waitingLabel_->setText(parts.join(QStringLiteral("　")));
+    waitingLabel_->setVisible(!parts.isEmpty());
+}
+
+void MainWindow::askAboutOrphans(const QString &database, int imageNo, int points)
+{
+    if (closed_ || exitAgreed_)
+        return;
+    const bool discard = ConfirmBox(QStringLiteral("画像 %1 が見つかりません（%2）。\n"
+                                                   "この画像の保存されていない点が%3点あります。\n"
+                                                   "破棄しますか？（「いいえ」で残します）")
+                                        .arg(imageNo)
+                                        .arg(database)
+                                        .arg(points),
+                                    false);
+    if (discard)
+        worker_.DiscardOrphans(database, imageNo);
+}
+
 bool MainWindow::EnsureTable(const QString &name, bool (DataAccess::*create)())
 {
     {
@@ -280,14 +336,8 @@ int MainWindow::UnstoredPoints() const
 {
     int count = 0;
     for (PaintWindow *w : paintingWindows(mdi_))
-        count += w->UnstoredPoints();
+        count += w->UnjournaledPoints();
     return count;
-}
-
-void MainWindow::storeKeptPoints()
-{
-    for (PaintWindow *w : paintingWindows(mdi_))
-        w->StoreKeptPoints();
 }
 
 void MainWindow::CloseWithoutAsking()
@@ -350,7 +400,11 @@ WindowPlacement MainWindow::currentPlacement() const
 
 void MainWindow::SaveSettings(const QString &fileName)
 {
-    WriteSettingsFile(fileName, currentPlacement());
+    // The window is closing: no box, but the loss is not silent either.
+    QString why;
+    if (!WriteSettingsFile(fileName, currentPlacement(), &why))
+        std::fprintf(stderr, "oekaki: settings not saved: cannot write %s: %s\n",
+                     qUtf8Printable(QDir::toNativeSeparators(fileName)), qUtf8Printable(why));
 }
 
 void MainWindow::showEvent(QShowEvent *e)
@@ -365,14 +419,15 @@ void MainWindow::showEvent(QShowEvent *e)
 void MainWindow::closeEvent(QCloseEvent *e)
 {
     if (!closed_) {
-        storeKeptPoints();
         if (!exitAgreed_) {
+            // Strokes in the journal are stored at the next start; only the others are lost.
             const int unstored = UnstoredPoints();
             if (unstored > 0
                 && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
                                               "終了すると失われます。終了しますか？\n"
                                               "（「いいえ」で終了せず、接続が戻り次第保存します）")
-                                   .arg(unstored))) {
+                                   .arg(unstored),
+                               false)) {
                 e->ignore();
                 return;
             }
@@ -421,6 +476,8 @@ void MainWindow::FormClose()
 {
     keeper_->Stop();
     attacher_->Cancel();
+    // What the worker has not stored by now waits in the journal for the next start.
+    worker_.Stop();
     DisconnectDatabase();
     // Decided now: the folder may have become read-only since the start.
     SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));

@@ -3,6 +3,7 @@
 // of the program's one connection, transaction and query.
 
 #include "forms/MainLink.h"
+#include "core/PaintWorker.h"
 #include "core/ProgramIcon.h"
 #include "core/SettingsFile.h"
 #include "db/DataAccess.h"
@@ -52,11 +53,9 @@ public:
     // The user has agreed to exit (or nobody is to be asked): the painting
     // windows let their unstored points go without asking again.
     bool ExitAgreed() const override { return exitAgreed_; }
-    void WhenReconnected(QObject *context, std::function<void()> then) override
-    {
-        connect(this, &MainWindow::Reconnected, context, std::move(then));
-    }
-    // Points that the painting windows hold but could not store yet.
+    PaintWorker &Worker() override { return worker_; }
+    // Points that the painting windows hold, could not store yet, and could not put in
+    // the journal either: only these are lost by exiting.
     int UnstoredPoints() const;
 
     void LoadSettings(const QString &fileName);
@@ -127,8 +126,14 @@ private:
     int dismissTries_ = 0;
     bool exitAgreed_ = false;
     ConnectionKeeper *keeper_ = nullptr;
-    // Gives every painting window's unstored points one more try.
-    void storeKeptPoints();
+    PaintWorker worker_;
+    // "未保存 N点" by database in the status bar: what the worker holds, and the journal's
+    // strokes of other databases, which wait for the program to connect there.
+    QLabel *waitingLabel_ = nullptr;
+    QMap<QString, int> journalElsewhere_;
+    void showWaiting();
+    void connected();
+    void askAboutOrphans(const QString &database, int imageNo, int points);
     void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
     // window manager has put its frame around the window (unknown at first show).

@@ -27,7 +27,7 @@ public:
 
     // Milliseconds every database call gets once a signal came (the close's last
     // round trips must fit well within the session's patience).
-    static constexpr int ClosingReplyTimeoutMs = 700;
+    static constexpr int ClosingReplyTimeoutMs = 400;
 
 private:
     void readSignals();

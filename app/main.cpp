@@ -25,8 +25,9 @@ static void answerCommandLine(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "お絵描きソフト: pictures drawn together by several PCs through one Firebird database.\n"
-        "Settings: oekaki.dat beside the program, or ~/.config/oekaki/oekaki.dat where\n"
-        "nothing can be written beside it (an installed program)."));
+        "Settings: oekaki.dat beside the program when you own its folder (never for root),\n"
+        "else $XDG_CONFIG_HOME/oekaki/oekaki.dat (~/.config/oekaki/oekaki.dat).\n"
+        "Qt's own options (-platform, -style, -display) are understood too."));
     parser.addHelpOption();
     parser.addVersionOption();
     (void)parser.parse(QCoreApplication::arguments());
@@ -40,6 +41,7 @@ int main(int argc, char *argv[])
 {
     SessionEnd::BlockSignals();
     answerCommandLine(argc, argv);
+    UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     InstallQtJapanese(&app);

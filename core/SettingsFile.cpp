@@ -10,6 +10,9 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <unistd.h>
 
 QString SettingsFileNameFor(const QString &executablePath)
 {
@@ -29,20 +32,33 @@ SettingsPlaces SettingsPlacesFor(const QString &executablePath)
     const QString base = QFileInfo(places.beside).completeBaseName();
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (!config.isEmpty())
-        places.user = config + QLatin1Char('/') + base + QLatin1Char('/') + base + QStringLiteral(".dat");
+        places.user = QDir::cleanPath(config + QLatin1Char('/') + base + QLatin1Char('/') + base + QStringLiteral(".dat"));
     return places;
 }
 
 static bool canWriteFile(const QString &fileName)
 {
-    // Opening for append changes nothing, and tells the truth for root and read-only mounts too.
+    // Opening for append changes nothing, and tells the truth for read-only mounts too.
     QFile f(fileName);
     return f.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
-static bool canCreateIn(const QString &folder)
+// The temporary files of a write are the settings file's name and six letters or digits.
+static QString temporaryTemplate(const QString &fileName)
 {
-    QTemporaryFile probe(folder + QStringLiteral("/.probe-XXXXXX"));
+    return fileName + QStringLiteral(".XXXXXX");
+}
+
+// Only in a folder of the running user's own: a file made beside a shared program
+// would give every other user that user's settings. Root owns every system folder,
+// so root always keeps to its own configuration folder.
+static bool mayCreateBeside(const QString &fileName)
+{
+    const uid_t me = geteuid();
+    const QFileInfo folder(QFileInfo(fileName).path());
+    if (me == 0 || !folder.isDir() || folder.ownerId() != me)
+        return false;
+    QTemporaryFile probe(temporaryTemplate(fileName));
     return probe.open();
 }
 
@@ -51,7 +67,9 @@ QString SettingsFileToWrite(const SettingsPlaces &places)
     if (places.user.isEmpty())
         return places.beside;
     const QFileInfo beside(places.beside);
-    if (beside.exists() ? beside.isFile() && canWriteFile(places.beside) : canCreateIn(beside.path()))
+    // Replacing needs a new file in the folder: a file that could only be rewritten
+    // in place could be left cut short, so then the user's file is written instead.
+    if (mayCreateBeside(places.beside) && (!beside.exists() || (beside.isFile() && canWriteFile(places.beside))))
         return places.beside;
     return places.user;
 }
@@ -193,21 +211,53 @@ static bool holds(const QString &fileName, const QByteArray &bytes)
     return f.open(QIODevice::ReadOnly) && f.readAll() == bytes;
 }
 
-bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement)
+int RemoveLeftoverTemporaries(const QString &fileName, int minimumAgeSeconds)
 {
-    const QString folder = QFileInfo(fileName).path();
-    if (!QFileInfo::exists(folder))
-        QDir().mkpath(folder);
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    const QFileInfo target(fileName);
+    const QRegularExpression name(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-minimumAgeSeconds);
+    int removed = 0;
+    const QFileInfoList found = QDir(target.path()).entryInfoList(
+        {target.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &f : found) {
+        // A younger one may be another running copy's write in progress.
+        if (!name.match(f.fileName()).hasMatch() || f.isSymLink() || f.ownerId() != geteuid()
+            || f.lastModified().toUTC() > before)
+            continue;
+        if (QFile::remove(f.filePath()))
+            ++removed;
+    }
+    return removed;
+}
+
+bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement, QString *why)
+{
+    auto fail = [why](const QString &reason) {
+        if (why)
+            *why = reason;
         return false;
+    };
+    const QString folder = QFileInfo(fileName).path();
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+        return fail(QStringLiteral("cannot create the folder %1").arg(folder));
+    RemoveLeftoverTemporaries(fileName, LeftoverAgeSeconds);
+    // No writing in place: the old file is replaced only by a complete new one.
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
     const QByteArray bytes = FormatSettings(placement);
     // commit() alone can report success after a failed buffered write
     // (a full disk), and would then replace the old file with a cut one.
     if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        const QString reason = file.errorString();
         file.cancelWriting();
-        return false;
+        return fail(reason);
     }
-    return file.commit() && holds(fileName, bytes);
+    if (!file.commit())
+        return fail(file.errorString());
+    if (!holds(fileName, bytes))
+        return fail(QStringLiteral("the file reads back differently"));
+    return true;
 }

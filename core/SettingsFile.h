@@ -25,8 +25,8 @@ struct SettingsPlaces {
 };
 SettingsPlaces SettingsPlacesFor(const QString &executablePath);
 
-// Beside the executable while a settings file there can be written, or one can be
-// created there; else the user's file.
+// Beside the executable when the running user (not root) owns that folder, can
+// create files there and the file there, if any, can be written; else the user's file.
 QString SettingsFileToWrite(const SettingsPlaces &places);
 // The file of the place written to when it exists, else the other place's file:
 // a read-only file beside the executable still gives the first start its values.
@@ -46,8 +46,13 @@ bool RememberSaveDir(const QString &folder);
 // The 35 lines as they would be written, CR LF ended.
 QByteArray FormatSettings(const WindowPlacement &placement);
 
-// Writes beside the old file and replaces it only once the new one is complete,
-// so a failed write leaves the previous settings intact. Where no new file can be
-// made in the folder, an existing writable file is written in place instead.
-// Either way the file is read back and compared before this reports success.
-bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement);
+// Writes a new file beside the old one and replaces it only once the new one is
+// complete and synced, so a failed write leaves the previous settings intact; never
+// rewrites the file in place. The file is read back and compared before this reports
+// success. On failure, why (when given) says what went wrong.
+bool WriteSettingsFile(const QString &fileName, const WindowPlacement &placement, QString *why = nullptr);
+
+// Removes the temporary files that a write cut short by a crash left beside fileName,
+// those at least minimumAgeSeconds old; returns how many.
+inline constexpr int LeftoverAgeSeconds = 60;
+int RemoveLeftoverTemporaries(const QString &fileName, int minimumAgeSeconds);

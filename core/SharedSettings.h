@@ -13,6 +13,9 @@ extern int PcUserNo;
 extern QString PcUserName;
 extern int ListWidth;
 extern int ListHeight;
+// The list's size before any was saved.
+inline constexpr int DefaultListWidth = 320;
+inline constexpr int DefaultListHeight = 240;
 extern std::array<int, 7> ListColWidths;
 extern int ListPanelHeight;
 extern int PaintWidth;

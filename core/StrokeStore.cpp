@@ -1,14 +1,14 @@
 #include "core/StrokeStore.h"
 
+#include "core/Stamp.h"
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
-#include "core/Stamp.h"
 
 #include <chrono>
 #include <climits>
-#include <utility>
 #include <thread>
+#include <utility>
 
 namespace {
 const QStringList kColumns = ImageTable::ColumnNames();
@@ -19,9 +19,34 @@ QString rowContent(const QStringList &row)
 {
     return row.mid(1, kRowColumns - 1).join(QLatin1Char(','));
 }
+
+StrokeRow rowOf(const QStringList &row)
+{
+    using namespace ImageTable;
+    return {TextToInt(row.value(N)),    TextToInt(row.value(MN)),   TextToInt(row.value(DN)),
+            TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)), TextToInt(row.value(PCOL)),
+            TextToInt(row.value(X)),    TextToInt(row.value(Y))};
+}
+
+QStringList valuesOf(qint64 n, int user, int dn, const PenTip &pen, QPoint p)
+{
+    return {QString::number(n),        QString::number(user),     QString::number(dn),
+            QString::number(pen.type), QString::number(pen.size), QString::number(pen.color),
+            QString::number(p.x()),    QString::number(p.y())};
+}
 } // namespace
 
-StrokeStore::StrokeStore(DataAccess &db, QImage &image) : db_(db), image_(image)
+StrokeStore::StrokeStore(DataAccess &db, QImage &image)
+    : StrokeStore(
+          db,
+          [&image](const StrokeRow &r) { DrawStamp(image, r.type, r.size, r.color, r.x, r.y); },
+          [&image] { ClearCanvas(image, image.width(), image.height()); })
+{
+}
+
+StrokeStore::StrokeStore(DataAccess &db, std::function<void(const StrokeRow &)> draw,
+                         std::function<void()> clear)
+    : db_(db), draw_(std::move(draw)), clear_(std::move(clear))
 {
     buffer_.resize(kRowColumns);
 }
@@ -34,37 +59,59 @@ int StrokeStore::PendingPoints() const
     return count;
 }
 
-void StrokeStore::noteRow(qint64 n, int mn, int dn)
+void StrokeStore::drawRow(const StrokeRow &row)
 {
-    if (n > highestSeen_)
-        highestSeen_ = n;
-    int &known = highestDn_[mn];
-    if (dn > known)
-        known = dn;
+    if (draw_)
+        draw_(row);
+    int &known = highestDn_[row.mn];
+    if (row.dn > known)
+        known = row.dn;
 }
 
-void StrokeStore::drawRow(const QStringList &row)
+void StrokeStore::clearSending(PendingStroke &stroke)
 {
-    using namespace ImageTable;
-    DrawStamp(image_, TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)),
-              TextToInt(row.value(PCOL)), TextToInt(row.value(X)), TextToInt(row.value(Y)));
-    noteRow(TextToInt(row.value(N)), TextToInt(row.value(MN)), TextToInt(row.value(DN)));
+    if (stroke.sendingN > 0)
+        --sending_;
+    stroke.sendingN = 0;
+    stroke.sendingDn = 0;
+    stroke.sendingContent.clear();
+}
+
+void StrokeStore::takeRow(const QStringList &row)
+{
+    const StrokeRow r = rowOf(row);
+    if (sending_ > 0) {
+        for (PendingStroke &s : pending_) {
+            if (s.sendingN != r.n)
+                continue;
+            const bool ours = rowContent(row) == s.sendingContent;
+            const int dn = s.sendingDn;
+            clearSending(s);
+            if (ours) {
+                // The insert was committed and only its answer lost: the point is stored,
+                // drawn already, and its stroke keeps the number it was given.
+                pointStored(s, r.n, dn);
+                return;
+            }
+            break;
+        }
+    }
+    drawRow(r);
 }
 
 void StrokeStore::load(bool createMissing)
 {
     readCount_ = 0;
     drawnUpTo_ = 0;
-    highestSeen_ = 0;
-    drawnAbove_.clear();
     highestDn_.clear();
     watermarkRow_.clear();
-    lastOwnN_ = 0;
     const bool exists = db_.TableExists(table_);
     openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
     if (!exists) {
-        if (createMissing)
+        if (createMissing && db_.IsConnected() && !db_.TableListFailed())
             db_.CreateImageTable(table_);
+        else if (db_.IsConnected() && !db_.TableListFailed())
+            fail(Failure::TableGone);
         return;
     }
     // By hand, not ForEachRow: only the last row's content is kept, and the replay of a
@@ -76,7 +123,7 @@ void StrokeStore::load(bool createMissing)
             db_.FetchFirst(buffer_);
         else
             db_.FetchNext(buffer_);
-        drawRow(buffer_);
+        takeRow(buffer_);
         last = TextToInt(buffer_.value(ImageTable::N));
     }
     if (n > 0)
@@ -88,7 +135,11 @@ void StrokeStore::load(bool createMissing)
 
 void StrokeStore::redraw(bool asOpening)
 {
-    ClearCanvas(image_, image_.width(), image_.height());
+    if (clear_)
+        clear_();
+    // The rows of another table say nothing about inserts into this one.
+    for (PendingStroke &s : pending_)
+        clearSending(s);
     // A table deleted from the image list stays deleted until someone opens the
     // picture again; the unstored points wait for it.
     load(asOpening);
@@ -97,8 +148,9 @@ void StrokeStore::redraw(bool asOpening)
     for (PendingStroke &s : pending_) {
         s.dn = 0;
         s.numbered = false;
-        for (const QPoint &p : s.points)
-            DrawStamp(image_, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
+        if (draw_)
+            for (const QPoint &p : s.points)
+                draw_({0, s.user, 0, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y()});
     }
     redrawn_ = true;
 }
@@ -110,37 +162,24 @@ bool StrokeStore::watermarkRowGone()
     if (!db_.IsConnected())
         return false;
     const bool exists = db_.TableExists(table_);
-    if (db_.TableListFailed())
+    if (db_.TableListFailed() || !db_.IsConnected())
         return false;
     return !exists
            || db_.SelectAll(table_, QStringLiteral("N=") + QString::number(drawnUpTo_)) == 0;
 }
 
-void StrokeStore::advanceWatermark()
-{
-    const qint64 before = drawnUpTo_;
-    while (!drawnAbove_.empty() && *drawnAbove_.begin() <= drawnUpTo_ + 1) {
-        drawnUpTo_ = std::max(drawnUpTo_, *drawnAbove_.begin());
-        drawnAbove_.erase(drawnAbove_.begin());
-    }
-    if (drawnUpTo_ != before)
-        watermarkRow_ = drawnUpTo_ == lastOwnN_ ? lastOwnRow_ : QString();
-}
-
 int StrokeStore::catchUp()
 {
-    // From the row at the watermark on, so that a table that no longer holds it
-    // (dropped, re-created, another database) shows.
     if (openingPending_ && db_.IsConnected()) {
         redraw(true);
         return std::max(readCount_, 1);
     }
+    // From the row at the watermark on, so that a table that no longer holds it
+    // (dropped, re-created, another database) shows.
     const bool check = drawnUpTo_ > 0;
     bool first = true;
     bool gone = false;
     int drawn = 0;
-    qint64 last = drawnUpTo_;
-    QString lastRow = watermarkRow_;
     const int m = db_.ForEachRow(
         QStringLiteral("*"), table_,
         (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + QString::number(drawnUpTo_),
@@ -153,12 +192,11 @@ int StrokeStore::catchUp()
                     watermarkRow_ = rowContent(row);
                 return !gone;
             }
-            if (n > last)
-                lastRow = rowContent(row);
-            last = std::max(last, n);
-            if (n <= drawnUpTo_ || drawnAbove_.count(n))
-                return true; // this window's own point or a clash row it drew already
-            drawRow(row);
+            // Every writer inserts n only after n-1 is committed, so what one statement
+            // sees is gapless above the watermark.
+            takeRow(row);
+            drawnUpTo_ = n;
+            watermarkRow_ = rowContent(row);
             ++drawn;
             return true;
         });
@@ -169,18 +207,12 @@ int StrokeStore::catchUp()
         return std::max(readCount_, 1);
     }
     readCount_ += drawn;
-    // Every writer inserts n only after n-1 is committed, so what one statement
-    // sees is gapless below its highest row.
-    if (last != drawnUpTo_)
-        watermarkRow_ = lastRow;
-    drawnUpTo_ = last;
-    drawnAbove_.erase(drawnAbove_.begin(), drawnAbove_.upper_bound(drawnUpTo_));
-    advanceWatermark();
     return drawn;
 }
 
 int StrokeStore::Refresh()
 {
+    lastFailure_ = Failure::None;
     return catchUp();
 }
 
@@ -194,67 +226,125 @@ void StrokeStore::backOff(int clashesInRow)
         std::chrono::microseconds(std::uniform_int_distribution<int>(0, limitUs)(random_)));
 }
 
+void StrokeStore::pointStored(PendingStroke &stroke, qint64 n, int dn)
+{
+    stroke.dn = dn;
+    stroke.numbered = true;
+    int &known = highestDn_[stroke.user];
+    if (dn > known)
+        known = dn;
+    if (stroke.journal)
+        stroke.journal->NoteStored(n, dn);
+    stroke.points.pop_front();
+}
+
+void StrokeStore::fail(Failure why)
+{
+    lastFailure_ = why;
+    lastFailureText_ = why == Failure::TableGone ? QStringLiteral("table %1 is gone").arg(table_)
+                                                 : db_.LastErrorText();
+}
+
 bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
 {
-    if (!db_.IsConnected())
+    if (!db_.IsConnected()) {
+        fail(Failure::ConnectionLost);
         return false;
-    // The catching-up has drawn and noted every row up to the watermark: the highest N and
-    // the author's highest DN are known without asking.
-    qint64 n = std::max(highestSeen_, drawnUpTo_) + 1;
+    }
+    // Every row up to the watermark is drawn and the row above it is the next to take;
+    // the author's highest DN is known from the rows drawn.
     int clashesInRow = 0;
     while (!stroke.points.empty()) {
-        if (n > INT_MAX || !db_.IsConnected())
+        const qint64 n = drawnUpTo_ + 1;
+        if (n > INT_MAX) {
+            fail(Failure::Refused);
             return false;
+        }
         // Until its first row is stored the stroke takes the number after any stroke of the
-        // same author that a clash has brought to light.
+        // same author drawn so far, a clash's included.
         if (!stroke.numbered)
             stroke.dn = highestDn_[stroke.user] + 1;
-        const QPoint p = stroke.points.front();
-        const QStringList values = {QString::number(n),
-                                    QString::number(stroke.user),
-                                    QString::number(stroke.dn),
-                                    QString::number(stroke.pen.type),
-                                    QString::number(stroke.pen.size),
-                                    QString::number(stroke.pen.color),
-                                    QString::number(p.x()),
-                                    QString::number(p.y())};
+        const QStringList values = valuesOf(n, stroke.user, stroke.dn, stroke.pen, stroke.points.front());
         if (beforeInsert)
             beforeInsert(static_cast<int>(n));
+        if (stroke.journal)
+            stroke.journal->NoteSending(n, stroke.dn);
         if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
-            // Drawn live already; remembered so no refresh draws it again.
-            noteRow(n, stroke.user, stroke.dn);
-            stroke.numbered = true;
-            lastOwnN_ = n;
-            lastOwnRow_ = rowContent(values);
-            if (n > drawnUpTo_)
-                drawnAbove_.insert(n);
+            // Drawn live already: the watermark moves past it without drawing it again.
+            drawnUpTo_ = n;
+            watermarkRow_ = rowContent(values);
             ++readCount_;
-            stroke.points.pop_front();
-            ++n;
+            pointStored(stroke, n, stroke.dn);
             clashesInRow = 0;
             continue;
         }
-        if (!db_.LastFailureWasDuplicate())
-            return false; // lost connection, dropped table, ...: keep the rest for later
+        if (db_.LastFailureWasConnectionLoss() || !db_.IsConnected()) {
+            // The server may have committed it before the connection broke: the catching-up
+            // after reconnecting tells, by finding exactly this row at n.
+            stroke.sendingN = n;
+            stroke.sendingDn = stroke.dn;
+            stroke.sendingContent = rowContent(values);
+            ++sending_;
+            fail(Failure::ConnectionLost);
+            return false;
+        }
+        if (stroke.journal)
+            stroke.journal->NoteNotSent();
+        if (db_.LastFailureWasLockTimeout()) {
+            fail(Failure::Locked);
+            return false;
+        }
+        if (!db_.LastFailureWasDuplicate()) {
+            fail(Failure::Refused); // a dropped table, a check of another tool, ...
+            return false;
+        }
         // Another writer stored this number first. Let it go on for a moment, then draw
         // what the others have stored meanwhile (that row among them) and go on past the
         // highest number seen, instead of failing on each number taken in the meantime.
         backOff(++clashesInRow);
         catchUp();
-        if (n > drawnUpTo_ && !drawnAbove_.count(n))
-            return false; // the number was refused, yet no row holds it: no clash
+        if (drawnUpTo_ < n) {
+            if (lastFailure_ == Failure::None)
+                fail(Failure::Refused); // the number was refused, yet no row holds it
+            return false;
+        }
         ++clashes;
-        n = std::max(n + 1, highestSeen_ + 1);
     }
-    advanceWatermark();
     return true;
 }
 
-bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &points)
+void StrokeStore::Add(Stroke in)
+{
+    PendingStroke s;
+    s.tag = in.tag;
+    s.user = in.user;
+    s.pen = in.pen;
+    s.points.assign(in.points.begin(), in.points.end());
+    if (in.journal) {
+        // A stroke read back from the journal goes on where it stopped.
+        const JournalStroke &j = in.journal->Stroke();
+        if (j.stored > 0) {
+            s.dn = j.dn;
+            s.numbered = true;
+            int &known = highestDn_[s.user];
+            known = std::max(known, j.dn);
+        }
+        if (j.sendingN > 0 && !s.points.empty()) {
+            s.sendingN = j.sendingN;
+            s.sendingDn = j.sendingDn;
+            s.sendingContent = rowContent(valuesOf(j.sendingN, s.user, j.sendingDn, s.pen, s.points.front()));
+            ++sending_;
+        }
+        s.journal = std::move(in.journal);
+    }
+    pending_.push_back(std::move(s));
+}
+
+bool StrokeStore::StorePending()
 {
     lastClashes_ = 0;
-    if (!points.empty())
-        pending_.push_back({user, 0, pen, std::deque<QPoint>(points.begin(), points.end())});
+    lastFailure_ = Failure::None;
+    lastFailureText_.clear();
     // One round trip per row; the run's transaction ends with the store.
     struct RowRun {
         DataAccess &db;
@@ -266,11 +356,37 @@ bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &
         afterCatchUp();
     int clashes = 0;
     while (!pending_.empty()) {
-        if (!storeStroke(pending_.front(), clashes))
+        PendingStroke &s = pending_.front();
+        // A point confirmed by the catching-up may have been the last.
+        if (!s.points.empty() && !storeStroke(s, clashes))
             break;
+        if (s.journal)
+            s.journal->Finish();
+        const quint64 tag = s.tag;
+        clearSending(s);
         pending_.pop_front();
+        if (onStored)
+            onStored(tag);
     }
-    advanceWatermark();
+    for (PendingStroke &s : pending_)
+        if (s.journal)
+            s.journal->Sync();
     lastClashes_ = clashes;
     return pending_.empty();
+}
+
+void StrokeStore::DiscardPending()
+{
+    for (PendingStroke &s : pending_)
+        if (s.journal)
+            s.journal->Discard();
+    pending_.clear();
+    sending_ = 0;
+}
+
+bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &points)
+{
+    if (!points.empty())
+        Add({0, user, pen, points, nullptr});
+    return StorePending();
 }

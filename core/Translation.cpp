@@ -4,9 +4,13 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <clocale>
 
 bool InstallQtJapanese(QCoreApplication *app)
 {
+    // Dates, day and month names and file types in Qt's own widgets follow the default
+    // locale; stored values never do (dates are written as yyyyMMdd digits).
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto *qt = new QTranslator(app);
     if (!qt->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
@@ -14,4 +18,15 @@ bool InstallQtJapanese(QCoreApplication *app)
         return false;
     }
     return QCoreApplication::installTranslator(qt);
+}
+
+void UseJapaneseSystemLocale()
+{
+    // The C library keeps the user's locale; Qt then reads its system locale from the
+    // environment, and a locale the C library lacks leaves the C library's as it is.
+    // A process started with a locale the C library lacks (a child inheriting this
+    // environment) still gets UTF-8, which the database client needs for non-ASCII paths.
+    if (!setlocale(LC_ALL, ""))
+        setlocale(LC_ALL, "C.UTF-8");
+    qputenv("LC_ALL", "ja_JP.UTF-8");
 }

@@ -5,6 +5,7 @@
 #include <functional>
 
 class DataAccess;
+class PaintWorker;
 class QMdiSubWindow;
 class QObject;
 class QString;
@@ -23,10 +24,10 @@ public:
     virtual void CreateDatabase() = 0;
     virtual void ConnectDatabase() = 0;
     virtual void DisconnectDatabase() = 0;
+    // The painting windows' database worker (one per program).
+    virtual PaintWorker &Worker() = 0;
     // Shows a child window inside the main window.
     virtual void AddChild(QMdiSubWindow *child) = 0;
-    // Calls `then` (while `context` lives) each time the connection is back after a loss.
-    virtual void WhenReconnected(QObject *context, std::function<void()> then) = 0;
     // The user has agreed to exit (or nobody is to be asked).
     virtual bool ExitAgreed() const = 0;
 

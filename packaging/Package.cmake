@@ -73,9 +73,11 @@ if(oekaki_deb_arch)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${oekaki_deb_arch})
 endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beyond the libraries: the Japanese font, Qt's Japanese dialogs, and the
-# platform plugins without which Qt shows no window at all.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n, qt6-qpa-plugins")
+# Beyond the libraries: the Japanese font and Qt's Japanese dialogs. The X11 platform
+# plugin comes with libqt6gui6, which the libraries already bring in.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n")
+# An empty server name opens the database file itself, through Firebird's embedded engine.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "firebird3.0-server-core")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

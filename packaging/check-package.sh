@@ -38,10 +38,13 @@ DEPENDS="$(field Depends)"
 echo "Depends: $DEPENDS"
 names="$(tr ',|' '\n\n' <<<"$DEPENDS" | sed 's/^ *//; s/[ (].*//')"
 for dep in libfbclient2 libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 \
-           fonts-ipafont-gothic qt6-translations-l10n qt6-qpa-plugins; do
+           fonts-ipafont-gothic qt6-translations-l10n; do
   grep -qxF "$dep" <<<"$names" || bad "Depends lacks $dep"
 done
 grep -q '^firebird' <<<"$names" && bad "Depends names the database server"
+# qt6-qpa-plugins holds only the VNC and TUIO plugins; the X11 one is in libqt6gui6.
+grep -qxF qt6-qpa-plugins <<<"$names" && bad "Depends names qt6-qpa-plugins"
+[[ "$(field Suggests)" == firebird3.0-server-core ]] || bad "Suggests: $(field Suggests) (the embedded engine)"
 
 # The installed tree.
 ROOT="$OUT/root"
@@ -54,6 +57,8 @@ for n in $SIZES; do
   [[ "$got" == "${n}x${n}" ]] || bad "icon ${n}x${n} is $got"
 done
 zcat "$ROOT/usr/share/man/man1/oekaki.1.gz" | grep -q '^\.TH OEKAKI 1' || bad "manual page"
+dpkg -L libqt6gui6 2>/dev/null | grep -q '/platforms/libqxcb\.so$' ||
+  bad "the X11 platform plugin is not in libqt6gui6 on this system"
 out="$(timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$ROOT/usr/bin/oekaki" --version 2>&1)"
 [[ $? -eq 0 && "$out" == "oekaki $VERSION" ]] || bad "--version printed: $out"
 out="$(timeout 20 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$ROOT/usr/bin/oekaki" --help 2>&1)"

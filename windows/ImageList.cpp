@@ -233,14 +233,45 @@ void ImageList::resizeEvent(QResizeEvent *e)
         normalSize_ = e->size();
 }
 
+// The right and bottom edges of a panel's buttons, boxes and lists.
+static QPoint controlsExtent(const QWidget *panel)
+{
+    QPoint extent;
+    for (const QWidget *w : panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        if (qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QLineEdit *>(w)
+            || qobject_cast<const QComboBox *>(w))
+            extent = QPoint(qMax(extent.x(), w->geometry().right() + 1), qMax(extent.y(), w->geometry().bottom() + 1));
+    return extent;
+}
+
+int ImageList::panelHeightShowingEveryControl() const
+{
+    return controlsExtent(Panel1).y() + 4;
+}
+
+QSize ImageList::sizeShowingEveryControl() const
+{
+    const int clientWidth = qMax(controlsExtent(Panel1).x(), controlsExtent(Panel2).x()) + 8;
+    // Room for the top bar, the grid's header and ten rows, the handle and the panel.
+    const int clientHeight = Panel2->height() + SG1->horizontalHeader()->sizeHint().height()
+                             + 10 * SG1->verticalHeader()->defaultSectionSize() + Splitter1->handleWidth()
+                             + panelHeightShowingEveryControl() + 2 * SG1->frameWidth();
+    const QSize frame = size() - client()->size();
+    return QSize(clientWidth, clientHeight) + frame;
+}
+
 void ImageList::FormShow()
 {
-    resize(ListWidth, ListHeight);
+    // The default size cuts off the panel's buttons; a size the user saved stands.
+    const bool firstOpening = ListWidth == DefaultListWidth && ListHeight == DefaultListHeight;
+    if (QLayout *l = layout())
+        l->activate();
+    resize(firstOpening ? sizeShowingEveryControl() : QSize(ListWidth, ListHeight));
     if (QLayout *l = client()->layout())
         l->activate();
     for (int i = 0; i < ColumnCount; ++i)
         SG1->setColumnWidth(i, ListColWidths[i]);
-    setPanelHeight(ListPanelHeight);
+    setPanelHeight(firstOpening ? qMax(ListPanelHeight, panelHeightShowingEveryControl()) : ListPanelHeight);
     PageSize = 100;
     PageTop = 1;
     NextPageTop = 0;

@@ -36,6 +36,9 @@ public:
     QString sortOrder() const { return SortOrder; }
     // The detail panel's height, kept while the window is minimised.
     int panelHeight() const;
+    // The outer size and panel height that show every control, for a first opening.
+    QSize sizeShowingEveryControl() const;
+    int panelHeightShowingEveryControl() const;
     void setPanelHeight(int height);
 
     QWidget *Panel2 = nullptr;

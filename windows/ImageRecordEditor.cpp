@@ -44,6 +44,18 @@ QLineEdit *makeBox(QWidget *parent, int x, int y, int w, int maxLength, bool ime
 {
     QLineEdit *e = MakeEdit(parent, x, y, w, 21);
     e->setValidator(new TypedLengthValidator(maxLength, e));
+    // Qt reverts a refused edit only while the text before it was acceptable, so after
+    // a longer value set in code an edit that does not shorten the text is undone here.
+    // textEdited comes before textChanged, so "length" still holds the length before the edit.
+    QObject::connect(e, &QLineEdit::textChanged, e, [e](const QString &text) { e->setProperty("length", int(text.size())); });
+    QObject::connect(e, &QLineEdit::textEdited, e, [e, maxLength](const QString &text) {
+        if (text.size() > maxLength && text.size() >= e->property("length").toInt() && e->isUndoAvailable()
+            && !e->property("undoing").toBool()) {
+            e->setProperty("undoing", true);
+            e->undo();
+            e->setProperty("undoing", false);
+        }
+    });
     if (imeOff)
         SetImeOff(e);
     return e;

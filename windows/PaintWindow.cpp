@@ -8,7 +8,9 @@
 #include "forms/BusyCursor.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
+#include "core/PaintWorker.h"
 #include "core/Stamp.h"
+#include "core/StrokeJournal.h"
 #include "windows/PenTipDialog.h"
 
 #include <QButtonGroup>
@@ -24,7 +26,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QCoreApplication>
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -236,60 +241,198 @@ void PaintWindow::FormShow()
         Bitmap = QImage(ImageWidth, ImageHeight, QImage::Format_RGB32);
     ClearCanvas(Bitmap, ImageWidth, ImageHeight);
     Image1->Fit();
+    Image1->update();
 
     ReadCount = 0;
+    clock_.start();
+    database_ = DatabasePath();
     if (MainWindowLink()) {
-        store_ = std::make_unique<StrokeStore>(MainWindowLink()->Db(), Bitmap);
-        store_->SetTable(TableName);
-        BusyCursor busy;
-        store_->Load();
-        ReadCount = store_->ReadCount();
+        // The picture is drawn as its rows arrive; the window answers meanwhile.
+        worker_ = &MainWindowLink()->Worker();
+        connectWorker();
+        session_ = worker_->Open(database_, ImageNo);
     }
-    Image1->update();
-    if (MainWindowLink())
-        MainWindowLink()->WhenReconnected(this, [this] { StoreKeptPoints(); });
     Timer1->setInterval(5000);
     Timer1->start();
 }
 
+void PaintWindow::connectWorker()
+{
+    connect(worker_, &PaintWorker::Rows, this, [this](int id, const QVector<StrokeRow> &rows) {
+        if (id != session_)
+            return;
+        for (const StrokeRow &r : rows) {
+            if (r.n > 0) { // own unstored points are drawn here already
+                toDraw_.push_back(r);
+                ++ReadCount;
+            }
+        }
+        drawSome();
+    });
+    connect(worker_, &PaintWorker::Cleared, this, [this](int id) {
+        if (id != session_)
+            return;
+        toDraw_.clear();
+        ReadCount = 0;
+        ClearCanvas(Bitmap, ImageWidth, ImageHeight);
+        ownOnTop_ = true;
+        drawSome();
+    });
+    connect(worker_, &PaintWorker::Loading, this, [this](int id, int rows, bool done) {
+        if (id != session_)
+            return;
+        if (done)
+            StatusBar1->clearMessage();
+        else
+            StatusBar1->showMessage(QStringLiteral("読込中… %1点").arg(rows));
+    });
+    connect(worker_, &PaintWorker::Stored, this, [this](int id, quint64 tag) {
+        if (id != session_)
+            return;
+        for (auto it = unstored_.begin(); it != unstored_.end(); ++it) {
+            if (it->tag == tag) {
+                ReadCount += static_cast<int>(it->points.size());
+                unstored_.erase(it);
+                break;
+            }
+        }
+        showUnstoredMark();
+    });
+    connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
+        if (id == session_)
+            showUnstoredMark();
+    });
+    connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
+        if (id != session_ || told_)
+            return;
+        told_ = true;
+        StatusBar1->showMessage(QStringLiteral("点を保存できません（%1）。時間をおいて再試行します。").arg(why));
+        ShowMessage(QStringLiteral("この画像の点を保存できません。\n理由: %1\n点は消さずに残し、時間をおいて再試行します。")
+                        .arg(why));
+    });
+}
+
+void PaintWindow::drawSome()
+{
+    // A large picture arrives in many batches; the window keeps answering between them.
+    QElapsedTimer budget;
+    budget.start();
+    QRect dirty;
+    while (!toDraw_.empty() && budget.elapsed() < 8) {
+        for (int i = 0; i < 256 && !toDraw_.empty(); ++i) {
+            const StrokeRow r = toDraw_.front();
+            toDraw_.pop_front();
+            DrawStamp(Bitmap, r.type, r.size, r.color, r.x, r.y);
+            const int reach = r.size > 0 ? qMin(r.size, 1 << 16) + 2 : 2;
+            dirty |= QRect(r.x - reach, r.y - reach, 2 * reach + 1, 2 * reach + 1);
+        }
+    }
+    if (toDraw_.empty() && ownOnTop_) {
+        ownOnTop_ = false;
+        drawOwnUnstored();
+        dirty = Bitmap.rect();
+    }
+    if (!dirty.isNull())
+        Image1->update(dirty);
+    if (!toDraw_.empty() && !drawScheduled_) {
+        drawScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            drawScheduled_ = false;
+            drawSome();
+        });
+    }
+}
+
+void PaintWindow::drawOwnUnstored()
+{
+    for (const Sent &s : unstored_)
+        for (const QPoint &p : s.points)
+            DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
+    if (Drawing)
+        for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
+            DrawStamp(Bitmap, CurPenType, CurPenSize, CurPenColor, PointX[i], PointY[i]);
+}
+
+StrokeStore *PaintWindow::Store() const
+{
+    return worker_ ? worker_->StoreOf(session_) : nullptr;
+}
+
+bool PaintWindow::WaitIdle(int ms)
+{
+    if (!worker_)
+        return true;
+    QElapsedTimer t;
+    t.start();
+    if (!worker_->WaitIdle(ms))
+        return false;
+    while (!toDraw_.empty() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return toDraw_.empty();
+}
+
 int PaintWindow::UnstoredPoints() const
 {
-    return store_ ? store_->PendingPoints() : 0;
+    return worker_ ? worker_->WaitingPoints(session_) : 0;
+}
+
+int PaintWindow::UnjournaledPoints() const
+{
+    int n = 0;
+    for (const Sent &s : unstored_)
+        if (!s.journaled)
+            n += static_cast<int>(s.points.size());
+    return n;
 }
 
 void PaintWindow::showUnstoredMark()
 {
-    const int unstored = UnstoredPoints();
-    setWindowTitle(unstored > 0 ? caption_ + QStringLiteral(" 【未保存 %1点】").arg(unstored)
-                                : caption_);
+    // Ordinary storing takes a moment; only points that wait longer, or wait for a lost
+    // connection, are worth a mark.
+    int waiting = 0;
+    bool young = false;
+    const bool lost = worker_ && worker_->Lost(session_);
+    for (const Sent &s : unstored_) {
+        if (lost || clock_.elapsed() - s.atMs >= 1000)
+            waiting += static_cast<int>(s.points.size());
+        else
+            young = true;
+    }
+    // A stroke stored in part counts only its points that wait.
+    waiting = std::min(waiting, UnstoredPoints());
+    setWindowTitle(waiting > 0 ? caption_ + QStringLiteral(" 【未保存 %1点】").arg(waiting) : caption_);
+    if (young && !markTimer_) {
+        markTimer_ = new QTimer(this);
+        markTimer_->setInterval(250);
+        connect(markTimer_, &QTimer::timeout, this, &PaintWindow::showUnstoredMark);
+    }
+    if (markTimer_) {
+        if (young)
+            markTimer_->start();
+        else
+            markTimer_->stop();
+    }
 }
 
 void PaintWindow::StoreKeptPoints()
 {
-    // A stroke in progress is stored, kept points first, when the button is
-    // released; while a handler or dialog of the window runs, the timer is off
-    // and its next tick does this instead.
-    if (!store_ || Drawing || closing_ || !Timer1->isActive())
-        return;
-    Timer1Timer();
+    if (worker_ && !closing_)
+        worker_->Refresh(session_);
 }
 
 void PaintWindow::closeEvent(QCloseEvent *e)
 {
-    if (store_ && store_->PendingPoints() > 0) {
+    // Points in the journal are stored after the window has gone (or at the next start);
+    // only points that no journal holds could be lost by closing.
+    const int unsafe = UnjournaledPoints();
+    if (unsafe > 0 && !(MainWindowLink() && MainWindowLink()->ExitAgreed())) {
         Timer1->stop();
-        // One more try: a server that is back by now still gets them.
-        if (MainWindowLink() && MainWindowLink()->IsConnected()) {
-            BusyCursor busy;
-            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
-        }
-        showUnstoredMark();
-        const int unstored = store_->PendingPoints();
-        if (unstored > 0 && !(MainWindowLink() && MainWindowLink()->ExitAgreed())
-            && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
-                                          "閉じると失われます。閉じますか？\n"
-                                          "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
-                               .arg(unstored))) {
+        const bool close = ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                                                     "閉じると失われます。閉じますか？\n"
+                                                     "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
+                                          .arg(unsafe),
+                                      false);
+        if (!close) {
             e->ignore();
             Timer1->start();
             return;
@@ -302,11 +445,14 @@ void PaintWindow::closeEvent(QCloseEvent *e)
 void PaintWindow::FormClose()
 {
     Timer1->stop();
+    if (worker_)
+        worker_->Close(session_);
+    worker_ = nullptr;
     Drawing = false;
     PointCount = 0;
     PointX.clear();
     PointY.clear();
-    store_.reset();
+    toDraw_.clear();
     Bitmap = QImage();
     const QSize outer = OuterSize(this);
     PaintWidth = outer.width();
@@ -432,35 +578,43 @@ void PaintWindow::Image1MouseUp(Qt::MouseButton, Qt::MouseButtons, int, int)
 
 void PaintWindow::storeStroke()
 {
-    if (!store_)
+    if (!worker_)
         return;
-    BusyCursor busy;
     std::vector<QPoint> points;
     points.reserve(PointCount);
     for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
         points.emplace_back(PointX[i], PointY[i]);
-    store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, points);
-    store_->TakeRedrawn();
-    ReadCount = store_->ReadCount();
-    Image1->update(); // the catching-up and clashes may have drawn anywhere
+    if (points.empty())
+        return;
+    const PenTip pen{CurPenType, CurPenSize, CurPenColor};
+    // Durable before storing starts: whatever happens to the program now, the next run
+    // stores the stroke.
+    JournalStroke j;
+    j.database = database_;
+    j.imageNo = ImageNo;
+    j.user = PcUserNo;
+    j.penType = pen.type;
+    j.penSize = pen.size;
+    j.penColor = pen.color;
+    j.points = points;
+    QString why;
+    auto entry = JournalEntry::Create(StrokeJournalFolder(), j, &why);
+    if (!entry && !told_) {
+        told_ = true;
+        std::fprintf(stderr, "oekaki: the stroke journal cannot be written (%s)\n", qPrintable(why));
+    }
+    const quint64 tag = nextTag_++;
+    unstored_.push_back({tag, pen, points, clock_.elapsed(), entry != nullptr});
+    worker_->Store(session_, tag, PcUserNo, pen, std::move(points), std::move(entry));
     showUnstoredMark();
 }
 
 void PaintWindow::Timer1Timer()
 {
     Timer1->stop();
-    if (store_) {
-        // Kept points go first once the connection is there again.
-        if (store_->PendingPoints() > 0 && MainWindowLink() && MainWindowLink()->IsConnected()) {
-            BusyCursor busy;
-            store_->Store(PcUserNo, {CurPenType, CurPenSize, CurPenColor}, {});
-            Image1->update();
-        }
-        if (store_->Refresh() > 0 || store_->TakeRedrawn())
-            Image1->update();
-        ReadCount = store_->ReadCount();
-        showUnstoredMark();
-    }
+    if (worker_)
+        worker_->Refresh(session_); // kept points go first, then what others stored
+    showUnstoredMark();
     Timer1->setInterval(5000);
     Timer1->start();
 }

@@ -1,17 +1,19 @@
 #pragma once
 // The painting window: one picture, drawn with the mouse, stored point by point.
 
-#include "forms/ChildForm.h"
 #include "core/StrokeStore.h"
+#include "forms/ChildForm.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QVector>
-#include <memory>
+#include <deque>
 
 class QScrollArea;
 class QStatusBar;
 class QTimer;
 class QToolButton;
+class PaintWorker;
 class QWidget;
 
 // Image1: shows the window's bitmap and hands its mouse events to the window.
@@ -75,13 +77,18 @@ public:
     // Initial folder of the save dialog, taken from SaveDir on opening.
     QString SaveDialogDir;
 
-    // The database side; null until the window has opened on a connection owner.
-    StrokeStore *Store() const { return store_.get(); }
+    // Tests only: the database side, on the worker thread; read it after WaitIdle().
+    StrokeStore *Store() const;
+    // Tests only: waits (events processed) until the worker has done all it was asked
+    // and this window has drawn what came back; false when `ms` pass first.
+    bool WaitIdle(int ms = 20000);
 
     void DrawPoint(int type, int size, int color, int x, int y);
 
-    // Points drawn here that the database has not taken yet (server away).
+    // Points drawn here that the database has not taken yet.
     int UnstoredPoints() const;
+    // Of those, the points that no journal holds either (it could not be written).
+    int UnjournaledPoints() const;
     // Stores the unstored points now if the connection is there, then draws what
     // others stored; as the refresh does, but at once.
     void StoreKeptPoints();
@@ -108,9 +115,32 @@ protected:
 
 private:
     void storeStroke();
-    // The caption as the opener set it, with a mark while points are unstored.
+    // The caption as the opener set it, with a mark while points wait too long.
     void showUnstoredMark();
+    void connectWorker();
+    // Draws the rows that came back, a few milliseconds at a time.
+    void drawSome();
+    void drawOwnUnstored();
+
     QString caption_;
     bool closing_ = false;
-    std::unique_ptr<StrokeStore> store_;
+    PaintWorker *worker_ = nullptr;
+    int session_ = 0;
+    // The database the picture was opened in: its strokes belong there.
+    QString database_;
+    struct Sent {
+        quint64 tag = 0;
+        PenTip pen;
+        std::vector<QPoint> points;
+        qint64 atMs = 0;
+        bool journaled = false;
+    };
+    std::deque<Sent> unstored_; // handed to the worker, not yet stored, oldest first
+    quint64 nextTag_ = 1;
+    QElapsedTimer clock_;
+    QTimer *markTimer_ = nullptr;
+    std::deque<StrokeRow> toDraw_;
+    bool drawScheduled_ = false;
+    bool ownOnTop_ = false;
+    bool told_ = false;
 };

@@ -130,6 +130,41 @@ TEST_F(MainWindowTest, MenuBarCaptionsInOrder)
     EXPECT_FALSE(mainWindow->ComboBox1->isVisible());
 }
 
+// What the window manager is asked for: a title, the system menu and the minimise box,
+// never a maximise box. Without CustomizeWindowHint Qt would ask X11 for every button.
+TEST_F(MainWindowTest, FramesAskForTheSystemMenuAndMinimiseBoxOnly)
+{
+    start();
+    struct Frame {
+        const char *name;
+        QWidget *window;
+        bool resizable;
+    };
+    const Frame frames[] = {
+        {"main window", mainWindow, true},
+        {"database settings", databaseSettingsDialog, false},
+        {"sections", sectionRegister, false},
+        {"members", memberRegister, false},
+        {"PC user", pcUserDialog, false},
+        {"pen tip", penTipDialog, false},
+    };
+    for (const Frame &f : frames) {
+        SCOPED_TRACE(f.name);
+        ASSERT_NE(f.window, nullptr);
+        const Qt::WindowFlags flags = f.window->windowFlags();
+        EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+        EXPECT_TRUE(flags & Qt::WindowTitleHint);
+        EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+        EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+        EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+        EXPECT_FALSE(flags & Qt::WindowFullscreenButtonHint);
+        // A window manager drops resizing and maximising for a fixed size.
+        EXPECT_EQ(f.window->minimumSize() != f.window->maximumSize(), f.resizable)
+            << f.window->minimumSize().width() << "x" << f.window->minimumSize().height();
+    }
+    stop();
+}
+
 TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
 {
     MessageRecorder rec;

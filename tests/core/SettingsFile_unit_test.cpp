@@ -4,8 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <optional>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -443,12 +447,15 @@ private:
     bool switched_ = false;
 };
 
-TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
+TEST_F(SettingsFileTest, WrittenBesideTheExecutableOnlyInAnOwnFolderElseInTheUsersFolder)
 {
-    // How the folder beside the executable stands, where the settings go, and what is read.
+    // Who runs, whose folder, how the file beside the executable stands, where the settings go, what is read.
     enum Beside { None, Writable, ReadOnly };
+    enum Runner { Nobody, Root };
     struct Case {
         const char *name;
+        Runner runner;
+        bool folderOwned; // by the running user
         bool folderWritable;
         Beside beside;
         bool userFileBefore;
@@ -456,19 +463,26 @@ TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
         bool readsBeside; // before writing
     };
     const Case cases[] = {
-        {"usual", true, Writable, false, true, true},
-        {"usual, an old user file too", true, Writable, true, true, true},
-        {"first start in a writable folder", true, None, false, true, true},
-        {"writable folder, only a user file", true, None, true, true, false},
-        {"read-only folder, writable file: in place", false, Writable, true, true, true},
-        {"installed: nothing beside", false, None, false, false, false},
-        {"installed, user file from before", false, None, true, false, false},
-        {"read-only file beside, first start", false, ReadOnly, false, false, true},
-        {"read-only file beside, user file from before", false, ReadOnly, true, false, false},
-        {"read-only file in a writable folder", true, ReadOnly, true, false, false},
+        {"usual", Nobody, true, true, Writable, false, true, true},
+        {"usual, an old user file too", Nobody, true, true, Writable, true, true, true},
+        {"first start in an own folder", Nobody, true, true, None, false, true, true},
+        {"own folder, only a user file", Nobody, true, true, None, true, true, false},
+        {"read-only own folder, writable file: never in place", Nobody, true, false, Writable, false, false, true},
+        {"read-only own folder, writable file, user file from before", Nobody, true, false, Writable, true, false, false},
+        {"installed: nothing beside", Nobody, false, false, None, false, false, false},
+        {"installed, user file from before", Nobody, false, false, None, true, false, false},
+        {"read-only file beside, first start", Nobody, false, false, ReadOnly, false, false, true},
+        {"read-only file beside, user file from before", Nobody, false, false, ReadOnly, true, false, false},
+        {"read-only file in an own writable folder", Nobody, true, true, ReadOnly, true, false, false},
+        {"someone else's writable folder: no new file there", Nobody, false, true, None, false, false, false},
+        {"someone else's writable folder and file", Nobody, false, true, Writable, false, false, true},
+        {"root in its own program folder: its configuration folder", Root, true, true, None, false, false, false},
+        {"root, a file beside from before", Root, true, true, Writable, false, false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.runner == Root && geteuid() != 0)
+            continue; // only root can run as root
         QTemporaryDir root;
         ASSERT_TRUE(root.isValid());
         const QString program = root.path() + QStringLiteral("/bin");
@@ -484,16 +498,23 @@ TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
             ServerDataDir = QStringLiteral("/beside/");
             ASSERT_TRUE(WriteSettingsFile(places.beside, WindowPlacement()));
             (void)chmod(places.beside.toLocal8Bit().constData(), c.beside == Writable ? 0666 : 0444);
+            if (c.folderOwned && c.runner == Nobody)
+                (void)chown(places.beside.toLocal8Bit().constData(), 65534, 65534);
         }
+        const QByteArray besideBefore = readBytes(places.beside);
         if (c.userFileBefore) {
             ServerDataDir = QStringLiteral("/user/");
             ASSERT_TRUE(WriteSettingsFile(places.user, WindowPlacement()));
             (void)chown(places.user.toLocal8Bit().constData(), 65534, 65534);
             (void)chown(QFileInfo(places.user).path().toLocal8Bit().constData(), 65534, 65534);
         }
+        if (c.folderOwned && c.runner == Nobody)
+            (void)chown(program.toLocal8Bit().constData(), 65534, 65534);
         (void)chmod(program.toLocal8Bit().constData(), c.folderWritable ? 0777 : 0555);
         {
-            Unprivileged nobody;
+            std::optional<Unprivileged> nobody;
+            if (c.runner == Nobody)
+                nobody.emplace();
             const QString read = SettingsFileToRead(places);
             if (c.beside == None && !c.userFileBefore) {
                 EXPECT_FALSE(QFileInfo::exists(read));
@@ -515,6 +536,11 @@ TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
             ASSERT_TRUE(ReadSettingsFile(SettingsFileToRead(places), p));
             EXPECT_EQ(ServerDataDir, QStringLiteral("/new/"));
         }
+        // A file beside that is not written to stays as it was; none is created.
+        if (!c.writesBeside) {
+            EXPECT_EQ(readBytes(places.beside), besideBefore);
+            EXPECT_EQ(QFileInfo::exists(places.beside), c.beside != None);
+        }
         // No temporary or probe file is left behind anywhere.
         EXPECT_EQ(QDir(program).entryList(QDir::Files | QDir::Hidden).size(), c.beside == None && !c.writesBeside ? 0 : 1);
         if (QFileInfo::exists(places.user)) {
@@ -522,6 +548,110 @@ TEST_F(SettingsFileTest, WrittenBesideTheExecutableInPlaceOrInTheUsersFolder)
         }
         (void)chmod(program.toLocal8Bit().constData(), 0755);
     }
+}
+
+TEST_F(SettingsFileTest, AsRootTheInstalledProgramUsesTheUsersFolder)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    const SettingsPlaces installed = SettingsPlacesFor(QStringLiteral("/usr/bin/oekaki"));
+    ASSERT_FALSE(installed.user.isEmpty());
+    EXPECT_EQ(SettingsFileToWrite(installed), installed.user);
+}
+
+// A write killed half way (here by the file size limit's signal, as a crash or the
+// alarm would) leaves its temporary file; the next write removes it once it is old
+// enough not to be another running copy's write in progress.
+TEST_F(SettingsFileTest, LeftoversOfAWriteCutShortAreRemoved)
+{
+    ServerDataDir = QStringLiteral("/old/");
+    ASSERT_TRUE(WriteSettingsFile(path(), WindowPlacement()));
+    const QByteArray old = readBytes(path());
+    ServerDataDir = QString(3000, QLatin1Char('x'));
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rlimit tight{64, 64};
+        std::signal(SIGXFSZ, SIG_DFL);
+        setrlimit(RLIMIT_FSIZE, &tight);
+        WriteSettingsFile(path(), WindowPlacement());
+        _exit(0);
+    }
+    int status = 0;
+    for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i)
+        usleep(10000);
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the writing process did not end within 10 s";
+    }
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    EXPECT_EQ(readBytes(path()), old);
+    // Where the file system has no unnamed temporary files, the cut write leaves a
+    // named one; make one the same way when it left none.
+    QStringList left = QDir(dir.path()).entryList({QStringLiteral("draw.dat.*")}, QDir::Files | QDir::Hidden);
+    ASSERT_LE(left.size(), 1) << left.join(' ').toStdString();
+    QString crashed;
+    if (left.isEmpty()) {
+        QTemporaryFile named(path() + QStringLiteral(".XXXXXX"));
+        named.setAutoRemove(false);
+        ASSERT_TRUE(named.open());
+        named.write("t1\r\n/ol");
+        crashed = named.fileName();
+    } else {
+        crashed = dir.path() + QLatin1Char('/') + left.first();
+    }
+
+    // Files that only look alike, and a young one, stay.
+    const QStringList kept{QStringLiteral("draw.dat.bak"), QStringLiteral("draw.dat.1234567"),
+                           QStringLiteral("other.dat.ABC123"), QStringLiteral("draw.dat.Young1")};
+    for (const QString &k : kept)
+        writeBytes(path(k.toLatin1().constData()), "keep");
+    auto age = [](const QString &file, int seconds) {
+        const struct timeval then[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
+        ASSERT_EQ(utimes(file.toLocal8Bit().constData(), then), 0);
+    };
+    for (const QString &k : kept.mid(0, 3))
+        age(path(k.toLatin1().constData()), 3600);
+
+    // Still young: another copy could be writing it.
+    ASSERT_TRUE(WriteSettingsFile(path(), WindowPlacement()));
+    EXPECT_TRUE(QFileInfo::exists(crashed));
+
+    age(crashed, LeftoverAgeSeconds + 5);
+    ASSERT_TRUE(WriteSettingsFile(path(), WindowPlacement()));
+    EXPECT_FALSE(QFileInfo::exists(crashed));
+    QStringList expected = kept;
+    expected << QStringLiteral("draw.dat");
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    WindowPlacement p;
+    ASSERT_TRUE(ReadSettingsFile(path(), p));
+    EXPECT_EQ(ServerDataDir, QString(3000, QLatin1Char('x')));
+}
+
+TEST_F(SettingsFileTest, AFailedWriteSaysWhichFileAndWhy)
+{
+    const struct {
+        const char *name;
+        QString file;
+        const char *reasonPart;
+    } cases[] = {
+        {"folder is a file", QStringLiteral("plain/draw.dat"), "plain"},
+        {"name is a folder", QStringLiteral("taken.dat"), ""},
+    };
+    writeBytes(path("plain"), "keep");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("taken.dat")));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString why;
+        EXPECT_FALSE(WriteSettingsFile(dir.path() + QLatin1Char('/') + c.file, WindowPlacement(), &why));
+        EXPECT_FALSE(why.isEmpty());
+        EXPECT_TRUE(why.contains(QString::fromLatin1(c.reasonPart))) << why.toStdString();
+    }
+    QString why = QStringLiteral("untouched");
+    EXPECT_TRUE(WriteSettingsFile(path(), WindowPlacement(), &why));
 }
 
 TEST_F(SettingsFileTest, NoSecondPlaceMeansBesideTheExecutable)

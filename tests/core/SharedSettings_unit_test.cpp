@@ -1,8 +1,11 @@
 #include "core/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "core/Stamp.h"
+#include "core/SettingsFile.h"
 
+#include <QDateTime>
 #include <QImage>
+#include <QLocale>
 #include <gtest/gtest.h>
 
 namespace {
@@ -218,3 +221,26 @@ TEST(DefaultsAndPath, AssignDefaultSettingsRestoresEveryValue)
 }
 
 } // namespace
+
+// The test entry starts like the program: Japanese for Qt's own widgets whatever LANG
+// says, while what is stored (yyyymmdd dates, numbers, the settings file) stays the same.
+TEST(JapaneseLocale, QtWidgetsFormatJapaneseAndStoredValuesDoNotChange)
+{
+    const QDateTime when(QDate(2026, 12, 7), QTime(14, 59, 24));
+    for (const QLocale &l : {QLocale(), QLocale::system()}) {
+        SCOPED_TRACE(l.name().toStdString());
+        EXPECT_EQ(l.language(), QLocale::Japanese);
+        EXPECT_EQ(l.toString(when, QLocale::ShortFormat), QStringLiteral("2026/12/07 14:59"));
+        EXPECT_EQ(l.monthName(12), QStringLiteral("12月"));
+    }
+    EXPECT_EQ(when.date().toString(QStringLiteral("yyyyMMdd")), QStringLiteral("20261207"));
+    EXPECT_TRUE(IsValidDateText(QStringLiteral("20261207")));
+    EXPECT_EQ(QString::number(-2147483647 - 1), QStringLiteral("-2147483648"));
+    EXPECT_EQ(TextToInt(QStringLiteral("1234567")), 1234567);
+    EXPECT_EQ(TextToInt(QStringLiteral("1,234")), 0);
+    PenColor = 16777215;
+    PaintWidth = 1234567;
+    EXPECT_TRUE(FormatSettings(WindowPlacement()).contains("\r\n16777215\r\n"));
+    EXPECT_TRUE(FormatSettings(WindowPlacement()).contains("\r\n1234567\r\n"));
+    AssignDefaultSettings();
+}

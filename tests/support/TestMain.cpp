@@ -3,12 +3,18 @@
 #include "core/Translation.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The stroke journal of a test run is its own, and goes with it.
+    QTemporaryDir state;
+    if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
     InstallQtJapanese(&app);

@@ -129,10 +129,12 @@ TEST(MessageBoxes, CaptionsButtonsAndTheSafeAnswer)
     QString caption;
     QStringList buttons;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int width = 0;
     auto record = [&](QWidget *w) {
         seen = qobject_cast<QMessageBox *>(w);
         ASSERT_NE(seen, nullptr) << DescribeWindow(w).toStdString();
         caption = seen->windowTitle();
+        width = seen->width();
         icon = seen->icon();
         buttons.clear();
         for (QAbstractButton *b : seen->buttons())
@@ -148,6 +150,28 @@ TEST(MessageBoxes, CaptionsButtonsAndTheSafeAnswer)
     EXPECT_EQ(caption, QApplication::applicationName());
     EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
     EXPECT_EQ(icon, QMessageBox::NoIcon);
+
+    // However short the text, the box is wide enough for its whole title beside the
+    // frame's icon and buttons.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    auto titleRoom = [&](const QString &title) { return QFontMetrics(titleFont).horizontalAdvance(title) + 100; };
+    EXPECT_GE(width, titleRoom(caption)) << caption.toStdString();
+    const QString programName = QApplication::applicationName();
+    for (const QString &title : {QStringLiteral("r385－お絵描きソフト（テスト用の長い名前）"), QStringLiteral("o")}) {
+        QApplication::setApplicationName(title);
+        for (const QString &text : {QStringLiteral("OK"), QString(), QStringLiteral("登録しました。")}) {
+            AnswerModal(QStringLiteral("the message box"), box, [&](QWidget *w) {
+                record(w);
+                QTest::keyClick(w, Qt::Key_Return);
+            });
+            ShowMessage(text);
+            EXPECT_EQ(caption, title);
+            EXPECT_GE(width, titleRoom(title)) << title.toStdString() << " / " << text.toStdString();
+            EXPECT_GE(width, TitleFittingWidth(title));
+        }
+    }
+    QApplication::setApplicationName(programName);
 
     const ConfirmAnswer answers[] = {
         {"Enter: the default はい", [](QMessageBox *b) { QTest::keyClick(b, Qt::Key_Return); }, true},
@@ -165,6 +189,7 @@ TEST(MessageBoxes, CaptionsButtonsAndTheSafeAnswer)
         });
         EXPECT_EQ(ConfirmBox(QStringLiteral("削除します。\r\nよろしいですか？")), a.expected);
         EXPECT_EQ(caption, QStringLiteral("確認"));
+        EXPECT_GE(width, titleRoom(caption));
         EXPECT_EQ(icon, QMessageBox::Question);
         EXPECT_EQ(buttons, (QStringList{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)")}));
     }

@@ -2,6 +2,8 @@
 
 #include "forms/FormUtil.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,6 +58,66 @@ TEST_F(ImageListGui, MouseAndKeyboardSelectRows)
     QTest::mouseDClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 0, 0));
     EXPECT_EQ(Children().size(), before + 1);
     EXPECT_EQ(Children().last()->windowTitle(), QStringLiteral("お絵描きソフト － 一(N:1)"));
+}
+
+// The parts of a widget that its window really shows, clipped by every parent.
+static bool wholeShown(QWidget *w)
+{
+    return w->isVisible() && w->visibleRegion() == QRegion(w->rect());
+}
+
+TEST_F(ImageListGui, AFirstOpeningShowsEveryControlAndASavedSizeStands)
+{
+    struct Case {
+        const char *name;
+        QSize saved;
+        int savedPanel;
+        bool everyControl; // else exactly the saved size
+    };
+    const Case cases[] = {
+        {"nothing saved yet", QSize(DefaultListWidth, DefaultListHeight), 32, true},
+        {"nothing saved yet, a higher panel", QSize(DefaultListWidth, DefaultListHeight), 140, true},
+        {"saved small", QSize(330, 240), 32, false},
+        {"saved narrow, a low panel", QSize(400, 300), 10, false},
+        {"saved large", QSize(800, 600), 60, false},
+    };
+    mainWindow->resize(1000, 800);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ListWidth = c.saved.width();
+        ListHeight = c.saved.height();
+        ListPanelHeight = c.savedPanel;
+        ImageList *f = OpenList();
+        ASSERT_NE(f, nullptr);
+        QApplication::processEvents();
+        if (c.everyControl) {
+            QList<QWidget *> controls;
+            for (QWidget *panel : {f->Panel1, f->Panel2})
+                for (QWidget *w : panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                    if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w))
+                        controls << w;
+            EXPECT_GE(controls.size(), 16);
+            for (QWidget *w : controls)
+                EXPECT_TRUE(wholeShown(w)) << w->objectName().toStdString() << " " << w->geometry().x() << ","
+                                           << w->geometry().y() << " in " << f->size().width() << "x"
+                                           << f->size().height();
+            EXPECT_TRUE(wholeShown(f->Button7));
+            EXPECT_TRUE(wholeShown(f->Button8));
+            // Rows of the grid are shown too, and a higher saved panel is kept.
+            EXPECT_GE(f->SG1->viewport()->height(), 5 * f->SG1->verticalHeader()->defaultSectionSize());
+            EXPECT_GE(f->Panel1->height(), c.savedPanel);
+        } else {
+            EXPECT_EQ(f->size(), c.saved);
+            EXPECT_EQ(f->Panel1->height(), c.savedPanel);
+        }
+        f->close();
+        QApplication::processEvents();
+        // What is handed back is what was shown: the next opening stands by it.
+        if (!c.everyControl) {
+            EXPECT_EQ(QSize(ListWidth, ListHeight), c.saved);
+        }
+        EXPECT_NE(QSize(ListWidth, ListHeight), QSize(DefaultListWidth, DefaultListHeight));
+    }
 }
 
 TEST_F(ImageListGui, SizesAreTakenOnShowAndHandedBackOnClose)

@@ -1,7 +1,10 @@
 #include "CatalogueFixture.h"
 #include "TestInput.h"
 
+#include <QClipboard>
 #include <QDate>
+#include <QGuiApplication>
+#include <functional>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
@@ -49,6 +52,42 @@ TEST_F(ImageRecordEditorGui, LayoutAndLimits)
     f->Edit9->clear();
     f->Edit1->setText("1234567890");
     EXPECT_EQ(f->Edit1->text(), "1234567890");
+    // After a longer value set in code, typing never makes the text longer than the box allows.
+    struct AfterCode {
+        QLineEdit *box;
+        const char *set;
+        std::function<void(QLineEdit *)> edit;
+        const char *expected;
+    };
+    auto type = [](const char *t) { return [t](QLineEdit *e) { TypeText(e, QString::fromLatin1(t)); }; };
+    auto backspaces = [](int n) {
+        return [n](QLineEdit *e) {
+            for (int i = 0; i < n; ++i)
+                QTest::keyClick(e, Qt::Key_Backspace);
+        };
+    };
+    const AfterCode afterCode[] = {
+        {f->Edit1, "2147483648", type("7"), "2147483648"},
+        {f->Edit1, "2147483648", type("789"), "2147483648"},
+        {f->Edit1, "2147483648", [](QLineEdit *e) { e->home(false); TypeText(e, "9"); }, "2147483648"},
+        {f->Edit1, "2147483648", [](QLineEdit *e) { e->setSelection(0, 1); TypeText(e, "3"); }, "2147483648"},
+        {f->Edit1, "2147483648", [](QLineEdit *e) { QTest::keyClick(e, Qt::Key_Backspace); TypeText(e, "5"); }, "214748364"},
+        {f->Edit1, "2147483648", [&](QLineEdit *e) { backspaces(2)(e); TypeText(e, "12"); }, "21474836"},
+        {f->Edit1, "123456789", [](QLineEdit *e) {
+             QGuiApplication::clipboard()->setText(QStringLiteral("55"));
+             e->paste(); }, "123456789"},
+        {f->Edit6, "123456789", type("0"), "123456789"},
+        {f->Edit9, "2010010199", type("1"), "2010010199"},
+        {f->Edit9, "2010010199", backspaces(2), "20100101"},
+    };
+    for (const AfterCode &c : afterCode) {
+        SCOPED_TRACE(c.set);
+        c.box->setFocus();
+        c.box->setText(QString::fromLatin1(c.set));
+        c.edit(c.box);
+        EXPECT_EQ(c.box->text(), QString::fromLatin1(c.expected));
+        c.box->clear();
+    }
     EXPECT_FALSE(f->Edit8->testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_FALSE(f->Edit1->focusPolicy() & Qt::TabFocus);
 

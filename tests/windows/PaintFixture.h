@@ -7,10 +7,15 @@
 #include "core/SharedSettings.h"
 #include "windows/PaintWindow.h"
 #include "windows/PenTipDialog.h"
+#include "relay/DelayRelay.h"
 
+#include <QCoreApplication>
 #include <QMdiArea>
+#include <QThread>
 #include <QMdiSubWindow>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -32,6 +37,54 @@ protected:
         PenSize = 3;
         PenColor = 0x0000FF;
         SaveDir.clear();
+        // The program reaches the server through a gate that a test can close (every
+        // connection cut, nothing answered) and open again on the same port.
+        ASSERT_TRUE(gate_.start(0));
+        gatePort_ = gate_.port();
+        mainWindow->DisconnectDatabase();
+        ServerName = QStringLiteral("localhost/%1:").arg(gatePort_);
+        mainWindow->ConnectDatabase();
+        ASSERT_TRUE(mainWindow->IsConnected());
+    }
+
+    void TearDown() override
+    {
+        ConnectedMainWindow::TearDown();
+        gate_.stop();
+    }
+
+    // The server goes away for this program, and comes back.
+    void CloseGate() { gate_.stop(); }
+    void OpenGate()
+    {
+        ASSERT_TRUE(gate_.start(0, 3050, gatePort_));
+        // The main window's own connection died with the gate; the test reads through it.
+        mainWindow->DisconnectDatabase();
+        mainWindow->ConnectDatabase();
+        ASSERT_TRUE(mainWindow->IsConnected());
+    }
+
+    // Processes events until `done` holds; false after `ms`.
+    static bool WaitUntil(const std::function<bool()> &done, int ms = 15000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done()) {
+            if (t.elapsed() > ms)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
+    // Refreshes until the window holds no unstored point (the worker reconnects by itself).
+    static bool StoredOnceBack(PaintWindow *w, int ms = 15000)
+    {
+        return WaitUntil([w] {
+            Tick(w);
+            return w->UnstoredPoints() == 0;
+        }, ms);
     }
 
     static DataAccess &Db() { return mainWindow->Db(); }
@@ -45,6 +98,7 @@ protected:
         auto *w = new Window;
         w->setWindowTitle(QStringLiteral("画像 ") + QString::number(imageNo));
         mainWindow->AddChild(w);
+        EXPECT_TRUE(w->WaitIdle()) << "the picture was not drawn in time";
         return w;
     }
 
@@ -66,10 +120,20 @@ protected:
             w->Image1MouseMove(Qt::LeftButton, points[i].x(), points[i].y());
         const QPoint last = points.back();
         w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, last.x(), last.y());
+        EXPECT_TRUE(w->WaitIdle()) << "the stroke was not stored in time";
     }
 
+    // The 5-second refresh, and what it brings drawn.
+    static void Tick(PaintWindow *w)
+    {
+        w->Timer1Timer();
+        EXPECT_TRUE(w->WaitIdle()) << "the refresh did not end in time";
+    }
+
+    // The stored rows, once the painting windows' worker has done what it was asked.
     static std::vector<StoredPoint> Rows(const QString &table, DataAccess &db = Db())
     {
+        EXPECT_TRUE(mainWindow->Worker().WaitIdle()) << "the painting worker did not finish in time";
         std::vector<StoredPoint> out;
         const int n = db.SelectOrdered(QStringLiteral("*"), table, QString(), QStringLiteral("N"));
         QStringList r(8);
@@ -104,4 +168,6 @@ protected:
     }
 
     TestDatabase &db_ = database;
+    DelayRelay gate_;
+    int gatePort_ = 0;
 };

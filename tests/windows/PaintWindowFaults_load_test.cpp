@@ -49,7 +49,7 @@ TEST_F(PaintWindowFaults, ServerStoppedDuringDrawingKeepsEveryPointAndRecoversAf
     QElapsedTimer t;
     t.start();
     Stroke(w, {{10, 10}, {11, 10}, {12, 10}});
-    w->Timer1Timer();
+    Tick(w);
     const qint64 stalled = t.elapsed();
     EXPECT_LT(stalled, 30000) << "drawing and refreshing without a server took " << stalled << " ms";
     std::printf("drawing and a refresh with the server stopped: %lld ms\n", static_cast<long long>(stalled));
@@ -105,7 +105,7 @@ TEST_F(PaintWindowFaults, DatabaseFolderRemovedWhileConnected)
     const QString folder = db_.folder();
     ASSERT_TRUE(QDir(folder).removeRecursively());
     Stroke(w, {{8, 8}});
-    w->Timer1Timer();
+    Tick(w);
 
     // Reconnecting finds no database where the settings point: one message, no connection.
     QTimer::singleShot(0, [] {

@@ -152,7 +152,7 @@ TEST_F(PaintWindowRestart, TwoProgramsPaintThroughAServerRestartWithoutAnyoneRec
                          QStringLiteral("1"), QString::number(kW), QString::number(kH)}));
     ASSERT_EQ(b.Command(QString()), QStringLiteral("ready 3"));
     ASSERT_EQ(b.Command(StrokeCommand(Line3(10, 60))), QStringLiteral("stroked 0")); // bottom band
-    a->Timer1Timer();
+    Tick(a);
     ASSERT_EQ(a->ReadCount, 6);
 
     ASSERT_TRUE(StopServer());

@@ -1,5 +1,7 @@
 #include "PaintFixture.h"
 
+#include "core/StrokeJournal.h"
+#include "db/Tables.h"
 #include "forms/FormUtil.h"
 
 #include <QCoreApplication>
@@ -21,19 +23,7 @@ std::vector<QPoint> Line(int x0, int y0, int count, int dx = 3, int dy = 1)
 const QString kTable = QStringLiteral("IMG_7");
 } // namespace
 
-class PaintWindowStrokes : public PaintTest {
-protected:
-    // A three-point stroke whose connection goes after the first point: two points kept.
-    static void StrokeLosingTheConnectionAfterOnePoint(PaintWindow *a)
-    {
-        a->Store()->beforeInsert = [](int n) {
-            if (n == 2)
-                mainWindow->DisconnectDatabase();
-        };
-        Stroke(a, Line(2, 2, 3));
-        a->Store()->beforeInsert = nullptr;
-    }
-};
+class PaintWindowStrokes : public PaintTest {};
 
 TEST_F(PaintWindowStrokes, OpeningCreatesTheTableAndNumbersPointsPerAuthor)
 {
@@ -103,17 +93,17 @@ TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtTheNextRefresh)
     PaintWindow *b = Open(7);
     Stroke(a, Line(2, 2, 6), 0, 5, 0xFF);
     EXPECT_NE(a->Bitmap, b->Bitmap);
-    b->Timer1Timer();
+    Tick(b);
     EXPECT_EQ(a->Bitmap, b->Bitmap);
     EXPECT_TRUE(b->Timer1->isActive());
 
     Stroke(b, Line(2, 30, 6), 3, 6, 0xFF00);
-    a->Timer1Timer();
+    Tick(a);
     EXPECT_EQ(a->Bitmap, b->Bitmap);
     Stroke(a, Line(30, 10, 3), 4, 9, 0xFF0000);
     Stroke(b, Line(40, 20, 3), 1, 9, 0x808080); // b catches a's stroke up first
-    a->Timer1Timer();
-    b->Timer1Timer();
+    Tick(a);
+    Tick(b);
     const int rows = static_cast<int>(Rows(kTable).size());
     EXPECT_EQ(rows, 18);
     EXPECT_EQ(a->ReadCount, rows);
@@ -151,9 +141,9 @@ TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)
     EXPECT_EQ(a->Bitmap.pixel(58, 40), qRgb(0, 255, 0)); // the clash rows are drawn
 
     // Nothing is drawn twice, later refreshes find nothing new.
-    a->Timer1Timer();
+    Tick(a);
     EXPECT_EQ(a->ReadCount, 7);
-    watcher->Timer1Timer();
+    Tick(watcher);
     EXPECT_EQ(watcher->ReadCount, 7);
     EXPECT_EQ(watcher->Bitmap, a->Bitmap);
     EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
@@ -207,12 +197,12 @@ TEST_F(PaintWindowStrokes, RowsStoredBeforeTheFirstInsertAreDrawnOnceAndTheStrok
     for (int i = 0; i < 3; ++i)
         a->Bitmap.setPixel(10 + 3 * i, 20 + i, qRgb(1, 2, 3));
     a->Bitmap.setPixel(40, 40, qRgb(1, 2, 3));
-    a->Timer1Timer();
+    Tick(a);
     EXPECT_EQ(a->ReadCount, 7);
     EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(1, 2, 3));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(a->Bitmap.pixel(10 + 3 * i, 20 + i), qRgb(1, 2, 3));
-    a->Timer1Timer();
+    Tick(a);
     EXPECT_EQ(a->ReadCount, 7);
 
     // The same author stores a stroke from another window between the catching-up and
@@ -232,16 +222,9 @@ TEST_F(PaintWindowStrokes, RowsStoredBeforeTheFirstInsertAreDrawnOnceAndTheStrok
 TEST_F(PaintWindowStrokes, DroppedTableEndsTheStoringPromptly)
 {
     PaintWindow *a = Open(7);
-    int calls = 0;
-    a->Store()->beforeInsert = [&](int n) {
-        ++calls;
-        if (n == 3)
-            Db().DropTable(kTable); // the image list deletes the strokes meanwhile
-    };
-    Stroke(a, Line(2, 2, 5));
-    a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(calls, 3);
-    EXPECT_EQ(a->ReadCount, 2);
+    Stroke(a, Line(40, 30, 2));
+    ASSERT_TRUE(Db().DropTable(kTable)); // the image list deletes the strokes meanwhile
+    Stroke(a, Line(2, 2, 3));
     EXPECT_EQ(a->Store()->PendingPoints(), 3);
     EXPECT_FALSE(Db().TableExists(kTable));
     // Later strokes end as promptly and keep their points too. The window starts
@@ -249,20 +232,19 @@ TEST_F(PaintWindowStrokes, DroppedTableEndsTheStoringPromptly)
     // unstored points are, and the deleted table is not made again behind the user.
     Stroke(a, {QPoint(30, 30)});
     EXPECT_EQ(a->Store()->PendingPoints(), 4);
-    a->Timer1Timer();
+    Tick(a);
     EXPECT_EQ(a->ReadCount, 0);
     EXPECT_FALSE(a->Drawing);
     EXPECT_FALSE(Db().TableExists(kTable));
-    EXPECT_EQ(a->Bitmap.pixel(2, 2), qRgb(255, 255, 255)); // stored, then deleted
-    EXPECT_NE(a->Bitmap.pixel(14, 6), qRgb(255, 255, 255)); // unstored
-    EXPECT_TRUE(a->windowTitle().contains(QStringLiteral("未保存 4点")));
+    EXPECT_NE(a->Bitmap.pixel(8, 4), qRgb(255, 255, 255)); // unstored
+    EXPECT_EQ(a->Bitmap.pixel(43, 31), qRgb(255, 255, 255)); // stored, then deleted
+    ASSERT_TRUE(WaitUntil([a] { return a->windowTitle().contains(QStringLiteral("未保存 4点")); }));
 
     // Once the picture is opened again (which makes the table), the kept points
     // follow the rows stored there, numbered on from them.
     PaintWindow *b = Open(7);
     Stroke(b, {QPoint(50, 40)});
-    a->Timer1Timer();
-    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    ASSERT_TRUE(StoredOnceBack(a));
     EXPECT_FALSE(a->windowTitle().contains(QStringLiteral("未保存")));
     const auto rows = Rows(kTable);
     ASSERT_EQ(rows.size(), 5u);
@@ -273,6 +255,7 @@ TEST_F(PaintWindowStrokes, DroppedTableEndsTheStoringPromptly)
     PaintWindow *replay = Open(7);
     EXPECT_TRUE(replay->Bitmap == a->Bitmap);
 }
+
 
 // A window whose table was dropped and made again by another window, or whose
 // program switched to another database, starts again from the table as it stands:
@@ -293,7 +276,7 @@ TEST_F(PaintWindowStrokes, RecreatedTableIsDrawnAgainAndNumberedFromWhatItHolds)
     for (const bool refreshFirst : {true, false}) {
         SCOPED_TRACE(refreshFirst ? "refresh" : "stroke");
         if (refreshFirst) {
-            a->Timer1Timer();
+            Tick(a);
             EXPECT_EQ(a->ReadCount, 2);
             PaintWindow *replay = Open(7);
             EXPECT_TRUE(replay->Bitmap == a->Bitmap);
@@ -317,271 +300,212 @@ TEST_F(PaintWindowStrokes, RecreatedTableIsDrawnAgainAndNumberedFromWhatItHolds)
     }
 }
 
-// Opened while the database could not be reached: once it can, the window opens
-// its picture as it would have (the table made if missing, the rows drawn) and
-// stores what was drawn meanwhile.
+// Opened while the server could not be reached: the picture is white, what is drawn
+// waits, and nothing is made; once the server answers the window opens its picture as
+// it would have (the table made if missing, the rows drawn) and stores what was drawn.
 TEST_F(PaintWindowStrokes, OpenedWithoutConnectionOpensProperlyOnceConnected)
 {
     for (const bool tableThere : {false, true}) {
         SCOPED_TRACE(tableThere);
         const int image = tableThere ? 8 : 9;
-        const QString table = QStringLiteral("IMG_") + QString::number(image);
+        const QString table = ImageTable::NameOf(image);
         if (tableThere) {
             ASSERT_TRUE(Db().CreateImageTable(table));
             ASSERT_TRUE(InsertPoint(Db(), table, 1, 5, 1, 0, 3, 0xFF0000, 30, 30));
         }
-        mainWindow->DisconnectDatabase();
-        PaintWindow *a = Open(image);
+        CloseGate();
+        PaintWindow *a = Open(image, 30, 20);
         EXPECT_TRUE(IsWhite(a->Bitmap));
+        EXPECT_EQ(a->Bitmap.size(), QSize(30, 20));
         Stroke(a, Line(2, 2, 2));
+        EXPECT_FALSE(IsWhite(a->Bitmap));
         EXPECT_EQ(a->UnstoredPoints(), 2);
-        mainWindow->ConnectDatabase();
-        a->Timer1Timer();
-        EXPECT_EQ(a->UnstoredPoints(), 0);
+        Tick(a);
+        EXPECT_EQ(a->ReadCount, 0);
+        OpenGate();
+        ASSERT_TRUE(StoredOnceBack(a));
         const auto rows = Rows(table);
         ASSERT_EQ(rows.size(), tableThere ? 3u : 2u);
         EXPECT_EQ(rows.back().n, tableThere ? 3 : 2);
         EXPECT_EQ(a->ReadCount, tableThere ? 3 : 2);
-        PaintWindow *replay = Open(image);
+        PaintWindow *replay = Open(image, 30, 20);
         EXPECT_TRUE(replay->Bitmap == a->Bitmap);
     }
 }
 
-TEST_F(PaintWindowStrokes, AnotherDatabaseIsDrawnAgainFromItsTable)
+// A window belongs to the database it was opened in: after the program switched to
+// another one, its strokes still go to its own, and nothing is made in the other.
+TEST_F(PaintWindowStrokes, StrokesStayWithTheDatabaseTheyWereDrawnIn)
 {
     PaintWindow *a = Open(7);
     Stroke(a, Line(2, 2, 5));
-    ASSERT_EQ(a->ReadCount, 5);
-    // The other database's table holds fewer rows, or more rows that differ.
-    for (const int rowsThere : {2, 8}) {
-        SCOPED_TRACE(rowsThere);
-        TestDatabase other(QStringLiteral("OTHER.FDB"));
-        ASSERT_TRUE(other.created());
-        {
-            DataAccess there;
-            there.ConnectDatabase(other.serverPath());
-            ASSERT_TRUE(there.CreateImageTable(kTable));
-            for (int i = 1; i <= rowsThere; ++i)
-                ASSERT_TRUE(InsertPoint(there, kTable, i, 5, 1, 0, 3, 0xFF0000, 30 + i, 30));
-        }
-        mainWindow->DisconnectDatabase();
-        ServerDataDir = other.folder();
-        DatabaseName = other.fileName();
-        mainWindow->ConnectDatabase();
-        ASSERT_TRUE(mainWindow->IsConnected());
-
-        a->Timer1Timer();
-        EXPECT_EQ(a->ReadCount, rowsThere);
-        PaintWindow *replay = Open(7);
-        EXPECT_TRUE(replay->Bitmap == a->Bitmap);
-        Stroke(a, Line(10, 40, 2));
-        const auto rows = Rows(kTable);
-        ASSERT_EQ(rows.size(), static_cast<size_t>(rowsThere + 2));
-        for (size_t i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(rows[i].n, static_cast<int>(i) + 1);
-        EXPECT_EQ(rows.back().dn, 1);
-        mainWindow->DisconnectDatabase();
-        delete replay;
-    }
+    TestDatabase other(QStringLiteral("OTHER.FDB"));
+    ASSERT_TRUE(other.created());
+    mainWindow->DisconnectDatabase();
+    ServerDataDir = other.folder();
+    DatabaseName = other.fileName();
+    mainWindow->ConnectDatabase();
+    ASSERT_TRUE(mainWindow->IsConnected());
+    Stroke(a, Line(10, 40, 2));
+    Tick(a);
+    EXPECT_EQ(a->UnstoredPoints(), 0);
+    EXPECT_FALSE(Db().TableExists(kTable));
+    DataAccess first;
+    first.ConnectDatabase(db_.serverPath());
+    const auto rows = Rows(kTable, first);
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows.back().dn, 2);
+    EXPECT_EQ(a->ReadCount, 7);
 }
 
+// The server goes away part-way through a stroke: the points left wait with their pen
+// and stroke number, the caption says so, and once the server is back they are
+// stored first, in order, each once.
 TEST_F(PaintWindowStrokes, LostConnectionKeepsThePointsForTheNextStore)
 {
     PaintWindow *a = Open(7);
+    const QString caption = a->windowTitle();
+    Stroke(a, Line(2, 2, 2), 0, 4, 0xFF);
+    EXPECT_EQ(a->windowTitle(), caption); // nothing shows in normal operation
     a->Store()->beforeInsert = [&](int n) {
-        if (n == 3)
-            mainWindow->DisconnectDatabase();
+        if (n == 5)
+            CloseGate();
     };
-    Stroke(a, Line(2, 2, 5), 0, 4, 0xFF);
+    Stroke(a, Line(2, 8, 5), 0, 4, 0xFF);
     a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(a->ReadCount, 2);
     EXPECT_EQ(a->Store()->PendingPoints(), 3);
-    Stroke(a, {QPoint(40, 40)}); // still not connected: kept as well
-    EXPECT_EQ(a->Store()->PendingPoints(), 4);
+    Stroke(a, {QPoint(40, 40)}); // still away: kept as well
+    EXPECT_EQ(a->UnstoredPoints(), 4);
+    ASSERT_TRUE(WaitUntil([&] { return a->windowTitle() == caption + QStringLiteral(" 【未保存 4点】"); }))
+        << a->windowTitle().toStdString();
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 4; }));
 
-    mainWindow->ConnectDatabase();
-    ASSERT_TRUE(mainWindow->IsConnected());
+    OpenGate();
+    ASSERT_TRUE(StoredOnceBack(a));
     Stroke(a, Line(20, 30, 2), 2, 3, 0xFF00);
-    EXPECT_EQ(a->Store()->PendingPoints(), 0);
+    EXPECT_EQ(a->windowTitle(), caption);
     const auto rows = Rows(kTable);
-    ASSERT_EQ(rows.size(), 8u);
-    const int dn[] = {1, 1, 1, 1, 1, 2, 3, 3};
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(rows.size(), 10u);
+    const int dn[] = {1, 1, 2, 2, 2, 2, 2, 3, 4, 4};
+    for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(rows[i].n, i + 1);
         EXPECT_EQ(rows[i].dn, dn[i]) << i;
     }
-    EXPECT_EQ(rows[4].ptyp, 0); // the kept points keep their pen
-    EXPECT_EQ(rows[6].ptyp, 2);
-    EXPECT_EQ(a->ReadCount, 8);
+    EXPECT_EQ(rows[6].ptyp, 0); // the kept points keep their pen
+    EXPECT_EQ(rows[8].ptyp, 2);
+    EXPECT_EQ(a->ReadCount, 10);
     EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
 }
 
-TEST_F(PaintWindowStrokes, ClosingTriesTheKeptPointsOnceMore)
+// The attachment is cut on the server (an administrator, a restart): the worker
+// attaches again by itself and stores what waits, each point once.
+TEST_F(PaintWindowStrokes, BrokenAttachmentEndsTheStoringPromptly)
 {
+    DataAccess other;
+    other.ConnectDatabase(db_.serverPath());
+    QStringList id(1);
+    ASSERT_EQ(other.SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+    other.EndQuery();
     PaintWindow *a = Open(7);
-    StrokeLosingTheConnectionAfterOnePoint(a);
-    EXPECT_EQ(a->Store()->PendingPoints(), 2);
+    a->Store()->beforeInsert = [&](int n) {
+        if (n == 2) {
+            ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + id[0]}));
+        }
+    };
+    Stroke(a, Line(2, 2, 4));
+    a->Store()->beforeInsert = nullptr;
+    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    ASSERT_TRUE(StoredOnceBack(a));
+    Stroke(a, {QPoint(50, 40)});
+    mainWindow->DisconnectDatabase();
     mainWindow->ConnectDatabase();
-    ASSERT_TRUE(mainWindow->IsConnected());
-    a->close(); // the user closes the window without drawing again
-    EXPECT_EQ(Rows(kTable).size(), 3u);
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 5u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(rows[i].n, i + 1);
+    EXPECT_EQ(a->ReadCount, 5);
 }
 
-// Unstored points show in the caption; closing the window or the program asks
-// first (once), and the user may keep them for when the server is back.
-TEST_F(PaintWindowStrokes, UnstoredPointsShowAndAreNotLetGoWithoutAsking)
+// Closing a window or the program asks nothing while the journal holds the points:
+// the worker stores them after the window has gone, and the next start stores what
+// the program left behind.
+TEST_F(PaintWindowStrokes, JournaledPointsOutliveTheWindowAndTheProgram)
 {
-    PaintWindow *a = Open(7);
-    const QString caption = a->windowTitle();
-    Stroke(a, Line(2, 2, 2));
-    EXPECT_EQ(a->windowTitle(), caption); // nothing changes in normal operation
-    mainWindow->DisconnectDatabase();
-    Stroke(a, Line(2, 8, 3));
-    EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 3点】"));
-    EXPECT_EQ(mainWindow->UnstoredPoints(), 3);
-
-    {
-        MessageRecorder keep(false); // "いいえ(&N)": keep the window open
-        a->close();
-        ASSERT_EQ(keep.confirmations.size(), 1);
-        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が3点あります")));
-        EXPECT_TRUE(a->isVisible());
-        EXPECT_EQ(a->Store()->PendingPoints(), 3);
-        EXPECT_TRUE(a->Timer1->isActive());
-
-        keep.confirmations.clear();
-        mainWindow->close(); // exiting asks the same, once
-        EXPECT_EQ(keep.confirmations.size(), 1);
-        EXPECT_TRUE(mainWindow->isVisible());
-        EXPECT_FALSE(mainWindow->ExitAgreed());
-        EXPECT_TRUE(keep.messages.isEmpty());
-    }
-
-    // Back again: the next tick stores the kept points and the mark goes.
-    mainWindow->ConnectDatabase();
-    a->Timer1Timer();
-    EXPECT_EQ(a->windowTitle(), caption);
-    EXPECT_EQ(Rows(kTable).size(), 5u);
-
-    // Let go: the window closes after one question, the points are gone.
-    mainWindow->DisconnectDatabase();
-    Stroke(a, {QPoint(30, 30)});
-    QPointer<PaintWindow> gone = a;
-    {
-        MessageRecorder letGo(true);
-        a->close();
-        EXPECT_EQ(letGo.confirmations.size(), 1);
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(gone.isNull());
-    mainWindow->ConnectDatabase();
-    EXPECT_EQ(Rows(kTable).size(), 5u);
-}
-
-TEST_F(PaintWindowStrokes, ExitAsksOnceAndAClosedWithoutAskingProgramAsksNothing)
-{
+    // The journal's strokes go only into a picture that is still in the list.
+    ASSERT_TRUE(Db().CreateImgListTable());
+    ASSERT_TRUE(Db().ExecuteSql({"INSERT INTO IMGLIST (N, MN, INAME, SX, SY) VALUES (7, 3, 'a', 64, 48)"}));
     PaintWindow *a = Open(7);
     PaintWindow *b = Open(7);
-    mainWindow->DisconnectDatabase();
+    CloseGate();
     Stroke(a, Line(2, 2, 2));
-    Stroke(b, Line(2, 8, 2));
+    Stroke(b, Line(2, 8, 3));
+    MessageRecorder none(false);
+    a->close();
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    OpenGate();
+    ASSERT_TRUE(StoredOnceBack(b));
+    EXPECT_TRUE(WaitUntil([this] { return Rows(kTable).size() == 5u; })) << Rows(kTable).size();
+
+    CloseGate();
+    Stroke(b, Line(20, 20, 4));
+    mainWindow->close();
+    EXPECT_TRUE(none.confirmations.isEmpty());
+    EXPECT_FALSE(mainWindow->isVisible());
+    DestroyApplicationWindows();
+    const auto left = JournalEntry::PeekUnheld(StrokeJournalFolder());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].points.size(), 4u);
+
+    ASSERT_TRUE(gate_.start(0, 3050, gatePort_));
+    CreateApplicationWindows();
+    mainWindow->ConnectDatabase(); // the next start
+    ASSERT_TRUE(mainWindow->IsConnected());
+    EXPECT_TRUE(WaitUntil([this] {
+        DataAccess check;
+        check.ConnectDatabase(db_.serverPath());
+        return Rows(kTable, check).size() == 9u;
+    }));
+    EXPECT_TRUE(WaitUntil([] { return JournalEntry::PeekUnheld(StrokeJournalFolder()).empty(); }));
+}
+
+// Points that no journal holds (its folder cannot be written) are lost by closing:
+// that asks, once, with keeping them as the default, and the user may keep them.
+TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
+{
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/dev/null/state");
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    CloseGate();
+    Stroke(a, Line(2, 2, 2));
+    Stroke(b, Line(2, 8, 1));
+    {
+        MessageRecorder keep(false);
+        a->close();
+        ASSERT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が2点あります")));
+        EXPECT_TRUE(a->isVisible());
+        EXPECT_TRUE(a->Timer1->isActive());
+        keep.confirmations.clear();
+        mainWindow->close();
+        EXPECT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations.value(0).contains(QStringLiteral("3点")));
+        EXPECT_TRUE(mainWindow->isVisible());
+        EXPECT_FALSE(mainWindow->ExitAgreed());
+    }
     {
         MessageRecorder yes(true);
         mainWindow->close();
         EXPECT_EQ(yes.confirmations.size(), 1);
-        EXPECT_TRUE(yes.confirmations.value(0).contains(QStringLiteral("4点")));
         EXPECT_TRUE(mainWindow->ExitAgreed());
         // Windows closed afterwards do not ask again.
         a->close();
         b->close();
         EXPECT_EQ(yes.confirmations.size(), 1);
     }
+    qputenv("XDG_STATE_HOME", state);
 }
 
-TEST_F(PaintWindowStrokes, CloseWithoutAskingGivesKeptPointsOneMoreTry)
-{
-    PaintWindow *a = Open(7);
-    StrokeLosingTheConnectionAfterOnePoint(a);
-    mainWindow->ConnectDatabase();
-    MessageRecorder none(false);
-    mainWindow->CloseWithoutAsking();
-    EXPECT_TRUE(none.confirmations.isEmpty());
-    EXPECT_FALSE(mainWindow->isVisible());
-    DataAccess check;
-    check.ConnectDatabase(db_.serverPath());
-    EXPECT_EQ(Rows(kTable, check).size(), 3u);
-}
-
-TEST_F(PaintWindowStrokes, ExitingTheProgramTriesTheKeptPointsOfEveryWindowOnceMore)
-{
-    PaintWindow *a = Open(7);
-    PaintWindow *b = Open(7);
-    for (PaintWindow *w : {a, b}) {
-        mainWindow->ConnectDatabase();
-        w->Store()->beforeInsert = [](int n) {
-            if (n % 3 == 2)
-                mainWindow->DisconnectDatabase();
-        };
-        Stroke(w, Line(2, 2, 3));
-        w->Store()->beforeInsert = nullptr;
-    }
-    const int kept = a->Store()->PendingPoints() + b->Store()->PendingPoints();
-    EXPECT_GT(a->Store()->PendingPoints(), 0);
-    EXPECT_GT(b->Store()->PendingPoints(), 0);
-    mainWindow->ConnectDatabase();
-    ASSERT_TRUE(mainWindow->IsConnected());
-    MessageRecorder none(false);
-    mainWindow->CloseWithoutAsking(); // the program ends with both windows open
-    EXPECT_TRUE(none.confirmations.isEmpty());
-    EXPECT_EQ(a->Store()->PendingPoints(), 0);
-    EXPECT_EQ(b->Store()->PendingPoints(), 0);
-    DataAccess check;
-    check.ConnectDatabase(db_.serverPath());
-    EXPECT_EQ(Rows(kTable, check).size(), 6u);
-    EXPECT_EQ(kept, 5);
-}
-
-TEST_F(PaintWindowStrokes, BrokenAttachmentEndsTheStoringPromptly)
-{
-    DataAccess other;
-    other.ConnectDatabase(db_.serverPath());
-    PaintWindow *a = Open(7);
-    QStringList id(1);
-    ASSERT_EQ(Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
-    a->Store()->beforeInsert = [&](int n) {
-        if (n == 2) {
-            ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
-        }
-    };
-    Stroke(a, Line(2, 2, 4));
-    a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(a->ReadCount, 1);
-    EXPECT_EQ(a->Store()->PendingPoints(), 3);
-    a->Timer1Timer(); // a refresh on the broken connection draws nothing and returns
-    EXPECT_EQ(a->ReadCount, 1);
-
-    mainWindow->DisconnectDatabase();
-    mainWindow->ConnectDatabase();
-    Stroke(a, {QPoint(50, 40)});
-    EXPECT_EQ(a->Store()->PendingPoints(), 0);
-    EXPECT_EQ(Rows(kTable).size(), 5u);
-    EXPECT_EQ(a->ReadCount, 5);
-}
-
-TEST_F(PaintWindowStrokes, NotConnectedShowsAWhitePictureAndStoresNothing)
-{
-    mainWindow->DisconnectDatabase();
-    PaintWindow *a = Open(7, 30, 20);
-    EXPECT_TRUE(IsWhite(a->Bitmap));
-    EXPECT_EQ(a->Bitmap.size(), QSize(30, 20));
-    Stroke(a, Line(2, 2, 3));
-    EXPECT_FALSE(IsWhite(a->Bitmap));
-    EXPECT_EQ(a->ReadCount, 0);
-    a->Timer1Timer();
-    EXPECT_EQ(a->ReadCount, 0);
-    mainWindow->ConnectDatabase();
-    EXPECT_FALSE(Db().TableExists(kTable));
-}
 
 TEST_F(PaintWindowStrokes, ForeignRowsWithUnknownTipsStillCount)
 {

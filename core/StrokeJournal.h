@@ -1,0 +1,95 @@
+#pragma once
+// A local journal of strokes not yet stored, so that no exit, signal, crash or power cut loses one.
+// Format: our own append-only file per stroke, records with a length and a CRC-32 (zlib), because a
+// torn tail then costs only the last record, and no SQL driver joins the program's dependencies.
+//
+// One file per stroke, "<created ns, 20 digits>-<pid>-<seq>.stroke", made of records:
+//   u32 length of (type + payload) | u32 CRC-32 of (type + payload) | u8 type | payload
+// Integers little-endian, text UTF-8 (u32 byte count, then the bytes). Reading stops at the first
+// record that is short, too long or fails its checksum; what comes after it is ignored.
+//   'S' the stroke, always first: "OKJL", u16 version (1), i64 created (ns since 1970), database,
+//       i32 imageNo, user, penType, penSize, penColor, u32 point count, then i32 x, i32 y per point.
+//   'B' about to send point i:   u32 i, i64 N, i32 DN
+//   'C' point i is committed:    u32 i, i64 N, i32 DN
+//   'R' the send of point i was refused: u32 i
+// Each file is held with flock(LOCK_EX) by the process that created or claimed it.
+
+#include <QPoint>
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+#include <vector>
+
+struct JournalStroke {
+    QString database;          // the database path it was drawn in (server + folder + file)
+    int imageNo = 0;           // the picture's number (its stroke table IMG_<n>)
+    int user = 0;              // the author's member number
+    int penType = 0, penSize = 1, penColor = 0;
+    std::vector<QPoint> points;
+    // Progress, as read back (and as kept up to date by the Note calls):
+    int dn = 0;                // the stroke number once its first point is stored; 0 before
+    int stored = 0;            // how many points, from the front, are committed
+    qint64 lastN = 0;          // N of the last committed point (0 when none)
+    qint64 sendingN = 0;       // an insert was sent for point `stored` with this N and sendingDn
+    int sendingDn = 0;         //   and no answer was noted: it may or may not be committed (0 = none)
+
+    bool operator==(const JournalStroke &) const = default;
+};
+
+// The journal's folder: $XDG_STATE_HOME/oekaki, else ~/.local/state/oekaki (made 0700 when missing).
+QString StrokeJournalFolder();
+
+// One stroke's entry: one file in the folder, held (flock) by this process for as long as the object lives,
+// so no other running copy of the program claims it. Used by one thread at a time (made on the window's
+// thread, then handed to the database worker).
+class JournalEntry {
+public:
+    // Writes the entry and makes it durable (file and folder synced) before returning; null, with the
+    // reason in *error, when it cannot. Another process never sees it half-written or unheld.
+    // The progress fields of `stroke` are not written: a new entry has nothing stored yet.
+    static std::unique_ptr<JournalEntry> Create(const QString &folder, const JournalStroke &stroke,
+                                                QString *error = nullptr);
+    // Entries of `database` (exact path match) that no running process holds, claimed and read back,
+    // oldest first (in the order they were created). Damaged entries are never deleted: left for a person.
+    // A PeekUnheld in another process at the same instant can make an entry be missed; the next claim gets it.
+    static std::vector<std::unique_ptr<JournalEntry>> ClaimUnheld(const QString &folder, const QString &database);
+    // Every entry no running process holds, any database, read but not claimed (for "N points wait for X"),
+    // oldest first.
+    static std::vector<JournalStroke> PeekUnheld(const QString &folder);
+    ~JournalEntry();           // releases the hold; the file stays unless Finish/Discard ran
+
+    JournalEntry(const JournalEntry &) = delete;
+    JournalEntry &operator=(const JournalEntry &) = delete;
+
+    const JournalStroke &Stroke() const;
+    // Before an insert of point `Stroke().stored` as N=n, DN=dn; after it was answered with success.
+    void NoteSending(qint64 n, int dn);
+    void NoteStored(qint64 n, int dn);   // stored++, lastN=n, dn set, sending cleared
+    void NoteNotSent();                  // the insert was answered with a refusal: sending cleared
+    // Makes the notes so far durable (fdatasync); the worker calls it at the end of each store.
+    void Sync();
+    void Finish();    // the last point is committed: the file is removed (and the folder synced)
+    void Discard();   // the user gave the points up: the file is removed
+    QString FileName() const;
+
+    // The last failure to write, sync or remove (empty when none). A failed note leaves the file as it
+    // was before it and is written again with the next note, so the file never holds a gap.
+    QString LastError() const { return error_; }
+    // When the entry was created (ns since 1970, rising within a process): the order of ClaimUnheld and
+    // PeekUnheld, so across processes it follows the wall clock.
+    qint64 Created() const { return created_; }
+
+private:
+    JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end);
+    void append(const QByteArray &record);
+    void remove();
+
+    int fd_ = -1;
+    QString folder_;
+    QString name_;             // full path
+    JournalStroke stroke_;
+    qint64 created_ = 0;
+    qint64 end_ = 0;           // the end of the last good record: where the next one goes
+    QByteArray pending_;       // records a failed write left unwritten, written before the next one
+    QString error_;
+};
