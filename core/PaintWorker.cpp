@@ -102,10 +102,11 @@ public:
 
     void recover(const QString &path)
     {
-        Link &link = linkOf(path);
-        if (!connected(link))
-            return; // tried again when the link is back
+        // Claimed before any attach: with nothing in the journal, no attachment is made.
         auto entries = JournalEntry::ClaimUnheld(StrokeJournalFolder(), path);
+        if (entries.empty())
+            return;
+        Link &link = linkOf(path);
         for (auto &e : entries) {
             const JournalStroke &j = e->Stroke();
             Session &s = backgroundSession(link, j.imageNo);
@@ -376,7 +377,14 @@ private:
         if (it == sessions_.end() || it->second->window || it->second->store->PendingStrokes() > 0)
             return;
         deliver([id](PaintWorker &f) { f.setPending(id, QString(), 0); });
+        Link *link = it->second->link;
         sessions_.erase(it);
+        // An attachment nothing uses any more goes: it would keep the database open.
+        for (auto &[other, s] : sessions_)
+            if (s->link == link)
+                return;
+        link->db.DisconnectDatabase();
+        links_.erase(link->path);
     }
 
     // The lost links are tried again, and strokes that wait for a retry are stored.

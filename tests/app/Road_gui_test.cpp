@@ -180,6 +180,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     ASSERT_FALSE(paint.isNull());
     EXPECT_EQ(paint->windowTitle(), QStringLiteral("お絵描きソフト － 花(N:1)"));
     ASSERT_EQ(paint->Bitmap.size(), QSize(64, 48));
+    ASSERT_TRUE(paint->WaitIdle());
     EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
 
     // A stroke drawn with the pen is stored point by point.
@@ -187,6 +188,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     Drag(paint->Image1, QPoint(10, 10), QPoint(40, 30));
     const QImage drawn = paint->Bitmap.copy();
     EXPECT_GT(NonWhitePixels(drawn), 0);
+    ASSERT_TRUE(paint->WaitIdle()) << "the stroke was not stored in time";
     EXPECT_GT(mainWindow->Db().SelectAll("IMG_1", ""), 1);
 
     // Closed and opened again, the picture is the same.
@@ -196,6 +198,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    ASSERT_TRUE(paint->WaitIdle()) << "the picture was not drawn in time";
     EXPECT_EQ(paint->Bitmap, drawn);
 
     // Saved as a bitmap file, starting in the folder saved last.
@@ -249,6 +252,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    ASSERT_TRUE(paint->WaitIdle());
     EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
     EXPECT_TRUE(mainWindow->TableExists("IMG_1"));
     EXPECT_EQ(mainWindow->Db().SelectAll("IMG_1", ""), 0);
