@@ -60,8 +60,10 @@ int OpenSockets()
 
 UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray &statement)
 {
-    QTemporaryDir dir;
+    // An ASCII path: isql may garble other bytes read from a pipe.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/oekaki-lock-XXXXXX"));
     const QString marker = dir.filePath(QStringLiteral("ready"));
+    isql_.setProcessChannelMode(QProcess::MergedChannels);
     isql_.start(QStringLiteral("isql-fb"),
                 {QStringLiteral("-q"), QStringLiteral("-user"), QString::fromLatin1(DataAccess::User),
                  QStringLiteral("-password"), QString::fromLatin1(DataAccess::Password), serverPath});
