@@ -1,4 +1,5 @@
 // The whole road of a picture through the menus of the real main window.
+#include "StallMeter.h"
 #include "ModalAnswer.h"
 #include "TestDatabase.h"
 #include "app/MainWindow.h"
@@ -122,6 +123,8 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
         databaseSettingsDialog->Button1Click();
     });
     Menu("mnuDBset");
+    // The connect after the dialog runs in the background.
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000)) << "the attach did not end";
     ASSERT_TRUE(mainWindow->IsConnected()) << rec.messages.join('|').toStdString();
     EXPECT_EQ(DatabaseName, "ROAD.FDB");
 
