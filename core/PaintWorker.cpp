@@ -55,6 +55,7 @@ public:
         bool lostShown = false;
         bool told = false;      // the user was told that its picture is gone
         int added = 0;          // points the window handed over so far
+        int recovered = 0;      // points a run before left in the journal
     };
 
     void start()
@@ -113,6 +114,7 @@ public:
             Session &s = backgroundSession(link, j.imageNo);
             std::vector<QPoint> rest(j.points.begin() + std::min<size_t>(j.stored, j.points.size()),
                                      j.points.end());
+            s.recovered += static_cast<int>(rest.size());
             s.store->Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
         }
         // Serving may end a session: not while iterating over them.
@@ -383,6 +385,10 @@ private:
         if (it == sessions_.end() || it->second->window || it->second->store->PendingStrokes() > 0)
             return;
         deliver([id](PaintWorker &f) { f.setPending(id, QString(), 0); });
+        if (const Session &done = *it->second; done.recovered > 0)
+            deliver([path = done.link->path, no = done.imageNo, n = done.recovered](PaintWorker &f) {
+                emit f.Recovered(path, no, n);
+            });
         Link *link = it->second->link;
         sessions_.erase(it);
         // An attachment nothing uses any more goes: it would keep the database open.

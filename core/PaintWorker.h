@@ -84,6 +84,8 @@ signals:
     void LastingFailure(int session, const QString &reason);
     // Journal strokes whose picture (table or list row) is gone in `database`.
     void Orphans(const QString &database, int imageNo, int points);
+    // The journal's strokes that a run before left for a picture are stored now.
+    void Recovered(const QString &database, int imageNo, int points);
     // WaitingPoints() changed.
     void WaitingChanged();
 

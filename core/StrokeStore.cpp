@@ -270,6 +270,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         if (stroke.journal)
             stroke.journal->NoteSending(n, stroke.dn);
         if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
+            clearSending(stroke); // an answer lost earlier was for an insert never committed
             // Drawn live already: the watermark moves past it without drawing it again.
             drawnUpTo_ = n;
             watermarkRow_ = rowContent(values);

@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QPointer>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
@@ -469,6 +470,9 @@ TEST_F(PaintWindowStrokes, JournaledPointsOutliveTheWindowAndTheProgram)
         return Rows(kTable, check).size() == 9u;
     }));
     EXPECT_TRUE(WaitUntil([] { return JournalEntry::PeekUnheld(StrokeJournalFolder()).empty(); }));
+    // The user is told what happened.
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->StatusBar1->currentMessage().contains(QStringLiteral("4点を保存しました")); }))
+        << mainWindow->StatusBar1->currentMessage().toStdString();
 }
 
 // Points that no journal holds (its folder cannot be written) are lost by closing:
