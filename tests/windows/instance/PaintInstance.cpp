@@ -2,9 +2,11 @@
 // painting window, driven by lines on stdin, answering on stdout.
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
-// commands: "stroke x,y x,y ..."  "dump <png file>"  "quit"
+// commands: "stroke x,y x,y ..."  "dump <png file>"  "pending"  "quit"
+// SIGTERM, SIGINT and SIGHUP end it as they end the program.
 
 #include "app/MainWindow.h"
+#include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
 #include "windows/PaintWindow.h"
 
@@ -25,6 +27,7 @@ void reply(const QString &line)
 
 int main(int argc, char *argv[])
 {
+    SessionEnd::BlockSignals();
     QApplication app(argc, argv);
     if (argc != 8) {
         std::fprintf(stderr, "usage: %s prefix folder file user image width height\n", argv[0]);
@@ -33,6 +36,10 @@ int main(int argc, char *argv[])
     QTemporaryDir settings;
     MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
     CreateApplicationWindows();
+    SessionEnd sessionEnd([](int) {
+        if (mainWindow)
+            mainWindow->EndSession();
+    });
     mainWindow->show();
     ServerName = QString::fromLocal8Bit(argv[1]);
     ServerDataDir = QString::fromLocal8Bit(argv[2]);
@@ -76,6 +83,9 @@ int main(int argc, char *argv[])
                       .arg(w->ReadCount)
                       .arg(w->UnstoredPoints())
                       .arg(mainWindow->IsConnected() ? 1 : 0));
+        } else if (words[0] == QLatin1String("pending")) {
+            // Points of this window not yet stored, as the worker last reported them.
+            reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
         } else if (words[0] == QLatin1String("quit")) {
             QApplication::exit(0);
         }
