@@ -175,63 +175,81 @@ bool WaitUntil(const std::function<bool()> &done, int ms)
 
 TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem)
 {
-    TestDatabase t;
-    ASSERT_TRUE(t.created());
-    Picture picture(t);
-    ASSERT_TRUE(picture.Ok());
-    QTemporaryDir state;
-    ASSERT_TRUE(state.isValid());
-    const QString journal = state.filePath(QStringLiteral("oekaki"));
-    DelayRelay gate;
-    ASSERT_TRUE(gate.start(0));
-    const int port = gate.port();
-    const QStringList args = {QStringLiteral("localhost/%1:").arg(port), t.folder(), t.fileName(),
-                              QString::number(kUser), QString::number(kImage), "120", "80"};
-    const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
-                                                      Line(5, 60, 2)};
-    qint64 endedAfter = -1;
-    {
-        Instance first(state.path(), args);
-        ASSERT_TRUE(first.Started());
-        ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
-        ASSERT_TRUE(first.Command(StrokeCommand(strokes[0])).startsWith("stroked"));
-        ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
+    struct Case {
+        const char *name;
+        bool silent; // the network goes silent (the worker waits on a call) or refuses at once
+    };
+    const Case cases[] = {
+        {"server refused", false},
+        {"network silent, a call waiting for its answer", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDatabase t;
+        ASSERT_TRUE(t.created());
+        Picture picture(t);
+        ASSERT_TRUE(picture.Ok());
+        QTemporaryDir state;
+        ASSERT_TRUE(state.isValid());
+        const QString journal = state.filePath(QStringLiteral("oekaki"));
+        DelayRelay gate;
+        ASSERT_TRUE(gate.start(0));
+        const int port = gate.port();
+        const QStringList args = {QStringLiteral("localhost/%1:").arg(port), t.folder(), t.fileName(),
+                                  QString::number(kUser), QString::number(kImage), "120", "80"};
+        const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
+                                                          Line(5, 60, 2)};
+        qint64 endedAfter = -1;
+        {
+            Instance first(state.path(), args);
+            ASSERT_TRUE(first.Started());
+            ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0])).startsWith("stroked"));
+            ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
 
-        gate.stop(); // the server is away for the program
-        ASSERT_TRUE(first.Command(StrokeCommand(strokes[1])).startsWith("stroked"));
-        ASSERT_TRUE(first.Command(StrokeCommand(strokes[2])).startsWith("stroked"));
-        QString pending;
-        EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
-            << "the program does not report 9 waiting points: " << pending.toStdString();
+            // The server is away for the program.
+            if (c.silent)
+                gate.pause();
+            else
+                gate.stop();
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1])).startsWith("stroked"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[2])).startsWith("stroked"));
+            QString pending;
+            EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
+                << "the program does not report 9 waiting points: " << pending.toStdString();
 
-        QElapsedTimer took;
-        took.start();
-        ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
-        endedAfter = took.elapsed();
-        EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(first.Process().exitCode(), 0);
+            QElapsedTimer took;
+            took.start();
+            ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
+            endedAfter = took.elapsed();
+            EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(first.Process().exitCode(), 0);
+        }
+        const auto left = JournalEntry::PeekUnheld(journal);
+        EXPECT_EQ(left.size(), 2u);
+        EXPECT_EQ(PointsIn(left), 9);
+        EXPECT_EQ(picture.Count(), 3);
+
+        // Back, with whatever the silent network held dropped.
+        gate.stop();
+        gate.resume();
+        ASSERT_TRUE(gate.start(0, 3050, port));
+        QElapsedTimer back;
+        back.start();
+        Instance second(state.path(), args);
+        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
+        ASSERT_TRUE(picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << picture.Count();
+        const qint64 storedAfter = back.elapsed();
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
+            << "the journal still holds strokes";
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3])).startsWith("stroked"));
+        ASSERT_TRUE(picture.WaitForCount(14, 15000));
+        EXPECT_EQ(picture.Rows(), Expected(strokes));
+        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
+                    "points %lld ms after it began\n",
+                    c.name, static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
     }
-    const auto left = JournalEntry::PeekUnheld(journal);
-    EXPECT_EQ(left.size(), 2u);
-    EXPECT_EQ(PointsIn(left), 9);
-    EXPECT_EQ(picture.Count(), 3);
-
-    ASSERT_TRUE(gate.start(0, 3050, port));
-    QElapsedTimer back;
-    back.start();
-    Instance second(state.path(), args);
-    ASSERT_TRUE(second.Started());
-    ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-    ASSERT_TRUE(picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << picture.Count();
-    const qint64 storedAfter = back.elapsed();
-    EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
-        << "the journal still holds strokes";
-    ASSERT_TRUE(second.Command(StrokeCommand(strokes[3])).startsWith("stroked"));
-    ASSERT_TRUE(picture.WaitForCount(14, 15000));
-    EXPECT_EQ(picture.Rows(), Expected(strokes));
-    std::printf("[          ] SIGTERM: ended %lld ms after the signal; the next start stored the 9 "
-                "points %lld ms after it began\n",
-                static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
 }
 
 // The program is killed at a chosen moment of storing a long stroke through a slow
