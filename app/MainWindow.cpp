@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "core/StrokeJournal.h"
 
+#include "core/BackgroundAttach.h"
 #include "core/ConnectionKeeper.h"
 #include "forms/FormUtil.h"
 #include "core/SettingsFile.h"
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QDir>
 #include <QLabel>
 #include <QIcon>
@@ -62,6 +64,9 @@ MainWindow::MainWindow(QWidget *parent)
     StatusBar1->setSizeGripEnabled(true);
     SetBackground(StatusBar1, QColor(192, 220, 192));
     setStatusBar(StatusBar1);
+    connectionState_ = new QLabel(StatusBar1);
+    connectionState_->setObjectName(QStringLiteral("connectionState"));
+    StatusBar1->addWidget(connectionState_, 1);
     waitingLabel_ = new QLabel(StatusBar1);
     waitingLabel_->hide();
     StatusBar1->addWidget(waitingLabel_, 1);
@@ -86,13 +91,14 @@ MainWindow::MainWindow(QWidget *parent)
         ComboBox1->addItems(names);
     };
 
+    attacher_ = new BackgroundAttach(this);
+    connect(attacher_, &BackgroundAttach::Finished, this, &MainWindow::attachFinished);
     keeper_ = new ConnectionKeeper([] { return ToCp932(DatabasePath()); },
-                                   [this] {
-                                       ConnectDatabase();
-                                       return IsConnected();
-                                   },
-                                   this);
-    connect(keeper_, &ConnectionKeeper::Reconnected, this, &MainWindow::Reconnected);
+                                   [this] { attachInBackground(AttachFor::Reconnect); }, this);
+    connect(keeper_, &ConnectionKeeper::Reconnected, this, [this] {
+        showConnectionState();
+        emit Reconnected();
+    });
     // Detached only once the failing call is over: it still holds its handles.
     db_.onConnectionLost = [this] {
         QMetaObject::invokeMethod(this, &MainWindow::ConnectionLost, Qt::QueuedConnection);
@@ -147,17 +153,103 @@ void MainWindow::buildMenu()
 
 void MainWindow::CreateDatabase()
 {
-    db_.CreateDatabase(DatabasePath());
+    db_.DisconnectDatabase();
+    attachAndWait(true);
 }
 
 void MainWindow::ConnectDatabase()
 {
-    {
-        BusyCursor busy;
-        db_.ConnectDatabase(DatabasePath());
-    }
     if (db_.IsConnected())
+        return;
+    attachAndWait(false);
+}
+
+void MainWindow::attachAndWait(bool create)
+{
+    BusyCursor busy;
+    QEventLoop loop;
+    const auto done = connect(attacher_, &BackgroundAttach::Finished, &loop, [&loop] { loop.quit(); });
+    attachInBackground(AttachFor::Waiting, create);
+    // Also left when the program quits meanwhile (every event loop is ended then).
+    if (attacher_->Running())
+        loop.exec();
+    disconnect(done);
+}
+
+// The window thread only starts the attach and takes its outcome: the DataAccess it
+// attaches with belongs to the attach thread until Finished hands it over.
+void MainWindow::attachInBackground(AttachFor why, bool create)
+{
+    if (attacher_->Running() && attachFor_ == AttachFor::Waiting && why != AttachFor::Waiting) {
+        // A command waits for its own attach: that one stands.
+        if (why == AttachFor::Reconnect)
+            QMetaObject::invokeMethod(this, [this] { keeper_->AttachDone(false); }, Qt::QueuedConnection);
+        return;
+    }
+    if (attacher_->Running() && attachFor_ == AttachFor::Reconnect && why != AttachFor::Reconnect)
+        keeper_->AttachDone(false);
+    attachFor_ = why;
+    attacher_->Start(DatabasePath(), create);
+    showConnectionState();
+}
+
+void MainWindow::attachFinished(DataAccess &attached)
+{
+    if (attached.IsConnected() && !closed_) {
+        db_.AdoptAttachment(attached);
         connected();
+    }
+    switch (attachFor_) {
+    case AttachFor::Start:
+        if (!IsConnected())
+            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
+        break;
+    case AttachFor::Settings:
+        if (!IsConnected() && !closed_)
+            startReconnecting();
+        break;
+    case AttachFor::Reconnect:
+        keeper_->AttachDone(IsConnected());
+        break;
+    case AttachFor::Waiting:
+        break;
+    }
+    showConnectionState();
+}
+
+void MainWindow::startReconnecting()
+{
+    keeper_->Start();
+    showConnectionState();
+}
+
+bool MainWindow::Attaching() const
+{
+    return attacher_->Running();
+}
+
+QString MainWindow::ConnectionStatusText() const
+{
+    return connectionState_->text();
+}
+
+void MainWindow::showConnectionState()
+{
+    QString text;
+    if (keeper_->Active())
+        text = QStringLiteral("データベースとの接続が切れています。再接続を試みています…");
+    else if (attacher_->Running() && !IsConnected())
+        text = QStringLiteral("データベースに接続しています…");
+    connectionState_->setText(text);
+}
+
+bool MainWindow::connectedForCommand()
+{
+    if (IsConnected())
+        return true;
+    if (attacher_->Running())
+        ShowMessage(QStringLiteral("データベースに接続しています。しばらくしてからもう一度実行して下さい。"));
+    return false;
 }
 
 void MainWindow::connected()
@@ -222,8 +314,8 @@ void MainWindow::ConnectionLost()
 {
     if (closed_)
         return;
-    db_.DisconnectDatabase();
-    keeper_->Start();
+    db_.DropConnection();
+    startReconnecting();
 }
 
 bool MainWindow::Reconnecting() const
@@ -375,18 +467,15 @@ void MainWindow::FormShow()
     SettingFileName = places.beside;
     UserSettingFileName = places.user;
     LoadSettings(SettingsFileToRead(places));
-    if (!ServerDataDir.isEmpty()) {
-        ConnectDatabase();
-        if (!IsConnected()) {
-            DisconnectDatabase();
-            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
-        }
-    }
+    // The outcome comes later; a failure is told then.
+    if (!ServerDataDir.isEmpty())
+        attachInBackground(AttachFor::Start);
 }
 
 void MainWindow::FormClose()
 {
     keeper_->Stop();
+    attacher_->Cancel();
     // What the worker has not stored by now waits in the journal for the next start.
     worker_.Stop();
     DisconnectDatabase();
@@ -420,17 +509,20 @@ void MainWindow::EndSession()
 void MainWindow::mnuDBsetClick()
 {
     keeper_->Stop();
+    attacher_->Cancel();
     DisconnectDatabase();
+    showConnectionState();
     if (databaseSettingsDialog)
         databaseSettingsDialog->exec();
-    if (exitAgreed_)
+    if (exitAgreed_ || closed_)
         return; // dismissed because the session ends: no reconnecting now
-    ConnectDatabase();
+    // A failure starts the reconnecting.
+    attachInBackground(AttachFor::Settings);
 }
 
 void MainWindow::mnuAddTable1Click()
 {
-    if (!IsConnected())
+    if (!connectedForCommand())
         return;
     if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
         return;
@@ -440,7 +532,7 @@ void MainWindow::mnuAddTable1Click()
 
 void MainWindow::mnuAddTable2Click()
 {
-    if (!IsConnected())
+    if (!connectedForCommand())
         return;
     if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
         return;
@@ -450,7 +542,7 @@ void MainWindow::mnuAddTable2Click()
 
 void MainWindow::mnuPCnameSetClick()
 {
-    if (!IsConnected())
+    if (!connectedForCommand())
         return;
     if (pcUserDialog)
         pcUserDialog->exec();
@@ -473,7 +565,7 @@ void MainWindow::AddChild(QMdiSubWindow *child)
 
 void MainWindow::mnuImageNewClick()
 {
-    if (!IsConnected())
+    if (!connectedForCommand())
         return;
     if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;
@@ -489,7 +581,7 @@ void MainWindow::mnuImageNewClick()
 
 void MainWindow::mnuImageEditClick()
 {
-    if (!IsConnected() || !EnsureTable(ImgListTable::Name, nullptr))
+    if (!connectedForCommand() || !EnsureTable(ImgListTable::Name, nullptr))
         return;
     if (PcUserNo == 0) {
         ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
@@ -504,7 +596,7 @@ void MainWindow::mnuImageEditClick()
 
 void MainWindow::mnuImageListClick()
 {
-    if (!IsConnected())
+    if (!connectedForCommand())
         return;
     if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
         return;

@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 
+class BackgroundAttach;
 class ConnectionKeeper;
 class QComboBox;
 class QLabel;
@@ -25,6 +26,8 @@ public:
 
     DataAccess &Db() override { return db_; }
     bool IsConnected() const override { return db_.IsConnected(); }
+    // Both attach on a thread of their own; the window keeps answering (an event loop
+    // runs inside) and they return with the outcome.
     void CreateDatabase() override;
     void ConnectDatabase() override;
     void DisconnectDatabase() override;
@@ -38,6 +41,11 @@ public:
     // of the stored settings as soon as the server answers again.
     void ConnectionLost();
     bool Reconnecting() const;
+    // An attach runs in the background (at the start, after the settings dialog, or
+    // in the reconnecting).
+    bool Attaching() const;
+    // What the status bar says about the connection: empty while all is well.
+    QString ConnectionStatusText() const;
 
     // Closes the program without asking about unstored points (they still get
     // one more try). For a close that nobody can answer, e.g. on a signal.
@@ -99,6 +107,19 @@ private:
     // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
     bool EnsureTable(const QString &name, bool (DataAccess::*create)());
     DataAccess db_;
+    // Why the background attach runs: what its outcome leads to.
+    enum class AttachFor { Start, Settings, Reconnect, Waiting };
+    void attachInBackground(AttachFor why, bool create = false);
+    void attachFinished(DataAccess &attached);
+    // Runs the attach in the background and an event loop until it ends.
+    void attachAndWait(bool create);
+    void startReconnecting();
+    void showConnectionState();
+    // True when connected; says so when a command must wait for an attach in progress.
+    bool connectedForCommand();
+    BackgroundAttach *attacher_ = nullptr;
+    AttachFor attachFor_ = AttachFor::Start;
+    QLabel *connectionState_ = nullptr;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;

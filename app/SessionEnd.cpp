@@ -1,17 +1,24 @@
 #include "app/SessionEnd.h"
 
-#include <QSocketNotifier>
+#include "db/DataAccess.h"
+
 #include <csignal>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+// The session's signals, less those whose inherited action is "ignore".
 static sigset_t sessionSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaddset(&set, sig);
+    }
     return set;
 }
 
@@ -25,29 +32,54 @@ SessionEnd::SessionEnd(std::function<void(int)> onSignal, int killAfterSeconds, 
     : QObject(parent), onSignal_(std::move(onSignal)), killAfter_(killAfterSeconds)
 {
     const sigset_t set = sessionSignals();
-    fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0)
+    fd_ = signalfd(-1, &set, SFD_CLOEXEC);
+    stopFd_ = eventfd(0, EFD_CLOEXEC);
+    if (fd_ < 0 || stopFd_ < 0) {
+        // Nobody would read them: let them act as they would by default.
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         return;
-    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &SessionEnd::readSignal);
+    }
+    reader_ = std::thread([this] { readSignals(); });
 }
 
 SessionEnd::~SessionEnd()
 {
+    if (reader_.joinable()) {
+        const uint64_t one = 1;
+        (void)!::write(stopFd_, &one, sizeof one);
+        reader_.join();
+    }
     if (fd_ >= 0)
         ::close(fd_);
+    if (stopFd_ >= 0)
+        ::close(stopFd_);
 }
 
-void SessionEnd::readSignal()
+// On the reader thread: only what is safe from any thread, then a queued call.
+void SessionEnd::readSignals()
 {
-    signalfd_siginfo info;
-    while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
-        // A close that hangs on the network must not keep the session waiting.
-        if (killAfter_ > 0 && !armed_) {
-            armed_ = true;
-            alarm(unsigned(killAfter_));
+    bool armed = false;
+    for (;;) {
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0)
+            continue;
+        if (fds[1].revents)
+            return;
+        signalfd_siginfo info;
+        if (::read(fd_, &info, sizeof info) != ssize_t(sizeof info))
+            continue;
+        if (!armed) {
+            armed = true;
+            // A close that hangs on the network must not keep the session waiting.
+            if (killAfter_ > 0)
+                alarm(unsigned(killAfter_));
+            DataAccess::ShortenReplyTimeout(ClosingReplyTimeoutMs);
         }
-        if (onSignal_)
-            onSignal_(int(info.ssi_signo));
+        DataAccess::CancelAllCalls();
+        const int signo = int(info.ssi_signo);
+        QMetaObject::invokeMethod(this, [this, signo] {
+            if (onSignal_)
+                onSignal_(signo);
+        }, Qt::QueuedConnection);
     }
 }

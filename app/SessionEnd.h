@@ -1,17 +1,21 @@
 #pragma once
 // The end of a desktop session (SIGTERM, SIGINT, SIGHUP) reaches the program
 // as an ordinary event, so it can close as its own exit does.
+// Threads: the signals are read on a thread of their own, which answers at once
+// whatever the window thread is doing (arms the alarm, cuts the database calls in
+// progress) and hands the close to the window thread by a queued call.
 
 #include <QObject>
+#include <atomic>
 #include <functional>
-
-class QSocketNotifier;
+#include <thread>
 
 class SessionEnd : public QObject {
     Q_OBJECT
 public:
     // Blocks the three signals in the calling thread, and so in every thread
     // started from it later: no library's handler can swallow them then.
+    // A signal whose inherited action is "ignore" (nohup) is left alone.
     // Call first thing in main, before any thread exists.
     static void BlockSignals();
 
@@ -21,11 +25,15 @@ public:
                         QObject *parent = nullptr);
     ~SessionEnd() override;
 
+    // Milliseconds every database call gets once a signal came (the close's last
+    // round trips must fit well within the session's patience).
+    static constexpr int ClosingReplyTimeoutMs = 400;
+
 private:
-    void readSignal();
+    void readSignals();
     std::function<void(int)> onSignal_;
     int killAfter_;
-    bool armed_ = false;
     int fd_ = -1;
-    QSocketNotifier *notifier_ = nullptr;
+    int stopFd_ = -1;
+    std::thread reader_;
 };

@@ -2,9 +2,12 @@
 #include "app/SessionEnd.h"
 #include "core/Translation.h"
 #include "app/MainWindow.h"
+#include "core/BackgroundAttach.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
 
 #ifndef OEKAKI_VERSION
 #define OEKAKI_VERSION "0"
@@ -51,5 +54,12 @@ int main(int argc, char *argv[])
     mainWindow->show();
     const int rc = QApplication::exec();
     DestroyApplicationWindows();
+    // The settings are written and the windows' connections closed. An attach still
+    // waiting for a silent server would hold the client library's exit handler until
+    // it gives up: leave without it.
+    if (BackgroundAttach::AnyThreadAtWork()) {
+        std::fflush(nullptr);
+        std::_Exit(rc);
+    }
     return rc;
 }

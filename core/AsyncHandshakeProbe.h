@@ -1,13 +1,14 @@
 #pragma once
 // A TCP handshake with the server a database path names, without blocking the
-// event loop: Finished(true) once the server took the connection, Finished(false)
-// when it refused or stayed silent for the given time. A local path answers at once.
+// event loop: Finished(true) once the server took the connection (on any of the
+// addresses its name resolves to), Finished(false) when it refused or stayed silent
+// for the given time. A local path answers at once.
+// Threads: made and used on the window thread; the name lookup and the handshake run
+// on a short-lived thread of their own, whose socket is closed there in any case.
 
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
-
-class QSocketNotifier;
+#include <memory>
 
 class AsyncHandshakeProbe : public QObject {
     Q_OBJECT
@@ -16,18 +17,14 @@ public:
     ~AsyncHandshakeProbe() override;
 
     void Start(const QByteArray &path, int timeoutMs);
+    // The running probe's outcome is dropped; its thread ends by itself within the time.
     void Cancel();
-    bool Running() const { return running_; }
+    bool Running() const { return current_ != nullptr; }
 
 signals:
     void Finished(bool answered);
 
 private:
-    void finish(bool answered);
-    void closeSocket();
-
-    int fd_ = -1;
-    QSocketNotifier *notifier_ = nullptr;
-    QTimer deadline_;
-    bool running_ = false;
+    struct Job;
+    std::shared_ptr<Job> current_;
 };

@@ -1,6 +1,6 @@
 #include "core/ConnectionKeeper.h"
 
-ConnectionKeeper::ConnectionKeeper(std::function<QByteArray()> path, std::function<bool()> attach,
+ConnectionKeeper::ConnectionKeeper(std::function<QByteArray()> path, std::function<void()> attach,
                                    QObject *parent)
     : QObject(parent), path_(std::move(path)), attach_(std::move(attach))
 {
@@ -14,6 +14,7 @@ void ConnectionKeeper::Start()
     if (active_)
         return;
     active_ = true;
+    attaching_ = false;
     tries_ = 0;
     timer_.start(FirstTryMs);
 }
@@ -21,6 +22,7 @@ void ConnectionKeeper::Start()
 void ConnectionKeeper::Stop()
 {
     active_ = false;
+    attaching_ = false;
     timer_.stop();
     probe_.Cancel();
 }
@@ -37,7 +39,20 @@ void ConnectionKeeper::handshakeDone(bool answered)
 {
     if (!active_)
         return;
-    if (answered && attach_()) {
+    if (!answered) {
+        timer_.start(IntervalMs);
+        return;
+    }
+    attaching_ = true;
+    attach_();
+}
+
+void ConnectionKeeper::AttachDone(bool connected)
+{
+    if (!active_ || !attaching_)
+        return;
+    attaching_ = false;
+    if (connected) {
         active_ = false;
         emit Reconnected();
         return;

@@ -1,7 +1,9 @@
 #pragma once
 // Brings a lost connection back by itself: a cheap handshake first, spaced out,
-// and an attach only once the server has answered it, so that waiting for a
-// server that is away never freezes the windows.
+// and an attach only once the server has answered it. Neither ever runs on the
+// window thread: the handshake has its own thread, and the owner attaches in the
+// background, reporting with AttachDone.
+// Threads: made and used on the window thread.
 
 #include "core/AsyncHandshakeProbe.h"
 
@@ -13,8 +15,9 @@ class ConnectionKeeper : public QObject {
     Q_OBJECT
 public:
     // path: where to reconnect (the stored settings at the time of each try);
-    // attach: attaches there, true when connected afterwards.
-    ConnectionKeeper(std::function<QByteArray()> path, std::function<bool()> attach,
+    // attach: starts an attach there without waiting for it; the owner calls
+    // AttachDone with the outcome later.
+    ConnectionKeeper(std::function<QByteArray()> path, std::function<void()> attach,
                      QObject *parent = nullptr);
 
     // Milliseconds between tries, and how long a handshake may take. The tries of
@@ -27,6 +30,8 @@ public:
     void Stop();
     bool Active() const { return active_; }
     int Tries() const { return tries_; }
+    // The attach started by `attach` has ended; connected: it succeeded.
+    void AttachDone(bool connected);
 
 signals:
     void Reconnected();
@@ -36,9 +41,10 @@ private:
     void handshakeDone(bool answered);
 
     std::function<QByteArray()> path_;
-    std::function<bool()> attach_;
+    std::function<void()> attach_;
     AsyncHandshakeProbe probe_;
     QTimer timer_;
     bool active_ = false;
+    bool attaching_ = false;
     int tries_ = 0;
 };

@@ -21,7 +21,6 @@ constexpr int HandshakeSeconds = 2;
 constexpr int FlushMs = 50;
 // A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
 // the user is told, and it is tried every 80 s.
-constexpr int RefusalFirstWaitMs = 5000;
 constexpr int RefusalsBeforeTelling = 4;
 // A lock held by another PC: the stroke is tried again after this, not at once.
 constexpr int LockedWaitMs = 2000;
@@ -55,13 +54,15 @@ public:
         int refusals = 0;
         bool lostShown = false;
         bool told = false;      // the user was told that its picture is gone
+        int added = 0;          // points the window handed over so far
     };
 
     void start()
     {
         clock_.start();
         timer_ = new QTimer(this);
-        timer_->setInterval(ReconnectMs);
+        // Often enough for the retries; each link is tried only every ReconnectMs.
+        timer_->setInterval(500);
         connect(timer_, &QTimer::timeout, this, [this] { tick(); });
         timer_->start();
     }
@@ -95,17 +96,18 @@ public:
         if (it == sessions_.end())
             return;
         Session &s = *it->second;
+        s.added += static_cast<int>(stroke.points.size());
         s.store->Add(std::move(stroke));
-        s.retryAtMs = 0; // the user goes on drawing: try what waits at once
         serve(s);
     }
 
     void recover(const QString &path)
     {
-        Link &link = linkOf(path);
-        if (!connected(link))
-            return; // tried again when the link is back
+        // Claimed before any attach: with nothing in the journal, no attachment is made.
         auto entries = JournalEntry::ClaimUnheld(StrokeJournalFolder(), path);
+        if (entries.empty())
+            return;
+        Link &link = linkOf(path);
         for (auto &e : entries) {
             const JournalStroke &j = e->Stroke();
             Session &s = backgroundSession(link, j.imageNo);
@@ -220,6 +222,8 @@ private:
         }
         link.db.ConnectDatabase(link.path);
         if (!link.db.IsConnected()) {
+            // Spaced from the end of a try: an attach may take its whole time limit.
+            link.nextTryMs = now() + ReconnectMs;
             markLost(link, true);
             return false;
         }
@@ -322,7 +326,7 @@ private:
         case StrokeStore::Failure::TableGone: {
             ++s.refusals;
             const int exp = std::min(s.refusals - 1, RefusalsBeforeTelling);
-            s.retryAtMs = now() + (qint64(RefusalFirstWaitMs) << exp);
+            s.retryAtMs = now() + (qint64(PaintWorker::FirstRetryMs.load()) << exp);
             if (s.refusals == RefusalsBeforeTelling && s.window)
                 deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
                     emit f.LastingFailure(id, why);
@@ -364,9 +368,12 @@ private:
 
     void report(Session &s)
     {
+        // A window counts what it handed over less what is stored: strokes still queued
+        // for this thread are not in the store yet.
         const int pending = s.store->PendingPoints();
-        deliver([id = s.id, path = s.link->path, pending](PaintWorker &f) {
-            f.setPending(id, path, pending);
+        const int stored = s.window ? s.added - pending : -1;
+        deliver([id = s.id, path = s.link->path, pending, stored](PaintWorker &f) {
+            f.setPending(id, path, stored >= 0 ? f.posted_points(id) - stored : pending);
         });
     }
 
@@ -376,7 +383,14 @@ private:
         if (it == sessions_.end() || it->second->window || it->second->store->PendingStrokes() > 0)
             return;
         deliver([id](PaintWorker &f) { f.setPending(id, QString(), 0); });
+        Link *link = it->second->link;
         sessions_.erase(it);
+        // An attachment nothing uses any more goes: it would keep the database open.
+        for (auto &[other, s] : sessions_)
+            if (s->link == link)
+                return;
+        link->db.DisconnectDatabase();
+        links_.erase(link->path);
     }
 
     // The lost links are tried again, and strokes that wait for a retry are stored.
@@ -416,6 +430,8 @@ private:
 };
 
 // ---- the window thread's side ----
+
+std::atomic<int> PaintWorker::FirstRetryMs{5000};
 
 PaintWorker::PaintWorker(QObject *parent) : QObject(parent)
 {
@@ -477,6 +493,7 @@ void PaintWorker::Store(int session, quint64 tag, int user, const PenTip &pen, s
 {
     auto &w = waiting_[session];
     w.points += static_cast<int>(points.size());
+    w.posted += static_cast<int>(points.size());
     emit WaitingChanged();
     // The entry moves to the worker with the stroke and is touched there only.
     auto stroke = std::make_shared<StrokeStore::Stroke>(
@@ -492,6 +509,12 @@ void PaintWorker::RecoverJournal(const QString &database)
 void PaintWorker::DiscardOrphans(const QString &database, int imageNo)
 {
     post([database, imageNo](WorkerSide &s) { s.discard(database, imageNo); });
+}
+
+int PaintWorker::posted_points(int session) const
+{
+    auto it = waiting_.find(session);
+    return it == waiting_.end() ? 0 : it->second.posted;
 }
 
 void PaintWorker::setPending(int session, const QString &database, int points)

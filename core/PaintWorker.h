@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -62,8 +63,11 @@ public:
     // Tests only, while idle: the session's store, which lives on the worker thread.
     StrokeStore *StoreOf(int session) const;
 
-    // Called from the worker thread with each row a store draws; tests use it.
+    // Rows handed to a window at once.
     static constexpr int BatchRows = 4096;
+    // The first wait before a refused stroke is tried again; it doubles with each refusal
+    // up to 16 times, and the user is told after the fourth. Tests shorten it.
+    static std::atomic<int> FirstRetryMs;
 
 signals:
     // Rows to draw, in N order, for one session.
@@ -97,7 +101,9 @@ private:
     struct Waiting {
         QString database;
         int points = 0;
+        int posted = 0; // points of a window's strokes handed to the worker so far
     };
+    int posted_points(int session) const;
     std::unordered_map<int, Waiting> waiting_;
     QMap<int, bool> lost_;
     bool stopped_ = false;

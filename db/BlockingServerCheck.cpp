@@ -63,8 +63,13 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port)
 
 bool HandshakeAnswers(const QByteArray &path, int timeoutSeconds)
 {
+    return timeoutSeconds <= 0 || HandshakeAnswersWithin(path, timeoutSeconds * 1000);
+}
+
+bool HandshakeAnswersWithin(const QByteArray &path, int timeoutMs)
+{
     QByteArray host, port;
-    if (timeoutSeconds <= 0 || !RemoteServerOf(path, host, port))
+    if (timeoutMs <= 0 || !RemoteServerOf(path, host, port))
         return true;
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
@@ -75,7 +80,7 @@ bool HandshakeAnswers(const QByteArray &path, int timeoutSeconds)
             return true; // let the client library report the unknown host
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool answered = false;
     for (addrinfo *ai = list; ai && !answered; ai = ai->ai_next) {
         const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);

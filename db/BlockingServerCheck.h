@@ -18,6 +18,8 @@ bool RemoteServerOf(const QByteArray &path, QByteArray &host, QByteArray &port);
 bool ServerAnswers(const QByteArray &path, int timeoutSeconds, const QByteArray &user = QByteArray(),
                    const QByteArray &password = QByteArray());
 // False only when a remote server has not completed a TCP handshake within the time.
+// Every address the name resolves to is tried in turn, within the one time limit.
 bool HandshakeAnswers(const QByteArray &path, int timeoutSeconds);
+bool HandshakeAnswersWithin(const QByteArray &path, int timeoutMs);
 
 } // namespace isc

@@ -66,6 +66,15 @@ public:
         return static_cast<int>(calls_.size());
     }
 
+    void Cap(int64_t limitNs)
+    {
+        std::lock_guard lock(mutex_);
+        capNs_ = limitNs;
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
+        wake_.notify_one();
+    }
+
     bool OwnerCut(const void *owner)
     {
         std::lock_guard lock(mutex_);
@@ -98,7 +107,8 @@ private:
             for (CallGuard *g : calls_) {
                 if (g->cut_.load())
                     continue;
-                const int64_t due = g->lastAnswerNs_.load() + g->limitNs_;
+                const int64_t limit = capNs_ > 0 ? std::min(capNs_, g->limitNs_) : g->limitNs_;
+                const int64_t due = g->lastAnswerNs_.load() + limit;
                 if (due <= now)
                     cut(g);
                 else if (next < 0 || due < next)
@@ -114,6 +124,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<CallGuard *> calls_;
+    int64_t capNs_ = 0;
     std::thread thread_;
 };
 
@@ -145,6 +156,11 @@ bool CancelOwner(const void *owner)
 int CancelAll()
 {
     return CallRegistry::Instance().CancelAll();
+}
+
+void CapAllCalls(std::chrono::milliseconds limit)
+{
+    CallRegistry::Instance().Cap(std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count());
 }
 
 bool OwnerCallWasCut(const void *owner)

@@ -39,6 +39,8 @@ private:
 bool CancelOwner(const void *owner);
 // Cuts every call in progress in the process; returns how many.
 int CancelAll();
+// From now on no call gets more than `limit` without an answer (the end of the process).
+void CapAllCalls(std::chrono::milliseconds limit);
 // True while the owner has a guarded call that was cut (for the owner's own thread).
 bool OwnerCallWasCut(const void *owner);
 

@@ -104,10 +104,18 @@ void DataAccess::CancelAllCalls()
     isc::CancelAll();
 }
 
+void DataAccess::ShortenReplyTimeout(int milliseconds)
+{
+    isc::CapAllCalls(std::chrono::milliseconds(milliseconds));
+}
+
 void DataAccess::AdoptAttachment(DataAccess &from)
 {
     DisconnectDatabase();
-    from.DisconnectDatabase();  // nothing open on it but the attachment itself
+    from.clearRows();
+    from.query_.release();
+    from.tr_.rollback();
+    from.runTr_.rollback();
     db_.takeFrom(from.db_);
     path_ = from.path_;
     lastError_ = isc::Status{};
@@ -179,6 +187,12 @@ void DataAccess::DisconnectDatabase()
     tr_.rollback();
     runTr_.rollback(); // its rows are committed already
     db_.detach();
+}
+
+void DataAccess::DropConnection()
+{
+    db_.abort();
+    DisconnectDatabase();
 }
 
 void DataAccess::clearRows()

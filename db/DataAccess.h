@@ -54,6 +54,9 @@ public:
     void ConnectDatabase(const QString &path);
     // Closes the query, rolls back the transaction, detaches. Harmless in any state.
     void DisconnectDatabase();
+    // The same for a connection known to be lost: the line is cut first, so that no
+    // round trip waits for a server that does not answer.
+    void DropConnection();
     bool IsConnected() const;
     QString DatabasePath() const { return path_; }
     // Takes over the attachment `from` made (on another thread, now finished with it);
@@ -65,6 +68,9 @@ public:
     void CancelCall();
     // Any thread: the same for every connection of the process.
     static void CancelAllCalls();
+    // Any thread: from now on every call of the process gets at most this long without
+    // an answer (for the end of the process, when nobody can wait ReplyTimeoutSeconds).
+    static void ShortenReplyTimeout(int milliseconds);
 
     // ---- schema ----
     // True when a user table of that name exists (case-insensitive). Reads the

@@ -156,6 +156,14 @@ void Attachment::detach()
     }
 }
 
+void Attachment::abort()
+{
+    if (!handle_)
+        return;
+    Status st;
+    fb_cancel_operation(st.vector, &handle_, fb_cancel_abort);
+}
+
 // ---- Transaction ----
 
 bool Transaction::start(Attachment &db, Status &st, const Options &options)

@@ -43,6 +43,9 @@ public:
     // CREATE DATABASE sent immediately; on success the new database stays attached.
     bool createDatabase(const QByteArray &statement, Status &st);
     void detach();
+    // Closes the line to the server at once, without a round trip; the handle stays
+    // until detach(), whose calls then fail at once.
+    void abort();
     // Takes over the other's attachment; the other is left closed.
     void takeFrom(Attachment &other)
     {

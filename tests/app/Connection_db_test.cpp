@@ -1,3 +1,4 @@
+#include "StallMeter.h"
 #include "TestDatabase.h"
 #include "core/SettingsFile.h"
 #include "app/MainWindow.h"
@@ -228,6 +229,8 @@ TEST(MainWindowStart, ConfiguredDatabaseIsAttachedQuietlyAndDetachedOnClose)
     MessageRecorder rec;
     CreateApplicationWindows();
     mainWindow->show();
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 30000))
+        << "the start's attach did not end within 30 s";
     EXPECT_TRUE(mainWindow->IsConnected());
     EXPECT_TRUE(rec.messages.isEmpty());
     EXPECT_EQ(ServerDataDir, db.folder());

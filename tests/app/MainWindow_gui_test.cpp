@@ -1,3 +1,4 @@
+#include "StallMeter.h"
 #include "TestDatabase.h"
 #include "forms/FormUtil.h"
 #include "core/SettingsFile.h"
@@ -57,6 +58,9 @@ protected:
         CreateApplicationWindows();
         mainWindow->show();
         QApplication::processEvents();
+        // The start's attach runs in the background; its outcome is told when it ends.
+        ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 30000))
+            << "the start's attach did not end within 30 s";
     }
     void stop()
     {

@@ -1,4 +1,5 @@
 // The whole road of a picture through the menus of the real main window.
+#include "StallMeter.h"
 #include "ModalAnswer.h"
 #include "TestDatabase.h"
 #include "app/MainWindow.h"
@@ -122,6 +123,8 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
         databaseSettingsDialog->Button1Click();
     });
     Menu("mnuDBset");
+    // The connect after the dialog runs in the background.
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000)) << "the attach did not end";
     ASSERT_TRUE(mainWindow->IsConnected()) << rec.messages.join('|').toStdString();
     EXPECT_EQ(DatabaseName, "ROAD.FDB");
 
@@ -177,6 +180,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     ASSERT_FALSE(paint.isNull());
     EXPECT_EQ(paint->windowTitle(), QStringLiteral("お絵描きソフト － 花(N:1)"));
     ASSERT_EQ(paint->Bitmap.size(), QSize(64, 48));
+    ASSERT_TRUE(paint->WaitIdle());
     EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
 
     // A stroke drawn with the pen is stored point by point.
@@ -184,6 +188,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     Drag(paint->Image1, QPoint(10, 10), QPoint(40, 30));
     const QImage drawn = paint->Bitmap.copy();
     EXPECT_GT(NonWhitePixels(drawn), 0);
+    ASSERT_TRUE(paint->WaitIdle()) << "the stroke was not stored in time";
     EXPECT_GT(mainWindow->Db().SelectAll("IMG_1", ""), 1);
 
     // Closed and opened again, the picture is the same.
@@ -193,6 +198,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    ASSERT_TRUE(paint->WaitIdle()) << "the picture was not drawn in time";
     EXPECT_EQ(paint->Bitmap, drawn);
 
     // Saved as a bitmap file, starting in the folder saved last.
@@ -246,6 +252,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    ASSERT_TRUE(paint->WaitIdle());
     EXPECT_EQ(NonWhitePixels(paint->Bitmap), 0);
     EXPECT_TRUE(mainWindow->TableExists("IMG_1"));
     EXPECT_EQ(mainWindow->Db().SelectAll("IMG_1", ""), 0);

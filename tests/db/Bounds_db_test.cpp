@@ -147,7 +147,7 @@ TEST(DbBounds, ARowLockedByAnotherClientEndsInALockTimeoutNotALostConnection)
         ASSERT_EQ(db.SelectAll("SECTION", ""), 1);
         {
             UncommittedChange holder(t.serverPath(), c.other);
-            ASSERT_TRUE(holder.ready()) << "isql did not run the change";
+            ASSERT_TRUE(holder.ready()) << "isql did not run the change: " << holder.output().toStdString();
             if (c.rowRun)
                 db.BeginRowRun();
             QElapsedTimer took;

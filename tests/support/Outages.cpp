@@ -25,8 +25,25 @@ MuteListener::MuteListener()
     port_ = ntohs(a.sin_port);
 }
 
+void MuteListener::FillBacklog()
+{
+    listen(fd_, 0);
+    for (int i = 0; i < 4; ++i) {
+        const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port_));
+        ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        fillers_.push_back(c);
+    }
+    usleep(200 * 1000);
+}
+
 MuteListener::~MuteListener()
 {
+    for (int c : fillers_)
+        close(c);
     if (fd_ >= 0)
         close(fd_);
 }
@@ -43,8 +60,10 @@ int OpenSockets()
 
 UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray &statement)
 {
-    QTemporaryDir dir;
+    // An ASCII path: isql may garble other bytes read from a pipe.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/oekaki-lock-XXXXXX"));
     const QString marker = dir.filePath(QStringLiteral("ready"));
+    isql_.setProcessChannelMode(QProcess::MergedChannels);
     isql_.start(QStringLiteral("isql-fb"),
                 {QStringLiteral("-q"), QStringLiteral("-user"), QString::fromLatin1(DataAccess::User),
                  QStringLiteral("-password"), QString::fromLatin1(DataAccess::Password), serverPath});

@@ -3,6 +3,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <vector>
 
 // A port that completes the TCP handshake and then never says a word (the kernel
 // takes the connections into the backlog; nobody accepts them).
@@ -13,10 +14,13 @@ public:
     MuteListener(const MuteListener &) = delete;
     MuteListener &operator=(const MuteListener &) = delete;
     int port() const { return port_; }
+    // Fills the accept queue, so that later handshakes are not answered either.
+    void FillBacklog();
 
 private:
     int fd_ = -1;
     int port_ = 0;
+    std::vector<int> fillers_;
 };
 
 // Sockets this process has open now (from /proc/self/fd).
@@ -30,6 +34,8 @@ public:
     ~UncommittedChange();
     // True once the statement has run (within 20 s).
     bool ready() const { return ready_; }
+    // What isql said (for the failure message).
+    QString output() { return QString::fromLocal8Bit(isql_.readAll()); }
 
 private:
     QProcess isql_;

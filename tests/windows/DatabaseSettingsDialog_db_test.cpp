@@ -1,3 +1,4 @@
+#include "StallMeter.h"
 #include "TestDatabase.h"
 #include "app/MainWindow.h"
 #include "windows/DatabaseSettingsDialog.h"
@@ -37,6 +38,9 @@ protected:
                 databaseSettingsDialog->Button2Click();
         });
         mainWindow->mnuDBsetClick();
+        // The main window attaches in the background after the dialog.
+        ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 30000))
+            << "the attach after the dialog did not end within 30 s";
     }
     static void Fill(const QString &server, const QString &folder, const QString &name)
     {

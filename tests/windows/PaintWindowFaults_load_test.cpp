@@ -106,6 +106,10 @@ TEST_F(PaintWindowFaults, DatabaseFolderRemovedWhileConnected)
     ASSERT_TRUE(QDir(folder).removeRecursively());
     Stroke(w, {{8, 8}});
     Tick(w);
+    // Closed, the window's worker lets the database go once nothing of it waits.
+    w->close();
+    ASSERT_TRUE(mainWindow->Worker().WaitIdle());
+    ASSERT_TRUE(mainWindow->Worker().WaitingPoints().isEmpty());
 
     // Reconnecting finds no database where the settings point: one message, no connection.
     QTimer::singleShot(0, [] {

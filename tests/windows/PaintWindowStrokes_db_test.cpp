@@ -1,5 +1,8 @@
 #include "PaintFixture.h"
 
+#include "Outages.h"
+#include "StallMeter.h"
+#include "core/PaintWorker.h"
 #include "core/StrokeJournal.h"
 #include "db/Tables.h"
 #include "forms/FormUtil.h"
@@ -506,6 +509,103 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
     qputenv("XDG_STATE_HOME", state);
 }
 
+
+// A point that the table refuses for a lasting reason (a check another tool added) is
+// tried again with growing waits, the user is told once with the reason, nothing is
+// thrown away, and other pictures go on being stored meanwhile.
+TEST_F(PaintWindowStrokes, LastingRefusalIsToldOnceAndHoldsBackNoOtherPicture)
+{
+    PaintWorker::FirstRetryMs = 40;
+    MessageRecorder messages;
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(8);
+    ASSERT_TRUE(Db().ExecuteSql({"ALTER TABLE IMG_7 ADD CONSTRAINT NARROW CHECK (X < 50)"}));
+    Stroke(a, Line(60, 2, 2));
+    Stroke(b, Line(60, 2, 2));
+    EXPECT_EQ(Rows(ImageTable::NameOf(8)).size(), 2u);
+    EXPECT_EQ(a->UnstoredPoints(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return !messages.messages.isEmpty(); }, 15000)) << "nobody was told";
+    ASSERT_EQ(messages.messages.size(), 1);
+    EXPECT_TRUE(messages.messages[0].contains(QStringLiteral("保存できません")));
+    EXPECT_TRUE(messages.messages[0].contains(QStringLiteral("NARROW"))) << messages.messages[0].toStdString();
+    Stroke(a, Line(60, 9, 1)); // waits behind it, in order
+    (void)WaitUntil([] { return false; }, 1500); // a few more refusals go by
+    EXPECT_EQ(messages.messages.size(), 1); // told once
+    EXPECT_EQ(a->UnstoredPoints(), 3);
+
+    ASSERT_TRUE(Db().ExecuteSql({"ALTER TABLE IMG_7 DROP CONSTRAINT NARROW"}));
+    ASSERT_TRUE(WaitUntil([a] { return a->UnstoredPoints() == 0; }, 15000));
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].dn, 2);
+    PaintWorker::FirstRetryMs = 5000;
+}
+
+// The window's thread never waits for the network: a row of the next number locked by
+// another client's uncommitted insert, or a server that takes the connection and never
+// answers, keeps the points waiting while the window goes on answering; once the fault
+// is gone every point is stored once.
+TEST_F(PaintWindowStrokes, NoNetworkFaultStallsTheWindow)
+{
+    for (const bool locked : {true, false}) {
+        SCOPED_TRACE(locked ? "row locked by another client" : "server that never answers");
+        const int image = locked ? 7 : 8;
+        const QString table = ImageTable::NameOf(image);
+        const QString realServer = ServerName;
+        std::unique_ptr<UncommittedChange> holder;
+        std::unique_ptr<MuteListener> mute;
+        PaintWindow *a = nullptr;
+        if (locked) {
+            a = Open(image);
+            Stroke(a, Line(2, 2, 2));
+            holder = std::make_unique<UncommittedChange>(
+                db_.serverPath(), "INSERT INTO " + table.toLatin1() + " VALUES (3, 9, 1, 0, 1, 0, 1, 1)");
+            ASSERT_TRUE(holder->ready()) << "isql did not run the insert";
+        }
+        if (!locked)
+            mute = std::make_unique<MuteListener>();
+        const int socketsBefore = OpenSockets();
+        StallMeter meter;
+        if (!locked) {
+            ServerName = QStringLiteral("127.0.0.1/%1:").arg(mute->port());
+            CurrentImageNo = image;
+            CurrentImageWidth = 64;
+            CurrentImageHeight = 48;
+            a = new PaintWindow;
+            mainWindow->AddChild(a); // opened on the mute server: not waited for
+        }
+        a->SpeedButton4Click();
+        for (const QPoint p : Line(10, 20, 3)) {
+            a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, p.x(), p.y());
+            a->Image1MouseUp(Qt::LeftButton, Qt::NoButton, p.x(), p.y());
+        }
+        a->Timer1->setInterval(500);
+        (void)WaitUntil([] { return false; }, locked ? 5000 : 13000);
+        EXPECT_LT(meter.LongestStallMs(), 100.0);
+        EXPECT_EQ(a->UnstoredPoints(), 3);
+        EXPECT_TRUE(a->windowTitle().contains(QStringLiteral("【未保存 3点】"))) << a->windowTitle().toStdString();
+        if (locked) {
+            holder.reset(); // the other client goes: its insert is undone
+            ASSERT_TRUE(StoredOnceBack(a));
+            const auto rows = Rows(table);
+            ASSERT_EQ(rows.size(), 5u);
+            for (int i = 0; i < 5; ++i)
+                EXPECT_EQ(rows[i].n, i + 1);
+        } else {
+            // The worker goes on trying (the journal keeps the points for that server);
+            // once it stops, nothing of the mute server stays open behind it.
+            delete a;
+            ServerName = realServer;
+            QElapsedTimer stop;
+            stop.start();
+            mainWindow->Worker().Stop();
+            EXPECT_LT(stop.elapsed(), 3000);
+            // An attach under way ends within its own time limit and takes its socket along.
+            EXPECT_TRUE(WaitUntil([&] { return OpenSockets() <= socketsBefore; }, 12000))
+                << OpenSockets() << " sockets open, " << socketsBefore << " before";
+        }
+    }
+}
 
 TEST_F(PaintWindowStrokes, ForeignRowsWithUnknownTipsStillCount)
 {

@@ -55,6 +55,7 @@ int main(int argc, char *argv[])
     w->setWindowTitle(QStringLiteral("画像"));
     mainWindow->AddChild(w);
     w->SpeedButton4Click();
+    w->WaitIdle();
     reply(QStringLiteral("ready %1").arg(w->ReadCount));
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -76,8 +77,10 @@ int main(int argc, char *argv[])
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
             }
+            w->WaitIdle();
             reply(QStringLiteral("stroked %1").arg(w->UnstoredPoints()));
         } else if (words[0] == QLatin1String("dump") && words.size() > 1) {
+            w->WaitIdle();
             w->Bitmap.save(words[1], "PNG");
             reply(QStringLiteral("dumped %1 %2 %3")
                       .arg(w->ReadCount)

@@ -1,0 +1,75 @@
+// The handshake probe of the reconnecting: its answer for each kind of server, given
+// without ever holding up the window thread, and without a socket left behind.
+#include "Outages.h"
+#include "StallMeter.h"
+#include "TestDatabase.h"
+
+#include "core/AsyncHandshakeProbe.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(HandshakeProbe, AnswersForEachServerWithoutStallingTheWindowThread)
+{
+    MuteListener mute;
+    MuteListener full;
+    full.FillBacklog();
+    constexpr int kTimeoutMs = 1500;
+    struct Case {
+        const char *name;
+        QByteArray path;
+        bool answered;
+        int atMostMs;
+    };
+    const Case cases[] = {
+        {"local path", "/tmp/X.FDB", true, 500},
+        {"refused: the server says no at once", "127.0.0.1/" + QByteArray::number(ClosedPort()) + ":/tmp/X.FDB",
+         true, 500},
+        {"mute server: the handshake completes", "127.0.0.1/" + QByteArray::number(mute.port()) + ":/tmp/X.FDB",
+         true, 500},
+        {"no handshake at all", "127.0.0.1/" + QByteArray::number(full.port()) + ":/tmp/X.FDB", false,
+         kTimeoutMs + 1000},
+        {"a name with several addresses", "localhost/" + QByteArray::number(mute.port()) + ":/tmp/X.FDB",
+         true, kTimeoutMs + 1000},
+    };
+    const int socketsBefore = OpenSockets();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AsyncHandshakeProbe probe;
+        int finished = 0;
+        bool answered = !c.answered;
+        QObject::connect(&probe, &AsyncHandshakeProbe::Finished, [&](bool a) {
+            ++finished;
+            answered = a;
+        });
+        StallMeter meter;
+        QElapsedTimer took;
+        took.start();
+        probe.Start(c.path, kTimeoutMs);
+        EXPECT_TRUE(probe.Running());
+        ASSERT_TRUE(WaitUntil([&] { return finished > 0; }, c.atMostMs)) << "no answer in time";
+        EXPECT_EQ(answered, c.answered);
+        EXPECT_FALSE(probe.Running());
+        EXPECT_LE(meter.LongestStallMs(), 100.0);
+        std::printf("[          ] %s: %s after %lld ms\n", c.name, answered ? "answered" : "silent", took.elapsed());
+        WaitUntil([] { return false; }, 50);
+        EXPECT_EQ(finished, 1);
+    }
+    // A probe given up gives no answer, and its socket goes with its thread.
+    {
+        AsyncHandshakeProbe probe;
+        int finished = 0;
+        QObject::connect(&probe, &AsyncHandshakeProbe::Finished, [&](bool) { ++finished; });
+        probe.Start("127.0.0.1/" + QByteArray::number(full.port()) + ":/tmp/X.FDB", kTimeoutMs);
+        probe.Cancel();
+        EXPECT_FALSE(probe.Running());
+        WaitUntil([] { return false; }, kTimeoutMs + 500);
+        EXPECT_EQ(finished, 0);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return OpenSockets() <= socketsBefore; }, 3000))
+        << OpenSockets() - socketsBefore << " sockets left open";
+}
+
+} // namespace
