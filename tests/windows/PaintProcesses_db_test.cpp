@@ -75,9 +75,10 @@ private:
     bool started_ = false;
 };
 
+// A stroke the program answers at once, while its worker stores it.
 QString StrokeCommand(const std::vector<QPoint> &points)
 {
-    QString s = QStringLiteral("stroke");
+    QString s = QStringLiteral("draw");
     for (const QPoint &p : points)
         s += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
     return s;
@@ -204,7 +205,7 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             Instance first(state.path(), args);
             ASSERT_TRUE(first.Started());
             ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
-            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0])).startsWith("stroked"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
             ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
 
             // The server is away for the program.
@@ -212,8 +213,8 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
                 gate.pause();
             else
                 gate.stop();
-            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1])).startsWith("stroked"));
-            ASSERT_TRUE(first.Command(StrokeCommand(strokes[2])).startsWith("stroked"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
             QString pending;
             EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
                 << "the program does not report 9 waiting points: " << pending.toStdString();
@@ -243,7 +244,7 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
         const qint64 storedAfter = back.elapsed();
         EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
             << "the journal still holds strokes";
-        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3])).startsWith("stroked"));
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3]))== QStringLiteral("drawn"));
         ASSERT_TRUE(picture.WaitForCount(14, 15000));
         EXPECT_EQ(picture.Rows(), Expected(strokes));
         std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
@@ -287,10 +288,10 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
             Instance first(state.path(), args);
             ASSERT_TRUE(first.Started());
             ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
-            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0])).startsWith("stroked"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
             ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
             relay.setDelay(kOneWayMs * 1000);
-            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1])).startsWith("stroked"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
             if (c.killAt > 0) {
                 ASSERT_TRUE(picture.WaitForCount(3 + c.killAt, 30000, 5))
                     << "the long stroke was not stored that far: " << picture.Count();
@@ -321,7 +322,7 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         const qint64 storedAfter = back.elapsed();
         EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
             << "the journal still holds strokes";
-        ASSERT_TRUE(second.Command(StrokeCommand(strokes[2])).startsWith("stroked"));
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
         ASSERT_TRUE(picture.WaitForCount(17, 15000)) << "rows: " << picture.Count();
         EXPECT_EQ(picture.Rows(), Expected(strokes));
         std::printf("[          ] kill -9, %s: %d of 12 points stored at the kill; the rest stored %lld ms "

@@ -2,7 +2,8 @@
 // painting window, driven by lines on stdin, answering on stdout.
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
-// commands: "stroke x,y x,y ..."  "dump <png file>"  "pending"  "quit"
+// commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
+// at once), "dump <png file>", "pending", "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 
 #include "app/MainWindow.h"
@@ -66,7 +67,8 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
-        if (words[0] == QLatin1String("stroke") && words.size() > 1) {
+        const bool draw = words[0] == QLatin1String("draw");
+        if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
                 const int x = xy.value(0).toInt(), y = xy.value(1).toInt();
@@ -76,6 +78,11 @@ int main(int argc, char *argv[])
                     w->Image1MouseMove(Qt::LeftButton, x, y);
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
+            }
+            // "draw" answers at once, while the worker stores (as the user goes on drawing).
+            if (draw) {
+                reply(QStringLiteral("drawn"));
+                return;
             }
             w->WaitIdle();
             reply(QStringLiteral("stroked %1").arg(w->UnstoredPoints()));
