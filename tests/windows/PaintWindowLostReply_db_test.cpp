@@ -31,6 +31,7 @@ TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKee
     const Case cases[] = {
         {"the first point: its insert decides the stroke number", 0},
         {"a middle point", 2},
+        {"the last point: nothing of the stroke is left to insert", 4},
     };
     int image = 7;
     for (const Case &c : cases) {
@@ -38,6 +39,7 @@ TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKee
         const QString table = ImageTable::NameOf(++image);
         PaintWindow *a = Open(image);
         PaintWindow *watcher = Open(image);
+        const QString caption = a->windowTitle();
         const auto first = Line(2, 2, 3), second = Line(2, 12, 5), third = Line(2, 30, 2);
         Stroke(a, first); // N 1..3, stroke 1
         const int lostN = 4 + c.lostAt;
@@ -80,6 +82,7 @@ TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKee
         EXPECT_EQ(a->ReadCount, n);
         EXPECT_EQ(watcher->ReadCount, n);
         EXPECT_EQ(a->UnstoredPoints(), 0);
+        EXPECT_EQ(a->windowTitle(), caption) << "still marked unstored";
         EXPECT_EQ(Open(image)->Bitmap, a->Bitmap) << "the window differs from a replay";
         EXPECT_EQ(watcher->Bitmap, a->Bitmap);
     }
