@@ -2,6 +2,7 @@
 // what it can, nothing hangs, and it works again after the user reconnects.
 
 #include "CatalogueFixture.h"
+#include "StallMeter.h"
 #include "ServerControl.h"
 
 #include "forms/FormUtil.h"
@@ -51,6 +52,8 @@ TEST_F(ImageListFaults, ServerStoppedDuringPagingAndBackAfterReconnect)
             databaseSettingsDialog->Button2Click();
     });
     mainWindow->mnuDBsetClick();
+    // The attach runs off the window's thread; its outcome comes a moment later.
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 15000)) << "the attach did not end";
     ASSERT_TRUE(mainWindow->IsConnected());
     list->Button4Click();
     EXPECT_EQ(GridCell(list->SG1, 0, 1), "101");

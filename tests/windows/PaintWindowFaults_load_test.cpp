@@ -3,6 +3,7 @@
 // program works again once the user reconnects through the database settings.
 
 #include "PaintFixture.h"
+#include "StallMeter.h"
 #include "ServerControl.h"
 
 #include "windows/DatabaseSettingsDialog.h"
@@ -22,6 +23,8 @@ void ReconnectThroughSettings()
             databaseSettingsDialog->Button2Click();
     });
     mainWindow->mnuDBsetClick();
+    // The attach runs off the window's thread; its outcome comes a moment later.
+    EXPECT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 15000)) << "the attach did not end";
 }
 
 // Brings the server back even when an assertion ends the test early.
@@ -61,8 +64,10 @@ TEST_F(PaintWindowFaults, ServerStoppedDuringDrawingKeepsEveryPointAndRecoversAf
     ASSERT_TRUE(mainWindow->IsConnected());
     EXPECT_TRUE(messages.messages.isEmpty()) << qPrintable(messages.messages.join('\n'));
 
-    // The kept points go first, then the new stroke.
+    // The kept points go first, then the new stroke, once the worker has found its own
+    // connection gone and attached again.
     Stroke(w, {{20, 20}, {21, 20}});
+    ASSERT_TRUE(StoredOnceBack(w));
     const std::vector<StoredPoint> rows = Rows("IMG_1");
     ASSERT_EQ(rows.size(), 8u);
     for (size_t i = 0; i < rows.size(); ++i)
@@ -118,6 +123,7 @@ TEST_F(PaintWindowFaults, DatabaseFolderRemovedWhileConnected)
             databaseSettingsDialog->Button2Click();
     });
     mainWindow->mnuDBsetClick();
+    EXPECT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 15000)) << "the attach did not end";
     EXPECT_FALSE(mainWindow->IsConnected());
     EXPECT_EQ(messages.messages,
               QStringList{QStringLiteral("データベースが作成・接続出来ません。設定を確認して下さい。")});
