@@ -27,8 +27,9 @@ static_assert(sizeof(isc_db_handle) == sizeof(unsigned int));
 class DataAccess::Call {
 public:
     // A wait for another connection's lock gets no answer either: it adds to the limit.
-    explicit Call(DataAccess &d, bool fresh = true, int lockWaitSeconds = 0)
-        : guard(&d, *d.db_.handle(), std::chrono::seconds(ReplyTimeoutSeconds + lockWaitSeconds)),
+    explicit Call(DataAccess &d, bool fresh = true, int lockWaitSeconds = 0,
+                  int replySeconds = ReplyTimeoutSeconds)
+        : guard(&d, *d.db_.handle(), std::chrono::seconds(replySeconds + lockWaitSeconds)),
           d_(d),
           outer_(d.call_ == nullptr)
     {
@@ -180,7 +181,7 @@ void DataAccess::ConnectDatabase(const QString &path)
 
 void DataAccess::DisconnectDatabase()
 {
-    Call call(*this, false);
+    Call call(*this, false, 0, DetachTimeoutSeconds);
     clearRows();
     query_.release();
     tr_.rollback();

@@ -35,6 +35,9 @@ public:
     // Seconds a call on an established connection may go without an answer; then it is
     // cut and reported as a lost connection.
     static constexpr int ReplyTimeoutSeconds = 10;
+    // A disconnect waits for no more than this: a program ending at logout on a silent
+    // network would otherwise be killed before it has written its settings.
+    static constexpr int DetachTimeoutSeconds = 2;
     // Seconds a change waits for a row another connection has locked; then it fails
     // with LastFailureWasLockTimeout().
     static constexpr int LockWaitSeconds = 3;

@@ -59,6 +59,11 @@ struct Flow {
 struct Link {
     Flow up, down; // client to server, server to client
     bool clientTalking = false;
+    // A lost reply: the request was let through; the answer is dropped, and the
+    // connection cut at cutAt once the server has begun answering (0: not yet).
+    bool doomed = false;
+    int64_t graceNs = 0;
+    int64_t cutAt = 0;
     bool done() const { return up.closed && down.closed; }
 };
 
@@ -110,6 +115,13 @@ void DelayRelay::resume()
     wake();
 }
 
+void DelayRelay::CutAfterNextRequest(int minBytes, int graceMs)
+{
+    cutGraceMs_ = std::max(graceMs, 0);
+    cutMinBytes_ = std::max(minBytes, 1);
+    wake();
+}
+
 void DelayRelay::stop()
 {
     if (thread_.joinable()) {
@@ -144,6 +156,18 @@ void DelayRelay::run()
                 if (fromClient && !l.clientTalking)
                     ++roundTrips_;
                 l.clientTalking = fromClient;
+                if (!fromClient && l.doomed) {
+                    if (l.cutAt == 0)
+                        l.cutAt = nowNs() + l.graceNs;
+                    continue; // the answer never reaches the client
+                }
+                if (fromClient && !l.doomed) {
+                    int armed = cutMinBytes_.load();
+                    if (armed > 0 && got >= armed && cutMinBytes_.compare_exchange_strong(armed, 0)) {
+                        l.doomed = true;
+                        l.graceNs = int64_t(cutGraceMs_.load()) * 1000000;
+                    }
+                }
                 f.held.push_back({nowNs() + delayNs_, std::string(buf.data(), size_t(got))});
                 continue;
             }
@@ -199,6 +223,8 @@ void DelayRelay::run()
         for (auto &l : links) {
             if (paused)
                 continue;
+            if (l->cutAt > 0 && (next < 0 || l->cutAt < next))
+                next = l->cutAt;
             for (Flow *f : {&l->up, &l->down}) {
                 if (!f->eof) {
                     fds.push_back({f->from, POLLIN, 0});
@@ -270,7 +296,17 @@ void DelayRelay::run()
             passOn(l->up);
             passOn(l->down);
         }
+        const int64_t cutNow = nowNs();
         for (auto it = links.begin(); it != links.end();) {
+            Link &l = **it;
+            if (l.cutAt > 0 && l.cutAt <= cutNow && !paused_.load()) {
+                // Both sides at once: the client sees its connection broken mid-answer,
+                // the server a client gone after the request.
+                const linger abort{1, 0};
+                setsockopt(l.up.from, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                l.up.closed = l.down.closed = true;
+                ++cuts_;
+            }
             if ((*it)->done()) {
                 close((*it)->up.from);
                 close((*it)->up.to);

@@ -19,12 +19,23 @@ public:
     bool start(int oneWayMicroseconds, int targetPort = 3050, int listenPort = 0);
     void stop();
     int port() const { return port_; }
+    // Any thread: the delay of bytes read from now on.
+    void setDelay(int oneWayMicroseconds) { delayNs_ = int64_t(oneWayMicroseconds) * 1000; }
     // Any thread. Pause: nothing more is passed on in either direction and no new
     // connection is taken, but nothing is closed (a silent network, a server that lost
     // power). Resume: what was held goes on, late.
     void pause();
     void resume();
     bool paused() const { return paused_.load(); }
+
+    // Any thread. A lost reply: the next request a client sends after this call (its first
+    // read of at least minBytes, on any connection) still reaches the server, but none of
+    // the answer reaches the client. Once the server starts answering, its bytes are dropped
+    // for graceMs more (whatever else it does with the request gets done), then the
+    // connection is cut on both sides. One cut per call; smaller requests pass as usual.
+    void CutAfterNextRequest(int minBytes = 1, int graceMs = 100);
+    // Connections cut that way so far.
+    int64_t cuts() const { return cuts_.load(); }
 
     // Times a client turned from listening to talking: one per round trip it waited for.
     int64_t roundTrips() const { return roundTrips_.load(); }
@@ -40,7 +51,7 @@ private:
     int wakeFd_ = -1;
     int port_ = 0;
     int targetPort_ = 3050;
-    int64_t delayNs_ = 0;
+    std::atomic<int64_t> delayNs_{0};
     std::thread thread_;
     std::atomic<bool> paused_{false};
     std::atomic<bool> stopping_{false};
@@ -48,4 +59,8 @@ private:
     std::atomic<int64_t> lateSumUs_{0};
     std::atomic<int64_t> lateCount_{0};
     std::atomic<int64_t> worstLateUs_{0};
+    // The cut armed and not yet aimed at a connection (0: none), its size and grace.
+    std::atomic<int> cutMinBytes_{0};
+    std::atomic<int> cutGraceMs_{0};
+    std::atomic<int64_t> cuts_{0};
 };

@@ -2,9 +2,12 @@
 // painting window, driven by lines on stdin, answering on stdout.
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
-// commands: "stroke x,y x,y ..."  "dump <png file>"  "quit"
+// commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
+// at once), "dump <png file>", "pending", "quit"
+// SIGTERM, SIGINT and SIGHUP end it as they end the program.
 
 #include "app/MainWindow.h"
+#include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
 #include "windows/PaintWindow.h"
 
@@ -25,6 +28,7 @@ void reply(const QString &line)
 
 int main(int argc, char *argv[])
 {
+    SessionEnd::BlockSignals();
     QApplication app(argc, argv);
     if (argc != 8) {
         std::fprintf(stderr, "usage: %s prefix folder file user image width height\n", argv[0]);
@@ -33,6 +37,10 @@ int main(int argc, char *argv[])
     QTemporaryDir settings;
     MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
     CreateApplicationWindows();
+    SessionEnd sessionEnd([](int) {
+        if (mainWindow)
+            mainWindow->EndSession();
+    });
     mainWindow->show();
     ServerName = QString::fromLocal8Bit(argv[1]);
     ServerDataDir = QString::fromLocal8Bit(argv[2]);
@@ -59,7 +67,8 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
-        if (words[0] == QLatin1String("stroke") && words.size() > 1) {
+        const bool draw = words[0] == QLatin1String("draw");
+        if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
                 const int x = xy.value(0).toInt(), y = xy.value(1).toInt();
@@ -70,6 +79,11 @@ int main(int argc, char *argv[])
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
             }
+            // "draw" answers at once, while the worker stores (as the user goes on drawing).
+            if (draw) {
+                reply(QStringLiteral("drawn"));
+                return;
+            }
             w->WaitIdle();
             reply(QStringLiteral("stroked %1").arg(w->UnstoredPoints()));
         } else if (words[0] == QLatin1String("dump") && words.size() > 1) {
@@ -79,6 +93,9 @@ int main(int argc, char *argv[])
                       .arg(w->ReadCount)
                       .arg(w->UnstoredPoints())
                       .arg(mainWindow->IsConnected() ? 1 : 0));
+        } else if (words[0] == QLatin1String("pending")) {
+            // Points of this window not yet stored, as the worker last reported them.
+            reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
         } else if (words[0] == QLatin1String("quit")) {
             QApplication::exit(0);
         }

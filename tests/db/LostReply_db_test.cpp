@@ -1,0 +1,109 @@
+// A reply lost with the connection: the relay lets the request reach the server and
+// cuts the connection before the answer comes back. The change may or may not be
+// committed then; the client only learns that the connection is gone.
+#include "DelayRelay.h"
+#include "TestDatabase.h"
+
+#include "db/DataAccess.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
+{
+    return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
+}
+
+// Rows of SECTION with this name, read past the relay.
+int rowsNamed(const TestDatabase &t, const QString &name)
+{
+    DataAccess direct;
+    direct.ConnectDatabase(t.serverPath());
+    const int n = direct.SelectAll(QStringLiteral("SECTION"), QStringLiteral("SNAME='%1'").arg(name));
+    direct.CloseQuery();
+    return n;
+}
+
+// Smaller than any insert's request, larger than a transaction's start or end.
+constexpr int kInsertBytes = 64;
+
+TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    struct Case {
+        const char *name;
+        bool rowRun;   // an autocommit run (the painting windows' inserts) or a change of its own
+        bool committed; // what the server did with the request whose answer was lost
+    };
+    const Case cases[] = {
+        {"a change in its own transaction: the commit is never sent", false, false},
+        {"a row of an autocommit run: committed with the request", true, true},
+    };
+    {
+        DataAccess make;
+        make.ConnectDatabase(t.serverPath());
+        ASSERT_TRUE(make.CreateSectionTable());
+    }
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DelayRelay relay;
+        ASSERT_TRUE(relay.start(0));
+        DataAccess db;
+        int lost = 0;
+        db.onConnectionLost = [&] { ++lost; };
+        db.ConnectDatabase(throughRelay(relay, t));
+        ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
+        if (c.rowRun) {
+            db.BeginRowRun();
+            ASSERT_TRUE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'before'"}));
+        }
+        const QString name = QStringLiteral("lost%1").arg(n + 1);
+        relay.CutAfterNextRequest(kInsertBytes);
+        EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'" + name + "'"}));
+        EXPECT_TRUE(db.LastFailureWasConnectionLoss()) << db.LastErrorText().toStdString();
+        EXPECT_FALSE(db.LastFailureWasDuplicate());
+        EXPECT_EQ(lost, 1);
+        EXPECT_EQ(relay.cuts(), 1);
+        if (c.rowRun)
+            db.EndRowRun();
+        db.DisconnectDatabase();
+        EXPECT_EQ(rowsNamed(t, name), c.committed ? 1 : 0);
+
+        // One cut per call: the next connection through the relay works as before.
+        DataAccess again;
+        again.ConnectDatabase(throughRelay(relay, t));
+        ASSERT_TRUE(again.IsConnected()) << again.LastErrorText().toStdString();
+        EXPECT_TRUE(again.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'after'"}));
+        EXPECT_EQ(relay.cuts(), 1);
+    }
+}
+
+TEST(LostReply, RequestsSmallerThanTheMarkPassAndTheCutWaitsForALargerOne)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    DelayRelay relay;
+    ASSERT_TRUE(relay.start(0));
+    DataAccess db;
+    db.ConnectDatabase(throughRelay(relay, t));
+    ASSERT_TRUE(db.IsConnected());
+    ASSERT_TRUE(db.CreateSectionTable());
+    relay.CutAfterNextRequest(1 << 20);
+    // Nothing this small is aimed at: many round trips, no cut.
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_TRUE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(i), "'a'"}));
+    EXPECT_EQ(db.SelectAll("SECTION", ""), 5);
+    db.CloseQuery();
+    EXPECT_TRUE(db.IsConnected());
+    EXPECT_EQ(relay.cuts(), 0);
+    // Armed anew with a size the next insert reaches: that one is cut.
+    relay.CutAfterNextRequest(kInsertBytes);
+    EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"6", "'b'"}));
+    EXPECT_TRUE(db.LastFailureWasConnectionLoss());
+    EXPECT_EQ(relay.cuts(), 1);
+}
+
+} // namespace

@@ -1,0 +1,332 @@
+// A real second program ended by SIGTERM while points wait, or killed (-9) while it
+// stores: started again, it stores every point of its journal exactly once.
+#include "DelayRelay.h"
+#include "TestDatabase.h"
+
+#include "core/StrokeJournal.h"
+#include "db/DataAccess.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+constexpr int kUser = 4;
+constexpr int kImage = 1;
+
+// The program, driven through its stdin, with a journal folder of its own.
+class Instance {
+public:
+    Instance(const QString &stateHome, const QStringList &args)
+    {
+        p_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+        p_.setProcessEnvironment(env);
+        p_.start(QStringLiteral(OEKAKI_PAINT_INSTANCE), args);
+        started_ = p_.waitForStarted(10000);
+    }
+    ~Instance()
+    {
+        if (p_.state() == QProcess::NotRunning)
+            return;
+        p_.write("quit\n");
+        if (!p_.waitForFinished(10000))
+            p_.kill();
+        p_.waitForFinished(5000);
+    }
+    bool Started() const { return started_; }
+    qint64 Pid() const { return p_.processId(); }
+
+    // Sends a line (none when empty) and returns the next line of the answer; empty after `ms`.
+    QString Command(const QString &line, int ms = 20000)
+    {
+        if (!line.isEmpty())
+            p_.write((line + QLatin1Char('\n')).toUtf8());
+        QDeadlineTimer deadline(ms);
+        while (!p_.canReadLine() && p_.state() != QProcess::NotRunning && !deadline.hasExpired())
+            p_.waitForReadyRead(50);
+        return p_.canReadLine() ? QString::fromUtf8(p_.readLine()).trimmed() : QString();
+    }
+    // Sends the signal; true once the program has ended, normally, within `ms`.
+    bool EndedBy(int signal, int ms)
+    {
+        ::kill(pid_t(p_.processId()), signal);
+        if (!p_.waitForFinished(ms)) {
+            p_.kill();
+            p_.waitForFinished(5000);
+            return false;
+        }
+        return true;
+    }
+    QProcess &Process() { return p_; }
+
+private:
+    QProcess p_;
+    bool started_ = false;
+};
+
+// A stroke the program answers at once, while its worker stores it.
+QString StrokeCommand(const std::vector<QPoint> &points)
+{
+    QString s = QStringLiteral("draw");
+    for (const QPoint &p : points)
+        s += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
+    return s;
+}
+
+std::vector<QPoint> Line(int x0, int y0, int count)
+{
+    std::vector<QPoint> p;
+    for (int i = 0; i < count; ++i)
+        p.emplace_back(x0 + 2 * i, y0 + (i % 3));
+    return p;
+}
+
+// The picture with its list row (the journal's strokes go only into a picture still listed),
+// read past the relay.
+class Picture {
+public:
+    explicit Picture(const TestDatabase &t)
+    {
+        db_.ConnectDatabase(t.serverPath());
+        ok_ = db_.IsConnected() && db_.CreateImgListTable()
+              && db_.ExecuteSql({QStringLiteral("INSERT INTO IMGLIST (N, MN, INAME, SX, SY) VALUES (%1, %2, 'a', 120, 80)")
+                                     .arg(kImage)
+                                     .arg(kUser)});
+    }
+    bool Ok() const { return ok_; }
+    int Count()
+    {
+        const int n = db_.TableExists(table()) ? db_.SelectAll(table(), QString()) : 0;
+        db_.EndQuery();
+        return n;
+    }
+    // Polls until the table holds `n` rows; false after `ms`.
+    bool WaitForCount(int n, int ms, int pollMs = 20)
+    {
+        QDeadlineTimer deadline(ms);
+        while (Count() != n) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(pollMs);
+        }
+        return true;
+    }
+    // n, mn, dn, x, y of every row in N order.
+    std::vector<std::tuple<int, int, int, int, int>> Rows()
+    {
+        std::vector<std::tuple<int, int, int, int, int>> out;
+        db_.ForEachRow(QStringLiteral("N,MN,DN,X,Y"), table(), QString(), QStringLiteral("N"),
+                       [&](const QStringList &r) {
+                           out.emplace_back(r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt(),
+                                            r[4].toInt());
+                           return true;
+                       });
+        db_.EndQuery();
+        return out;
+    }
+
+private:
+    static QString table() { return QStringLiteral("IMG_%1").arg(kImage); }
+    DataAccess db_;
+    bool ok_ = false;
+};
+
+// Every point of the strokes once, in order, N without gaps, stroke k numbered k.
+std::vector<std::tuple<int, int, int, int, int>> Expected(const std::vector<std::vector<QPoint>> &strokes)
+{
+    std::vector<std::tuple<int, int, int, int, int>> out;
+    int n = 0;
+    for (size_t k = 0; k < strokes.size(); ++k)
+        for (const QPoint &p : strokes[k])
+            out.emplace_back(++n, kUser, int(k) + 1, p.x(), p.y());
+    return out;
+}
+
+int PointsIn(const std::vector<JournalStroke> &entries)
+{
+    int n = 0;
+    for (const JournalStroke &e : entries)
+        n += int(e.points.size());
+    return n;
+}
+
+bool WaitUntil(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem)
+{
+    struct Case {
+        const char *name;
+        bool silent; // the network goes silent (the worker waits on a call) or refuses at once
+    };
+    const Case cases[] = {
+        {"server refused", false},
+        {"network silent, a call waiting for its answer", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDatabase t;
+        ASSERT_TRUE(t.created());
+        Picture picture(t);
+        ASSERT_TRUE(picture.Ok());
+        QTemporaryDir state;
+        ASSERT_TRUE(state.isValid());
+        const QString journal = state.filePath(QStringLiteral("oekaki"));
+        DelayRelay gate;
+        ASSERT_TRUE(gate.start(0));
+        const int port = gate.port();
+        const QStringList args = {QStringLiteral("localhost/%1:").arg(port), t.folder(), t.fileName(),
+                                  QString::number(kUser), QString::number(kImage), "120", "80"};
+        const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
+                                                          Line(5, 60, 2)};
+        qint64 endedAfter = -1;
+        {
+            Instance first(state.path(), args);
+            ASSERT_TRUE(first.Started());
+            ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
+            ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
+
+            // The server is away for the program.
+            if (c.silent)
+                gate.pause();
+            else
+                gate.stop();
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
+            QString pending;
+            EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
+                << "the program does not report 9 waiting points: " << pending.toStdString();
+
+            QElapsedTimer took;
+            took.start();
+            ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
+            endedAfter = took.elapsed();
+            EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(first.Process().exitCode(), 0);
+        }
+        const auto left = JournalEntry::PeekUnheld(journal);
+        EXPECT_EQ(left.size(), 2u);
+        EXPECT_EQ(PointsIn(left), 9);
+        EXPECT_EQ(picture.Count(), 3);
+
+        // Back, with whatever the silent network held dropped.
+        gate.stop();
+        gate.resume();
+        ASSERT_TRUE(gate.start(0, 3050, port));
+        QElapsedTimer back;
+        back.start();
+        Instance second(state.path(), args);
+        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
+        ASSERT_TRUE(picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << picture.Count();
+        const qint64 storedAfter = back.elapsed();
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
+            << "the journal still holds strokes";
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3]))== QStringLiteral("drawn"));
+        ASSERT_TRUE(picture.WaitForCount(14, 15000));
+        EXPECT_EQ(picture.Rows(), Expected(strokes));
+        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
+                    "points %lld ms after it began\n",
+                    c.name, static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
+    }
+}
+
+// The program is killed at a chosen moment of storing a long stroke through a slow
+// network; started again, the journal's "sending" note and the lost-reply check leave
+// every point stored once.
+TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
+{
+    struct Case {
+        const char *name;
+        int killAt; // killed once this many points of the long stroke are committed
+                    // (their last answer still on its way back); 0: right after mouse-up
+    };
+    const Case cases[] = {
+        {"right after mouse-up", 0},
+        {"the first point committed, its answer (and so the stroke number) on its way", 1},
+        {"a middle point committed, its answer on its way", 4},
+    };
+    constexpr int kOneWayMs = 300; // the test has this long to see a commit before its answer arrives
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDatabase t;
+        ASSERT_TRUE(t.created());
+        Picture picture(t);
+        ASSERT_TRUE(picture.Ok());
+        QTemporaryDir state;
+        ASSERT_TRUE(state.isValid());
+        const QString journal = state.filePath(QStringLiteral("oekaki"));
+        DelayRelay relay;
+        ASSERT_TRUE(relay.start(0));
+        const QStringList args = {QStringLiteral("localhost/%1:").arg(relay.port()), t.folder(), t.fileName(),
+                                  QString::number(kUser), QString::number(kImage), "120", "80"};
+        const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 30, 12), Line(5, 60, 2)};
+        int storedAtKill = 0;
+        {
+            Instance first(state.path(), args);
+            ASSERT_TRUE(first.Started());
+            ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
+            ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
+            relay.setDelay(kOneWayMs * 1000);
+            ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
+            if (c.killAt > 0) {
+                ASSERT_TRUE(picture.WaitForCount(3 + c.killAt, 30000, 5))
+                    << "the long stroke was not stored that far: " << picture.Count();
+            }
+            ::kill(pid_t(first.Pid()), SIGKILL);
+            ASSERT_TRUE(first.Process().waitForFinished(5000)) << "not ended by SIGKILL";
+            storedAtKill = picture.Count() - 3;
+        }
+        relay.setDelay(0);
+        // What the dead program had sent is through the slow relay by then.
+        QThread::msleep(3 * kOneWayMs);
+        const auto left = JournalEntry::PeekUnheld(journal);
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0].points.size(), strokes[1].size());
+        if (c.killAt > 0) {
+            // Killed between the commit and its answer: the journal cannot know.
+            EXPECT_EQ(left[0].stored, c.killAt - 1);
+            EXPECT_EQ(left[0].sendingN, 3 + c.killAt);
+            EXPECT_EQ(left[0].sendingDn, 2);
+        }
+
+        QElapsedTimer back;
+        back.start();
+        Instance second(state.path(), args);
+        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
+        ASSERT_TRUE(picture.WaitForCount(15, 20000)) << "rows: " << picture.Count();
+        const qint64 storedAfter = back.elapsed();
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
+            << "the journal still holds strokes";
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
+        ASSERT_TRUE(picture.WaitForCount(17, 15000)) << "rows: " << picture.Count();
+        EXPECT_EQ(picture.Rows(), Expected(strokes));
+        std::printf("[          ] kill -9, %s: %d of 12 points stored at the kill; the rest stored %lld ms "
+                    "after the next start began\n",
+                    c.name, storedAtKill, static_cast<long long>(storedAfter));
+    }
+}
