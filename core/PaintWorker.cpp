@@ -22,8 +22,9 @@ constexpr int FlushMs = 50;
 // A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
 // the user is told, and it is tried every 80 s.
 constexpr int RefusalsBeforeTelling = 4;
-// A lock held by another PC: the stroke is tried again after this, not at once.
-constexpr int LockedWaitMs = 2000;
+// A lock held by another PC: the stroke is tried again after this (at the next tick of
+// the worker's timer), not at once.
+constexpr int LockedWaitMs = 300;
 } // namespace
 
 // Everything here runs on the worker thread, except where a comment says otherwise.

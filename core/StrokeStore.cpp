@@ -305,8 +305,10 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         backOff(++clashesInRow);
         catchUp();
         if (drawnUpTo_ < n) {
+            // The number was refused, yet no committed row holds it: another writer's
+            // insert of it is not committed yet (or was undone). A lock, not a lasting refusal.
             if (lastFailure_ == Failure::None)
-                fail(Failure::Refused); // the number was refused, yet no row holds it
+                fail(Failure::Locked);
             return false;
         }
         ++clashes;
