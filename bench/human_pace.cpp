@@ -227,9 +227,13 @@ private:
 
 // The person's rows (author 1) are what was drawn, in order, and N runs 1.. without gaps
 // over everyone's rows.
-QString CheckWindowRows(DataAccess &db, const QString &table, const std::vector<QPoint> &drawn,
+QString CheckWindowRows(const QString &path, const QString &table, const std::vector<QPoint> &drawn,
                         int expectedTotal = -1)
 {
+    DataAccess db;
+    db.ConnectDatabase(path);
+    if (!db.IsConnected())
+        return QStringLiteral("cannot connect to check the rows");
     std::vector<QPoint> mine;
     int n = 0;
     bool gapless = true;
@@ -508,7 +512,7 @@ int main(int argc, char **argv)
             QStringList problems = o.problems;
             if (!stored)
                 problems << QStringLiteral("the window's strokes were not all stored within 3 minutes");
-            const QString mine = CheckWindowRows(db, c.table, person.drawn);
+            const QString mine = CheckWindowRows(direct, c.table, person.drawn);
             if (!mine.isEmpty())
                 problems << mine;
             const bool passed = problems.isEmpty();
@@ -562,7 +566,7 @@ int main(int argc, char **argv)
             const bool stored = RunUntil([&] { return person.AllStored(); }, 60000);
             const double afterResume = sinceResume.elapsed() / 1000.0;
             const double stall = heartbeat.LongestMs();
-            QString problem = stored ? CheckWindowRows(db, ImageTable::NameOf(imageNo), person.drawn,
+            QString problem = stored ? CheckWindowRows(direct, ImageTable::NameOf(imageNo), person.drawn,
                                                        2 * kPoints)
                                      : QStringLiteral("not stored within 60 s of the resume");
             allPassed = allPassed && problem.isEmpty();
@@ -606,7 +610,7 @@ int main(int argc, char **argv)
             const double stall = heartbeat.LongestMs();
             QString problem = !held ? QStringLiteral("the lock could not be taken")
                               : !waitedWhileHeld ? QStringLiteral("stored while the row was locked")
-                              : stored ? CheckWindowRows(db, table, person.drawn, kPoints)
+                              : stored ? CheckWindowRows(direct, table, person.drawn, kPoints)
                                        : QStringLiteral("not stored within 60 s of the rollback");
             allPassed = allPassed && problem.isEmpty();
             std::printf("  row locked for 10 s by an uncommitted insert of the next N: window's "
