@@ -133,8 +133,8 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
             QProcess &p = *procs[i];
             if (p.state() == QProcess::NotRunning || p.waitForFinished(20)) {
                 ended[i] = true;
+                markDone(c.firstWriter + int(i));
                 if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-                    markDone(c.firstWriter + int(i));
                     o.problems << QStringLiteral("writer %1 ended with code %2")
                                       .arg(c.firstWriter + int(i))
                                       .arg(p.exitCode());
