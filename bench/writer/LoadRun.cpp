@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <memory>
@@ -98,7 +99,7 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
     QElapsedTimer clock;
     clock.start();
     std::vector<std::unique_ptr<QProcess>> procs;
-    for (int w = 0; w < c.writers; ++w) {
+    for (int w = c.firstWriter; w < c.writers; ++w) {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QStringList args = {c.writerPath.isEmpty() ? c.serverPath : c.writerPath,
@@ -112,16 +113,50 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
             o.problems << QStringLiteral("writer %1 did not start").arg(w);
         procs.push_back(std::move(p));
     }
-    for (size_t w = 0; w < procs.size(); ++w) {
-        QProcess &p = *procs[w];
-        const qint64 left = c.timeoutSeconds * 1000LL - clock.elapsed();
-        if (!p.waitForFinished(static_cast<int>(std::max<qint64>(left, 1)))) {
-            p.kill();
-            p.waitForFinished(5000);
-            o.problems << QStringLiteral("writer %1 did not finish in time").arg(w);
-        } else if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            o.problems << QStringLiteral("writer %1 ended with code %2").arg(w).arg(p.exitCode());
+    // Writers refresh until every writer is done: one that gave up, and the writers drawn
+    // elsewhere once they are, count as done, so that the others do not wait for them.
+    auto markDone = [&](int w) {
+        QFile(out.path() + QStringLiteral("/done%1").arg(w)).open(QIODevice::WriteOnly);
+    };
+    bool elsewhereMarked = c.firstWriter == 0;
+    std::vector<bool> ended(procs.size(), false);
+    for (;;) {
+        if (!elsewhereMarked && (!c.elsewhereDone || c.elsewhereDone->load())) {
+            for (int w = 0; w < c.firstWriter; ++w)
+                markDone(w);
+            elsewhereMarked = true;
         }
+        bool running = false;
+        for (size_t i = 0; i < procs.size(); ++i) {
+            if (ended[i])
+                continue;
+            QProcess &p = *procs[i];
+            if (p.state() == QProcess::NotRunning || p.waitForFinished(20)) {
+                ended[i] = true;
+                markDone(c.firstWriter + int(i));
+                if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+                    o.problems << QStringLiteral("writer %1 ended with code %2")
+                                      .arg(c.firstWriter + int(i))
+                                      .arg(p.exitCode());
+                }
+            } else {
+                running = true;
+            }
+        }
+        if (!running && elsewhereMarked)
+            break;
+        if (clock.elapsed() > c.timeoutSeconds * 1000LL) {
+            for (size_t i = 0; i < procs.size(); ++i) {
+                if (ended[i])
+                    continue;
+                procs[i]->kill();
+                procs[i]->waitForFinished(5000);
+                o.problems << QStringLiteral("writer %1 did not finish in time").arg(c.firstWriter + int(i));
+            }
+            break;
+        }
+        if (!running)
+            QThread::msleep(20);
     }
     o.seconds = clock.nsecsElapsed() / 1e9;
     if (!o.problems.isEmpty())
@@ -151,7 +186,7 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
 
     // Each writer's points are stored once each, in the order drawn, with their stroke number.
     o.everyPointOnce = true;
-    for (int w = 0; w < c.writers; ++w) {
+    for (int w = c.firstWriter; w < c.writers; ++w) {
         const std::vector<LoggedPoint> logged =
             readLog(out.path() + QStringLiteral("/writer%1.txt").arg(w));
         bool same = logged.size() == byAuthor[w].size();
@@ -179,7 +214,7 @@ LoadOutcome RunSharedPainting(const LoadConfig &c)
     fresh.SetTable(c.table);
     fresh.Load();
     const QImage overlap = overlapMask(byAuthor, c.width, c.height);
-    for (int w = 0; w < c.writers; ++w) {
+    for (int w = c.firstWriter; w < c.writers; ++w) {
         const QImage live = QImage(out.path() + QStringLiteral("/writer%1.png").arg(w))
                                 .convertToFormat(QImage::Format_RGB32);
         int differing = 0;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <vector>
 
 struct LoadConfig {
@@ -21,6 +22,11 @@ struct LoadConfig {
     int refreshMs = 5000;
     // The path the writers use, when not serverPath (for example through a relay).
     QString writerPath;
+    // Writers below this one draw elsewhere (a real window, with author writer + 1, in
+    // its band): no process is started for them and their rows are counted, not checked.
+    // They are done once *elsewhereDone holds; the started writers refresh until then.
+    int firstWriter = 0;
+    const std::atomic<bool> *elsewhereDone = nullptr;
 };
 
 struct LoadOutcome {

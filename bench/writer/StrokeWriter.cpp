@@ -116,7 +116,14 @@ int main(int argc, char **argv)
         }
         QElapsedTimer storing;
         storing.start();
-        const bool all = store.Store(user, pen, stroke);
+        bool all = store.Store(user, pen, stroke);
+        // As the program does: a lock held too long (a wait for an uncommitted row of
+        // the same N that times out apparently comes back as a duplicate) keeps the
+        // points, and they are tried again a moment later.
+        for (int retry = 0; !all && db.IsConnected() && retry < 40; ++retry) {
+            QThread::msleep(static_cast<unsigned long>(uniform(100, 400)));
+            all = store.StorePending();
+        }
         if (pauseMs > 0)
             times.write(QByteArray::number(storing.nsecsElapsed() / 1000) + '\n');
         if (!all) {
