@@ -1,4 +1,5 @@
 #include "StallMeter.h"
+#include "Outages.h"
 #include "TestDatabase.h"
 #include "core/SettingsFile.h"
 #include "app/MainWindow.h"
@@ -16,56 +17,6 @@
 #include <vector>
 
 namespace {
-
-// A TCP port on 127.0.0.1 that completes the handshake and then never says a word.
-class SilentListener {
-public:
-    SilentListener()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = 0;
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd_, 16) != 0)
-            return;
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    int port() const { return port_; }
-
-    // Fills the accept queue, so that later handshakes are not answered either.
-    void fillBacklog()
-    {
-        listen(fd_, 0);
-        for (int i = 0; i < 4; ++i) {
-            const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            ::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a);
-            fillers_.push_back(c);
-        }
-        usleep(200 * 1000);
-    }
-    ~SilentListener();
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    std::vector<int> fillers_;
-};
-
-SilentListener::~SilentListener()
-{
-    for (int c : fillers_)
-        close(c);
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -163,7 +114,7 @@ TEST_F(ConnectionTest, RefusedPathsLeaveTheConnectionClosedQuietly)
 
 TEST_F(ConnectionTest, SilentServerIsGivenUpWithinABoundedTime)
 {
-    SilentListener silent;
+    MuteListener silent;
     ASSERT_NE(silent.port(), 0);
     MessageRecorder rec;
     ServerName = QStringLiteral("127.0.0.1/%1:").arg(silent.port());
@@ -192,9 +143,9 @@ TEST_F(ConnectionTest, SilentServerIsGivenUpWithinABoundedTime)
 
 TEST_F(ConnectionTest, UnansweredHandshakeIsGivenUpWithinABoundedTime)
 {
-    SilentListener silent;
+    MuteListener silent;
     ASSERT_NE(silent.port(), 0);
-    silent.fillBacklog();
+    silent.FillBacklog();
     MessageRecorder rec;
     ServerName = QStringLiteral("127.0.0.1/%1:").arg(silent.port());
     ServerDataDir = QStringLiteral("/tmp/");

@@ -2,6 +2,7 @@
 // picture: no user action, every point stored once, and the windows never freeze.
 
 #include "PaintFixture.h"
+#include "StallMeter.h"
 #include "ServerControl.h"
 
 #include <QElapsedTimer>
@@ -51,40 +52,6 @@ bool PumpUntil(Condition done, int ms)
     return true;
 }
 
-// The longest time the event loop did not get round to a 10 ms timer.
-class StallMeter {
-public:
-    StallMeter()
-    {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
-        Reset();
-        timer_.start();
-    }
-    void Reset()
-    {
-        clock_.start();
-        last_ = 0;
-        longest_ = 0;
-    }
-    qint64 Longest()
-    {
-        tick();
-        return longest_;
-    }
-
-private:
-    void tick()
-    {
-        const qint64 now = clock_.elapsed();
-        longest_ = std::max(longest_, now - last_);
-        last_ = now;
-    }
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 longest_ = 0;
-};
 
 // The other copy of the program, driven through its stdin.
 class OtherProgram {
@@ -166,7 +133,7 @@ TEST_F(PaintWindowRestart, TwoProgramsPaintThroughAServerRestartWithoutAnyoneRec
         Stroke(a, drawnAway.back());
     }
     Pump(static_cast<int>(std::max<qint64>(0, 20000 - outage.elapsed())));
-    const qint64 stallAway = meter.Longest();
+    const qint64 stallAway = static_cast<qint64>(meter.LongestStallMs());
     EXPECT_EQ(a->UnstoredPoints(), 9);
     EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 9点】"));
 
@@ -191,7 +158,7 @@ TEST_F(PaintWindowRestart, TwoProgramsPaintThroughAServerRestartWithoutAnyoneRec
     const qint64 allDrawnAfter = back.elapsed();
     EXPECT_EQ(answer, QStringLiteral("dumped 15 0 1")) << "the other program had not drawn every point in 10 s";
     EXPECT_LE(allDrawnAfter, 10000);
-    const qint64 stallBack = meter.Longest();
+    const qint64 stallBack = static_cast<qint64>(meter.LongestStallMs());
     EXPECT_EQ(a->windowTitle(), caption);
     EXPECT_TRUE(messages.messages.isEmpty()) << qPrintable(messages.messages.join('\n'));
 
@@ -238,45 +205,6 @@ TEST_F(PaintWindowRestart, TwoProgramsPaintThroughAServerRestartWithoutAnyoneRec
 
 namespace {
 
-// A listening socket on loopback whose backlog is full: a handshake with it is never answered.
-class SilentPort {
-public:
-    SilentPort()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(fd_, 0) != 0
-            || getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-            return;
-        port_ = ntohs(a.sin_port);
-        // Fill the queue until a new handshake stays unanswered.
-        for (int i = 0; i < 16 && !silent_; ++i) {
-            const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            fillers_.push_back(c);
-            if (::connect(c, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
-                continue;
-            pollfd p{c, POLLOUT, 0};
-            silent_ = poll(&p, 1, 300) == 0;
-        }
-    }
-    ~SilentPort()
-    {
-        for (int c : fillers_)
-            ::close(c);
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int port() const { return silent_ ? port_ : 0; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    bool silent_ = false;
-    std::vector<int> fillers_;
-};
 
 } // namespace
 
@@ -299,7 +227,7 @@ TEST_F(PaintWindowRestart, WaitingForASilentServerNeverFreezesTheWindow)
     }
     a->Timer1->setInterval(1000);
     Pump(14000); // past the 10 s a call may wait for its answer
-    const qint64 longest = meter.Longest();
+    const qint64 longest = static_cast<qint64>(meter.LongestStallMs());
     EXPECT_LT(longest, 100) << "the event loop stalled for " << longest << " ms";
     EXPECT_EQ(a->UnstoredPoints(), 3);
     EXPECT_EQ(a->windowTitle(), caption + QStringLiteral(" 【未保存 3点】"));
