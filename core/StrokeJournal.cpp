@@ -462,37 +462,34 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
         return nullptr;
     };
 
-    // The lock is taken before a byte is written, so the file is held from the moment it has a name.
-    int fd = openUnnamed(folder);
     QString temp;
-    if (fd < 0) {
+    auto openNamedTemporary = [&] {
         temp = path(folder, QLatin1Char('.') + base + QLatin1String(TempSuffix));
-        fd = open(QFile::encodeName(temp).constData(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-        if (fd < 0)
+        return open(QFile::encodeName(temp).constData(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    };
+    // The lock is taken before a byte is written, so the file is held from the moment it has a
+    // name. Returns the step that failed, or null.
+    auto holdAndWrite = [&](int fd) -> const char * {
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return "lock";
+        if (!writeAll(fd, record, 0))
+            return "write";
+        if (fsync(fd) != 0)
+            return "fsync";
+        return nullptr;
+    };
+    int fd = openUnnamed(folder);
+    if (fd < 0 && (fd = openNamedTemporary()) < 0)
+        return fail("create", errno, -1, {});
+    if (const char *step = holdAndWrite(fd))
+        return fail(step, errno, fd, temp);
+    if (temp.isEmpty() && !nameUnnamed(fd, final)) {
+        // No /proc, for one: the named temporary file then.
+        close(fd);
+        if ((fd = openNamedTemporary()) < 0)
             return fail("create", errno, -1, {});
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return fail("lock", errno, fd, temp);
-    if (!writeAll(fd, record, 0))
-        return fail("write", errno, fd, temp);
-    if (fsync(fd) != 0)
-        return fail("fsync", errno, fd, temp);
-    if (temp.isEmpty()) {
-        if (!nameUnnamed(fd, final)) {
-            // No /proc, for one: the named temporary file then.
-            close(fd);
-            fd = -1;
-            temp = path(folder, QLatin1Char('.') + base + QLatin1String(TempSuffix));
-            fd = open(QFile::encodeName(temp).constData(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-            if (fd < 0)
-                return fail("create", errno, -1, {});
-            if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-                return fail("lock", errno, fd, temp);
-            if (!writeAll(fd, record, 0))
-                return fail("write", errno, fd, temp);
-            if (fsync(fd) != 0)
-                return fail("fsync", errno, fd, temp);
-        }
+        if (const char *step = holdAndWrite(fd))
+            return fail(step, errno, fd, temp);
     }
     if (!temp.isEmpty() && rename(QFile::encodeName(temp).constData(), QFile::encodeName(final).constData()) != 0)
         return fail("rename", errno, fd, temp);
