@@ -172,6 +172,30 @@ bool WaitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
+// What each case starts from: a fresh database with the picture, a journal folder of its own,
+// and a relay in front of the server that the case can slow, pause or stop.
+struct Scene {
+    TestDatabase t;
+    Picture picture{t};
+    QTemporaryDir state;
+    QString journal;
+    DelayRelay relay;
+    int port = 0;
+    QStringList args;
+
+    void SetUp()
+    {
+        ASSERT_TRUE(t.created());
+        ASSERT_TRUE(picture.Ok());
+        ASSERT_TRUE(state.isValid());
+        journal = state.filePath(QStringLiteral("oekaki"));
+        ASSERT_TRUE(relay.start(0));
+        port = relay.port();
+        args = {QStringLiteral("localhost/%1:").arg(port), t.folder(), t.fileName(),
+                QString::number(kUser), QString::number(kImage), "120", "80"};
+    }
+};
+
 } // namespace
 
 TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem)
@@ -186,33 +210,23 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        TestDatabase t;
-        ASSERT_TRUE(t.created());
-        Picture picture(t);
-        ASSERT_TRUE(picture.Ok());
-        QTemporaryDir state;
-        ASSERT_TRUE(state.isValid());
-        const QString journal = state.filePath(QStringLiteral("oekaki"));
-        DelayRelay gate;
-        ASSERT_TRUE(gate.start(0));
-        const int port = gate.port();
-        const QStringList args = {QStringLiteral("localhost/%1:").arg(port), t.folder(), t.fileName(),
-                                  QString::number(kUser), QString::number(kImage), "120", "80"};
+        Scene s;
+        ASSERT_NO_FATAL_FAILURE(s.SetUp());
         const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
                                                           Line(5, 60, 2)};
         qint64 endedAfter = -1;
         {
-            Instance first(state.path(), args);
+            Instance first(s.state.path(), s.args);
             ASSERT_TRUE(first.Started());
             ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
             ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
-            ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
+            ASSERT_TRUE(s.picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
 
             // The server is away for the program.
             if (c.silent)
-                gate.pause();
+                s.relay.pause();
             else
-                gate.stop();
+                s.relay.stop();
             ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
             ASSERT_TRUE(first.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
             QString pending;
@@ -226,27 +240,27 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
             EXPECT_EQ(first.Process().exitCode(), 0);
         }
-        const auto left = JournalEntry::PeekUnheld(journal);
+        const auto left = JournalEntry::PeekUnheld(s.journal);
         EXPECT_EQ(left.size(), 2u);
         EXPECT_EQ(PointsIn(left), 9);
-        EXPECT_EQ(picture.Count(), 3);
+        EXPECT_EQ(s.picture.Count(), 3);
 
         // Back, with whatever the silent network held dropped.
-        gate.stop();
-        gate.resume();
-        ASSERT_TRUE(gate.start(0, 3050, port));
+        s.relay.stop();
+        s.relay.resume();
+        ASSERT_TRUE(s.relay.start(0, 3050, s.port));
         QElapsedTimer back;
         back.start();
-        Instance second(state.path(), args);
+        Instance second(s.state.path(), s.args);
         ASSERT_TRUE(second.Started());
         ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-        ASSERT_TRUE(picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << s.picture.Count();
         const qint64 storedAfter = back.elapsed();
-        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
             << "the journal still holds strokes";
         ASSERT_TRUE(second.Command(StrokeCommand(strokes[3]))== QStringLiteral("drawn"));
-        ASSERT_TRUE(picture.WaitForCount(14, 15000));
-        EXPECT_EQ(picture.Rows(), Expected(strokes));
+        ASSERT_TRUE(s.picture.WaitForCount(14, 15000));
+        EXPECT_EQ(s.picture.Rows(), Expected(strokes));
         std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
                     "points %lld ms after it began\n",
                     c.name, static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
@@ -271,39 +285,30 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
     constexpr int kOneWayMs = 300; // the test has this long to see a commit before its answer arrives
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        TestDatabase t;
-        ASSERT_TRUE(t.created());
-        Picture picture(t);
-        ASSERT_TRUE(picture.Ok());
-        QTemporaryDir state;
-        ASSERT_TRUE(state.isValid());
-        const QString journal = state.filePath(QStringLiteral("oekaki"));
-        DelayRelay relay;
-        ASSERT_TRUE(relay.start(0));
-        const QStringList args = {QStringLiteral("localhost/%1:").arg(relay.port()), t.folder(), t.fileName(),
-                                  QString::number(kUser), QString::number(kImage), "120", "80"};
+        Scene s;
+        ASSERT_NO_FATAL_FAILURE(s.SetUp());
         const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 30, 12), Line(5, 60, 2)};
         int storedAtKill = 0;
         {
-            Instance first(state.path(), args);
+            Instance first(s.state.path(), s.args);
             ASSERT_TRUE(first.Started());
             ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
             ASSERT_TRUE(first.Command(StrokeCommand(strokes[0]))== QStringLiteral("drawn"));
-            ASSERT_TRUE(picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
-            relay.setDelay(kOneWayMs * 1000);
+            ASSERT_TRUE(s.picture.WaitForCount(3, 15000)) << "the first stroke was not stored";
+            s.relay.setDelay(kOneWayMs * 1000);
             ASSERT_TRUE(first.Command(StrokeCommand(strokes[1]))== QStringLiteral("drawn"));
             if (c.killAt > 0) {
-                ASSERT_TRUE(picture.WaitForCount(3 + c.killAt, 30000, 5))
-                    << "the long stroke was not stored that far: " << picture.Count();
+                ASSERT_TRUE(s.picture.WaitForCount(3 + c.killAt, 30000, 5))
+                    << "the long stroke was not stored that far: " << s.picture.Count();
             }
             ::kill(pid_t(first.Pid()), SIGKILL);
             ASSERT_TRUE(first.Process().waitForFinished(5000)) << "not ended by SIGKILL";
-            storedAtKill = picture.Count() - 3;
+            storedAtKill = s.picture.Count() - 3;
         }
-        relay.setDelay(0);
+        s.relay.setDelay(0);
         // What the dead program had sent is through the slow relay by then.
         QThread::msleep(3 * kOneWayMs);
-        const auto left = JournalEntry::PeekUnheld(journal);
+        const auto left = JournalEntry::PeekUnheld(s.journal);
         ASSERT_EQ(left.size(), 1u);
         EXPECT_EQ(left[0].points.size(), strokes[1].size());
         if (c.killAt > 0) {
@@ -315,16 +320,16 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
 
         QElapsedTimer back;
         back.start();
-        Instance second(state.path(), args);
+        Instance second(s.state.path(), s.args);
         ASSERT_TRUE(second.Started());
         ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-        ASSERT_TRUE(picture.WaitForCount(15, 20000)) << "rows: " << picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(15, 20000)) << "rows: " << s.picture.Count();
         const qint64 storedAfter = back.elapsed();
-        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(journal).empty(); }, 10000))
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
             << "the journal still holds strokes";
         ASSERT_TRUE(second.Command(StrokeCommand(strokes[2]))== QStringLiteral("drawn"));
-        ASSERT_TRUE(picture.WaitForCount(17, 15000)) << "rows: " << picture.Count();
-        EXPECT_EQ(picture.Rows(), Expected(strokes));
+        ASSERT_TRUE(s.picture.WaitForCount(17, 15000)) << "rows: " << s.picture.Count();
+        EXPECT_EQ(s.picture.Rows(), Expected(strokes));
         std::printf("[          ] kill -9, %s: %d of 12 points stored at the kill; the rest stored %lld ms "
                     "after the next start began\n",
                     c.name, storedAtKill, static_cast<long long>(storedAfter));
