@@ -5,6 +5,10 @@ set -euo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
 PASSWORD=plumstone
 SECDB=/var/lib/firebird/3.0/system/security3.fdb
+CONF=/etc/firebird/3.0/firebird.conf
+# The server's second port, for its events (a painting window learns at once that
+# another PC stored a stroke): fixed, so that a firewall can let it through.
+AUX_PORT=3051
 # Where the service keeps it too, so that either can stop what the other started.
 PIDFILE=/run/firebird3.0/firebird.pid
 
@@ -45,12 +49,18 @@ start_server() {
   fi
 }
 
-if listening && login_works; then
+aux_port_set() { grep -qx "RemoteAuxPort = $AUX_PORT" "$CONF"; }
+
+if listening && login_works && aux_port_set; then
   echo "firebird: already running on 127.0.0.1:3050"
   exit 0
 fi
 
 stop_server
+if ! aux_port_set; then
+  sed -i '/^[[:space:]]*RemoteAuxPort[[:space:]]*=/d' "$CONF"
+  echo "RemoteAuxPort = $AUX_PORT" >> "$CONF"
+fi
 set_password
 
 # The guardian gives up when the server fails to start (a port still held by a server
