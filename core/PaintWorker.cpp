@@ -25,6 +25,8 @@ constexpr int RefusalsBeforeTelling = 4;
 // A lock held by another PC: the stroke is tried again after this (at the next tick of
 // the worker's timer), not at once.
 constexpr int LockedWaitMs = 300;
+// Tries (each waiting out the server's lock wait) before a lasting lock is told.
+constexpr int LocksBeforeTelling = 4;
 } // namespace
 
 // Everything here runs on the worker thread, except where a comment says otherwise.
@@ -56,7 +58,8 @@ public:
         bool lostShown = false;
         bool told = false;      // the user was told that its picture is gone
         int added = 0;          // points the window handed over so far
-        int recovered = 0;      // points a run before left in the journal
+        int recovered = 0;      // points a run before left in the journal, stored by this one
+        int locks = 0;          // stores in a row that met a lock, or could not note in the journal
     };
 
     void start()
@@ -115,7 +118,6 @@ public:
             Session &s = backgroundSession(link, j.imageNo);
             std::vector<QPoint> rest(j.points.begin() + std::min<size_t>(j.stored, j.points.size()),
                                      j.points.end());
-            s.recovered += static_cast<int>(rest.size());
             s.store->Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
         }
         // Serving may end a session: not while iterating over them.
@@ -187,9 +189,17 @@ private:
             s->link->db, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); },
             [this, raw] { cleared(*raw); });
         s->store->SetTable(s->table);
-        s->store->onStored = [this, raw](quint64 tag) {
+        s->store->onStored = [this, raw](quint64 tag, int rows) {
+            if (!raw->window)
+                raw->recovered += rows;
             if (raw->window && tag != 0)
                 deliver([id = raw->id, tag](PaintWorker &f) { emit f.Stored(id, tag); });
+        };
+        // A stroke of a picture deleted and made again under the same number.
+        s->store->onOrphaned = [this, raw](int points) {
+            deliver([path = raw->link->path, no = raw->imageNo, points](PaintWorker &f) {
+                emit f.Orphans(path, no, points);
+            });
         };
         Session &ref = *s;
         sessions_[id] = std::move(s);
@@ -318,12 +328,26 @@ private:
         switch (s.store->LastFailure()) {
         case StrokeStore::Failure::None:
             s.refusals = 0;
+            s.locks = 0;
             s.retryAtMs = 0;
             break;
         case StrokeStore::Failure::ConnectionLost:
             break; // the link's tries bring it back
         case StrokeStore::Failure::Locked:
+            // Each try waits for the lock on the server; told once when it lasts.
             s.retryAtMs = now() + LockedWaitMs;
+            if (++s.locks == LocksBeforeTelling && s.window)
+                deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                    emit f.LastingFailure(id, why);
+                });
+            break;
+        case StrokeStore::Failure::JournalUnwritable:
+            // Nothing is sent unnoted: tried again as the journal may be written again.
+            s.retryAtMs = now() + PaintWorker::FirstRetryMs.load();
+            if (++s.locks == 1 && s.window)
+                deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                    emit f.LastingFailure(id, why);
+                });
             break;
         case StrokeStore::Failure::Refused:
         case StrokeStore::Failure::TableGone: {
