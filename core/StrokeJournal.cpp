@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -142,14 +143,15 @@ QByteArray strokeRecord(const JournalStroke &s, qint64 created)
     return w.record();
 }
 
-QByteArray progressRecord(char type, int index, qint64 n = 0, int dn = 0, int count = 1)
+QByteArray progressRecord(quint16 version, char type, int index, qint64 n = 0, int dn = 0, int count = 1)
 {
     Writer w(type);
     w.u32(quint32(index));
     if (type != 'R') {
         w.i64(n);
         w.i32(dn);
-        w.u32(quint32(count));
+        if (version != OldVersion)
+            w.u32(quint32(count));
     }
     return w.record();
 }
@@ -158,6 +160,7 @@ struct Parsed {
     JournalStroke stroke;
     qint64 created = 0;
     qint64 end = 0;            // the end of the last good record
+    quint16 version = 0;
     QString why;               // why the stroke record is unreadable (empty when it is fine)
 };
 
@@ -229,7 +232,7 @@ Parsed parse(const QByteArray &bytes)
                 out.why = QStringLiteral("not a stroke journal entry");
                 break;
             }
-            version = r.u16();
+            version = out.version = r.u16();
             if (version != Version && version != OldVersion) {
                 out.why = QStringLiteral("format version %1 is unknown here").arg(version);
                 break;
@@ -563,6 +566,7 @@ std::vector<std::unique_ptr<JournalEntry>> JournalEntry::ClaimUnheld(const QStri
             }
             out.emplace_back(new JournalEntry(fd, folder, name, std::move(p.stroke), p.created, p.end));
             out.back()->recovered_ = true;
+            out.back()->version_ = p.version;
         }
         candidates = held;
     }
@@ -596,6 +600,8 @@ std::vector<JournalStroke> JournalEntry::PeekUnheld(const QString &folder)
 }
 
 const JournalStroke &JournalEntry::Stroke() const { return stroke_; }
+
+int JournalEntry::MaxNotePoints() const { return version_ == OldVersion ? 1 : INT_MAX; }
 
 QString JournalEntry::FileName() const { return name_; }
 
@@ -631,9 +637,10 @@ bool JournalEntry::append(const QByteArray &record, bool sync)
 
 bool JournalEntry::NoteSending(qint64 n, int dn, int count)
 {
-    if (fd_ < 0 || count < 1 || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
+    if (fd_ < 0 || count < 1 || count > MaxNotePoints()
+        || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
         return false;
-    if (!append(progressRecord('B', stroke_.stored, n, dn, count), true))
+    if (!append(progressRecord(version_, 'B', stroke_.stored, n, dn, count), true))
         return false;
     stroke_.sendingN = n;
     stroke_.sendingDn = dn;
@@ -646,7 +653,10 @@ bool JournalEntry::NoteStored(qint64 n, int dn, int count)
     if (fd_ < 0 || count < 1 || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
         return false;
     // Kept in memory whatever the write does: a reader of what is on disk finds the rows.
-    const bool ok = append(progressRecord('C', stroke_.stored, n, dn, count), false);
+    QByteArray records;
+    for (int i = 0; i < count; i += version_ == OldVersion ? 1 : count)
+        records += progressRecord(version_, 'C', stroke_.stored + i, n + i, dn, count);
+    const bool ok = append(records, false);
     stroke_.stored += count;
     stroke_.lastN = n + count - 1;
     stroke_.dn = dn;
@@ -660,7 +670,7 @@ bool JournalEntry::NoteNotSent()
 {
     if (fd_ < 0 || size_t(stroke_.stored) >= stroke_.points.size())
         return false;
-    const bool ok = append(progressRecord('R', stroke_.stored), false);
+    const bool ok = append(progressRecord(version_, 'R', stroke_.stored), false);
     stroke_.sendingN = 0;
     stroke_.sendingDn = 0;
     stroke_.sendingCount = 0;

@@ -86,6 +86,9 @@ public:
     bool Sync();
     void Finish();    // the last point is committed: the file is removed
     void Discard();   // the user gave the points up: the file is removed (and the folder synced)
+    // The most points one sending note can name: an entry of version 1 notes one point per
+    // statement (its notes keep its format).
+    int MaxNotePoints() const;
     // Claimed from the journal (left by a run before), not made by Create.
     bool Recovered() const { return recovered_; }
     QString FileName() const;
@@ -111,4 +114,5 @@ private:
     QByteArray pending_;       // records a failed write left unwritten, written before the next one
     QString error_;
     bool recovered_ = false;
+    quint16 version_ = 2;
 };

@@ -337,6 +337,8 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         block.pcol = stroke.pen.color;
         block.findOnServer = clashesOnServer_;
         int k = std::min<int>(int(stroke.points.size()), Statements::BlockPointLimit);
+        if (stroke.journal)
+            k = std::min(k, stroke.journal->MaxNotePoints());
         QStringList lines;
         for (;;) {
             QList<Statements::BlockPoint> points;
