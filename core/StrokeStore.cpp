@@ -354,13 +354,13 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             fail(Failure::Refused);
             return false;
         }
-        if (beforeInsert)
-            beforeInsert(static_cast<int>(hint + 1));
         if (stroke.journal && !stroke.journal->NoteSending(hint + 1, dn, k)) {
             lastFailure_ = Failure::JournalUnwritable;
             lastFailureText_ = stroke.journal->LastError();
             return false;
         }
+        if (beforeInsert)
+            beforeInsert(static_cast<int>(hint + 1));
         std::vector<qint64> answer;
         if (db_.ExecuteBlock(lines, 2, answer)) {
             const qint64 firstN = answer[0];

@@ -101,8 +101,8 @@ public:
     std::function<void(quint64 tag, int rows)> onStored;
     // Called when strokes are found to be orphans, with their points.
     std::function<void(int points)> onOrphaned;
-    // Called right before each statement with the first number it tries (tests use it to
-    // let another writer in at exactly that moment).
+    // Called right before each statement is sent (its journal note written) with the first
+    // number it tries (tests use it to let another writer in at exactly that moment).
     std::function<void(int n)> beforeInsert;
     // Called when a store has looked for the strokes whose answer was lost, before any
     // statement is sent.
