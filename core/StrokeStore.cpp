@@ -321,6 +321,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         return false;
     }
     int clashesInRow = 0;
+    bool redrawn = false;
     while (!stroke.points.empty()) {
         const qint64 hint = drawnUpTo_;
         // Until its first row is stored the stroke takes the number after any stroke of the
@@ -329,6 +330,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         Statements::StrokeBlockText block;
         block.table = table_;
         block.hint = hint;
+        block.hintRow = watermarkRow_;
         block.mn = stroke.user;
         block.dn = dn;
         block.dnFixed = stroke.numbered;
@@ -371,10 +373,19 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
                 clashesInRow = 0;
                 continue;
             }
+            if (firstN == -2 && !redrawn) {
+                // The table does not hold the rows drawn (deleted and made again, another
+                // database): draw it as it stands, then number from what it holds.
+                if (stroke.journal)
+                    stroke.journal->NoteNotSent();
+                redrawn = true;
+                redraw(false);
+                continue;
+            }
             // It clashed with a row not committed yet: another writer's statement holds it.
             if (stroke.journal)
                 stroke.journal->NoteNotSent();
-            fail(Failure::Locked);
+            fail(firstN == -1 ? Failure::Locked : Failure::Refused);
             return false;
         }
         if (db_.LastFailureWasConnectionLoss() || !db_.IsConnected()) {
@@ -520,6 +531,10 @@ bool StrokeStore::StorePending()
     }
     if (orphaned > 0 && onOrphaned)
         onOrphaned(orphaned);
+    // Others stored between this picture's rows and the strokes just stored: drawn now,
+    // as every window would.
+    if (!ownAbove_.empty() && db_.IsConnected())
+        catchUp();
     lastClashes_ = clashes;
     return !stopped && !storable();
 }

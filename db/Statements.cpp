@@ -109,6 +109,17 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
     lines << QStringLiteral("BEGIN");
     lines << QStringLiteral("  FIRST_N = 0;");
     lines << QStringLiteral("  STROKE_DN = ") + QString::number(b.dn) + QLatin1Char(';');
+    const QStringList at = b.hintRow.split(QLatin1Char(','));
+    if (b.hint > 0 && at.size() == 7) {
+        static const char *const names[] = {"MN", "DN", "PTYP", "PSIZ", "PCOL", "X", "Y"};
+        QString row = QStringLiteral("N = ") + QString::number(b.hint);
+        for (int i = 0; i < 7; ++i)
+            row += QStringLiteral(" AND ") + QLatin1String(names[i]) + QStringLiteral(" = ")
+                   + QString::number(at[i].toLongLong());
+        lines << QStringLiteral("  IF (NOT EXISTS (SELECT 1 FROM ") + t + QStringLiteral(" WHERE ") + row
+                     + QStringLiteral(")) THEN");
+        lines << QStringLiteral("    FIRST_N = -2;");
+    }
     QString indent = QStringLiteral("  ");
     if (b.findOnServer) {
         lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
@@ -127,6 +138,10 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
         }
         lines << QStringLiteral("    BEGIN");
         indent = QStringLiteral("      ");
+    } else {
+        lines << QStringLiteral("  IF (FIRST_N = 0) THEN");
+        lines << QStringLiteral("  BEGIN");
+        indent = QStringLiteral("    ");
     }
     const QString head = indent + QStringLiteral("INSERT INTO ") + t
                          + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
@@ -154,8 +169,9 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
         lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
         lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
     } else {
-        lines << QStringLiteral("  FIRST_N = ") + QString::number(b.hint + 1) + QLatin1Char(';');
-        lines << QStringLiteral("  POST_EVENT '") + t + QStringLiteral("';");
+        lines << QStringLiteral("    FIRST_N = ") + QString::number(b.hint + 1) + QLatin1Char(';');
+        lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+        lines << QStringLiteral("  END");
     }
     // The one row of the answer; the block ends after it.
     lines << QStringLiteral("  SUSPEND;");

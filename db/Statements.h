@@ -29,6 +29,9 @@ struct BlockPoint {
 struct StrokeBlockText {
     QString table;
     qint64 hint = 0;         // every N up to this is known taken
+    // The row at the hint as the sender drew it, "MN,DN,PTYP,PSIZ,PCOL,X,Y" (empty: not
+    // known): a table without it is not the one drawn, and nothing is stored.
+    QString hintRow;
     int mn = 0;
     int dn = 1;              // the stroke number, or the lowest it may take
     bool dnFixed = false;    // a later block of a stroke whose number is given
@@ -39,7 +42,7 @@ struct StrokeBlockText {
     bool findOnServer = true;
 };
 // Returns FIRST_N (the N of the first point; -1 when it clashed with a row not yet
-// committed) and STROKE_DN.
+// committed, -2 when the row at the hint is not the one drawn) and STROKE_DN.
 QStringList StrokeBlock(const StrokeBlockText &block, const QList<BlockPoint> &points);
 // Points per block: the server refuses a statement of more than 255 table references.
 constexpr int BlockPointLimit = 240;
