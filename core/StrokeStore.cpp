@@ -13,6 +13,16 @@
 #include <utility>
 
 namespace {
+// How long a statement whose answer was lost may still be running on the server (its
+// wait for a lock, and some): not looked for as missing before that.
+constexpr qint64 kStillRunningMs = (DataAccess::LockWaitSeconds + 2) * 1000;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 const QStringList kColumns = ImageTable::ColumnNames();
 constexpr int kRowColumns = ImageTable::ColumnCount;
 
@@ -294,7 +304,11 @@ StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
             return Found::Yes;
         }
     }
-    // Nothing of it: the statement was never committed (a statement is all or nothing).
+    // Nothing of it: the statement was never committed (a statement is all or nothing),
+    // once it cannot be running any more.
+    if (stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
+        return Found::NotYet;
+    stroke.lostAtMs = 0;
     stroke.sendingN = 0;
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
@@ -394,6 +408,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             stroke.sendingN = hint + 1;
             stroke.sendingDn = dn;
             stroke.sendingCount = k;
+            stroke.lostAtMs = nowMs();
             fail(Failure::ConnectionLost);
             return false;
         }
@@ -485,8 +500,15 @@ bool StrokeStore::StorePending()
     for (PendingStroke &s : pending_) {
         if (s.sendingN <= 0 || s.orphan)
             continue;
-        if (findSent(s) == Found::Unknown) {
+        const Found found = findSent(s);
+        if (found == Found::Unknown) {
             fail(db_.LastFailureWasConnectionLoss() ? Failure::ConnectionLost : Failure::Refused);
+            return false;
+        }
+        if (found == Found::NotYet) {
+            // As good as still unanswered: tried again at the worker's next round.
+            lastFailure_ = Failure::ConnectionLost;
+            lastFailureText_ = QStringLiteral("a statement whose answer was lost may still be running");
             return false;
         }
     }

@@ -130,8 +130,11 @@ private:
         qint64 sendingN = 0;
         int sendingDn = 0;
         int sendingCount = 0;
+        // When this object lost its answer (0: a run before did): the server may still be
+        // running the statement for a while, waiting for a lock.
+        qint64 lostAtMs = 0;
     };
-    enum class Found { Yes, No, Unknown };
+    enum class Found { Yes, No, Unknown, NotYet };
 
     void load(bool createMissing);
     // A fetched row: an own stored point drawn already, or one to draw.

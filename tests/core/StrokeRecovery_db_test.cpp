@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
@@ -333,6 +334,38 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             EXPECT_EQ(rows, sameStore ? 240 : 0);
             sc.expectEachPointOnce(sameStore ? "same store" : "next run");
         }
+    }
+    {
+        SCOPED_TRACE("a statement lost before the server ran it is sent again only once it cannot be running");
+        Scene sc;
+        DataAccess killer;
+        killer.ConnectDatabase(sc.t.serverPath());
+        QStringList id(1);
+        ASSERT_EQ(killer.SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+        killer.EndQuery();
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load();
+        const JournalStroke a = drawn(3, 1, 4);
+        store.beforeInsert = [&](int) {
+            ASSERT_TRUE(killer.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + id[0]}));
+        };
+        store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
+        EXPECT_FALSE(store.StorePending());
+        store.beforeInsert = nullptr;
+        sc.db.DisconnectDatabase();
+        sc.db.ConnectDatabase(sc.t.serverPath());
+        ASSERT_TRUE(sc.db.IsConnected());
+        // Not found, but the server may still be waiting on a lock for it: not sent yet.
+        EXPECT_FALSE(store.StorePending());
+        EXPECT_EQ(sc.db.SelectAll(kTable, QString()), 0);
+        bool stored = false;
+        for (int i = 0; i < 40 && !stored; ++i) {
+            QThread::msleep(250);
+            stored = store.StorePending();
+        }
+        EXPECT_TRUE(stored) << "not sent again within 10 s";
+        sc.expectEachPointOnce("lost before it ran");
     }
 }
 

@@ -473,7 +473,7 @@ TEST_F(PaintWindowStrokes, JournaledPointsOutliveTheWindowAndTheProgram)
     }));
     EXPECT_TRUE(WaitUntil([] { return JournalEntry::PeekUnheld(StrokeJournalFolder()).empty(); }));
     // The user is told what happened.
-    EXPECT_TRUE(WaitUntil([] { return mainWindow->StatusBar1->currentMessage().contains(QStringLiteral("4点を保存しました")); }))
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->StatusBar1->currentMessage().contains(QStringLiteral("画像7の4点を保存しました")); }))
         << mainWindow->StatusBar1->currentMessage().toStdString();
 }
 
