@@ -179,6 +179,13 @@ void DataAccess::ConnectDatabase(const QString &path)
     }
 }
 
+void DataAccess::GiveUpConnect(const QString &path)
+{
+    DisconnectDatabase();
+    path_ = path;
+    lastError_ = isc::Status::Fail(isc_network_error);
+}
+
 void DataAccess::DisconnectDatabase()
 {
     Call call(*this, false, 0, DetachTimeoutSeconds);

@@ -63,6 +63,10 @@ public:
     // this object's own connection is closed first. `from` is left closed.
     void AdoptAttachment(DataAccess &from);
 
+    // An attach to `path` that was given up at its deadline (on another object): this one
+    // reports it as a lost connection.
+    void GiveUpConnect(const QString &path);
+
     // Any thread: cuts this connection's call in progress now, as its deadline would
     // (the caller then sees a lost connection). Nothing happens between calls.
     void CancelCall();
