@@ -165,6 +165,10 @@ public:
     // The connection is fine; try again later.
     bool LastFailureWasLockTimeout() const { return lastLockTimeout_; }
     QString LastErrorText() const;
+    // The change's commit was sent and its answer never came (the connection was lost or
+    // the call cut meanwhile): it may be stored. Read the row again before telling anyone.
+    // LastFailureWasConnectionLoss() is true too.
+    bool LastFailureMayBeStored() const { return lastMayBeStored_; }
 
     // Called when a call on an open connection failed because the server is gone.
     // The connection is still open then; the owner detaches once the call is over.
@@ -204,6 +208,7 @@ private:
 
     bool lastDuplicate_ = false;
     bool lastLockTimeout_ = false;
+    bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;
