@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/EndProcess.h"
 #include "core/StrokeJournal.h"
 
 #include "core/BackgroundAttach.h"
@@ -34,9 +35,11 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 MainWindow *mainWindow = nullptr;
+bool MainWindow::EndProcessAtClose = false;
 QString MainWindow::SettingFileOverride;
 QString MainWindow::UserSettingFileOverride;
 
@@ -373,18 +376,44 @@ void MainWindow::LoadSettings(const QString &fileName)
     WindowPlacement placement = currentPlacement();
     if (!ReadSettingsFile(fileName, placement))
         return;
-    move(placement.mainLeft, placement.mainTop);
     // No bigger than the desktop: a damaged file must not ask for a bitmap of gigabytes.
     QSize room(placement.mainWidth, placement.mainHeight);
     if (const QScreen *s = screen())
         room = room.boundedTo(s->availableVirtualGeometry().size());
+    move(placement.mainLeft, placement.mainTop);
     SetOuterSize(this, room.width(), room.height());
-    wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    keepTitleBarOnScreen();
+    wantedOuter_ = QRect(pos(), room);
     sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
             dialogs[i]->move(placement.dialogs[i]);
+}
+
+void MainWindow::keepTitleBarOnScreen()
+{
+    const QRect outer = frameGeometry();
+    // The title bar: the frame's top strip (the window's own top edge without a frame).
+    const int titleHeight = std::max(geometry().top() - outer.top(), 20);
+    const QRect title(outer.left(), outer.top(), outer.width(), titleHeight);
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QScreen *nearest = screen();
+    for (QScreen *s : screens) {
+        const QRect inside = s->availableGeometry().intersected(title);
+        // Enough of it to grab: its whole height and a good part of its width.
+        if (inside.height() == title.height() && inside.width() >= std::min(title.width(), 100))
+            return;
+        if (s->availableGeometry().intersects(outer))
+            nearest = s;
+    }
+    if (!nearest)
+        return;
+    const QRect room = nearest->availableGeometry();
+    QPoint to = outer.topLeft();
+    to.setY(std::clamp(to.y(), room.top(), std::max(room.top(), room.bottom() - titleHeight)));
+    to.setX(std::clamp(to.x(), room.left() - outer.width() + 100, room.right() - 100));
+    move(to);
 }
 
 WindowPlacement MainWindow::currentPlacement() const
@@ -417,6 +446,11 @@ void MainWindow::showEvent(QShowEvent *e)
     if (!shown_) {
         shown_ = true;
         FormShow();
+        // Without a window manager no frame ever comes: the position stands as it is.
+        QTimer::singleShot(1500, this, [this] {
+            framingWaited_ = true;
+            reapplyOuterOnceFramed();
+        });
     }
 }
 
@@ -439,26 +473,33 @@ void MainWindow::closeEvent(QCloseEvent *e)
         exitAgreed_ = true;
         closed_ = true;
         FormClose();
+        if (EndProcessAtClose)
+            EndProcess(0);
     }
     QMainWindow::closeEvent(e);
 }
 
 void MainWindow::reapplyOuterOnceFramed()
 {
+    if (wantedOuter_.isNull())
+        return;
+    if (frameGeometry() == geometry() && !framingWaited_)
+        return; // not framed yet: a later paint or move comes once it is
     const QRect wanted = wantedOuter_;
     wantedOuter_ = QRect();
-    if (wanted.isNull() || frameGeometry() == geometry())
-        return; // no frame at all: already right
-    if (size() != sizeSet_)
-        return; // resized meanwhile: that size stands
+    // A top-level window's position is its frame's once the frame is known.
     move(wanted.topLeft());
-    SetOuterSize(this, wanted.width(), wanted.height());
+    if (size() == sizeSet_) // else resized meanwhile: that size stands
+        SetOuterSize(this, wanted.width(), wanted.height());
+    keepTitleBarOnScreen();
 }
 
 bool MainWindow::event(QEvent *e)
 {
-    // By the first paint the window manager has framed the window.
-    if (e->type() == QEvent::Paint && !wantedOuter_.isNull())
+    // The window manager's frame shows as a move or a paint; the first paint may come
+    // before it.
+    if (!wantedOuter_.isNull()
+        && (e->type() == QEvent::Paint || e->type() == QEvent::Move || e->type() == QEvent::Resize))
         QMetaObject::invokeMethod(this, &MainWindow::reapplyOuterOnceFramed, Qt::QueuedConnection);
     return QMainWindow::event(e);
 }
@@ -480,9 +521,13 @@ void MainWindow::FormClose()
 {
     keeper_->Stop();
     attacher_->Cancel();
-    // What the worker has not stored by now waits in the journal for the next start.
-    worker_.Stop();
-    DisconnectDatabase();
+    // The painting windows and the list keep their size and the pen in the settings.
+    mdi_->closeAllSubWindows();
+    if (!EndProcessAtClose) {
+        // What the worker has not stored by now waits in the journal for the next start.
+        worker_.Stop();
+        DisconnectDatabase();
+    }
     // Decided now: the folder may have become read-only since the start.
     SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
 }
@@ -495,6 +540,11 @@ void MainWindow::mnuExitClick()
 void MainWindow::EndSession()
 {
     exitAgreed_ = true;
+    if (EndProcessAtClose) {
+        // The process ends inside the close: no dialog needs to be left first.
+        CloseWithoutAsking();
+        return;
+    }
     if (QWidget *popup = QApplication::activePopupWidget())
         popup->close();
     // A modal dialog runs an event loop of its own inside a handler: dismiss it

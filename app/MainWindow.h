@@ -61,9 +61,13 @@ public:
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
 
-    // Closes the program as its exit command does, but without asking anything:
-    // open dialogs are dismissed first (the end of the desktop session).
+    // Closes the program as its exit command does, but without asking anything
+    // (the end of the desktop session).
     void EndSession();
+
+    // The program proper (not the tests): once closed, the window ends the process with
+    // EndProcess, without joining the worker or detaching any connection.
+    static bool EndProcessAtClose;
 
     // Shows a child window inside the main window.
     void AddChild(QMdiSubWindow *child) override;
@@ -136,10 +140,14 @@ private:
     void askAboutOrphans(const QString &database, int imageNo, int points);
     void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
-    // window manager has put its frame around the window (unknown at first show).
+    // window manager has put its frame around the window (unknown at first show; the
+    // first paint may come before it).
     void reapplyOuterOnceFramed();
+    // Moves the window so that its title bar is on a screen.
+    void keepTitleBarOnScreen();
     QRect wantedOuter_;
     QSize sizeSet_; // the inner size given along with wantedOuter_
+    bool framingWaited_ = false; // no frame came in time: there is no window manager
 };
 
 extern MainWindow *mainWindow;
