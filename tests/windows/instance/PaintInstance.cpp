@@ -3,8 +3,11 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// at once), "dump <png file>", "pending", "quit"
+// at once), "dump <png file>", "pending", "lost" (the main window takes its connection
+// for lost), "exit" (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
+// Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
+// OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
 
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
@@ -35,7 +38,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     QTemporaryDir settings;
-    MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::SettingFileOverride = qEnvironmentVariableIsSet("OEKAKI_INSTANCE_SETTINGS")
+                                          ? qEnvironmentVariable("OEKAKI_INSTANCE_SETTINGS")
+                                          : settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::EndProcessAtClose = qEnvironmentVariableIntValue("OEKAKI_INSTANCE_END_PROCESS") == 1;
     CreateApplicationWindows();
     SessionEnd sessionEnd([](int) {
         if (mainWindow)
@@ -96,6 +102,11 @@ int main(int argc, char *argv[])
         } else if (words[0] == QLatin1String("pending")) {
             // Points of this window not yet stored, as the worker last reported them.
             reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("lost")) {
+            mainWindow->ConnectionLost();
+            reply(QStringLiteral("lost"));
+        } else if (words[0] == QLatin1String("exit")) {
+            mainWindow->mnuExitClick();
         } else if (words[0] == QLatin1String("quit")) {
             QApplication::exit(0);
         }
