@@ -300,6 +300,9 @@ TEST(ExitDuringConnect, TheProgramEndsAtOnceWhileItsWorkerAndItsAttachHangInside
             return QString::fromUtf8(p.readLine()).trimmed();
         };
         ASSERT_TRUE(answer({}).startsWith(QLatin1String("ready"))) << "the program did not open the picture";
+        // A pen of its own, kept at the end as the painting window's size is.
+        const QStringList pen = answer("pen 3 5 255").split(QLatin1Char(' '));
+        ASSERT_EQ(pen.size(), 3);
         // Every line is cut; every new one hangs after the server's first reply.
         relay.setHalfOpen(true);
         relay.cutAll();
@@ -329,7 +332,14 @@ TEST(ExitDuringConnect, TheProgramEndsAtOnceWhileItsWorkerAndItsAttachHangInside
         EXPECT_EQ(p.exitCode(), 0);
         QFile f(settings);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "the settings were not written";
-        EXPECT_EQ(f.readAll().split('\n').size(), SettingsLineCount + 1) << "the settings file was not written whole";
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        ASSERT_EQ(lines.size(), SettingsLineCount + 1) << "the settings file was not written whole";
+        // Lines 28 and 29: the painting window's size; 31 to 33: the pen.
+        EXPECT_EQ(lines[27], pen[1].toUtf8() + '\r');
+        EXPECT_EQ(lines[28], pen[2].toUtf8() + '\r');
+        EXPECT_EQ(lines[30], "3\r");
+        EXPECT_EQ(lines[31], "5\r");
+        EXPECT_EQ(lines[32], "255\r");
         // The stroke waits in the journal for the next start.
         const QDir journal(dir.filePath(QStringLiteral("oekaki")));
         EXPECT_FALSE(journal.entryList({QStringLiteral("*.stroke")}, QDir::Files).isEmpty()) << "the stroke is not in the journal";

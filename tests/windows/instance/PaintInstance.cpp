@@ -4,7 +4,8 @@
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
 // at once), "dump <png file>", "pending", "lost" (the main window takes its connection
-// for lost), "exit" (the exit command), "quit"
+// for lost), "pen <type> <size> <colour>" (answers with the window's outer size), "exit"
+// (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 // Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
 // OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
@@ -12,6 +13,7 @@
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
+#include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
 
 #include <QApplication>
@@ -102,6 +104,12 @@ int main(int argc, char *argv[])
         } else if (words[0] == QLatin1String("pending")) {
             // Points of this window not yet stored, as the worker last reported them.
             reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("pen") && words.size() == 4) {
+            w->CurPenType = words[1].toInt();
+            w->CurPenSize = words[2].toInt();
+            w->CurPenColor = words[3].toInt();
+            const QSize outer = OuterSize(w);
+            reply(QStringLiteral("pen %1 %2").arg(outer.width()).arg(outer.height()));
         } else if (words[0] == QLatin1String("lost")) {
             mainWindow->ConnectionLost();
             reply(QStringLiteral("lost"));
