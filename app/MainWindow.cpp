@@ -380,10 +380,12 @@ void MainWindow::LoadSettings(const QString &fileName)
     QSize room(placement.mainWidth, placement.mainHeight);
     if (const QScreen *s = screen())
         room = room.boundedTo(s->availableVirtualGeometry().size());
-    move(placement.mainLeft, placement.mainTop);
     SetOuterSize(this, room.width(), room.height());
-    keepTitleBarOnScreen();
-    wantedOuter_ = QRect(pos(), room);
+    // Far enough out to be off every screen, near enough for a rectangle's arithmetic.
+    const QPoint asked(std::clamp(placement.mainLeft, -100000, 100000),
+                       std::clamp(placement.mainTop, -100000, 100000));
+    wantedOuter_ = QRect(titleBarOnScreen(QRect(asked, room)), room);
+    move(wantedOuter_.topLeft());
     sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
@@ -391,29 +393,35 @@ void MainWindow::LoadSettings(const QString &fileName)
             dialogs[i]->move(placement.dialogs[i]);
 }
 
-void MainWindow::keepTitleBarOnScreen()
+QPoint MainWindow::titleBarOnScreen(const QRect &outer) const
 {
-    const QRect outer = frameGeometry();
-    // The title bar: the frame's top strip (the window's own top edge without a frame).
-    const int titleHeight = std::max(geometry().top() - outer.top(), 20);
+    // The title bar: the frame's top strip.
+    constexpr int titleHeight = 32;
     const QRect title(outer.left(), outer.top(), outer.width(), titleHeight);
     const QList<QScreen *> screens = QGuiApplication::screens();
-    QScreen *nearest = screen();
-    for (QScreen *s : screens) {
-        const QRect inside = s->availableGeometry().intersected(title);
+    const QScreen *nearest = screen();
+    int bestArea = -1;
+    for (const QScreen *s : screens) {
+        const QRect room = s->availableGeometry();
+        const QRect inside = room.intersected(title);
         // Enough of it to grab: its whole height and a good part of its width.
         if (inside.height() == title.height() && inside.width() >= std::min(title.width(), 100))
-            return;
-        if (s->availableGeometry().intersects(outer))
+            return outer.topLeft();
+        const QRect overlap = room.intersected(outer);
+        const int area = overlap.isEmpty() ? 0 : overlap.width() * overlap.height();
+        if (area > bestArea) {
+            bestArea = area;
             nearest = s;
+        }
     }
     if (!nearest)
-        return;
+        return outer.topLeft();
     const QRect room = nearest->availableGeometry();
     QPoint to = outer.topLeft();
-    to.setY(std::clamp(to.y(), room.top(), std::max(room.top(), room.bottom() - titleHeight)));
-    to.setX(std::clamp(to.x(), room.left() - outer.width() + 100, room.right() - 100));
-    move(to);
+    to.setY(std::clamp(to.y(), room.top(), std::max(room.top(), room.bottom() + 1 - titleHeight)));
+    to.setX(std::clamp(to.x(), room.left() - std::max(outer.width() - 100, 0),
+                       std::max(room.left(), room.right() + 1 - 100)));
+    return to;
 }
 
 WindowPlacement MainWindow::currentPlacement() const
@@ -487,11 +495,10 @@ void MainWindow::reapplyOuterOnceFramed()
         return; // not framed yet: a later paint or move comes once it is
     const QRect wanted = wantedOuter_;
     wantedOuter_ = QRect();
-    // A top-level window's position is its frame's once the frame is known.
-    move(wanted.topLeft());
+    // The position stands: the window manager placed the frame there itself (placing it
+    // again now would go by Qt's own idea of the frame, which lags behind).
     if (size() == sizeSet_) // else resized meanwhile: that size stands
         SetOuterSize(this, wanted.width(), wanted.height());
-    keepTitleBarOnScreen();
 }
 
 bool MainWindow::event(QEvent *e)
@@ -506,15 +513,38 @@ bool MainWindow::event(QEvent *e)
 
 void MainWindow::FormShow()
 {
+    readSettingsOnce();
+    // The window exists now (nobody can have resized it yet): the outer size holds
+    // whatever frame this side knows of.
+    if (!wantedOuter_.isNull()) {
+        SetOuterSize(this, wantedOuter_.width(), wantedOuter_.height());
+        sizeSet_ = size();
+    }
+    // The outcome comes later; a failure is told then.
+    if (!ServerDataDir.isEmpty())
+        attachInBackground(AttachFor::Start);
+}
+
+void MainWindow::readSettingsOnce()
+{
+    if (settingsRead_)
+        return;
+    settingsRead_ = true;
     const SettingsPlaces places = SettingFileOverride.isEmpty()
                                       ? SettingsPlacesFor(QCoreApplication::applicationFilePath())
                                       : SettingsPlaces{SettingFileOverride, UserSettingFileOverride};
     SettingFileName = places.beside;
     UserSettingFileName = places.user;
     LoadSettings(SettingsFileToRead(places));
-    // The outcome comes later; a failure is told then.
-    if (!ServerDataDir.isEmpty())
-        attachInBackground(AttachFor::Start);
+}
+
+void MainWindow::setVisible(bool visible)
+{
+    // Placed before the window exists: the position then asks the window manager for the
+    // frame's place, which it knows, while this side does not know the frame yet.
+    if (visible && !shown_)
+        readSettingsOnce();
+    QMainWindow::setVisible(visible);
 }
 
 void MainWindow::FormClose()

@@ -71,6 +71,7 @@ public:
 
     // Shows a child window inside the main window.
     void AddChild(QMdiSubWindow *child) override;
+    void setVisible(bool visible) override;
     QMdiArea *MdiArea() const { return mdi_; }
 
     // Beside the executable; the user's file stands in where nothing can be written there.
@@ -143,8 +144,11 @@ private:
     // window manager has put its frame around the window (unknown at first show; the
     // first paint may come before it).
     void reapplyOuterOnceFramed();
-    // Moves the window so that its title bar is on a screen.
-    void keepTitleBarOnScreen();
+    // Where a frame asked to be at `outer` goes so that its title bar is on a screen.
+    QPoint titleBarOnScreen(const QRect &outer) const;
+    // The settings file, read once, before the window first shows.
+    void readSettingsOnce();
+    bool settingsRead_ = false;
     QRect wantedOuter_;
     QSize sizeSet_; // the inner size given along with wantedOuter_
     bool framingWaited_ = false; // no frame came in time: there is no window manager

@@ -294,4 +294,30 @@ TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
     stop();
 }
 
+TEST_F(MainWindowTest, ATitleBarSavedOffTheScreenComesBackOnIt)
+{
+    struct Case {
+        const char *name;
+        const char *left, *top;
+    };
+    const Case cases[] = {
+        {"a frame saved at the top edge, applied to the window: 19 above", "40", "-19"},
+        {"far below and left of every screen", "-5000", "5000"},
+        {"far above", "10", "-100000000"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(settingsLines({"localhost:", "", "PAINT.FDB", "0", "", c.left, c.top, "300", "200"}));
+        start();
+        const QRect room = mainWindow->screen()->availableGeometry();
+        const QRect frame = mainWindow->frameGeometry();
+        // The title bar: the frame's top strip, wholly on the screen and wide enough to grab.
+        const QRect title(frame.left(), frame.top(), frame.width(), 20);
+        EXPECT_EQ(room.intersected(title).height(), title.height())
+            << "title bar at " << frame.left() << "," << frame.top();
+        EXPECT_GE(room.intersected(title).width(), 100);
+        stop();
+    }
+}
+
 } // namespace
