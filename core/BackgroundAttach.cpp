@@ -3,6 +3,7 @@
 #include "db/DataAccess.h"
 #include "db/StuckAttachCut.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -67,7 +68,21 @@ struct BackgroundAttach::Job {
     QString path;
     bool create = false;
     std::atomic<pid_t> tid{0}; // the attach thread's, to cut the line it may hang on
+    std::atomic<bool> ended{false};
 };
+
+// A server that went silent after its first reply would hold a given-up attach for ever:
+// the line it waits on is cut, again for a while, as the thread may not be waiting yet.
+void BackgroundAttach::cutWhileItWaits(std::shared_ptr<Job> job)
+{
+    startCounted("attach-cut", [job] {
+        const QByteArray path = job->path.toUtf8();
+        for (int i = 0; i < 50 && !job->ended.load(); ++i) {
+            isc::CutLineThreadWaitsOn(job->tid.load(), path);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+}
 
 int BackgroundAttach::ThreadsAtWork()
 {
@@ -111,8 +126,7 @@ void BackgroundAttach::Cancel()
     lock.unlock();
     if (was == Job::Running) {
         GivenUp::Instance().add(job->path, 1); // its thread closes what it gets
-        // A server that went silent after its first reply would hold the attach for ever.
-        isc::CutLineThreadWaitsOn(job->tid.load(), job->path.toUtf8());
+        cutWhileItWaits(job);
     } else if (was == Job::Done)
         closeElsewhere(job); // the answer is queued here and will be dropped
 }
@@ -144,9 +158,11 @@ void BackgroundAttach::Start(const QString &path, bool create)
         if (job->state == Job::Abandoned) {
             lock.unlock();
             job->db.DisconnectDatabase();
+            job->ended.store(true);
             GivenUp::Instance().add(job->path, -1);
             return;
         }
+        job->ended.store(true);
         job->state = Job::Done;
         // Under the mutex: Cancel, which the owner's destructor runs, waits for it, and
         // Qt drops the call if the owner is gone before it runs.

@@ -52,7 +52,8 @@ signals:
     void Finished(DataAccess &attached);
 
 private:
-    struct Job;
+    struct Job; // one attach, shared by this object and its thread
+    static void cutWhileItWaits(std::shared_ptr<Job> job);
     void deliver(const std::shared_ptr<Job> &job);
     void giveUp();
     void reportLost(const QString &path);
