@@ -9,6 +9,7 @@
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 #include "core/PaintWorker.h"
+#include "core/DatabaseLabel.h"
 #include "core/Stamp.h"
 #include "core/StrokeJournal.h"
 #include "windows/PenTipDialog.h"
@@ -18,9 +19,12 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QImageWriter>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
@@ -190,6 +194,10 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     StatusBar1->setSizeGripEnabled(false);
     SetBackground(StatusBar1, QColor(192, 220, 192));
     outer->addWidget(StatusBar1);
+    // Under the passing messages (loading), which hide it while they show.
+    connectionState_ = new QLabel(StatusBar1);
+    connectionState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(connectionState_, 1);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
@@ -299,9 +307,12 @@ void PaintWindow::connectWorker()
         showUnstoredMark();
     });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
-        if (id == session_)
-            showUnstoredMark();
+        if (id != session_)
+            return;
+        showUnstoredMark();
+        showConnection();
     });
+    connect(worker_, &PaintWorker::WaitingChanged, this, &PaintWindow::showConnection);
     connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
         if (id != session_ || told_)
             return;
@@ -412,6 +423,25 @@ void PaintWindow::showUnstoredMark()
         else
             markTimer_->stop();
     }
+}
+
+void PaintWindow::showConnection()
+{
+    QString text;
+    if (worker_ && worker_->Lost(session_)) {
+        text = DatabaseLabel(database_) + QStringLiteral("との接続が切れています。");
+        if (const int waiting = UnstoredPoints(); waiting > 0)
+            text += QStringLiteral("未保存 %1点は接続が戻り次第保存します。").arg(waiting);
+        else
+            text += QStringLiteral("再接続を試みています…");
+    }
+    connectionState_->setText(text);
+    connectionState_->setToolTip(text);
+}
+
+QString PaintWindow::ConnectionStatusText() const
+{
+    return connectionState_->text();
 }
 
 void PaintWindow::StoreKeptPoints()

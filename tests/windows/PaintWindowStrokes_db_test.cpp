@@ -1,4 +1,5 @@
 #include "PaintFixture.h"
+#include "core/DatabaseLabel.h"
 
 #include "Outages.h"
 #include "StallMeter.h"
@@ -383,9 +384,18 @@ TEST_F(PaintWindowStrokes, LostConnectionKeepsThePointsForTheNextStore)
     ASSERT_TRUE(WaitUntil([&] { return a->windowTitle() == caption + QStringLiteral(" 【未保存 4点】"); }))
         << a->windowTitle().toStdString();
     EXPECT_TRUE(WaitUntil([] { return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 4; }));
+    // Both status bars name the database as it was set up, not by its path.
+    const QString label = DatabaseLabel(DatabasePath());
+    EXPECT_EQ(label, db_.fileName() + QStringLiteral("（localhost/%1）").arg(gatePort_));
+    const QString lost = label + QStringLiteral("との接続が切れています。未保存 4点は接続が戻り次第保存します。");
+    EXPECT_TRUE(WaitUntil([&] { return a->ConnectionStatusText() == lost; }))
+        << a->ConnectionStatusText().toStdString();
+    EXPECT_EQ(mainWindow->WaitingStatusText(), QStringLiteral("未保存 4点：") + label);
 
     OpenGate();
     ASSERT_TRUE(StoredOnceBack(a));
+    EXPECT_EQ(a->ConnectionStatusText(), QString());
+    EXPECT_EQ(mainWindow->WaitingStatusText(), QString());
     Stroke(a, Line(20, 30, 2), 2, 3, 0xFF00);
     EXPECT_EQ(a->windowTitle(), caption);
     const auto rows = Rows(kTable);
