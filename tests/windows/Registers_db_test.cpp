@@ -657,8 +657,15 @@ TEST_F(MemberRegisterTest, BoxesAndSelectionSurviveReopening)
     Open();
     EXPECT_EQ(memberRegister->Edit1->text(), QStringLiteral("12"));
     EXPECT_EQ(memberRegister->Edit2->text(), QStringLiteral("残る"));
-    EXPECT_EQ(memberRegister->ComboBox1->currentIndex(), 0);
     EXPECT_EQ(memberRegister->ComboBox1->count(), 4);
+    // The list is read again; the section the boxes showed stays chosen.
+    EXPECT_EQ(memberRegister->ComboBox1->currentText(), QStringLiteral("2:開発"));
+    // A section gone meanwhile falls back to none.
+    memberRegister->Button3Click();
+    Sql(QStringLiteral("DELETE FROM SECTION WHERE N=2"));
+    Open();
+    EXPECT_EQ(memberRegister->ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(memberRegister->ComboBox1->count(), 3);
 }
 
 } // namespace
