@@ -438,11 +438,11 @@ void PaintWindow::showConnection()
 {
     QString text;
     if (worker_ && worker_->Lost(session_)) {
-        text = DatabaseLabel(database_) + QStringLiteral("との接続が切れています。");
-        if (const int waiting = UnstoredPoints(); waiting > 0)
-            text += QStringLiteral("未保存 %1点は接続が戻り次第保存します。").arg(waiting);
-        else
-            text += QStringLiteral("再接続を試みています…");
+        // Short enough for a window of the default size.
+        const int waiting = UnstoredPoints();
+        text = DatabaseLabel(database_)
+               + (waiting > 0 ? QStringLiteral("との接続切れ：未保存 %1点は再接続後に保存します").arg(waiting)
+                              : QStringLiteral("との接続が切れています。再接続を試みています…"));
     }
     connectionState_->setText(text);
     connectionState_->setToolTip(text);

@@ -387,7 +387,7 @@ TEST_F(PaintWindowStrokes, LostConnectionKeepsThePointsForTheNextStore)
     // Both status bars name the database as it was set up, not by its path.
     const QString label = DatabaseLabel(DatabasePath());
     EXPECT_EQ(label, db_.fileName() + QStringLiteral("（localhost/%1）").arg(gatePort_));
-    const QString lost = label + QStringLiteral("との接続が切れています。未保存 4点は接続が戻り次第保存します。");
+    const QString lost = label + QStringLiteral("との接続切れ：未保存 4点は再接続後に保存します");
     EXPECT_TRUE(WaitUntil([&] { return a->ConnectionStatusText() == lost; }))
         << a->ConnectionStatusText().toStdString();
     EXPECT_EQ(mainWindow->WaitingStatusText(), QStringLiteral("未保存 4点：") + label);
