@@ -40,6 +40,7 @@ public:
             d.lastError_ = isc::Status{};
             d.lastDuplicate_ = false;
             d.lastLockTimeout_ = false;
+            d.lastMayBeStored_ = false;
             d.tableListFailed_ = false;
         }
     }
@@ -166,6 +167,13 @@ void DataAccess::ConnectDatabase(const QString &path)
     }
 }
 
+void DataAccess::GiveUpConnect(const QString &path)
+{
+    DisconnectDatabase();
+    path_ = path;
+    lastError_ = isc::Status::Fail(isc_network_error);
+}
+
 void DataAccess::DisconnectDatabase()
 {
     Call call(*this, false, 0, DetachTimeoutSeconds);
@@ -289,13 +297,17 @@ bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
     QByteArray sql;
     bool ok = db_.isOpen() && encodeStatement(lines, sql, st)
               && tr_.start(db_, st, {.lockWaitSeconds = lockWaitSeconds})
-              && isc::ExecuteImmediate(db_, tr_, sql, st)
-              && tr_.commit(st);
+              && isc::ExecuteImmediate(db_, tr_, sql, st);
+    const bool committing = ok;
+    ok = ok && tr_.commit(st);
     if (!ok) {
         if (!db_.isOpen() && !st.failed()) {
             st = isc::Status::Fail(isc_bad_db_handle);
         }
         fail(st);
+        // The commit went out and its answer did not come back: the server may have
+        // committed it all the same.
+        lastMayBeStored_ = committing && isc::IsConnectionLoss(lastError_.code());
         tr_.rollback();
     }
     return ok;

@@ -64,6 +64,10 @@ public:
     // this object's own connection is closed first. `from` is left closed.
     void AdoptAttachment(DataAccess &from);
 
+    // An attach to `path` that was given up at its deadline (on another object): this one
+    // reports it as a lost connection.
+    void GiveUpConnect(const QString &path);
+
     // Any thread: cuts this connection's call in progress now, as its deadline would
     // (the caller then sees a lost connection). Nothing happens between calls.
     void CancelCall();
@@ -176,6 +180,10 @@ public:
     // The connection is fine; try again later.
     bool LastFailureWasLockTimeout() const { return lastLockTimeout_; }
     QString LastErrorText() const;
+    // The change's commit was sent and its answer never came (the connection was lost or
+    // the call cut meanwhile): it may be stored. Read the row again before telling anyone.
+    // LastFailureWasConnectionLoss() is true too.
+    bool LastFailureMayBeStored() const { return lastMayBeStored_; }
 
     // Called when a call on an open connection failed because the server is gone.
     // The connection is still open then; the owner detaches once the call is over.
@@ -216,6 +224,7 @@ private:
 
     bool lastDuplicate_ = false;
     bool lastLockTimeout_ = false;
+    bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;

@@ -47,10 +47,15 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
         const char *name;
         bool rowRun;   // a stroke's statement in an autocommit run, or a change of its own
         bool committed; // what the server did with the request whose answer was lost
+        // Requests that pass before the one whose answer is lost (start and execute: the
+        // commit), and whether the outcome is told as "may be stored" (-1: not asked).
+        int skip = 0;
+        int mayBeStored = -1;
     };
     const Case cases[] = {
-        {"a change in its own transaction: the commit is never sent", false, false},
+        {"a change in its own transaction: the commit is never sent", false, false, 0, 0},
         {"a stroke's statement: committed with the request", true, true},
+        {"a change whose commit's answer is lost: committed, told as may be stored", false, true, 2, 1},
     };
     {
         DataAccess make;
@@ -75,10 +80,13 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
             relay.CutAfterNextRequest(kInsertBytes);
             EXPECT_FALSE(sendStroke(db, 200 + n));
         } else {
-            relay.CutAfterNextRequest(kInsertBytes);
+            relay.CutAfterNextRequest(c.skip > 0 ? 1 : kInsertBytes, 100, c.skip);
             EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'" + name + "'"}));
         }
         EXPECT_TRUE(db.LastFailureWasConnectionLoss()) << db.LastErrorText().toStdString();
+        if (c.mayBeStored >= 0) {
+            EXPECT_EQ(db.LastFailureMayBeStored(), c.mayBeStored == 1);
+        }
         EXPECT_FALSE(db.LastFailureWasDuplicate());
         EXPECT_EQ(lost, 1);
         EXPECT_EQ(relay.cuts(), 1);

@@ -3,12 +3,17 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// at once), "dump <png file>", "pending", "quit"
+// at once), "dump <png file>", "pending", "lost" (the main window takes its connection
+// for lost), "pen <type> <size> <colour>" (answers with the window's outer size), "exit"
+// (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
+// Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
+// OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
 
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
+#include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
 
 #include <QApplication>
@@ -35,7 +40,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     QTemporaryDir settings;
-    MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::SettingFileOverride = qEnvironmentVariableIsSet("OEKAKI_INSTANCE_SETTINGS")
+                                          ? qEnvironmentVariable("OEKAKI_INSTANCE_SETTINGS")
+                                          : settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::EndProcessAtClose = qEnvironmentVariableIntValue("OEKAKI_INSTANCE_END_PROCESS") == 1;
     CreateApplicationWindows();
     SessionEnd sessionEnd([](int) {
         if (mainWindow)
@@ -96,6 +104,17 @@ int main(int argc, char *argv[])
         } else if (words[0] == QLatin1String("pending")) {
             // Points of this window not yet stored, as the worker last reported them.
             reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("pen") && words.size() == 4) {
+            w->CurPenType = words[1].toInt();
+            w->CurPenSize = words[2].toInt();
+            w->CurPenColor = words[3].toInt();
+            const QSize outer = OuterSize(w);
+            reply(QStringLiteral("pen %1 %2").arg(outer.width()).arg(outer.height()));
+        } else if (words[0] == QLatin1String("lost")) {
+            mainWindow->ConnectionLost();
+            reply(QStringLiteral("lost"));
+        } else if (words[0] == QLatin1String("exit")) {
+            mainWindow->mnuExitClick();
         } else if (words[0] == QLatin1String("quit")) {
             QApplication::exit(0);
         }
