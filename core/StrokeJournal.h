@@ -26,6 +26,10 @@ struct JournalStroke {
     int user = 0;              // the author's member number
     int penType = 0, penSize = 1, penColor = 0;
     std::vector<QPoint> points;
+    // The picture's identity: N and content "MN,DN,PTYP,PSIZ,PCOL,X,Y" of the highest row the
+    // window had drawn when the stroke was drawn (0 and empty for an empty picture).
+    qint64 anchorN = 0;
+    QString anchorRow;
     // Progress, as read back (and as kept up to date by the Note calls):
     int dn = 0;                // the stroke number once its first point is stored; 0 before
     int stored = 0;            // how many points, from the front, are committed

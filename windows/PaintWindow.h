@@ -89,6 +89,8 @@ public:
     int UnstoredPoints() const;
     // Of those, the points that no journal holds either (it could not be written).
     int UnjournaledPoints() const;
+    // "Unstored points are not safe on disk", with the reason when there is one.
+    static QString UnsafeText(const QString &why);
     // Stores the unstored points now if the connection is there, then draws what
     // others stored; as the refresh does, but at once.
     void StoreKeptPoints();
@@ -143,4 +145,5 @@ private:
     bool drawScheduled_ = false;
     bool ownOnTop_ = false;
     bool told_ = false;
+    QString journalTold_; // the journal failure the status bar tells; empty: none
 };

@@ -208,6 +208,8 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    // As a user does, the picture is saved once it has appeared.
+    ASSERT_TRUE(paint->WaitIdle()) << "the picture was not drawn in time";
     const QString bmp = local.filePath("hana.bmp");
     QStringList filters;
     QString suffix, startDir;

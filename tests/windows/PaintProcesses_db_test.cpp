@@ -276,9 +276,10 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         const char *name;
         int killAt; // killed once this many points of the long stroke are committed
                     // (their last answer still on its way back); 0: right after mouse-up
+                    // and the journal's sync
     };
     const Case cases[] = {
-        {"right after mouse-up", 0},
+        {"right after mouse-up, its journal entry synced", 0},
         {"the first point committed, its answer (and so the stroke number) on its way", 1},
         {"a middle point committed, its answer on its way", 4},
     };

@@ -456,6 +456,8 @@ TEST_F(PaintWindowStrokes, JournaledPointsOutliveTheWindowAndTheProgram)
     EXPECT_TRUE(none.confirmations.isEmpty());
     EXPECT_FALSE(mainWindow->isVisible());
     DestroyApplicationWindows();
+    // The database thread lets its entries go once it has ended, waited for by nobody.
+    EXPECT_TRUE(WaitUntil([] { return JournalEntry::PeekUnheld(StrokeJournalFolder()).size() == 1u; }));
     const auto left = JournalEntry::PeekUnheld(StrokeJournalFolder());
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].points.size(), 4u);

@@ -3,7 +3,7 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// at once), "dump <png file>", "pending", "quit"
+// once the stroke is in the journal), "dump <png file>", "pending", "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 
 #include "app/MainWindow.h"
@@ -79,9 +79,10 @@ int main(int argc, char *argv[])
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
             }
-            // "draw" answers at once, while the worker stores (as the user goes on drawing).
+            // "draw" answers once the stroke is in the journal, while the worker stores
+            // (as the user goes on drawing).
             if (draw) {
-                reply(QStringLiteral("drawn"));
+                mainWindow->Worker().WhenJournaled([] { reply(QStringLiteral("drawn")); });
                 return;
             }
             w->WaitIdle();
