@@ -4,13 +4,13 @@
 #include "core/BackgroundAttach.h"
 #include "core/PaintWorker.h"
 #include "core/TextRoutines.h"
-#include "db/BlockingServerCheck.h"
 #include "db/DataAccess.h"
 #include "db/EventWatcher.h"
 #include "db/Tables.h"
 
 #include <QThread>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 // Milliseconds between tries of a lost database, and how long its handshake may take.
@@ -26,8 +26,6 @@ constexpr int RefusalsBeforeTelling = 4;
 // A lock held by another PC: the stroke is tried again after this (at the next tick of
 // the timer), not at once.
 constexpr int LockedWaitMs = 300;
-// How long the events port may take to answer a handshake.
-constexpr int AuxHandshakeMs = 1500;
 
 // Ends a piece of counted work when it goes out of scope.
 struct Counted {
@@ -69,13 +67,6 @@ PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::a
         timer_->start();
         probe_ = new AsyncHandshakeProbe(this);
         connect(probe_, &AsyncHandshakeProbe::Finished, this, &PaintDatabaseSide::handshakeDone);
-        auxProbe_ = new AsyncHandshakeProbe(this);
-        connect(auxProbe_, &AsyncHandshakeProbe::Finished, this, [this](bool answered) {
-            if (!answered || !db_->IsConnected() || lost_)
-                return; // a blocked events port: the 5-second refresh still draws
-            eventsOk_ = true;
-            listen();
-        });
         attach_ = new BackgroundAttach(this);
         connect(attach_, &BackgroundAttach::Finished, this, &PaintDatabaseSide::attachDone);
         attachDeadline_ = new QTimer(this);
@@ -207,8 +198,6 @@ void PaintDatabaseSide::shutDown()
         attach_->Cancel();
     if (probe_)
         probe_->Cancel();
-    if (auxProbe_)
-        auxProbe_->Cancel();
     if (attachDeadline_)
         attachDeadline_->stop();
     // Without a round trip: the server drops what goes away.
@@ -279,7 +268,6 @@ void PaintDatabaseSide::dropConnection()
 {
     lost_ = false;
     eventsOk_ = false;
-    auxProbe_->Cancel();
     // The line goes first: nothing waits for a server that does not answer.
     db_->DropConnection();
     watchers_.clear();
@@ -331,9 +319,9 @@ void PaintDatabaseSide::connectEnded(bool ok)
             report(*s);
     } else {
         markLost(false);
-        QByteArray host, port;
-        if (isc::RemoteServerOf(ToCp932(path_), host, port))
-            auxProbe_->Start(host + '/' + QByteArray::number(EventWatcher::AuxPort) + ":x", AuxHandshakeMs);
+        // The server opens its events port on request: the first wait tells whether it is reachable.
+        eventsOk_ = true;
+        listen();
         // Strokes a run before left for this database go first, then what waits here.
         recover();
         std::vector<int> ids;
@@ -521,7 +509,6 @@ void PaintDatabaseSide::dropIfDone(int id)
     if (sessions_.empty() && db_->IsConnected()) {
         watchers_.clear();
         eventsOk_ = false;
-        auxProbe_->Cancel();
         db_->DisconnectDatabase();
     }
 }
@@ -572,8 +559,15 @@ void PaintDatabaseSide::listenTo(const QString &table)
             eventCame(table);
         }, Qt::QueuedConnection);
     });
-    if (!w->Arm())
-        return; // the 5-second refresh still draws it
+    if (!w->Arm()) {
+        // The events port is blocked or the server refused: the 5-second refresh still draws,
+        // and the next connect tries again.
+        eventsOk_ = false;
+        watchers_.clear();
+        std::fprintf(stderr, "oekaki: no events from %s: %s\n", qUtf8Printable(path_),
+                     qUtf8Printable(w->LastError()));
+        return;
+    }
     watchers_[table] = std::move(w);
 }
 

@@ -106,7 +106,6 @@ private:
     qint64 nextTryMs_ = 0;
     bool stopped_ = false;
     AsyncHandshakeProbe *probe_ = nullptr;
-    AsyncHandshakeProbe *auxProbe_ = nullptr;
     BackgroundAttach *attach_ = nullptr;
     QTimer *attachDeadline_ = nullptr;
     QTimer *timer_ = nullptr;

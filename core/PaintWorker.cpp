@@ -306,10 +306,14 @@ void PaintWorker::Stop()
     // A call hanging on the network would hold its thread: cut it.
     DataAccess::CancelAllCalls();
     for (auto &[path, d] : databases_) {
-        // Behind what was asked before; the thread then ends by itself, joined by nobody.
-        QMetaObject::invokeMethod(d.side, [s = d.side] {
-            s->shutDown();
-            quitHere();
+        // Behind the strokes still on their way through the journal thread, so that each
+        // lets its entry go; the thread then ends by itself, joined by nobody.
+        ++*d.busy;
+        QMetaObject::invokeMethod(journal_, [j = journal_, database = path] {
+            j->Pass(database, [](PaintDatabaseSide &s) {
+                s.shutDown();
+                quitHere();
+            });
         }, Qt::QueuedConnection);
     }
 }

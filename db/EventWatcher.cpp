@@ -15,6 +15,7 @@ struct EventWatcher::Shared {
     ISC_UCHAR *result = nullptr;
     short length = 0;
     bool armed = false;
+    bool delivered = false; // the result holds counts not yet taken
     bool orphaned = false;
 
     ~Shared()
@@ -35,8 +36,10 @@ void delivered(void *arg, ISC_USHORT length, const ISC_UCHAR *updated)
     {
         std::lock_guard<std::mutex> lock(s->m);
         s->armed = false;
-        if (updated && length > 0)
+        if (updated && length > 0) {
             std::memcpy(s->result, updated, std::min<size_t>(length, size_t(s->length)));
+            s->delivered = true;
+        }
         if (s->orphaned)
             drop = true;
         else if (s->onEvent)
@@ -91,9 +94,13 @@ bool EventWatcher::Arm()
         std::lock_guard<std::mutex> lock(shared_->m);
         if (shared_->armed)
             return true;
-        // Takes the counts delivered so far, so the next wait is for a new post.
-        ISC_ULONG counts[15] = {};
-        isc_event_counts(counts, shared_->length, shared_->events, shared_->result);
+        // Takes the counts delivered so far, so the next wait is for a new post (only
+        // after a delivery: the client library refuses a block counted before its first wait).
+        if (shared_->delivered) {
+            ISC_ULONG counts[15] = {};
+            isc_event_counts(counts, shared_->length, shared_->events, shared_->result);
+            shared_->delivered = false;
+        }
         shared_->armed = true;
     }
     isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));

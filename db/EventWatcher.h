@@ -12,9 +12,6 @@ class DataAccess;
 
 class EventWatcher {
 public:
-    // The port the server's events come through (RemoteAuxPort in firebird.conf).
-    static constexpr int AuxPort = 3051;
-
     EventWatcher(DataAccess &db, const QByteArray &name, std::function<void()> onEvent);
     ~EventWatcher();
     EventWatcher(const EventWatcher &) = delete;

@@ -77,6 +77,8 @@ public:
     // Initial folder of the save dialog, taken from SaveDir on opening.
     QString SaveDialogDir;
 
+    // Tests only: the window's number at the worker.
+    int Session() const { return session_; }
     // Tests only: the database side, on the worker thread; read it after WaitIdle().
     StrokeStore *Store() const;
     // Tests only: waits (events processed) until the worker has done all it was asked

@@ -725,3 +725,111 @@ TEST_F(PaintWindowStrokes, SavesOnlyBmpNamesAndRemembersTheFolder)
     EXPECT_TRUE(QFile::exists(folder + QStringLiteral("café/i.bmp")));
     EXPECT_EQ(SaveDir, folder + "missing/");
 }
+
+// Another PC's stroke, stored with its event, is drawn at once: the window's 5-second
+// refresh is stopped, so only the event can bring it. Several events while a refresh
+// runs fold into one more, and the picture ends with every row once.
+TEST_F(PaintWindowStrokes, AnEventFromAnotherPcDrawsItsStrokeWithoutWaitingForTheRefresh)
+{
+    PaintWindow *a = Open(7);
+    a->Timer1->stop();
+    ASSERT_TRUE(WaitUntil([] { return mainWindow->Worker().Listening(DatabasePath()); }))
+        << "the picture's events never reached the worker (is the server's events port open?)";
+    auto storeWithEvent = [](int n, int x) {
+        return Db().ExecuteSql({"EXECUTE BLOCK AS BEGIN",
+                                QStringLiteral("INSERT INTO IMG_7 VALUES (%1, 9, %1, 2, 3, 255, %2, 10);").arg(n).arg(x),
+                                "POST_EVENT 'IMG_7';", "END"});
+    };
+    ASSERT_TRUE(storeWithEvent(1, 10));
+    EXPECT_TRUE(WaitUntil([a] { return a->ReadCount == 1; })) << "the event started no refresh";
+    for (int n = 2; n <= 6; ++n)
+        ASSERT_TRUE(storeWithEvent(n, 10 + 4 * n));
+    EXPECT_TRUE(WaitUntil([a] { return a->ReadCount == 6; })) << a->ReadCount;
+    EXPECT_TRUE(a->WaitIdle());
+    EXPECT_EQ(a->ReadCount, 6);
+    EXPECT_FALSE(a->Timer1->isActive());
+    // A second window of the picture shares the wait, and both draw what comes next.
+    PaintWindow *b = Open(7);
+    b->Timer1->stop();
+    ASSERT_TRUE(storeWithEvent(7, 50));
+    EXPECT_TRUE(WaitUntil([a, b] { return a->ReadCount == 7 && b->ReadCount == 7; }))
+        << a->ReadCount << " " << b->ReadCount;
+}
+
+// Two databases, one of them a server that takes connections and never answers: the
+// strokes of the healthy one are stored while the other is still inside its connect,
+// and its window is told only once that connect has ended.
+TEST_F(PaintWindowStrokes, AMuteDatabaseDelaysNoOtherDatabasesWindows)
+{
+    MuteListener mute;
+    PaintWindow *a = Open(7);
+    const auto threadsBefore = mainWindow->Worker().ThreadNames().size();
+    const QString realServer = ServerName;
+    ServerName = QStringLiteral("127.0.0.1/%1:").arg(mute.port());
+    CurrentImageNo = 8;
+    auto *b = new PaintWindow;
+    mainWindow->AddChild(b); // its connect hangs: not waited for
+    ServerName = realServer;
+    const QString muteDatabase = QStringLiteral("127.0.0.1/%1:").arg(mute.port()) + ServerDataDir + DatabaseName;
+    EXPECT_EQ(mainWindow->Worker().ThreadNames().size(), threadsBefore + 1); // its own "paint-db" thread
+
+    StallMeter meter;
+    QElapsedTimer clock;
+    std::vector<qint64> committedMs;
+    a->SpeedButton4Click();
+    for (int i = 0; i < 4; ++i) {
+        const auto line = Line(2, 2 + 6 * i, 5);
+        a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, line[0].x(), line[0].y());
+        for (size_t k = 1; k < line.size(); ++k)
+            a->Image1MouseMove(Qt::LeftButton, line[k].x(), line[k].y());
+        clock.start();
+        a->Image1MouseUp(Qt::LeftButton, Qt::NoButton, line.back().x(), line.back().y());
+        ASSERT_TRUE(WaitUntil([a] { return a->UnstoredPoints() == 0; }, 20000)) << "stroke " << i << " not stored";
+        committedMs.push_back(clock.elapsed());
+        // The mute server's connect is still under way: a shared thread would be inside it.
+        EXPECT_FALSE(mainWindow->Worker().Lost(b->Session()));
+        EXPECT_TRUE(b->StatusBar1->currentMessage().startsWith(QStringLiteral("読込中")));
+    }
+    std::printf("[          ] mouse-up to stored in A while B is mute: %lld %lld %lld %lld ms\n",
+                committedMs[0], committedMs[1], committedMs[2], committedMs[3]);
+    EXPECT_EQ(Rows(kTable).size(), 20u);
+    EXPECT_LT(meter.LongestStallMs(), 100.0);
+    EXPECT_TRUE(mainWindow->Worker().WaitingPoints().value(muteDatabase) == 0);
+    delete b;
+}
+
+// A window closed, or a worker gone, while its answers are on their way gets none and
+// nothing breaks; the strokes handed over are stored all the same.
+TEST_F(PaintWindowStrokes, AnswersInFlightToAGoneWindowOrWorkerAreDropped)
+{
+    ASSERT_TRUE(Db().CreateImgListTable());
+    ASSERT_TRUE(Db().ExecuteSql({"INSERT INTO IMGLIST (N, MN, INAME, SX, SY) VALUES (7, 3, 'a', 64, 48)"}));
+    QPointer<PaintWindow> a = Open(7);
+    a->SpeedButton4Click();
+    for (int i = 0; i < 5; ++i) {
+        a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, 3, 3 + i);
+        a->Image1MouseMove(Qt::LeftButton, 9, 3 + i);
+        a->Image1MouseUp(Qt::LeftButton, Qt::NoButton, 9, 3 + i);
+    }
+    a->Timer1Timer();
+    delete a.data();
+    EXPECT_TRUE(mainWindow->Worker().WaitIdle());
+    EXPECT_EQ(Rows(kTable).size(), 10u);
+
+    // A worker of its own, destroyed right after its requests: what its threads answer later
+    // has no receiver any more.
+    {
+        auto worker = std::make_unique<PaintWorker>();
+        const int session = worker->Open(DatabasePath(), 7);
+        worker->Refresh(session);
+        worker->Store(session, 1, 3, {2, 3, 0xFF}, {QPoint(30, 30), QPoint(31, 31)});
+        worker->Refresh(session);
+    }
+    // Its stroke was stored before its thread ended, or journaled and let go for the next
+    // recovery; never lost.
+    ASSERT_TRUE(WaitUntil([this] {
+        return Rows(kTable).size() == 12u || JournalEntry::PeekUnheld(StrokeJournalFolder()).size() == 1u;
+    })) << Rows(kTable).size() << " rows";
+    mainWindow->Worker().RecoverJournal(DatabasePath());
+    EXPECT_TRUE(WaitUntil([this] { return Rows(kTable).size() == 12u; })) << Rows(kTable).size();
+}
