@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
@@ -488,17 +489,28 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
     CloseGate();
     Stroke(a, Line(2, 2, 2));
     Stroke(b, Line(2, 8, 1));
+    // Both windows and the main window say the points are not safe on disk, and why.
+    for (PaintWindow *w : {a, b})
+        EXPECT_TRUE(w->StatusBar1->currentMessage().contains(QStringLiteral("ディスクに控えられていません（")))
+            << w->StatusBar1->currentMessage().toStdString();
+    QStringList labels;
+    for (QLabel *l : mainWindow->StatusBar1->findChildren<QLabel *>())
+        labels << l->text();
+    EXPECT_TRUE(labels.join('|').contains(QStringLiteral("うち3点はディスクに控えられていません（")))
+        << labels.join('|').toStdString();
     {
         MessageRecorder keep(false);
         a->close();
         ASSERT_EQ(keep.confirmations.size(), 1);
         EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("保存されていない点が2点あります")));
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("ディスクに控えられていません（")));
         EXPECT_TRUE(a->isVisible());
         EXPECT_TRUE(a->Timer1->isActive());
         keep.confirmations.clear();
         mainWindow->close();
         EXPECT_EQ(keep.confirmations.size(), 1);
         EXPECT_TRUE(keep.confirmations.value(0).contains(QStringLiteral("3点")));
+        EXPECT_TRUE(keep.confirmations.value(0).contains(QStringLiteral("ディスクに控えられていません（")));
         EXPECT_TRUE(mainWindow->isVisible());
         EXPECT_FALSE(mainWindow->ExitAgreed());
     }
@@ -513,6 +525,39 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
         EXPECT_EQ(yes.confirmations.size(), 1);
     }
     qputenv("XDG_STATE_HOME", state);
+}
+
+// A window closed with points no journal holds: the worker keeps storing them, so the main
+// window goes on counting them and the exit question asks about them; once the journal can
+// be written again the windows say nothing more, and the count follows what is stored.
+TEST_F(PaintWindowStrokes, UnjournaledPointsOfAClosedWindowAreStillAskedAboutAtExit)
+{
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/dev/null/state");
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    CloseGate();
+    Stroke(a, Line(2, 2, 4));
+    {
+        MessageRecorder yes(true);
+        a->close();
+        ASSERT_EQ(yes.confirmations.size(), 1);
+    }
+    EXPECT_EQ(mainWindow->UnstoredPoints(), 4);
+    {
+        MessageRecorder keep(false);
+        mainWindow->close();
+        ASSERT_EQ(keep.confirmations.size(), 1);
+        EXPECT_TRUE(keep.confirmations[0].contains(QStringLiteral("4点"))) << keep.confirmations[0].toStdString();
+        EXPECT_TRUE(mainWindow->isVisible());
+    }
+    qputenv("XDG_STATE_HOME", state);
+    Stroke(b, Line(2, 20, 1));
+    EXPECT_TRUE(b->StatusBar1->currentMessage().isEmpty()) << b->StatusBar1->currentMessage().toStdString();
+    OpenGate();
+    ASSERT_TRUE(StoredOnceBack(b));
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->UnstoredPoints() == 0; }));
+    EXPECT_EQ(Rows(kTable).size(), 5u);
 }
 
 
