@@ -578,6 +578,8 @@ int main(int argc, char **argv)
                         passed ? "yes" : "NO");
             for (const QString &p : problems)
                 std::printf("    problem: %s\n", qPrintable(p));
+            std::printf("      mouse-up to the journal entry on disk: median %.2f ms, worst %.2f ms\n",
+                        percentile(person.journaledMs, 0.5), percentile(person.journaledMs, 1.0));
             std::printf("      mouse-up to drawn in another PC's painting window (%s): median %6.1f ms, "
                         "95th percentile %6.1f ms, %zu of %d strokes\n",
                         other.Listening(path) ? "events and the 5 s refresh" : "the 5 s refresh only",

@@ -878,3 +878,34 @@ TEST_F(PaintWindowStrokes, AnswersInFlightToAGoneWindowOrWorkerAreDropped)
     mainWindow->Worker().RecoverJournal(DatabasePath());
     EXPECT_TRUE(WaitUntil([this] { return Rows(kTable).size() == 12u; })) << Rows(kTable).size();
 }
+
+// Strokes a run before left in the journal for a picture are stored before the strokes
+// drawn since in this run's window of that picture, whichever waited at the reconnect.
+TEST_F(PaintWindowStrokes, RecoveredStrokesGoBeforeTheWindowsNewerOnes)
+{
+    ASSERT_TRUE(Db().CreateImgListTable());
+    ASSERT_TRUE(Db().ExecuteSql({"INSERT INTO IMGLIST (N, MN, INAME, SX, SY) VALUES (7, 3, 'a', 64, 48)"}));
+    PaintWindow *a = Open(7);
+    CloseGate();
+    Stroke(a, Line(2, 2, 3));
+    {
+        // Left by a run before (another process's entry, now held by nobody).
+        JournalStroke old;
+        old.database = DatabasePath();
+        old.imageNo = 7;
+        old.user = 5;
+        old.penType = 1;
+        old.penSize = 2;
+        old.points = Line(30, 30, 2);
+        ASSERT_NE(JournalEntry::Create(StrokeJournalFolder(), old), nullptr);
+    }
+    OpenGate();
+    ASSERT_TRUE(StoredOnceBack(a));
+    EXPECT_TRUE(WaitUntil([this] { return Rows(kTable).size() == 5u; })) << Rows(kTable).size();
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].mn, 5);
+    EXPECT_EQ(rows[1].mn, 5);
+    for (int i = 2; i < 5; ++i)
+        EXPECT_EQ(rows[i].mn, 3) << "row " << i;
+}
