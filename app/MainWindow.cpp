@@ -3,6 +3,7 @@
 
 #include "core/BackgroundAttach.h"
 #include "core/ConnectionKeeper.h"
+#include "core/DatabaseLabel.h"
 #include "forms/FormUtil.h"
 #include "core/SettingsFile.h"
 #include "windows/DatabaseSettingsDialog.h"
@@ -238,13 +239,18 @@ QString MainWindow::ConnectionStatusText() const
     return connectionState_->text();
 }
 
+QString MainWindow::WaitingStatusText() const
+{
+    return waitingLabel_->isVisibleTo(StatusBar1) ? waitingLabel_->text() : QString();
+}
+
 void MainWindow::showConnectionState()
 {
     QString text;
     if (keeper_->Active())
-        text = QStringLiteral("データベースとの接続が切れています。再接続を試みています…");
+        text = DatabaseLabel(DatabasePath()) + QStringLiteral("との接続が切れています。再接続を試みています…");
     else if (attacher_->Running() && !IsConnected())
-        text = QStringLiteral("データベースに接続しています…");
+        text = DatabaseLabel(DatabasePath()) + QStringLiteral("に接続しています…");
     connectionState_->setText(text);
 }
 
@@ -277,7 +283,7 @@ void MainWindow::showWaiting()
     QStringList parts;
     for (auto it = waiting.begin(); it != waiting.end(); ++it)
         if (it.value() > 0)
-            parts << QStringLiteral("未保存 %1点（%2）").arg(it.value()).arg(it.key());
+            parts << QStringLiteral("未保存 %1点：%2").arg(it.value()).arg(DatabaseLabel(it.key()));
     if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
         parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
     waitingLabel_->setText(parts.join(QStringLiteral("　")));

@@ -46,6 +46,8 @@ public:
     bool Attaching() const;
     // What the status bar says about the connection: empty while all is well.
     QString ConnectionStatusText() const;
+    // What it says about points that wait to be stored, by database: empty when none wait.
+    QString WaitingStatusText() const;
 
     // Closes the program without asking about unstored points (they still get
     // one more try). For a close that nobody can answer, e.g. on a signal.

@@ -100,6 +100,11 @@ void PaintDatabaseSide::Post(PaintDatabaseSide *side, const std::shared_ptr<std:
         Qt::QueuedConnection);
 }
 
+void PaintDatabaseSide::CancelCall()
+{
+    db_->CancelCall();
+}
+
 void PaintDatabaseSide::Forwarded(const QString &database, const PaintRequest &request)
 {
     if (database != path_)

@@ -55,6 +55,8 @@ public:
     // The events of its pictures reach it (false: only the 5-second refresh).
     bool listening() const { return eventsOk_; }
 
+    // Any thread, while this object lives: cuts its attachment's call in progress.
+    void CancelCall();
     // Any thread: the front's request, counted in busy until it has run here.
     static void Post(PaintDatabaseSide *side, const std::shared_ptr<std::atomic<int>> &busy,
                      PaintRequest request);

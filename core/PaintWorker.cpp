@@ -2,7 +2,6 @@
 
 #include "core/PaintDatabaseSide.h"
 #include "core/StrokeJournalThread.h"
-#include "db/DataAccess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -303,9 +302,10 @@ void PaintWorker::Stop()
     if (stopped_)
         return;
     stopped_ = true;
-    // A call hanging on the network would hold its thread: cut it.
-    DataAccess::CancelAllCalls();
     for (auto &[path, d] : databases_) {
+        // A call hanging on the network would hold the thread: cut it (the side lives
+        // until its thread has ended, which is after the request below).
+        d.side->CancelCall();
         // Behind the strokes still on their way through the journal thread, so that each
         // lets its entry go; the thread then ends by itself, joined by nobody.
         ++*d.busy;

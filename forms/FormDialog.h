@@ -13,6 +13,10 @@ public:
     // True once FormShow has asked the dialog to close (it closes as soon as exec runs).
     bool closedFromShow() const { return closedFromShow_; }
 
+    // Each showing opens the dialog over the middle of the main window (wholly on its
+    // screen), wherever the settings file or the last showing had put it.
+    void setVisible(bool visible) override;
+
 public slots:
     virtual void FormShow() {}
     virtual void FormClose() {}
@@ -30,6 +34,7 @@ protected:
     void done(int r) override;
 
 private:
+    void centreOnMainWindow();
     bool closedFromShow_ = false;
     bool noKeyButtons_ = false;
 };

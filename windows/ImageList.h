@@ -89,6 +89,8 @@ protected:
 private:
     void ClearGrid();
     void LoadPage();
+    // After a page is loaded: the highlighted row and the detail panel show one record.
+    void showSelectedRecord();
 
     int PageSize = 100;
     int PageTop = 1;

@@ -51,6 +51,8 @@ MemberRegister::MemberRegister(QWidget *parent)
 
 bool MemberRegister::PrepareShow()
 {
+    // Rebuilt, but the section the boxes showed stays chosen: it belongs to the row they show.
+    const int shown = selectedSection();
     ComboBox1->clear();
     ComboBox1->addItem(QStringLiteral("0:指定無し"));
     {
@@ -69,6 +71,9 @@ bool MemberRegister::PrepareShow()
         return false;
     }
     ComboBox1->setCurrentIndex(0);
+    for (int i = 1; i < ComboBox1->count(); ++i)
+        if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == shown)
+            ComboBox1->setCurrentIndex(i);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 #include "core/PaintWorker.h"
+#include "core/DatabaseLabel.h"
 #include "core/Stamp.h"
 #include "windows/PenTipDialog.h"
 
@@ -17,9 +18,12 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QImageWriter>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
@@ -188,6 +192,10 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     StatusBar1->setSizeGripEnabled(false);
     SetBackground(StatusBar1, QColor(192, 220, 192));
     outer->addWidget(StatusBar1);
+    // Under the passing messages (loading), which hide it while they show.
+    connectionState_ = new QLabel(StatusBar1);
+    connectionState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(connectionState_, 1);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
@@ -244,6 +252,7 @@ void PaintWindow::FormShow()
     ReadCount = 0;
     clock_.start();
     database_ = DatabasePath();
+    loaded_ = !MainWindowLink();
     if (MainWindowLink()) {
         // The picture is drawn as its rows arrive; the window answers meanwhile.
         worker_ = &MainWindowLink()->Worker();
@@ -279,9 +288,12 @@ void PaintWindow::connectWorker()
     connect(worker_, &PaintWorker::Loading, this, [this](int id, int rows, bool done) {
         if (id != session_)
             return;
-        if (done)
+        if (done) {
             StatusBar1->clearMessage();
-        else
+            loaded_ = true;
+            ownOnTop_ = ownOnTop_ || !drawnWhileLoading_.empty();
+            drawSome();
+        } else
             StatusBar1->showMessage(QStringLiteral("読込中… %1点").arg(rows));
     });
     connect(worker_, &PaintWorker::Stored, this, [this](int id, quint64 tag) {
@@ -297,8 +309,10 @@ void PaintWindow::connectWorker()
         showUnstoredMark();
     });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
-        if (id == session_)
-            showUnstoredMark();
+        if (id != session_)
+            return;
+        showUnstoredMark();
+        showConnection();
     });
     connect(worker_, &PaintWorker::Journaled, this, [this](int id, quint64 tag, const QString &why) {
         if (id != session_)
@@ -315,6 +329,7 @@ void PaintWindow::connectWorker()
         else
             StatusBar1->showMessage(UnsafeText(why));
     });
+    connect(worker_, &PaintWorker::WaitingChanged, this, &PaintWindow::showConnection);
     connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
         if (id != session_ || told_)
             return;
@@ -358,6 +373,11 @@ void PaintWindow::drawSome()
 
 void PaintWindow::drawOwnUnstored()
 {
+    for (const Sent &s : drawnWhileLoading_)
+        for (const QPoint &p : s.points)
+            DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
+    if (loaded_)
+        drawnWhileLoading_.clear();
     for (const Sent &s : unstored_)
         for (const QPoint &p : s.points)
             DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
@@ -421,6 +441,25 @@ void PaintWindow::showUnstoredMark()
         else
             markTimer_->stop();
     }
+}
+
+void PaintWindow::showConnection()
+{
+    QString text;
+    if (worker_ && worker_->Lost(session_)) {
+        // Short enough for a window of the default size.
+        const int waiting = UnstoredPoints();
+        text = DatabaseLabel(database_)
+               + (waiting > 0 ? QStringLiteral("との接続切れ：未保存 %1点は再接続後に保存します").arg(waiting)
+                              : QStringLiteral("との接続が切れています。再接続を試みています…"));
+    }
+    connectionState_->setText(text);
+    connectionState_->setToolTip(text);
+}
+
+QString PaintWindow::ConnectionStatusText() const
+{
+    return connectionState_->text();
 }
 
 void PaintWindow::StoreKeptPoints()
@@ -499,14 +538,36 @@ bool PaintWindow::ExecuteColorDialog(int &color)
 void PaintWindow::SpeedButton1Click()
 {
     Timer1->stop();
+    // Part of a picture saved looks like the whole: the file would silently differ.
+    if (!loaded_) {
+        ShowMessage(QStringLiteral("画像を読み込んでいます（%1点）。\n読み込みが終わってから保存して下さい。")
+                        .arg(ReadCount));
+        Timer1->start();
+        return;
+    }
     const QString name = ExecuteSaveDialog();
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
         RememberSaveDir(name.left(slash + 1));
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot > slash ? name.mid(dot) : QString();
-        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())
-            (void)Bitmap.save(name, "BMP"); // a failed write goes unreported
+        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull()) {
+            // Rows that arrived while the dialog was open are drawn first.
+            while (!toDraw_.empty())
+                drawSome();
+            // A file that cannot be written whole is not touched.
+            QSaveFile file(name);
+            file.setDirectWriteFallback(true); // a folder where only the file may be written
+            QString why;
+            if (!file.open(QIODevice::WriteOnly))
+                why = file.errorString();
+            else if (QImageWriter writer(&file, "BMP"); !writer.write(Bitmap))
+                why = writer.errorString();
+            else if (!file.commit())
+                why = file.errorString();
+            if (!why.isEmpty())
+                ShowMessage(QStringLiteral("「%1」に保存できませんでした。\n理由: %2").arg(name, why));
+        }
     }
     Timer1->start();
 }
@@ -602,6 +663,8 @@ void PaintWindow::storeStroke()
     // program from then on, the next run stores the stroke.
     const quint64 tag = nextTag_++;
     unstored_.push_back({tag, pen, points, clock_.elapsed(), true});
+    if (!loaded_)
+        drawnWhileLoading_.push_back(unstored_.back());
     worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
     showUnstoredMark();
 }

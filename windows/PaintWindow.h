@@ -9,6 +9,7 @@
 #include <QVector>
 #include <deque>
 
+class QLabel;
 class QScrollArea;
 class QStatusBar;
 class QTimer;
@@ -96,6 +97,11 @@ public:
     // Stores the unstored points now if the connection is there, then draws what
     // others stored; as the refresh does, but at once.
     void StoreKeptPoints();
+    // What the status bar says about the connection: empty while it is there.
+    QString ConnectionStatusText() const;
+    // The stored picture has been read in full since the window opened (what is drawn
+    // may still lag a few milliseconds behind).
+    bool PictureLoaded() const { return loaded_; }
 
 public slots:
     void FormShow() override;
@@ -119,6 +125,8 @@ protected:
 
 private:
     void storeStroke();
+    // The status bar's word on a lost connection and the points that wait for it.
+    void showConnection();
     // The caption as the opener set it, with a mark while points wait too long.
     void showUnstoredMark();
     void connectWorker();
@@ -143,6 +151,10 @@ private:
     quint64 nextTag_ = 1;
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
+    QLabel *connectionState_ = nullptr;
+    bool loaded_ = false;
+    // Rows that arrive later are older: these go on top again once the picture is in.
+    std::vector<Sent> drawnWhileLoading_;
     std::deque<StrokeRow> toDraw_;
     bool drawScheduled_ = false;
     bool ownOnTop_ = false;

@@ -70,7 +70,8 @@ void RegisterDialog::RefreshGrid()
     BusyCursor busy;
     ResetRegisterGrid(SG1);
     FillGrid();
-    SelectFirstGridRow(SG1);
+    // The boxes keep what they hold: the row they show, if the grid has it, is the one selected.
+    SelectNumberedRow(SG1, TextToInt(Edit1->text()));
 }
 
 void RegisterDialog::ShowRow(int r)

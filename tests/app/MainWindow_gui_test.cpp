@@ -165,6 +165,38 @@ TEST_F(MainWindowTest, FramesAskForTheSystemMenuAndMinimiseBoxOnly)
     stop();
 }
 
+// Each dialog opens over the middle of the main window, wherever that is and wherever
+// the dialog stood before; near the screen's edge it stays wholly on the screen.
+TEST_F(MainWindowTest, DialogsOpenOverTheMiddleOfTheMainWindow)
+{
+    start();
+    MessageRecorder rec; // the registers and the PC user dialog close at once, unconnected
+    const QRect screen = mainWindow->screen()->availableGeometry();
+    const QWidget *dialogs[] = {databaseSettingsDialog, sectionRegister, memberRegister, pcUserDialog,
+                                penTipDialog};
+    const QRect mains[] = {QRect(150, 120, 600, 450), QRect(400, 60, 500, 420), QRect(10, 10, 300, 200)};
+    for (const QRect &m : mains) {
+        mainWindow->move(m.topLeft());
+        SetOuterSize(mainWindow, m.width(), m.height());
+        QApplication::processEvents();
+        for (const QWidget *d : dialogs) {
+            auto *dialog = const_cast<QWidget *>(d);
+            SCOPED_TRACE(dialog->windowTitle().toStdString());
+            dialog->move(193, 127); // where the settings file or the last opening left it
+            dialog->show();
+            const QRect placed = dialog->frameGeometry();
+            QRect centred(QPoint(), placed.size());
+            centred.moveCenter(mainWindow->frameGeometry().center());
+            if (screen.contains(centred))
+                EXPECT_EQ(placed, centred);
+            else
+                EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();
+            dialog->hide();
+            QApplication::processEvents();
+        }
+    }
+}
+
 TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
 {
     MessageRecorder rec;
