@@ -74,7 +74,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
     connect(&worker_, &PaintWorker::JournalTroubleChanged, this, &MainWindow::showWaiting);
     connect(&worker_, &PaintWorker::Recovered, this, [this](const QString &, int imageNo, int points) {
-        StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像 %1 の%2点を保存しました").arg(imageNo).arg(points),
+        StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像%1の%2点を保存しました").arg(imageNo).arg(points),
                                 30000);
     });
     connect(&worker_, &PaintWorker::Orphans, this,

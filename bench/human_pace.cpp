@@ -708,7 +708,7 @@ int main(int argc, char **argv)
         qint64 worstActive = 0, worstSnapshot = 0, worstInteresting = 0;
         Gaps last;
         store.beforeInsert = [&](int n) {
-            if (n % (kPoints * 20) != kPoints / 2)
+            if ((n - 1) % (kPoints * 20) != 0)
                 return;
             last = readGaps(monitor);
             worstActive = std::max(worstActive, last.next - last.oldestActive);

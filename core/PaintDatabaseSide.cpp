@@ -26,6 +26,8 @@ constexpr int RefusalsBeforeTelling = 4;
 // A lock held by another PC: the stroke is tried again after this (at the next tick of
 // the timer), not at once.
 constexpr int LockedWaitMs = 300;
+// Tries (each waiting out the server's lock wait) before a lasting lock is told.
+constexpr int LocksBeforeTelling = 4;
 
 // Ends a piece of counted work when it goes out of scope.
 struct Counted {
@@ -50,7 +52,8 @@ struct PaintDatabaseSide::Session {
     bool lostShown = false;
     bool told = false;      // the user was told that its picture is gone
     int added = 0;          // points the window handed over so far
-    int recovered = 0;      // points a run before left in the journal
+    int recovered = 0;      // points a run before left in the journal, stored by this one
+    int locks = 0;          // stores in a row that met a lock, or could not note in the journal
     bool refreshQueued = false; // an event's refresh waits to run: more events fold into it
 };
 
@@ -162,7 +165,6 @@ void PaintDatabaseSide::recover()
         Session &s = backgroundSession(j.imageNo);
         std::vector<QPoint> rest(j.points.begin() + std::min<size_t>(j.stored, j.points.size()),
                                  j.points.end());
-        s.recovered += static_cast<int>(rest.size());
         s.store->Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
     }
     // Serving may end a session: not while iterating over them.
@@ -226,10 +228,16 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     s->store = std::make_unique<StrokeStore>(
         *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
     s->store->SetTable(s->table);
-    s->store->onStored = [this, raw](quint64 tag) {
+    s->store->onStored = [this, raw](quint64 tag, int rows) {
+        if (!raw->window)
+            raw->recovered += rows;
         // Also after the window closed: the front counts its strokes without an entry.
         if (tag != 0)
             deliver([id = raw->id, tag](PaintWorker &f) { f.storedAt(id, tag); });
+    };
+    // A stroke of a picture deleted and made again under the same number.
+    s->store->onOrphaned = [this, raw](int points) {
+        deliver([path = path_, no = raw->imageNo, points](PaintWorker &f) { emit f.Orphans(path, no, points); });
     };
     Session &ref = *s;
     sessions_[id] = std::move(s);
@@ -437,12 +445,26 @@ void PaintDatabaseSide::afterStore(Session &s)
     switch (s.store->LastFailure()) {
     case StrokeStore::Failure::None:
         s.refusals = 0;
+        s.locks = 0;
         s.retryAtMs = 0;
         break;
     case StrokeStore::Failure::ConnectionLost:
         break; // the tries bring it back
     case StrokeStore::Failure::Locked:
+        // Each try waits for the lock on the server; told once when it lasts.
         s.retryAtMs = now() + LockedWaitMs;
+        if (++s.locks == LocksBeforeTelling && s.window)
+            deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                emit f.LastingFailure(id, why);
+            });
+        break;
+    case StrokeStore::Failure::JournalUnwritable:
+        // Nothing is sent unnoted: told once, tried again as the journal may be written again.
+        s.retryAtMs = now() + PaintWorker::FirstRetryMs.load();
+        if (++s.locks == 1 && s.window)
+            deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                emit f.LastingFailure(id, why);
+            });
         break;
     case StrokeStore::Failure::Refused:
     case StrokeStore::Failure::TableGone: {

@@ -236,6 +236,36 @@ bool ExecuteImmediate(Attachment &db, Transaction &tr, const QByteArray &sql, St
            == 0;
 }
 
+bool ExecuteImmediateReturning(Attachment &db, Transaction &tr, const QByteArray &sql, int count,
+                               std::vector<int64_t> &values, Status &st)
+{
+    values.assign(size_t(count), 0);
+    if (sql.size() > 65535) {
+        st = Status::Fail(isc_random);
+        return false;
+    }
+    std::vector<char> mem(XSQLDA_LENGTH(count), 0);
+    XSQLDA *out = reinterpret_cast<XSQLDA *>(mem.data());
+    out->version = SQLDA_VERSION1;
+    out->sqln = out->sqld = static_cast<ISC_SHORT>(count);
+    std::vector<ISC_INT64> data(size_t(count), 0);
+    std::vector<short> nulls(size_t(count), 0);
+    for (int i = 0; i < count; ++i) {
+        XSQLVAR &var = out->sqlvar[i];
+        var.sqltype = SQL_INT64 + 1;
+        var.sqllen = sizeof(ISC_INT64);
+        var.sqlscale = 0;
+        var.sqldata = reinterpret_cast<char *>(&data[size_t(i)]);
+        var.sqlind = &nulls[size_t(i)];
+    }
+    if (isc_dsql_exec_immed2(st.vector, db.handle(), tr.handle(), static_cast<unsigned short>(sql.size()),
+                             sql.constData(), 3, nullptr, out))
+        return false;
+    for (int i = 0; i < count; ++i)
+        values[size_t(i)] = nulls[size_t(i)] < 0 ? 0 : data[size_t(i)];
+    return true;
+}
+
 // ---- Statement ----
 
 Statement::~Statement()

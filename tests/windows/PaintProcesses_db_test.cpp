@@ -267,21 +267,20 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
     }
 }
 
-// The program is killed at a chosen moment of storing a long stroke through a slow
-// network; started again, the journal's "sending" note and the lost-reply check leave
-// every point stored once.
+// The program is killed at a chosen moment of storing a stroke through a slow network;
+// started again, the journal's "sending" note and the look for the statement's rows
+// leave every point stored once.
 TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
 {
     struct Case {
         const char *name;
         int killAt; // killed once this many points of the long stroke are committed
-                    // (their last answer still on its way back); 0: right after mouse-up
+                    // (the statement's answer still on its way back); 0: right after mouse-up
                     // and the journal's sync
     };
     const Case cases[] = {
         {"right after mouse-up, its journal entry synced", 0},
-        {"the first point committed, its answer (and so the stroke number) on its way", 1},
-        {"a middle point committed, its answer on its way", 4},
+        {"the stroke's statement committed, its answer (and so the stroke number) on its way", 12},
     };
     constexpr int kOneWayMs = 300; // the test has this long to see a commit before its answer arrives
     for (const Case &c : cases) {
@@ -314,8 +313,9 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         EXPECT_EQ(left[0].points.size(), strokes[1].size());
         if (c.killAt > 0) {
             // Killed between the commit and its answer: the journal cannot know.
-            EXPECT_EQ(left[0].stored, c.killAt - 1);
-            EXPECT_EQ(left[0].sendingN, 3 + c.killAt);
+            EXPECT_EQ(left[0].stored, 0);
+            EXPECT_EQ(left[0].sendingN, 4);
+            EXPECT_EQ(left[0].sendingCount, 12);
             EXPECT_EQ(left[0].sendingDn, 2);
         }
 

@@ -93,12 +93,15 @@ TEST_F(PaintWindowStrokes, ReplayEqualsLiveDrawing)
     EXPECT_EQ(replay->Bitmap, live->Bitmap);
 }
 
-TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtTheNextRefresh)
+// A stored stroke posts its picture's event: the other window draws it without waiting
+// for its refresh (stopped here).
+TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtOnce)
 {
     PaintWindow *a = Open(7);
     PaintWindow *b = Open(7);
+    b->Timer1->stop();
     Stroke(a, Line(2, 2, 6), 0, 5, 0xFF);
-    EXPECT_NE(a->Bitmap, b->Bitmap);
+    EXPECT_TRUE(WaitUntil([a, b] { return a->Bitmap == b->Bitmap; })) << "the event did not bring the stroke";
     Tick(b);
     EXPECT_EQ(a->Bitmap, b->Bitmap);
     EXPECT_TRUE(b->Timer1->isActive());
@@ -127,24 +130,26 @@ TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)
     PaintWindow *watcher = Open(7);
     int foreign = 0;
     a->Store()->beforeInsert = [&](int n) {
-        // Another PC takes numbers 2 and 3 right before this window's insert.
-        if ((n == 2 || n == 3) && foreign < 2) {
-            ++foreign;
-            ASSERT_TRUE(InsertPoint(other, kTable, n, 9, 1, 2, 3, 0xFF00, 50 + n * 4, 40));
+        // Another PC takes numbers 1 and 2 right before this window's statement.
+        if (n == 1 && foreign == 0) {
+            for (foreign = 1; foreign <= 2; ++foreign)
+                ASSERT_TRUE(InsertPoint(other, kTable, foreign, 9, 1, 2, 3, 0xFF00, 50 + foreign * 4, 40));
         }
     };
     Stroke(a, Line(2, 2, 5), 2, 3, 0xFF);
-    EXPECT_EQ(a->Store()->LastClashes(), 2);
+    // The statement found its numbers past them on the server, in the same round trip.
+    EXPECT_EQ(a->Store()->LastClashes(), 1);
     auto rows = Rows(kTable);
     ASSERT_EQ(rows.size(), 7u);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(rows[i].n, i + 1);
+    EXPECT_EQ(rows[0].mn, 9);
     EXPECT_EQ(rows[1].mn, 9);
-    EXPECT_EQ(rows[2].mn, 9);
-    EXPECT_EQ(rows[0].mn, 3);
-    EXPECT_EQ(rows[3].x, 5); // the second own point moved on past the clashes
+    EXPECT_EQ(rows[2].mn, 3);
+    EXPECT_EQ(rows[2].x, 2); // the stroke whole, past the other's rows
+    EXPECT_EQ(rows[6].x, 14);
     EXPECT_EQ(a->ReadCount, 7);
-    EXPECT_EQ(a->Bitmap.pixel(58, 40), qRgb(0, 255, 0)); // the clash rows are drawn
+    EXPECT_EQ(a->Bitmap.pixel(58, 40), qRgb(0, 255, 0)); // the other's rows are drawn
 
     // Nothing is drawn twice, later refreshes find nothing new.
     Tick(a);
@@ -159,7 +164,7 @@ TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)
     EXPECT_EQ(a->ReadCount, 9);
 }
 
-TEST_F(PaintWindowStrokes, EachPointIsSeenByAnotherPcWhenItsInsertReturns)
+TEST_F(PaintWindowStrokes, EachStrokeIsSeenByAnotherPcWhenItsStatementReturns)
 {
     DataAccess other;
     other.ConnectDatabase(db_.serverPath());
@@ -171,7 +176,7 @@ TEST_F(PaintWindowStrokes, EachPointIsSeenByAnotherPcWhenItsInsertReturns)
     Stroke(a, Line(2, 2, 5));
     Stroke(a, Line(2, 20, 3));
     a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(seenBefore, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(seenBefore, (std::vector<int>{0, 5}));
     EXPECT_EQ(other.SelectAll(kTable, QString()), 8);
 }
 
@@ -192,7 +197,7 @@ TEST_F(PaintWindowStrokes, RowsStoredBeforeTheFirstInsertAreDrawnOnceAndTheStrok
     EXPECT_EQ(rows[4].mn, 3);
     EXPECT_EQ(rows[4].n, 5);
     EXPECT_EQ(rows[4].dn, 2);
-    // The first insert met number 3 taken: a clash, which draws what the other stored.
+    // The statement met number 3 taken and went on past it; what the other stored is drawn.
     EXPECT_EQ(a->Store()->LastClashes(), 1);
     EXPECT_EQ(a->ReadCount, 7);
     EXPECT_EQ(a->Bitmap.pixel(40, 40), qRgb(0, 255, 0));
@@ -374,24 +379,24 @@ TEST_F(PaintWindowStrokes, LostConnectionKeepsThePointsForTheNextStore)
     Stroke(a, Line(2, 2, 2), 0, 4, 0xFF);
     EXPECT_EQ(a->windowTitle(), caption); // nothing shows in normal operation
     a->Store()->beforeInsert = [&](int n) {
-        if (n == 5)
+        if (n == 3)
             CloseGate();
     };
     Stroke(a, Line(2, 8, 5), 0, 4, 0xFF);
     a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    EXPECT_EQ(a->Store()->PendingPoints(), 5);
     Stroke(a, {QPoint(40, 40)}); // still away: kept as well
-    EXPECT_EQ(a->UnstoredPoints(), 4);
-    ASSERT_TRUE(WaitUntil([&] { return a->windowTitle() == caption + QStringLiteral(" 【未保存 4点】"); }))
+    EXPECT_EQ(a->UnstoredPoints(), 6);
+    ASSERT_TRUE(WaitUntil([&] { return a->windowTitle() == caption + QStringLiteral(" 【未保存 6点】"); }))
         << a->windowTitle().toStdString();
-    EXPECT_TRUE(WaitUntil([] { return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 4; }));
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 6; }));
     // Both status bars name the database as it was set up, not by its path.
     const QString label = DatabaseLabel(DatabasePath());
     EXPECT_EQ(label, db_.fileName() + QStringLiteral("（localhost/%1）").arg(gatePort_));
-    const QString lost = label + QStringLiteral("との接続切れ：未保存 4点は再接続後に保存します");
+    const QString lost = label + QStringLiteral("との接続切れ：未保存 6点は再接続後に保存します");
     EXPECT_TRUE(WaitUntil([&] { return a->ConnectionStatusText() == lost; }))
         << a->ConnectionStatusText().toStdString();
-    EXPECT_EQ(mainWindow->WaitingStatusText(), QStringLiteral("未保存 4点：") + label);
+    EXPECT_EQ(mainWindow->WaitingStatusText(), QStringLiteral("未保存 6点：") + label);
 
     OpenGate();
     ASSERT_TRUE(StoredOnceBack(a));
@@ -423,13 +428,13 @@ TEST_F(PaintWindowStrokes, BrokenAttachmentEndsTheStoringPromptly)
     other.EndQuery();
     PaintWindow *a = Open(7);
     a->Store()->beforeInsert = [&](int n) {
-        if (n == 2) {
+        if (n == 1) {
             ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + id[0]}));
         }
     };
     Stroke(a, Line(2, 2, 4));
     a->Store()->beforeInsert = nullptr;
-    EXPECT_EQ(a->Store()->PendingPoints(), 3);
+    EXPECT_EQ(a->Store()->PendingPoints(), 4);
     ASSERT_TRUE(StoredOnceBack(a));
     Stroke(a, {QPoint(50, 40)});
     mainWindow->DisconnectDatabase();
@@ -484,7 +489,7 @@ TEST_F(PaintWindowStrokes, JournaledPointsOutliveTheWindowAndTheProgram)
     }));
     EXPECT_TRUE(WaitUntil([] { return JournalEntry::PeekUnheld(StrokeJournalFolder()).empty(); }));
     // The user is told what happened.
-    EXPECT_TRUE(WaitUntil([] { return mainWindow->StatusBar1->currentMessage().contains(QStringLiteral("4点を保存しました")); }))
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->StatusBar1->currentMessage().contains(QStringLiteral("画像7の4点を保存しました")); }))
         << mainWindow->StatusBar1->currentMessage().toStdString();
 }
 
