@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
+#include <cstdio>
 #include <unistd.h>
 
 std::atomic<int> PaintWorker::FirstRetryMs{5000};
@@ -320,7 +321,10 @@ void PaintWorker::Stop()
 
 void PaintWorker::ExitWhenJournaled(int rc)
 {
-    QMetaObject::invokeMethod(journal_, [rc] { ::_exit(rc); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(journal_, [rc] {
+        std::fflush(nullptr);
+        ::_exit(rc);
+    }, Qt::QueuedConnection);
 }
 
 void PaintWorker::WhenJournaled(std::function<void()> then)

@@ -3,7 +3,8 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// once the stroke is in the journal), "dump <png file>", "pending", "quit"
+// once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
+// stroke is in the journal), "dump <png file>", "pending", "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 
 #include "app/MainWindow.h"
@@ -67,7 +68,7 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
-        const bool draw = words[0] == QLatin1String("draw");
+        const bool draw = words[0] == QLatin1String("draw") || words[0] == QLatin1String("drawexit");
         if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
@@ -78,6 +79,12 @@ int main(int argc, char *argv[])
                     w->Image1MouseMove(Qt::LeftButton, x, y);
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
+            }
+            // "drawexit": the program ends right after mouse-up, as its exit does once the
+            // settings are written: the journal thread ends it once the stroke is synced.
+            if (words[0] == QLatin1String("drawexit")) {
+                mainWindow->Worker().ExitWhenJournaled(7);
+                return;
             }
             // "draw" answers once the stroke is in the journal, while the worker stores
             // (as the user goes on drawing).
