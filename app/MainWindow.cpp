@@ -75,6 +75,7 @@ MainWindow::MainWindow(QWidget *parent)
     waitingLabel_->hide();
     StatusBar1->addWidget(waitingLabel_, 1);
     connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
+    connect(&worker_, &PaintWorker::JournalTroubleChanged, this, &MainWindow::showWaiting);
     connect(&worker_, &PaintWorker::Recovered, this, [this](const QString &, int imageNo, int points) {
         StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像%1の%2点を保存しました").arg(imageNo).arg(points),
                                 30000);
@@ -286,6 +287,8 @@ void MainWindow::showWaiting()
     for (auto it = waiting.begin(); it != waiting.end(); ++it)
         if (it.value() > 0)
             parts << QStringLiteral("未保存 %1点：%2").arg(it.value()).arg(DatabaseLabel(it.key()));
+    if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
+        parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
     waitingLabel_->setText(parts.join(QStringLiteral("　")));
     waitingLabel_->setVisible(!parts.isEmpty());
 }
@@ -336,21 +339,17 @@ bool MainWindow::Reconnecting() const
     return keeper_->Active();
 }
 
-static QList<PaintWindow *> paintingWindows(QMdiArea *area)
-{
-    QList<PaintWindow *> out;
-    for (QMdiSubWindow *s : area->subWindowList())
-        if (auto *w = qobject_cast<PaintWindow *>(s))
-            out << w;
-    return out;
-}
-
 int MainWindow::UnstoredPoints() const
 {
-    int count = 0;
-    for (PaintWindow *w : paintingWindows(mdi_))
-        count += w->UnjournaledPoints();
-    return count;
+    // Closed windows' strokes too: the worker goes on storing them, until the exit.
+    return worker_.UnjournaledPoints();
+}
+
+QString MainWindow::unsafeText() const
+{
+    const QString why = worker_.JournalTrouble();
+    return why.isEmpty() ? QStringLiteral("ディスクに控えられていません")
+                         : QStringLiteral("ディスクに控えられていません（%1）").arg(why);
 }
 
 void MainWindow::CloseWithoutAsking()
@@ -475,10 +474,11 @@ void MainWindow::closeEvent(QCloseEvent *e)
             // Strokes in the journal are stored at the next start; only the others are lost.
             const int unstored = UnstoredPoints();
             if (unstored > 0
-                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あり、%2。\n"
                                               "終了すると失われます。終了しますか？\n"
                                               "（「いいえ」で終了せず、接続が戻り次第保存します）")
-                                   .arg(unstored),
+                                   .arg(unstored)
+                                   .arg(unsafeText()),
                                false)) {
                 e->ignore();
                 return;

@@ -59,6 +59,8 @@ public:
     // Points that the painting windows hold, could not store yet, and could not put in
     // the journal either: only these are lost by exiting.
     int UnstoredPoints() const;
+    // "not safe on disk", with the journal's reason when there is one.
+    QString unsafeText() const;
 
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);

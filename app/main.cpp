@@ -48,9 +48,13 @@ int main(int argc, char *argv[])
     // Closing the main window ends the process (the settings written, the journal
     // complete): nothing is joined or detached, whatever hangs on the network.
     MainWindow::EndProcessAtClose = true;
-    // The journal's side of the end plugs in here once strokes are journalled on a thread
-    // of their own: SetJournalHandOff with a call that has that thread end the process
-    // (EndProcessNow) after every entry handed to it before is written and synced.
+    // The journal's thread ends the process once every stroke handed to it is synced.
+    SetJournalHandOff([](int rc) {
+        if (mainWindow)
+            mainWindow->Worker().ExitWhenJournaled(rc);
+        else
+            EndProcessNow(rc);
+    });
     SessionEnd sessionEnd([](int) {
         if (mainWindow)
             mainWindow->EndSession();

@@ -193,6 +193,7 @@ public:
     std::function<void(const QStringList &)> onTableNames;
 
 private:
+    friend class EventWatcher; // waits for events on this attachment
     class Call;
     bool runChange(const QStringList &lines, int lockWaitSeconds = LockWaitSeconds);
     bool insertInRun(const QStringList &lines);

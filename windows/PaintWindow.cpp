@@ -11,7 +11,6 @@
 #include "core/PaintWorker.h"
 #include "core/DatabaseLabel.h"
 #include "core/Stamp.h"
-#include "core/StrokeJournal.h"
 #include "windows/PenTipDialog.h"
 
 #include <QButtonGroup>
@@ -33,7 +32,6 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -316,6 +314,21 @@ void PaintWindow::connectWorker()
         showUnstoredMark();
         showConnection();
     });
+    connect(worker_, &PaintWorker::Journaled, this, [this](int id, quint64 tag, const QString &why) {
+        if (id != session_)
+            return;
+        for (Sent &s : unstored_)
+            if (s.tag == tag)
+                s.journaled = why.isEmpty();
+        if (why.isEmpty() == journalTold_.isEmpty())
+            return;
+        // Told once per failure, and again once the journal works again.
+        journalTold_ = why;
+        if (why.isEmpty())
+            StatusBar1->clearMessage();
+        else
+            StatusBar1->showMessage(UnsafeText(why));
+    });
     connect(worker_, &PaintWorker::WaitingChanged, this, &PaintWindow::showConnection);
     connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
         if (id != session_ || told_)
@@ -398,11 +411,7 @@ int PaintWindow::UnstoredPoints() const
 
 int PaintWindow::UnjournaledPoints() const
 {
-    int n = 0;
-    for (const Sent &s : unstored_)
-        if (!s.journaled)
-            n += static_cast<int>(s.points.size());
-    return n;
+    return worker_ ? worker_->UnjournaledPoints(session_) : 0;
 }
 
 void PaintWindow::showUnstoredMark()
@@ -467,9 +476,11 @@ void PaintWindow::closeEvent(QCloseEvent *e)
     if (unsafe > 0 && !(MainWindowLink() && MainWindowLink()->ExitAgreed())) {
         Timer1->stop();
         const bool close = ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
-                                                     "閉じると失われます。閉じますか？\n"
+                                                     "%2\n"
+                                                     "閉じても接続が戻れば保存しますが、それまでに終了すると失われます。閉じますか？\n"
                                                      "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
-                                          .arg(unsafe),
+                                          .arg(unsafe)
+                                          .arg(UnsafeText(worker_->JournalTrouble())),
                                       false);
         if (!close) {
             e->ignore();
@@ -484,6 +495,10 @@ void PaintWindow::closeEvent(QCloseEvent *e)
 void PaintWindow::FormClose()
 {
     Timer1->stop();
+    // A stroke still under the mouse (the program ends, the session ends) is on the
+    // screen: it is kept as if the button had been released.
+    if (Drawing && DrawMode > 0)
+        storeStroke();
     if (worker_)
         worker_->Close(session_);
     worker_ = nullptr;
@@ -648,28 +663,20 @@ void PaintWindow::storeStroke()
     if (points.empty())
         return;
     const PenTip pen{CurPenType, CurPenSize, CurPenColor};
-    // Durable before storing starts: whatever happens to the program now, the next run
-    // stores the stroke.
-    JournalStroke j;
-    j.database = database_;
-    j.imageNo = ImageNo;
-    j.user = PcUserNo;
-    j.penType = pen.type;
-    j.penSize = pen.size;
-    j.penColor = pen.color;
-    j.points = points;
-    QString why;
-    auto entry = JournalEntry::Create(StrokeJournalFolder(), j, &why);
-    if (!entry && !told_) {
-        told_ = true;
-        std::fprintf(stderr, "oekaki: the stroke journal cannot be written (%s)\n", qPrintable(why));
-    }
+    // The journal thread makes it durable before storing starts: whatever happens to the
+    // program from then on, the next run stores the stroke.
     const quint64 tag = nextTag_++;
-    unstored_.push_back({tag, pen, points, clock_.elapsed(), entry != nullptr});
+    unstored_.push_back({tag, pen, points, clock_.elapsed(), true});
     if (!loaded_)
         drawnWhileLoading_.push_back(unstored_.back());
-    worker_->Store(session_, tag, PcUserNo, pen, std::move(points), std::move(entry));
+    worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
     showUnstoredMark();
+}
+
+QString PaintWindow::UnsafeText(const QString &why)
+{
+    return why.isEmpty() ? QStringLiteral("未保存の点はディスクに控えられていません。")
+                         : QStringLiteral("未保存の点はディスクに控えられていません（%1）。").arg(why);
 }
 
 void PaintWindow::Timer1Timer()

@@ -78,6 +78,8 @@ public:
     // Initial folder of the save dialog, taken from SaveDir on opening.
     QString SaveDialogDir;
 
+    // Tests only: the window's number at the worker.
+    int Session() const { return session_; }
     // Tests only: the database side, on the worker thread; read it after WaitIdle().
     StrokeStore *Store() const;
     // Tests only: waits (events processed) until the worker has done all it was asked
@@ -90,6 +92,8 @@ public:
     int UnstoredPoints() const;
     // Of those, the points that no journal holds either (it could not be written).
     int UnjournaledPoints() const;
+    // "Unstored points are not safe on disk", with the reason when there is one.
+    static QString UnsafeText(const QString &why);
     // Stores the unstored points now if the connection is there, then draws what
     // others stored; as the refresh does, but at once.
     void StoreKeptPoints();
@@ -155,4 +159,5 @@ private:
     bool drawScheduled_ = false;
     bool ownOnTop_ = false;
     bool told_ = false;
+    QString journalTold_; // the journal failure the status bar tells; empty: none
 };

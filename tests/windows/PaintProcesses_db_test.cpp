@@ -276,9 +276,10 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         const char *name;
         int killAt; // killed once this many points of the long stroke are committed
                     // (the statement's answer still on its way back); 0: right after mouse-up
+                    // and the journal's sync
     };
     const Case cases[] = {
-        {"right after mouse-up", 0},
+        {"right after mouse-up, its journal entry synced", 0},
         {"the stroke's statement committed, its answer (and so the stroke number) on its way", 12},
     };
     constexpr int kOneWayMs = 300; // the test has this long to see a commit before its answer arrives
@@ -334,4 +335,32 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
                     "after the next start began\n",
                     c.name, storedAtKill, static_cast<long long>(storedAfter));
     }
+}
+
+// The program's end right after a mouse-up, with the server slow to answer: the journal
+// thread ends the process once the stroke is synced, so the stroke is either stored or
+// waits in the journal, whole, for the next start; nothing of it is lost.
+TEST(PaintProcesses, TheEndAfterAMouseUpComesOnceTheStrokeIsJournaled)
+{
+    Scene s;
+    ASSERT_NO_FATAL_FAILURE(s.SetUp());
+    const std::vector<QPoint> stroke = Line(5, 5, 30);
+    Instance first(s.state.path(), s.args);
+    ASSERT_TRUE(first.Started());
+    ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+    s.relay.setDelay(300 * 1000);
+    QString line = QStringLiteral("drawexit");
+    for (const QPoint &p : stroke)
+        line += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
+    first.Process().write((line + QLatin1Char('\n')).toUtf8());
+    ASSERT_TRUE(first.Process().waitForFinished(10000)) << "the journal thread did not end the process";
+    EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.Process().exitCode(), 7);
+    s.relay.setDelay(0);
+    QThread::msleep(900); // what the ended program had sent is through the slow relay by then
+    const int stored = s.picture.Count();
+    const auto left = JournalEntry::PeekUnheld(s.journal);
+    EXPECT_TRUE((stored == 0 && left.size() == 1u && PointsIn(left) == int(stroke.size()))
+                || (stored == int(stroke.size()) && left.empty()))
+        << stored << " rows stored, " << left.size() << " entries left";
 }

@@ -3,9 +3,10 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// at once), "dump <png file>", "pending", "lost" (the main window takes its connection
-// for lost), "pen <type> <size> <colour>" (answers with the window's outer size), "exit"
-// (the exit command), "quit"
+// once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
+// stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
+// connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
+// "exit" (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 // Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
 // OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
@@ -75,7 +76,7 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
-        const bool draw = words[0] == QLatin1String("draw");
+        const bool draw = words[0] == QLatin1String("draw") || words[0] == QLatin1String("drawexit");
         if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
@@ -87,9 +88,16 @@ int main(int argc, char *argv[])
                 if (i == words.size() - 1)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
             }
-            // "draw" answers at once, while the worker stores (as the user goes on drawing).
+            // "drawexit": the program ends right after mouse-up, as its exit does once the
+            // settings are written: the journal thread ends it once the stroke is synced.
+            if (words[0] == QLatin1String("drawexit")) {
+                mainWindow->Worker().ExitWhenJournaled(7);
+                return;
+            }
+            // "draw" answers once the stroke is in the journal, while the worker stores
+            // (as the user goes on drawing).
             if (draw) {
-                reply(QStringLiteral("drawn"));
+                mainWindow->Worker().WhenJournaled([] { reply(QStringLiteral("drawn")); });
                 return;
             }
             w->WaitIdle();
