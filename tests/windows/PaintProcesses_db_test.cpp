@@ -76,9 +76,10 @@ private:
 };
 
 // A stroke the program answers at once, while its worker stores it.
-QString StrokeCommand(const std::vector<QPoint> &points)
+// "hold": the button is not released (the end comes while the person draws).
+QString StrokeCommand(const std::vector<QPoint> &points, const char *verb = "draw")
 {
-    QString s = QStringLiteral("draw");
+    QString s = QString::fromLatin1(verb);
     for (const QPoint &p : points)
         s += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
     return s;
@@ -212,8 +213,9 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
         SCOPED_TRACE(c.name);
         Scene s;
         ASSERT_NO_FATAL_FAILURE(s.SetUp());
+        // The fourth is still under the mouse when the signal comes.
         const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
-                                                          Line(5, 60, 2)};
+                                                          Line(5, 50, 3), Line(5, 60, 2)};
         qint64 endedAfter = -1;
         {
             Instance first(s.state.path(), s.args);
@@ -233,6 +235,8 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
                 << "the program does not report 9 waiting points: " << pending.toStdString();
 
+            ASSERT_EQ(first.Command(StrokeCommand(strokes[3], "hold")), QStringLiteral("held"));
+
             QElapsedTimer took;
             took.start();
             ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
@@ -241,8 +245,8 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             EXPECT_EQ(first.Process().exitCode(), 0);
         }
         const auto left = JournalEntry::PeekUnheld(s.journal);
-        EXPECT_EQ(left.size(), 2u);
-        EXPECT_EQ(PointsIn(left), 9);
+        EXPECT_EQ(left.size(), 3u);
+        EXPECT_EQ(PointsIn(left), 12);
         EXPECT_EQ(s.picture.Count(), 3);
 
         // Back, with whatever the silent network held dropped.
@@ -254,14 +258,14 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
         Instance second(s.state.path(), s.args);
         ASSERT_TRUE(second.Started());
         ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-        ASSERT_TRUE(s.picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << s.picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(15, 20000)) << "the journal's strokes were not stored: " << s.picture.Count();
         const qint64 storedAfter = back.elapsed();
         EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
             << "the journal still holds strokes";
-        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3]))== QStringLiteral("drawn"));
-        ASSERT_TRUE(s.picture.WaitForCount(14, 15000));
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[4]))== QStringLiteral("drawn"));
+        ASSERT_TRUE(s.picture.WaitForCount(17, 15000));
         EXPECT_EQ(s.picture.Rows(), Expected(strokes));
-        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
+        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 12 "
                     "points %lld ms after it began\n",
                     c.name, static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
     }

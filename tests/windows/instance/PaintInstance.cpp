@@ -2,7 +2,8 @@
 // painting window, driven by lines on stdin, answering on stdout.
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
-// commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
+// commands: "stroke x,y x,y ..." (answers once stored or given up), "hold x,y ..." (the
+// button stays down; answers at once), "draw x,y ..." (answers
 // once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
 // stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
 // connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
@@ -77,7 +78,8 @@ int main(int argc, char *argv[])
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
         const bool draw = words[0] == QLatin1String("draw") || words[0] == QLatin1String("drawexit");
-        if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
+        const bool hold = words[0] == QLatin1String("hold");
+        if ((draw || hold || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
                 const int x = xy.value(0).toInt(), y = xy.value(1).toInt();
@@ -85,8 +87,12 @@ int main(int argc, char *argv[])
                     w->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, x, y);
                 else
                     w->Image1MouseMove(Qt::LeftButton, x, y);
-                if (i == words.size() - 1)
+                if (i == words.size() - 1 && !hold)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
+            }
+            if (hold) {
+                reply(QStringLiteral("held"));
+                return;
             }
             // "drawexit": the program ends right after mouse-up, as its exit does once the
             // settings are written: the journal thread ends it once the stroke is synced.
