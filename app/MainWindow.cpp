@@ -576,6 +576,9 @@ void MainWindow::mnuExitClick()
 void MainWindow::EndSession()
 {
     exitAgreed_ = true;
+    for (QMdiSubWindow *w : mdi_->subWindowList())
+        if (auto *paint = qobject_cast<PaintWindow *>(w))
+            paint->KeepStrokeInProgress();
     if (EndProcessAtClose) {
         // The process ends inside the close: no dialog needs to be left first.
         CloseWithoutAsking();

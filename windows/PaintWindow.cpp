@@ -495,10 +495,6 @@ void PaintWindow::closeEvent(QCloseEvent *e)
 void PaintWindow::FormClose()
 {
     Timer1->stop();
-    // A stroke still under the mouse (the program ends, the session ends) is on the
-    // screen: it is kept as if the button had been released.
-    if (Drawing && DrawMode > 0)
-        storeStroke();
     if (worker_)
         worker_->Close(session_);
     worker_ = nullptr;
@@ -650,6 +646,17 @@ void PaintWindow::Image1MouseUp(Qt::MouseButton, Qt::MouseButtons, int, int)
         PointY.clear();
     }
     Timer1->start();
+}
+
+void PaintWindow::KeepStrokeInProgress()
+{
+    if (!Drawing || DrawMode <= 0)
+        return;
+    Drawing = false;
+    storeStroke();
+    PointCount = 0;
+    PointX.clear();
+    PointY.clear();
 }
 
 void PaintWindow::storeStroke()

@@ -46,6 +46,10 @@ public:
     explicit PaintWindow(QWidget *parent = nullptr);
     ~PaintWindow() override;
 
+    // The session ends while the button is down: the stroke on the screen is stored as if
+    // released (closing the window otherwise drops a stroke in progress).
+    void KeepStrokeInProgress();
+
     QString TableName;
     int ImageWidth = 0;
     int ImageHeight = 0;
