@@ -13,6 +13,8 @@
 #include "forms/BusyCursor.h"
 #include "forms/ProgramFont.h"
 #include "windows/ImageRecordEditor.h"
+#include "core/TableRequests.h"
+#include "db/DataAccess.h"
 #include "db/Tables.h"
 #include "windows/ImageList.h"
 #include "windows/PaintWindow.h"
@@ -90,10 +92,11 @@ MainWindow::MainWindow(QWidget *parent)
     ComboBox1->setEditable(true);
     ComboBox1->setEditText(QStringLiteral("ComboBox1"));
     ComboBox1->hide();
-    db_.onTableNames = [this](const QStringList &names) {
+    mainDb_ = new MainDb(this);
+    connect(mainDb_, &MainDb::TableNames, this, [this](const QStringList &names) {
         ComboBox1->clear();
         ComboBox1->addItems(names);
-    };
+    });
 
     attacher_ = new BackgroundAttach(this);
     connect(attacher_, &BackgroundAttach::Finished, this, &MainWindow::attachFinished);
@@ -103,10 +106,7 @@ MainWindow::MainWindow(QWidget *parent)
         showConnectionState();
         emit Reconnected();
     });
-    // Detached only once the failing call is over: it still holds its handles.
-    db_.onConnectionLost = [this] {
-        QMetaObject::invokeMethod(this, &MainWindow::ConnectionLost, Qt::QueuedConnection);
-    };
+    connect(mainDb_, &MainDb::ConnectionLost, this, &MainWindow::ConnectionLost);
 
     buildMenu();
     // The designed outer size; the frame is known only once the window manager has framed it.
@@ -157,13 +157,13 @@ void MainWindow::buildMenu()
 
 void MainWindow::CreateDatabase()
 {
-    db_.DisconnectDatabase();
+    mainDb_->Disconnect();
     attachAndWait(true);
 }
 
 void MainWindow::ConnectDatabase()
 {
-    if (db_.IsConnected())
+    if (IsConnected())
         return;
     attachAndWait(false);
 }
@@ -200,7 +200,7 @@ void MainWindow::attachInBackground(AttachFor why, bool create)
 void MainWindow::attachFinished(DataAccess &attached)
 {
     if (attached.IsConnected() && !closed_) {
-        db_.AdoptAttachment(attached);
+        mainDb_->Adopt(attached);
         connected();
     }
     switch (attachFor_) {
@@ -296,29 +296,28 @@ void MainWindow::askAboutOrphans(const QString &database, int imageNo, int point
         worker_.DiscardOrphans(database, imageNo);
 }
 
-bool MainWindow::EnsureTable(const QString &name, bool (DataAccess::*create)())
+void MainWindow::withTable(const QString &name, bool create, std::function<void()> then)
 {
-    {
-        BusyCursor busy;
-        if (db_.TableExists(name))
-            return true;
-        if (!db_.TableListFailed())
-            return create && (db_.*create)();
-    }
-    reportUnreadable();
-    return false;
+    setCursor(Qt::BusyCursor);
+    mainDb_->Ask<TableState>(this, EnsureTable(name, create), [this, then](TableState state, DbReply reply) {
+        unsetCursor();
+        if (reply.lost || state == TableState::Unreadable)
+            reportUnreadable();
+        else if (state == TableState::Present)
+            then();
+    });
 }
 
 void MainWindow::DisconnectDatabase()
 {
-    db_.DisconnectDatabase();
+    mainDb_->Disconnect();
 }
 
 void MainWindow::ConnectionLost()
 {
     if (closed_)
         return;
-    db_.DropConnection();
+    mainDb_->Drop();
     startReconnecting();
 }
 
@@ -357,10 +356,16 @@ void MainWindow::reportUnreadable()
 
 bool MainWindow::TableExists(const QString &name)
 {
-    const bool exists = db_.TableExists(name);
-    if (db_.TableListFailed())
+    DataAccess &db = mainDb_->DbForTests();
+    const bool exists = db.TableExists(name);
+    if (db.TableListFailed())
         reportUnreadable();
     return exists;
+}
+
+bool MainWindow::TableListFailed() const
+{
+    return mainDb_->DbForTests().TableListFailed();
 }
 
 static QList<QWidget *> settingsDialogs()
@@ -528,20 +533,20 @@ void MainWindow::mnuAddTable1Click()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
-        return;
-    if (sectionRegister)
-        sectionRegister->exec();
+    withTable(SectionTable::Name, true, [] {
+        if (sectionRegister)
+            sectionRegister->exec();
+    });
 }
 
 void MainWindow::mnuAddTable2Click()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
-        return;
-    if (memberRegister)
-        memberRegister->exec();
+    withTable(MemberTable::Name, true, [] {
+        if (memberRegister)
+            memberRegister->exec();
+    });
 }
 
 void MainWindow::mnuPCnameSetClick()
@@ -571,44 +576,46 @@ void MainWindow::mnuImageNewClick()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
-        return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    EditMode = 0;
-    auto *editor = new ImageRecordEditor;
-    editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
-    AddChild(editor);
+    withTable(ImgListTable::Name, true, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        EditMode = 0;
+        auto *editor = new ImageRecordEditor;
+        editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
+        AddChild(editor);
+    });
 }
 
 void MainWindow::mnuImageEditClick()
 {
-    if (!connectedForCommand() || !EnsureTable(ImgListTable::Name, nullptr))
+    if (!connectedForCommand())
         return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    EditMode = 1;
-    CurrentImageNo = 0;
-    auto *editor = new ImageRecordEditor;
-    editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
-    AddChild(editor);
+    withTable(ImgListTable::Name, false, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        EditMode = 1;
+        CurrentImageNo = 0;
+        auto *editor = new ImageRecordEditor;
+        editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
+        AddChild(editor);
+    });
 }
 
 void MainWindow::mnuImageListClick()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
-        return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    AddChild(new ImageList);
+    withTable(ImgListTable::Name, true, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        AddChild(new ImageList);
+    });
 }
 
 void CreateApplicationWindows()

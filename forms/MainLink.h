@@ -5,6 +5,7 @@
 #include <functional>
 
 class DataAccess;
+class MainDb;
 class PaintWorker;
 class QMdiSubWindow;
 class QObject;
@@ -12,7 +13,9 @@ class QString;
 
 class MainLink {
 public:
-    // The shared connection and its operations; every window goes through it.
+    // The shared connection, on the main-db thread: windows ask it and get answers back.
+    virtual MainDb &Database() = 0;
+    // The connection itself, for tests only (see MainDb::DbForTests).
     virtual DataAccess &Db() = 0;
     virtual bool IsConnected() const = 0;
     // Also lists the table names into the main window's hidden list.

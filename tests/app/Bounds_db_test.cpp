@@ -1,5 +1,6 @@
 // The main window keeps answering while it attaches, whatever the server does: at the
 // start, in the reconnecting, after the settings dialog.
+#include "DbAnswers.h"
 #include "DelayRelay.h"
 #include "Outages.h"
 #include "StallMeter.h"
@@ -85,6 +86,7 @@ TEST_F(WindowBounds, StartAgainstAMuteServerKeepsTheWindowAnsweringAndTellsOnce)
     EXPECT_TRUE(menuOpens()) << "a menu did not open while attaching";
     // A command that needs the connection says why it does nothing.
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages.size(), 1);
     rec.messages.clear();
     ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); },
@@ -207,6 +209,7 @@ TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWin
     QElapsedTimer took;
     took.start();
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     const double seconds = took.elapsed() / 1000.0;
     std::printf("[          ] a command on a silent network ended after %.2f s\n", seconds);
     EXPECT_LE(seconds, DataAccess::ReplyTimeoutSeconds + 1.5);

@@ -24,6 +24,8 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include "DbAnswers.h"
+
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
@@ -41,6 +43,7 @@ void Menu(const char *name)
     auto *a = mainWindow->menuBar()->findChild<QAction *>(QString::fromLatin1(name));
     ASSERT_NE(a, nullptr) << name;
     a->trigger();
+    WaitForDbAnswers();
 }
 
 void AnswerDialog(QWidget *dialog, std::function<void()> answer)

@@ -1,4 +1,5 @@
 // Odd input in the image record editor and in the list's filter box.
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 #include "core/TextRoutines.h"
 #include "TestInput.h"
@@ -58,6 +59,7 @@ using CatalogueBadInput = CatalogueTest;
 TEST_F(CatalogueBadInput, EditorTable)
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageRecordEditor>();
     ASSERT_NE(f, nullptr);
     MessageRecorder rec;
@@ -173,6 +175,7 @@ TEST_F(CatalogueBadInput, FilterTable)
     for (int i = 0; i < names.size(); ++i)
         AddImage(i + 1, names[i], QStringLiteral("memo"), 320, 240, "20100101");
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageList>();
     ASSERT_NE(f, nullptr);
     const QStringList all = {"1", "2", "3", "4", "5", "6", "7"};

@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include "forms/FormUtil.h"
@@ -41,6 +42,7 @@ QStringList Range(int from, int to)
 ImageList *OpenList()
 {
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageList *>(subs.last());
 }
@@ -342,6 +344,7 @@ TEST_F(ImageListDb, MenuCommandCreatesTheTableBeforeAskingForAPcUser)
     PcUserNo = 0;
     MessageRecorder rec;
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Db().TableExists("IMGLIST"));
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("PC利用者名の登録を行って下さい")});
     EXPECT_TRUE(Children().isEmpty());

@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include "forms/FormUtil.h"
@@ -18,6 +19,7 @@ namespace {
 ImageList *OpenList()
 {
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     const auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageList *>(subs.last());
 }

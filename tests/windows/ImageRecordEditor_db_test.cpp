@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include <QDate>
@@ -9,6 +10,7 @@ namespace {
 ImageRecordEditor *OpenNewEditor()
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     return qobject_cast<ImageRecordEditor *>(mainWindow->MdiArea()->subWindowList().value(0) ? mainWindow->MdiArea()->subWindowList().last() : nullptr);
 }
 
@@ -219,6 +221,7 @@ TEST_F(ImageRecordEditorDb, EditFromTheMenuStartsEmptyAndLoadsOnRequest)
 {
     AddImage(2, QStringLiteral("空"));
     mainWindow->mnuImageEditClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageRecordEditor>();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->windowTitle(), QStringLiteral("画像一覧データ編集"));
@@ -247,12 +250,14 @@ TEST_F(ImageRecordEditorDb, MenuCommandsGuardTheTableAndThePcUser)
 {
     ASSERT_TRUE(Db().DropTable("IMGLIST"));
     mainWindow->mnuImageEditClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Children().isEmpty());
     EXPECT_FALSE(Db().TableExists("IMGLIST"));
 
     MessageRecorder rec;
     PcUserNo = 0;
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Db().TableExists("IMGLIST"));
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("PC利用者名の登録を行って下さい")});
     EXPECT_TRUE(Children().isEmpty());

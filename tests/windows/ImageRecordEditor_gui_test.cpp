@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 #include "TestInput.h"
 
@@ -17,6 +18,7 @@ namespace {
 ImageRecordEditor *OpenNewEditor()
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     const auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageRecordEditor *>(subs.last());
 }

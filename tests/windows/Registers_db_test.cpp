@@ -2,6 +2,9 @@
 // run on both, then what only one of them does.
 #include "RegisterFixture.h"
 
+#include "DbAnswers.h"
+#include "ModalAnswer.h"
+
 #include "windows/SectionRegister.h"
 #include "windows/MemberRegister.h"
 #include "forms/MessageBoxes.h"
@@ -106,20 +109,18 @@ TEST_P(RegisterTest, MenuCreatesTheTableFirst)
 {
     const Register &r = GetParam();
     ASSERT_TRUE(mainWindow->Db().DropTable(r.table));
-    // The look-up runs under the busy cursor, which is gone once the dialog is up.
-    bool busyWhileLooking = false, busyInDialog = true;
-    const auto names = mainWindow->Db().onTableNames;
-    mainWindow->Db().onTableNames = [&](const QStringList &l) {
-        busyWhileLooking = QApplication::overrideCursor() != nullptr;
-        names(l);
-    };
-    QTimer::singleShot(0, Form(), [&] {
-        busyInDialog = QApplication::overrideCursor() != nullptr;
-        Form()->Button3Click();
-    });
+    // The look-up runs on the main-db thread under the main window's busy cursor, which is
+    // gone once the dialog is up.
+    bool busyInDialog = true;
+    RegisterDialog *form = Form();
+    AnswerModal(QStringLiteral("the register"), [form]() -> QWidget * { return form->isVisible() ? form : nullptr; },
+                [&](QWidget *) {
+                    busyInDialog = mainWindow->cursor().shape() == Qt::BusyCursor;
+                    form->Button3Click();
+                });
     (mainWindow->*r.menu)();
-    mainWindow->Db().onTableNames = names;
-    EXPECT_TRUE(busyWhileLooking);
+    EXPECT_EQ(mainWindow->cursor().shape(), Qt::BusyCursor);
+    EXPECT_TRUE(WaitForDbAnswers());
     EXPECT_FALSE(busyInDialog);
     EXPECT_TRUE(mainWindow->TableExists(r.table));
     EXPECT_FALSE(Form()->isVisible());
@@ -474,8 +475,10 @@ protected:
 TEST_F(MemberRegisterTest, MenuCreatesMemberTableButNotSection)
 {
     ASSERT_TRUE(mainWindow->Db().DropTable(QStringLiteral("MEMBER")));
-    QTimer::singleShot(0, memberRegister, [] { memberRegister->Button3Click(); });
+    AnswerModal(QStringLiteral("the member register"), []() -> QWidget * { return memberRegister->isVisible() ? memberRegister : nullptr; },
+                [](QWidget *) { memberRegister->Button3Click(); });
     mainWindow->mnuAddTable2Click();
+    EXPECT_TRUE(WaitForDbAnswers());
     EXPECT_TRUE(mainWindow->TableExists(QStringLiteral("MEMBER")));
     EXPECT_FALSE(mainWindow->TableExists(QStringLiteral("SECTION")));
     EXPECT_FALSE(memberRegister->isVisible());
@@ -636,8 +639,9 @@ TEST_F(SectionRegisterTest, UnreadableTableListEndsTheDeletionWithOneMessage)
     EXPECT_EQ(other.SelectAll(QStringLiteral("SECTION"), QString()), 1);
 }
 
-// The menu commands that look for a table end the same way, creating nothing.
-TEST_F(SectionRegisterTest, UnreadableTableListEndsEachMenuCommand)
+// The menu commands that look for a table meet a connection dropped while idle (the
+// server ended it): each notices, reconnects once and runs, without a message.
+TEST_F(SectionRegisterTest, MenuCommandsReconnectOnceAfterAnIdleDrop)
 {
     sectionRegister->hide();
     DataAccess other;
@@ -649,21 +653,27 @@ TEST_F(SectionRegisterTest, UnreadableTableListEndsEachMenuCommand)
         {"mnuImageEdit", &MainWindow::mnuImageEditClick},
         {"mnuImageList", &MainWindow::mnuImageListClick}};
     PcUserNo = 1;
+    int windows = 0;
     for (const auto &[name, command] : commands) {
         SCOPED_TRACE(name);
-        if (!mainWindow->IsConnected())
-            mainWindow->ConnectDatabase();
         ASSERT_TRUE(mainWindow->IsConnected());
         QStringList id(1);
         ASSERT_EQ(mainWindow->Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
         ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
         messages.messages.clear();
+        if (command == &MainWindow::mnuAddTable2Click)
+            AnswerModal(QStringLiteral("the member register"),
+                        []() -> QWidget * { return memberRegister->isVisible() ? memberRegister : nullptr; },
+                        [](QWidget *) { memberRegister->Button3Click(); });
+        else
+            ++windows;
         (mainWindow->*command)();
-        EXPECT_EQ(messages.messages,
-                  QStringList{QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。")});
-        EXPECT_TRUE(mainWindow->MdiArea()->subWindowList().isEmpty());
-        mainWindow->DisconnectDatabase();
+        EXPECT_TRUE(WaitForDbAnswers());
+        EXPECT_EQ(messages.messages, QStringList{});
+        EXPECT_EQ(mainWindow->MdiArea()->subWindowList().size(), windows);
+        EXPECT_TRUE(mainWindow->IsConnected());
+        EXPECT_FALSE(mainWindow->Reconnecting());
     }
-    EXPECT_EQ(other.SelectAll(QStringLiteral("MEMBER"), QString()), -1);
-    EXPECT_EQ(other.SelectAll(QStringLiteral("IMGLIST"), QString()), -1);
+    EXPECT_EQ(other.SelectAll(QStringLiteral("MEMBER"), QString()), 0);
+    EXPECT_EQ(other.SelectAll(QStringLiteral("IMGLIST"), QString()), 0);
 }
