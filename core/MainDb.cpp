@@ -77,6 +77,7 @@ public:
         db.AdoptAttachment(*attached);
         state_->applied1();
         noteState();
+        --*pending_;
         if (rebuilding_) {
             attach_->Cancel();
             rebuilding_ = false;
@@ -93,6 +94,7 @@ public:
             db.DisconnectDatabase();
         state_->applied1();
         noteState();
+        --*pending_;
         if (rebuilding_) {
             attach_->Cancel();
             rebuilding_ = false;
@@ -202,7 +204,7 @@ MainDb::~MainDb()
     QMetaObject::invokeMethod(
         worker_,
         [w = worker_] {
-            w->Disconnect(false);
+            w->db.DisconnectDatabase();
             w->thread()->quit();
         },
         Qt::QueuedConnection);
@@ -226,18 +228,21 @@ void MainDb::Adopt(DataAccess &from)
     auto attached = std::make_shared<DataAccess>();
     attached->AdoptAttachment(from);
     state_->order(attached->IsConnected());
+    ++*pending_;
     QMetaObject::invokeMethod(worker_, [w = worker_, attached] { w->Adopt(attached); }, Qt::QueuedConnection);
 }
 
 void MainDb::Disconnect()
 {
     state_->order(false);
+    ++*pending_;
     QMetaObject::invokeMethod(worker_, [w = worker_] { w->Disconnect(false); }, Qt::QueuedConnection);
 }
 
 void MainDb::Drop()
 {
     state_->order(false);
+    ++*pending_;
     QMetaObject::invokeMethod(worker_, [w = worker_] { w->Disconnect(true); }, Qt::QueuedConnection);
 }
 

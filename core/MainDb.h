@@ -60,7 +60,7 @@ public:
     void Drop();
     // As main-db last saw it; Adopt and Disconnect count at once.
     bool IsConnected() const;
-    // Requests asked and not yet answered (or dropped).
+    // Requests (and connection changes) asked and not yet answered or done.
     int Pending() const { return pending_->load(); }
     // Tests only, and only while no request runs: the connection itself.
     DataAccess &DbForTests();

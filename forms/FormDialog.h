@@ -12,6 +12,9 @@ public:
 
     // True once FormShow has asked the dialog to close (it closes as soon as exec runs).
     bool closedFromShow() const { return closedFromShow_; }
+    // Lives from a showing to its closing: database answers go to it, so that a closed
+    // dialog gets none of those asked while it was open.
+    QObject *Showing() const { return showing_; }
 
 public slots:
     virtual void FormShow() {}
@@ -32,4 +35,5 @@ protected:
 private:
     bool closedFromShow_ = false;
     bool noKeyButtons_ = false;
+    QObject *showing_ = nullptr;
 };

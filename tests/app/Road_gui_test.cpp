@@ -135,19 +135,23 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
         sectionRegister->Edit1->setText("1");
         sectionRegister->Edit2->setText(QStringLiteral("総務"));
         sectionRegister->Button1Click();
+        WaitForDbAnswers();
         sectionRegister->Button3Click();
     });
     Menu("mnuAddTable1");
     AnswerDialog(memberRegister, [] {
+        WaitForDbAnswers();
         memberRegister->Edit1->setText("3");
         SelectItem(memberRegister->ComboBox1, QStringLiteral("1:総務"));
         memberRegister->Edit2->setText(QStringLiteral("山田"));
         memberRegister->Button1Click();
+        WaitForDbAnswers();
         memberRegister->Button3Click();
     });
     Menu("mnuAddTable2");
     EXPECT_EQ(rec.messages, (QStringList{QStringLiteral("登録OK"), QStringLiteral("登録OK")}));
     AnswerDialog(pcUserDialog, [] {
+        WaitForDbAnswers();
         SelectItem(pcUserDialog->ComboBox1, QStringLiteral("3:山田"));
         pcUserDialog->Button1Click();
     });

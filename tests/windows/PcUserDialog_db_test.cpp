@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "ConnectedMainWindow.h"
 #include "app/MainWindow.h"
 #include "windows/PcUserDialog.h"
@@ -73,9 +74,11 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         EXPECT_EQ(pcUserDialog->ComboBox1->currentIndex(), -1);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
         EXPECT_TRUE(pcUserDialog->isVisible());
         pcUserDialog->ComboBox1->setCurrentIndex(1);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(messages.messages, QStringList{QStringLiteral("PC利用者名を指定して下さい")});
     // The name after the first colon stays whole.
@@ -85,6 +88,7 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(2);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(PcUserNo, 3);
     EXPECT_TRUE(PcUserName.isEmpty());
@@ -92,6 +96,7 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(0);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(PcUserNo, 1);
     EXPECT_EQ(PcUserName, QStringLiteral("山田"));
@@ -115,6 +120,7 @@ TEST_F(PcUserDialogTest, CancelEscAndCloseChangeNothingEnterChooses)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(1);
         pcUserDialog->Button2Click();
+        WaitForDbAnswers();
     });
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(1);
@@ -156,6 +162,7 @@ TEST_F(PcUserDialogTest, NoMembersMeansRegisterMembersFirst)
         RunMenu([] {
             EXPECT_EQ(pcUserDialog->ComboBox1->count(), 0);
             pcUserDialog->Button1Click();
+            WaitForDbAnswers();
             EXPECT_TRUE(pcUserDialog->isVisible());
         });
         EXPECT_EQ(messages.messages, QStringList{QStringLiteral("最初にメンバーの登録を行って下さい")});
