@@ -1,4 +1,5 @@
 #include "DbAnswers.h"
+#include "ModalAnswer.h"
 #include "ConnectedMainWindow.h"
 #include "app/MainWindow.h"
 #include "windows/PcUserDialog.h"
@@ -33,12 +34,17 @@ protected:
     // Opens the dialog from the menu; `answer` runs once it is open.
     void RunMenu(const std::function<void()> &answer)
     {
-        QTimer::singleShot(0, pcUserDialog, [answer] {
-            answer();
-            if (pcUserDialog->isVisible())
-                pcUserDialog->Button2Click();
-        });
+        AnswerModal(QStringLiteral("the PC user dialog"),
+                    []() -> QWidget * { return pcUserDialog->isVisible() ? pcUserDialog : nullptr; },
+                    [answer](QWidget *) {
+                        // Its list is read once it is open.
+                        WaitForDbAnswers();
+                        answer();
+                        if (pcUserDialog->isVisible())
+                            pcUserDialog->Button2Click();
+                    });
         mainWindow->mnuPCnameSetClick();
+        WaitForDbAnswers();
     }
     MessageRecorder messages;
 };
