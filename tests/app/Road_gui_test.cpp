@@ -180,6 +180,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(GridCell(list->SG1, 1, 1), QStringLiteral("花"));
     list->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_EQ(list->LabelA->text(), QStringLiteral("作成者：山田"));
     EXPECT_EQ(list->LabelB->text(), QStringLiteral("サイズ：64×48"));
     list->Button8Click();
@@ -215,6 +216,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
+    ASSERT_TRUE(paint->WaitIdle()) << "the picture was not drawn in time";
     const QString bmp = local.filePath("hana.bmp");
     QStringList filters;
     QString suffix, startDir;
@@ -254,6 +256,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     // Deleting the stroke data gives an empty picture on the next opening.
     rec.messages.clear();
     list->Button9Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:1)を削除しました。")});
     EXPECT_FALSE(mainWindow->TableExists("IMG_1"));
     list->Button8Click();

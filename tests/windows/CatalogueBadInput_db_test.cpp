@@ -136,6 +136,7 @@ TEST_F(CatalogueBadInput, EditorTable)
         f->Button1->setFocus();
         rec.messages.clear();
         f->Button1Click();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(rec.messages), r.message.toStdString());
         EXPECT_EQ(f->focusWidget(), r.focus ? Box(f, r.focus) : static_cast<QWidget *>(f->Button1));
         if (r.message.isEmpty()) {
@@ -215,6 +216,7 @@ TEST_F(CatalogueBadInput, FilterTable)
             f->Edit1->setText(r.text);
         f->ComboBox2->setCurrentIndex(r.column);
         f->ComboBox2Select();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(Page(f)), Show(r.shown));
         EXPECT_EQ(f->pageTop(), 1);
     }
@@ -227,5 +229,6 @@ TEST_F(CatalogueBadInput, FilterTable)
         EXPECT_EQ(StoredImage(i + 1).value(2), names[i]);
     f->ComboBox2->setCurrentIndex(0);
     f->ComboBox2Select();
+    WaitForDbAnswers();
     EXPECT_EQ(Show(Page(f)), Show(all));
 }

@@ -50,6 +50,8 @@ ImageList *OpenList()
 void Select(ImageList *f, int gridRow)
 {
     f->SG1->setCurrentCell(GridRowToTable(gridRow), 0);
+    // The detail panel is read on the main-db thread.
+    WaitForDbAnswers();
 }
 
 } // namespace
@@ -67,6 +69,7 @@ TEST_F(ImageListDb, EmptyTableGivesAnEmptyPageThatStaysPut)
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(f->nextPageTop(), 1);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(f->nextPageTop(), 1);
 }
@@ -84,29 +87,38 @@ TEST_F(ImageListDb, PagesOf250Records)
     EXPECT_EQ(GridCell(f->SG1, 4, 1), "240");
 
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 101);
     EXPECT_EQ(Page(f), Range(101, 200));
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 201);
     EXPECT_EQ(Page(f), Range(201, 250));
     EXPECT_EQ(f->nextPageTop(), 251);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 251);
     EXPECT_TRUE(Page(f).isEmpty());
     EXPECT_EQ(f->nextPageTop(), 251);
 
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(151, 250));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(51, 150));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(1, 100));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(Page(f), Range(1, 100));
 
     f->Button3Click();
+    WaitForDbAnswers();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(1, 100));
 }
 
@@ -118,14 +130,17 @@ TEST_F(ImageListDb, PagesOfExactly100Records)
     EXPECT_EQ(Page(f), Range(1, 100));
     EXPECT_EQ(f->nextPageTop(), 101);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_TRUE(Page(f).isEmpty());
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(Page(f), Range(1, 100));
 
     // Records added meanwhile show after "更新(&U)" on the same page.
     AddImage(0, "zero");
     f->Button4Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), QStringList{"0"} + Range(1, 99));
 }
 
@@ -150,6 +165,7 @@ TEST_F(ImageListDb, EverySortOrder)
         f->Button3Click(); // away from the first page, which the sort must return to
         f->ComboBox1->setCurrentIndex(i);
         f->ComboBox1Select();
+        WaitForDbAnswers();
         EXPECT_EQ(f->pageTop(), 1);
         EXPECT_EQ(Page(f), expected[i]);
     }
@@ -158,10 +174,12 @@ TEST_F(ImageListDb, EverySortOrder)
     // Choosing the item in force again, as a user does from the list, reloads both ways.
     AddImage(5, "e", "m1", 320, 240, "20100101", "20100107");
     emit f->ComboBox1->activated(f->ComboBox1->currentIndex());
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), (QStringList{"5", "2", "3", "1", "4"}));
     f->ComboBox2->setCurrentIndex(0);
     AddImage(6, "f", "m1", 320, 240, "20100101", "20100108");
     emit f->ComboBox2->activated(0);
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f).value(0), "6");
 }
 
@@ -178,6 +196,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
         f->Edit1->setText(text);
         f->ComboBox2->setCurrentIndex(column);
         f->ComboBox2Select();
+        WaitForDbAnswers();
         return Page(f);
     };
     EXPECT_EQ(filter(1, "'"), (QStringList{"1", "3", "5"}));
@@ -192,6 +211,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
     // The sort stays with a filter; an empty text or "（無し）" removes the filter.
     f->ComboBox1->setCurrentIndex(1);
     f->ComboBox1Select();
+    WaitForDbAnswers();
     EXPECT_EQ(filter(2, "y"), (QStringList{"4", "3"}));
     EXPECT_EQ(filter(2, ""), (QStringList{"5", "4", "3", "2", "1"}));
     EXPECT_EQ(filter(0, "y"), (QStringList{"5", "4", "3", "2", "1"}));
@@ -201,6 +221,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
     filter(2, "x");
     f->Edit1->setText("y");
     f->Button4Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), (QStringList{"2", "1"}));
 }
 
@@ -214,6 +235,7 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
 
     f->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
     EXPECT_EQ(f->Edit3->text(), QStringLiteral("春"));
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者：山田花子"));
@@ -222,12 +244,14 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
 
     // An author without a member record gives the caption alone.
     f->SG1SelectCell(0, 2);
+    WaitForDbAnswers();
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
     EXPECT_EQ(f->LabelC->text(), QStringLiteral("日　付：20100101　20100202"));
 
     // The record vanished after the page was loaded.
     ASSERT_TRUE(Db().DeleteRecords("IMGLIST", "N=12"));
     f->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_TRUE(f->Edit2->text().isEmpty());
     EXPECT_TRUE(f->Edit3->text().isEmpty());
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
@@ -236,7 +260,9 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
 
     // An empty row clears the panel and looks nothing up.
     f->SG1SelectCell(0, 2);
+    WaitForDbAnswers();
     f->SG1SelectCell(0, 50);
+    WaitForDbAnswers();
     EXPECT_TRUE(f->Edit2->text().isEmpty());
     EXPECT_EQ(f->LabelB->text(), QStringLiteral("サイズ："));
 }
@@ -251,6 +277,7 @@ TEST_F(ImageListDb, CommandsOnAnEmptyRowDoNothing)
     f->Button7Click();
     f->Button8Click();
     f->Button9Click();
+    WaitForDbAnswers();
     emit f->SG1->cellDoubleClicked(1, 0);
     EXPECT_EQ(Children().size(), before);
     EXPECT_TRUE(rec.messages.isEmpty());
@@ -299,6 +326,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec;
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.messages, QStringList{subject + QStringLiteral("のテーブルデータは存在しません。")});
         EXPECT_TRUE(rec.confirmations.isEmpty());
     }
@@ -309,6 +337,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec(false);
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.confirmations, QStringList{subject + QStringLiteral("を削除します。よろしいですか？")});
         EXPECT_TRUE(rec.messages.isEmpty());
         EXPECT_TRUE(Db().TableExists("IMG_12"));
@@ -316,6 +345,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec(true);
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.messages, QStringList{subject + QStringLiteral("を削除しました。")});
         EXPECT_FALSE(Db().TableExists("IMG_12"));
     }
@@ -334,6 +364,7 @@ TEST_F(ImageListDb, FailedDropIsReported)
     Select(f, 1);
     MessageRecorder rec(true);
     f->Button9Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:12)が削除出来ませんでした。")});
     EXPECT_TRUE(Db().TableExists("IMG_12"));
 }
