@@ -1,7 +1,9 @@
 #include "core/ImageRequests.h"
 
 #include "core/ImageRecords.h"
+#include "core/TextRoutines.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 
 static const char *const PageColumns[] = {"N", "INAME", "MEMO1", "SX", "SY", "DATE1", "DATE2"};
 
@@ -42,5 +44,44 @@ DbRequest<RecordRead> ReadImageRecordWithAuthor(int n)
                     read.ok = db.LastErrorCode() == 0 && db.IsConnected();
                 }
                 return read;
+            }};
+}
+
+DbRequest<HighestRead> ReadHighestImageNumber()
+{
+    return {true, [](DataAccess &db) {
+                HighestRead read;
+                db.SelectMax(ImgListTable::Name, QStringLiteral("N"), QString(), read.max);
+                read.ok = db.LastErrorCode() == 0 && db.IsConnected();
+                return read;
+            }};
+}
+
+DbRequest<RecordLookup> LookUpImageRecord(int n, bool newRecord)
+{
+    return {true, [n, newRecord](DataAccess &db) {
+                RecordLookup lookup;
+                if (newRecord) {
+                    lookup.found = db.SelectMatch(ImgListTable::Name, QStringLiteral("N"), QString(), n);
+                    lookup.ok = db.LastErrorCode() == 0 && db.IsConnected();
+                    return lookup;
+                }
+                QStringList stored(ImgListTable::ColumnCount);
+                lookup.found = db.SelectFields(QStringLiteral("*"), ImgListTable::Name,
+                                               QStringLiteral("N=") + QString::number(n), stored)
+                               > 0;
+                lookup.ok = db.LastErrorCode() == 0 && db.IsConnected();
+                lookup.author = TextToInt(stored.value(ImgListTable::MN));
+                return lookup;
+            }};
+}
+
+DbRequest<bool> StoreImageRecord(bool insert, int n, const QStringList &values)
+{
+    return {false, [insert, n, values](DataAccess &db) {
+                const QStringList names = ImgListTable::ColumnNames();
+                return insert ? db.InsertRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values)
+                              : db.UpdateRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values,
+                                                QStringLiteral("N=") + QString::number(n));
             }};
 }

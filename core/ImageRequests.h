@@ -26,3 +26,21 @@ struct RecordRead {
     QString authorName;
 };
 DbRequest<RecordRead> ReadImageRecordWithAuthor(int n);
+
+// The highest N of IMGLIST.
+struct HighestRead {
+    bool ok = false;
+    QString max;
+};
+DbRequest<HighestRead> ReadHighestImageNumber();
+
+// Before a record is stored: whether IMGLIST row n is there, and, unless it is to be a
+// new one (then only matched), its author (MN).
+struct RecordLookup {
+    bool ok = false;
+    bool found = false;
+    int author = 0;
+};
+DbRequest<RecordLookup> LookUpImageRecord(int n, bool newRecord);
+// INSERT (a new record) or UPDATE of row n with the ten values in table order.
+DbRequest<bool> StoreImageRecord(bool insert, int n, const QStringList &values);

@@ -171,6 +171,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     editor->Edit7->setText("48");
     QTest::mouseDClick(editor->Edit8, Qt::LeftButton);
     QTest::keyClick(editor->Edit7, Qt::Key_Return);
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     editor->Button3Click();
 

@@ -137,6 +137,7 @@ TEST_F(CatalogueBadInput, EditorTable)
         rec.messages.clear();
         f->Button1Click();
         WaitForDbAnswers();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(rec.messages), r.message.toStdString());
         EXPECT_EQ(f->focusWidget(), r.focus ? Box(f, r.focus) : static_cast<QWidget *>(f->Button1));
         if (r.message.isEmpty()) {

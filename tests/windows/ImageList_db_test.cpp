@@ -292,6 +292,7 @@ TEST_F(ImageListDb, EditAndDetailOpenWindowsOnTheRow)
     Select(f, 2);
 
     f->Button7Click();
+    WaitForDbAnswers();
     auto *editor = LastChild<ImageRecordEditor>();
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->windowTitle(), QStringLiteral("画像一覧データ編集"));
