@@ -142,9 +142,9 @@ private:
             answer(job, false);
             return;
         }
-        // A line that dropped while idle fails at once; a silent one only at the deadline.
-        const bool atOnce = std::chrono::steady_clock::now() - start
-                            < std::chrono::seconds(DataAccess::ReplyTimeoutSeconds) / 2;
+        // A line that dropped while idle (the server restarted or ended the attachment)
+        // fails within milliseconds; a silent one only at the reply deadline.
+        const bool atOnce = std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
         const QString path = db.DatabasePath();
         db.DropConnection();
         noteState();
