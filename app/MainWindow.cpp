@@ -14,8 +14,6 @@
 #include "forms/ProgramFont.h"
 #include "windows/ImageRecordEditor.h"
 #include "core/TableRequests.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
 #include "windows/ImageList.h"
 #include "windows/PaintWindow.h"
 #include "windows/PenTipDialog.h"
@@ -199,10 +197,8 @@ void MainWindow::attachInBackground(AttachFor why, bool create)
 
 void MainWindow::attachFinished(DataAccess &attached)
 {
-    if (attached.IsConnected() && !closed_) {
-        mainDb_->Adopt(attached);
+    if (!closed_ && mainDb_->Adopt(attached))
         connected();
-    }
     switch (attachFor_) {
     case AttachFor::Start:
         if (!IsConnected())
@@ -296,10 +292,10 @@ void MainWindow::askAboutOrphans(const QString &database, int imageNo, int point
         worker_.DiscardOrphans(database, imageNo);
 }
 
-void MainWindow::withTable(const QString &name, bool create, std::function<void()> then)
+void MainWindow::withTable(ProgramTable table, bool create, std::function<void()> then)
 {
     setCursor(Qt::BusyCursor);
-    mainDb_->Ask<TableState>(this, EnsureTable(name, create), [this, then](TableState state, DbReply reply) {
+    mainDb_->Ask<TableState>(this, EnsureTable(table, create), [this, then](TableState state, DbReply reply) {
         unsetCursor();
         if (reply.lost || state == TableState::Unreadable)
             reportUnreadable();
@@ -356,16 +352,10 @@ void MainWindow::reportUnreadable()
 
 bool MainWindow::TableExists(const QString &name)
 {
-    DataAccess &db = mainDb_->DbForTests();
-    const bool exists = db.TableExists(name);
-    if (db.TableListFailed())
+    const TableState state = TableStateNow(mainDb_->DbForTests(), name);
+    if (state == TableState::Unreadable)
         reportUnreadable();
-    return exists;
-}
-
-bool MainWindow::TableListFailed() const
-{
-    return mainDb_->DbForTests().TableListFailed();
+    return state == TableState::Present;
 }
 
 static QList<QWidget *> settingsDialogs()
@@ -533,7 +523,7 @@ void MainWindow::mnuAddTable1Click()
 {
     if (!connectedForCommand())
         return;
-    withTable(SectionTable::Name, true, [] {
+    withTable(ProgramTable::Section, true, [] {
         if (sectionRegister)
             sectionRegister->exec();
     });
@@ -543,7 +533,7 @@ void MainWindow::mnuAddTable2Click()
 {
     if (!connectedForCommand())
         return;
-    withTable(MemberTable::Name, true, [] {
+    withTable(ProgramTable::Member, true, [] {
         if (memberRegister)
             memberRegister->exec();
     });
@@ -576,7 +566,7 @@ void MainWindow::mnuImageNewClick()
 {
     if (!connectedForCommand())
         return;
-    withTable(ImgListTable::Name, true, [this] {
+    withTable(ProgramTable::ImgList, true, [this] {
         if (PcUserNo == 0) {
             ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
             return;
@@ -592,7 +582,7 @@ void MainWindow::mnuImageEditClick()
 {
     if (!connectedForCommand())
         return;
-    withTable(ImgListTable::Name, false, [this] {
+    withTable(ProgramTable::ImgList, false, [this] {
         if (PcUserNo == 0) {
             ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
             return;
@@ -609,7 +599,7 @@ void MainWindow::mnuImageListClick()
 {
     if (!connectedForCommand())
         return;
-    withTable(ImgListTable::Name, true, [this] {
+    withTable(ProgramTable::ImgList, true, [this] {
         if (PcUserNo == 0) {
             ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
             return;

@@ -7,6 +7,7 @@
 #include "core/ProgramIcon.h"
 #include "core/SettingsFile.h"
 #include "core/MainDb.h"
+#include "core/TableRequests.h"
 
 #include <QMainWindow>
 
@@ -26,18 +27,16 @@ public:
 
     MainDb &Database() override { return *mainDb_; }
     // Tests only, while no request runs (see MainDb::DbForTests).
-    DataAccess &Db() override { return mainDb_->DbForTests(); }
+    DataAccess &Db() { return mainDb_->DbForTests(); }
     bool IsConnected() const override { return mainDb_->IsConnected(); }
     // Both attach on a thread of their own; the window keeps answering (an event loop
     // runs inside) and they return with the outcome.
     void CreateDatabase() override;
     void ConnectDatabase() override;
     void DisconnectDatabase() override;
-    // Also fills the hidden ComboBox1 with the table names. When the names cannot
-    // be read, the user is told so once and TableListFailed() is true: the caller
-    // ends its command without changing anything.
-    bool TableExists(const QString &name) override;
-    bool TableListFailed() const override;
+    // Tests only, while no request runs: whether the table is there, looked up at once
+    // (the hidden ComboBox1 gets the names); an unreadable list is told.
+    bool TableExists(const QString &name);
 
     // After a lost connection: detach, then reconnect by itself to the database
     // of the stored settings as soon as the server answers again.
@@ -108,7 +107,7 @@ private:
     WindowPlacement currentPlacement() const;
     // `then` once the table is there (made when `create`), on the main-db thread meanwhile;
     // a busy cursor on the window while it waits. Otherwise the reason is told.
-    void withTable(const QString &name, bool create, std::function<void()> then);
+    void withTable(ProgramTable table, bool create, std::function<void()> then);
     MainDb *mainDb_ = nullptr;
     // Why the background attach runs: what its outcome leads to.
     enum class AttachFor { Start, Settings, Reconnect, Waiting };

@@ -223,13 +223,16 @@ void MainDb::post(QObject *context, bool readsOnly, std::function<void(DataAcces
                               Qt::QueuedConnection);
 }
 
-void MainDb::Adopt(DataAccess &from)
+bool MainDb::Adopt(DataAccess &from)
 {
+    if (!from.IsConnected())
+        return false;
     auto attached = std::make_shared<DataAccess>();
     attached->AdoptAttachment(from);
     state_->order(attached->IsConnected());
     ++*pending_;
     QMetaObject::invokeMethod(worker_, [w = worker_, attached] { w->Adopt(attached); }, Qt::QueuedConnection);
+    return true;
 }
 
 void MainDb::Disconnect()

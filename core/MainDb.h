@@ -53,8 +53,9 @@ public:
     }
 
     // The attachment `attached` made on another thread (valid during this call only) becomes
-    // the connection: taken over here without a round trip, the one before is closed on main-db.
-    void Adopt(DataAccess &attached);
+    // the connection: taken over here without a round trip, the one before is closed on
+    // main-db. False, and nothing changes, when `attached` is not connected.
+    bool Adopt(DataAccess &attached);
     void Disconnect();
     // For a connection known to be lost: cut first, so that nothing waits for the server.
     void Drop();

@@ -3,18 +3,37 @@
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
-static TableState stateOf(DataAccess &db, const QString &name)
+QString TableName(ProgramTable table)
+{
+    switch (table) {
+    case ProgramTable::Section:
+        return SectionTable::Name;
+    case ProgramTable::Member:
+        return MemberTable::Name;
+    case ProgramTable::ImgList:
+        break;
+    }
+    return ImgListTable::Name;
+}
+
+QString ImageTableName(qint64 imageNo)
+{
+    return ImageTable::NameOf(imageNo);
+}
+
+TableState TableStateNow(DataAccess &db, const QString &name)
 {
     if (db.TableExists(name))
         return TableState::Present;
     return db.TableListFailed() ? TableState::Unreadable : TableState::Missing;
 }
 
-DbRequest<TableState> EnsureTable(const QString &name, bool create)
+DbRequest<TableState> EnsureTable(ProgramTable table, bool create)
 {
+    const QString name = TableName(table);
     // Safe to run again: a table made before the line dropped is found the second time.
     return {true, [name, create](DataAccess &db) {
-                const TableState state = stateOf(db, name);
+                const TableState state = TableStateNow(db, name);
                 if (state != TableState::Missing || !create)
                     return state;
                 bool made = false;
@@ -30,7 +49,7 @@ DbRequest<TableState> EnsureTable(const QString &name, bool create)
 
 DbRequest<TableState> ImageTableState(int imageNo)
 {
-    return {true, [imageNo](DataAccess &db) { return stateOf(db, ImageTable::NameOf(imageNo)); }};
+    return {true, [imageNo](DataAccess &db) { return TableStateNow(db, ImageTable::NameOf(imageNo)); }};
 }
 
 DbRequest<bool> DropImageTable(int imageNo)

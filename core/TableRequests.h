@@ -12,8 +12,16 @@ enum class TableState {
     Unreadable,
 };
 
+// The program's own tables, by name.
+enum class ProgramTable { Section, Member, ImgList };
+QString TableName(ProgramTable table);
+// "IMG_<n>", the stroke table of picture n.
+QString ImageTableName(qint64 imageNo);
+
 // SECTION, MEMBER or IMGLIST; made with its own CREATE TABLE when `create` and missing.
-DbRequest<TableState> EnsureTable(const QString &name, bool create);
+DbRequest<TableState> EnsureTable(ProgramTable table, bool create);
+// The same look-up, at once on the calling thread (tests, with the connection at hand).
+TableState TableStateNow(DataAccess &db, const QString &name);
 
 // "IMG_<n>", the stroke table of picture n.
 DbRequest<TableState> ImageTableState(int imageNo);
