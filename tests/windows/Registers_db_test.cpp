@@ -4,6 +4,7 @@
 
 #include "DbAnswers.h"
 #include "ModalAnswer.h"
+#include "StallMeter.h"
 
 #include "windows/SectionRegister.h"
 #include "windows/MemberRegister.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -702,4 +704,28 @@ TEST_F(SectionRegisterTest, MenuCommandsReconnectOnceAfterAnIdleDrop)
     }
     EXPECT_EQ(other.SelectAll(QStringLiteral("MEMBER"), QString()), 0);
     EXPECT_EQ(other.SelectAll(QStringLiteral("IMGLIST"), QString()), 0);
+}
+
+// A change that meets a connection the server ended while idle is not run again: it says
+// the connection was lost, the status bar says so too, and the window reconnects.
+TEST_F(SectionRegisterTest, AChangeAfterAnIdleDropSaysTheConnectionWasLost)
+{
+    Open();
+    QStringList id(1);
+    ASSERT_EQ(mainWindow->Db().SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+    DataAccess other;
+    other.ConnectDatabase(database.serverPath());
+    ASSERT_TRUE(other.IsConnected());
+    ASSERT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
+    sectionRegister->Edit1->setText(QStringLiteral("4"));
+    sectionRegister->Edit2->setText(QStringLiteral("新"));
+    sectionRegister->Button1Click();
+    EXPECT_FALSE(sectionRegister->Button1->isEnabled()) << "the dialog does not show that it works";
+    EXPECT_TRUE(sectionRegister->Button3->isEnabled()) << "閉じる must stay usable";
+    WaitForDbAnswers();
+    EXPECT_EQ(messages.messages, QStringList{QStringLiteral("登録失敗\nデータベースとの接続が切れています。")});
+    EXPECT_TRUE(sectionRegister->Button1->isEnabled());
+    EXPECT_NE(mainWindow->ConnectionStatusText(), QString());
+    EXPECT_EQ(other.SelectAll(QStringLiteral("SECTION"), QString()), 0);
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->IsConnected(); }, 20000)) << "not reconnected";
 }
