@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
+#include "app/EndProcess.h"
 #include "core/StrokeJournal.h"
 
 #include "core/BackgroundAttach.h"
 #include "core/ConnectionKeeper.h"
+#include "core/DatabaseLabel.h"
 #include "forms/FormUtil.h"
 #include "core/SettingsFile.h"
 #include "windows/DatabaseSettingsDialog.h"
@@ -34,9 +36,11 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 MainWindow *mainWindow = nullptr;
+bool MainWindow::EndProcessAtClose = false;
 QString MainWindow::SettingFileOverride;
 QString MainWindow::UserSettingFileOverride;
 
@@ -71,8 +75,9 @@ MainWindow::MainWindow(QWidget *parent)
     waitingLabel_->hide();
     StatusBar1->addWidget(waitingLabel_, 1);
     connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
+    connect(&worker_, &PaintWorker::JournalTroubleChanged, this, &MainWindow::showWaiting);
     connect(&worker_, &PaintWorker::Recovered, this, [this](const QString &, int imageNo, int points) {
-        StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像 %1 の%2点を保存しました").arg(imageNo).arg(points),
+        StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像%1の%2点を保存しました").arg(imageNo).arg(points),
                                 30000);
     });
     connect(&worker_, &PaintWorker::Orphans, this,
@@ -233,13 +238,18 @@ QString MainWindow::ConnectionStatusText() const
     return connectionState_->text();
 }
 
+QString MainWindow::WaitingStatusText() const
+{
+    return waitingLabel_->isVisibleTo(StatusBar1) ? waitingLabel_->text() : QString();
+}
+
 void MainWindow::showConnectionState()
 {
     QString text;
     if (keeper_->Active())
-        text = QStringLiteral("データベースとの接続が切れています。再接続を試みています…");
+        text = DatabaseLabel(DatabasePath()) + QStringLiteral("との接続が切れています。再接続を試みています…");
     else if (attacher_->Running() && !IsConnected())
-        text = QStringLiteral("データベースに接続しています…");
+        text = DatabaseLabel(DatabasePath()) + QStringLiteral("に接続しています…");
     connectionState_->setText(text);
 }
 
@@ -272,7 +282,9 @@ void MainWindow::showWaiting()
     QStringList parts;
     for (auto it = waiting.begin(); it != waiting.end(); ++it)
         if (it.value() > 0)
-            parts << QStringLiteral("未保存 %1点（%2）").arg(it.value()).arg(it.key());
+            parts << QStringLiteral("未保存 %1点：%2").arg(it.value()).arg(DatabaseLabel(it.key()));
+    if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
+        parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
     waitingLabel_->setText(parts.join(QStringLiteral("　")));
     waitingLabel_->setVisible(!parts.isEmpty());
 }
@@ -322,21 +334,17 @@ bool MainWindow::Reconnecting() const
     return keeper_->Active();
 }
 
-static QList<PaintWindow *> paintingWindows(QMdiArea *area)
-{
-    QList<PaintWindow *> out;
-    for (QMdiSubWindow *s : area->subWindowList())
-        if (auto *w = qobject_cast<PaintWindow *>(s))
-            out << w;
-    return out;
-}
-
 int MainWindow::UnstoredPoints() const
 {
-    int count = 0;
-    for (PaintWindow *w : paintingWindows(mdi_))
-        count += w->UnjournaledPoints();
-    return count;
+    // Closed windows' strokes too: the worker goes on storing them, until the exit.
+    return worker_.UnjournaledPoints();
+}
+
+QString MainWindow::unsafeText() const
+{
+    const QString why = worker_.JournalTrouble();
+    return why.isEmpty() ? QStringLiteral("ディスクに控えられていません")
+                         : QStringLiteral("ディスクに控えられていません（%1）").arg(why);
 }
 
 void MainWindow::CloseWithoutAsking()
@@ -368,18 +376,52 @@ void MainWindow::LoadSettings(const QString &fileName)
     WindowPlacement placement = currentPlacement();
     if (!ReadSettingsFile(fileName, placement))
         return;
-    move(placement.mainLeft, placement.mainTop);
     // No bigger than the desktop: a damaged file must not ask for a bitmap of gigabytes.
     QSize room(placement.mainWidth, placement.mainHeight);
     if (const QScreen *s = screen())
         room = room.boundedTo(s->availableVirtualGeometry().size());
     SetOuterSize(this, room.width(), room.height());
-    wantedOuter_ = QRect(QPoint(placement.mainLeft, placement.mainTop), room);
+    // Far enough out to be off every screen, near enough for a rectangle's arithmetic.
+    const QPoint asked(std::clamp(placement.mainLeft, -100000, 100000),
+                       std::clamp(placement.mainTop, -100000, 100000));
+    wantedOuter_ = QRect(titleBarOnScreen(QRect(asked, room)), room);
+    move(wantedOuter_.topLeft());
     sizeSet_ = size();
     const QList<QWidget *> dialogs = settingsDialogs();
     for (int i = 0; i < dialogs.size(); ++i)
         if (dialogs[i])
             dialogs[i]->move(placement.dialogs[i]);
+}
+
+QPoint MainWindow::titleBarOnScreen(const QRect &outer) const
+{
+    // The title bar: the frame's top strip.
+    constexpr int titleHeight = 32;
+    const QRect title(outer.left(), outer.top(), outer.width(), titleHeight);
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    const QScreen *nearest = screen();
+    int bestArea = -1;
+    for (const QScreen *s : screens) {
+        const QRect room = s->availableGeometry();
+        const QRect inside = room.intersected(title);
+        // Enough of it to grab: its whole height and a good part of its width.
+        if (inside.height() == title.height() && inside.width() >= std::min(title.width(), 100))
+            return outer.topLeft();
+        const QRect overlap = room.intersected(outer);
+        const int area = overlap.isEmpty() ? 0 : overlap.width() * overlap.height();
+        if (area > bestArea) {
+            bestArea = area;
+            nearest = s;
+        }
+    }
+    if (!nearest)
+        return outer.topLeft();
+    const QRect room = nearest->availableGeometry();
+    QPoint to = outer.topLeft();
+    to.setY(std::clamp(to.y(), room.top(), std::max(room.top(), room.bottom() + 1 - titleHeight)));
+    to.setX(std::clamp(to.x(), room.left() - std::max(outer.width() - 100, 0),
+                       std::max(room.left(), room.right() + 1 - 100)));
+    return to;
 }
 
 WindowPlacement MainWindow::currentPlacement() const
@@ -412,6 +454,11 @@ void MainWindow::showEvent(QShowEvent *e)
     if (!shown_) {
         shown_ = true;
         FormShow();
+        // Without a window manager no frame ever comes: the position stands as it is.
+        QTimer::singleShot(1500, this, [this] {
+            framingWaited_ = true;
+            reapplyOuterOnceFramed();
+        });
     }
 }
 
@@ -422,10 +469,11 @@ void MainWindow::closeEvent(QCloseEvent *e)
             // Strokes in the journal are stored at the next start; only the others are lost.
             const int unstored = UnstoredPoints();
             if (unstored > 0
-                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
+                && !ConfirmBox(QStringLiteral("保存されていない点が%1点あり、%2。\n"
                                               "終了すると失われます。終了しますか？\n"
                                               "（「いいえ」で終了せず、接続が戻り次第保存します）")
-                                   .arg(unstored),
+                                   .arg(unstored)
+                                   .arg(unsafeText()),
                                false)) {
                 e->ignore();
                 return;
@@ -434,50 +482,83 @@ void MainWindow::closeEvent(QCloseEvent *e)
         exitAgreed_ = true;
         closed_ = true;
         FormClose();
+        if (EndProcessAtClose)
+            EndProcess(0);
     }
     QMainWindow::closeEvent(e);
 }
 
 void MainWindow::reapplyOuterOnceFramed()
 {
+    if (wantedOuter_.isNull())
+        return;
+    if (frameGeometry() == geometry() && !framingWaited_)
+        return; // not framed yet: a later paint or move comes once it is
     const QRect wanted = wantedOuter_;
     wantedOuter_ = QRect();
-    if (wanted.isNull() || frameGeometry() == geometry())
-        return; // no frame at all: already right
-    if (size() != sizeSet_)
-        return; // resized meanwhile: that size stands
-    move(wanted.topLeft());
-    SetOuterSize(this, wanted.width(), wanted.height());
+    // The position stands: the window manager placed the frame there itself (placing it
+    // again now would go by Qt's own idea of the frame, which lags behind).
+    if (size() == sizeSet_) // else resized meanwhile: that size stands
+        SetOuterSize(this, wanted.width(), wanted.height());
 }
 
 bool MainWindow::event(QEvent *e)
 {
-    // By the first paint the window manager has framed the window.
-    if (e->type() == QEvent::Paint && !wantedOuter_.isNull())
+    // The window manager's frame shows as a move or a paint; the first paint may come
+    // before it.
+    if (!wantedOuter_.isNull()
+        && (e->type() == QEvent::Paint || e->type() == QEvent::Move || e->type() == QEvent::Resize))
         QMetaObject::invokeMethod(this, &MainWindow::reapplyOuterOnceFramed, Qt::QueuedConnection);
     return QMainWindow::event(e);
 }
 
 void MainWindow::FormShow()
 {
+    readSettingsOnce();
+    // The window exists now (nobody can have resized it yet): the outer size holds
+    // whatever frame this side knows of.
+    if (!wantedOuter_.isNull()) {
+        SetOuterSize(this, wantedOuter_.width(), wantedOuter_.height());
+        sizeSet_ = size();
+    }
+    // The outcome comes later; a failure is told then.
+    if (!ServerDataDir.isEmpty())
+        attachInBackground(AttachFor::Start);
+}
+
+void MainWindow::readSettingsOnce()
+{
+    if (settingsRead_)
+        return;
+    settingsRead_ = true;
     const SettingsPlaces places = SettingFileOverride.isEmpty()
                                       ? SettingsPlacesFor(QCoreApplication::applicationFilePath())
                                       : SettingsPlaces{SettingFileOverride, UserSettingFileOverride};
     SettingFileName = places.beside;
     UserSettingFileName = places.user;
     LoadSettings(SettingsFileToRead(places));
-    // The outcome comes later; a failure is told then.
-    if (!ServerDataDir.isEmpty())
-        attachInBackground(AttachFor::Start);
+}
+
+void MainWindow::setVisible(bool visible)
+{
+    // Placed before the window exists: the position then asks the window manager for the
+    // frame's place, which it knows, while this side does not know the frame yet.
+    if (visible && !shown_)
+        readSettingsOnce();
+    QMainWindow::setVisible(visible);
 }
 
 void MainWindow::FormClose()
 {
     keeper_->Stop();
     attacher_->Cancel();
-    // What the worker has not stored by now waits in the journal for the next start.
-    worker_.Stop();
-    DisconnectDatabase();
+    // The painting windows and the list keep their size and the pen in the settings.
+    mdi_->closeAllSubWindows();
+    if (!EndProcessAtClose) {
+        // What the worker has not stored by now waits in the journal for the next start.
+        worker_.Stop();
+        DisconnectDatabase();
+    }
     // Decided now: the folder may have become read-only since the start.
     SaveSettings(SettingsFileToWrite({SettingFileName, UserSettingFileName}));
 }
@@ -490,6 +571,11 @@ void MainWindow::mnuExitClick()
 void MainWindow::EndSession()
 {
     exitAgreed_ = true;
+    if (EndProcessAtClose) {
+        // The process ends inside the close: no dialog needs to be left first.
+        CloseWithoutAsking();
+        return;
+    }
     if (QWidget *popup = QApplication::activePopupWidget())
         popup->close();
     // A modal dialog runs an event loop of its own inside a handler: dismiss it

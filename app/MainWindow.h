@@ -47,6 +47,8 @@ public:
     bool Attaching() const;
     // What the status bar says about the connection: empty while all is well.
     QString ConnectionStatusText() const;
+    // What it says about points that wait to be stored, by database: empty when none wait.
+    QString WaitingStatusText() const;
 
     // Closes the program without asking about unstored points (they still get
     // one more try). For a close that nobody can answer, e.g. on a signal.
@@ -58,16 +60,23 @@ public:
     // Points that the painting windows hold, could not store yet, and could not put in
     // the journal either: only these are lost by exiting.
     int UnstoredPoints() const;
+    // "not safe on disk", with the journal's reason when there is one.
+    QString unsafeText() const;
 
     void LoadSettings(const QString &fileName);
     void SaveSettings(const QString &fileName);
 
-    // Closes the program as its exit command does, but without asking anything:
-    // open dialogs are dismissed first (the end of the desktop session).
+    // Closes the program as its exit command does, but without asking anything
+    // (the end of the desktop session).
     void EndSession();
+
+    // The program proper (not the tests): once closed, the window ends the process with
+    // EndProcess, without joining the worker or detaching any connection.
+    static bool EndProcessAtClose;
 
     // Shows a child window inside the main window.
     void AddChild(QMdiSubWindow *child) override;
+    void setVisible(bool visible) override;
     QMdiArea *MdiArea() const { return mdi_; }
 
     // Beside the executable; the user's file stands in where nothing can be written there.
@@ -138,10 +147,17 @@ private:
     void askAboutOrphans(const QString &database, int imageNo, int points);
     void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
-    // window manager has put its frame around the window (unknown at first show).
+    // window manager has put its frame around the window (unknown at first show; the
+    // first paint may come before it).
     void reapplyOuterOnceFramed();
+    // Where a frame asked to be at `outer` goes so that its title bar is on a screen.
+    QPoint titleBarOnScreen(const QRect &outer) const;
+    // The settings file, read once, before the window first shows.
+    void readSettingsOnce();
+    bool settingsRead_ = false;
     QRect wantedOuter_;
     QSize sizeSet_; // the inner size given along with wantedOuter_
+    bool framingWaited_ = false; // no frame came in time: there is no window manager
 };
 
 extern MainWindow *mainWindow;

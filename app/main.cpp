@@ -2,12 +2,10 @@
 #include "app/SessionEnd.h"
 #include "core/Translation.h"
 #include "app/MainWindow.h"
-#include "core/BackgroundAttach.h"
+#include "app/EndProcess.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <cstdio>
-#include <cstdlib>
 
 #ifndef OEKAKI_VERSION
 #define OEKAKI_VERSION "0"
@@ -47,19 +45,24 @@ int main(int argc, char *argv[])
     InstallQtJapanese(&app);
     QApplication::setWindowIcon(ProgramIcon());
     CreateApplicationWindows();
+    // Closing the main window ends the process (the settings written, the journal
+    // complete): nothing is joined or detached, whatever hangs on the network.
+    MainWindow::EndProcessAtClose = true;
+    // The journal's thread ends the process once every stroke handed to it is synced.
+    SetJournalHandOff([](int rc) {
+        if (mainWindow)
+            mainWindow->Worker().ExitWhenJournaled(rc);
+        else
+            EndProcessNow(rc);
+    });
     SessionEnd sessionEnd([](int) {
         if (mainWindow)
             mainWindow->EndSession();
     });
     mainWindow->show();
     const int rc = QApplication::exec();
-    DestroyApplicationWindows();
-    // The settings are written and the windows' connections closed. An attach still
-    // waiting for a silent server would hold the client library's exit handler until
-    // it gives up: leave without it.
-    if (BackgroundAttach::AnyThreadAtWork()) {
-        std::fflush(nullptr);
-        std::_Exit(rc);
-    }
-    return rc;
+    // Left some other way than by closing the window: close it now, which ends.
+    if (mainWindow)
+        mainWindow->CloseWithoutAsking();
+    EndProcess(rc);
 }

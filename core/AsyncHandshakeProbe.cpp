@@ -2,39 +2,65 @@
 
 #include "db/BlockingServerCheck.h"
 
-#include <QThread>
-#include <atomic>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 
 struct AsyncHandshakeProbe::Job {
+    std::mutex mutex;
+    AsyncHandshakeProbe *owner = nullptr; // null once given up
     QByteArray path;
     int timeoutMs = 0;
-    std::atomic<bool> answered{false};
 };
 
-AsyncHandshakeProbe::AsyncHandshakeProbe(QObject *parent) : QObject(parent) {}
+AsyncHandshakeProbe::AsyncHandshakeProbe(QObject *parent) : QObject(parent)
+{
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        if (current_)
+            done(current_, false);
+    });
+}
 
-AsyncHandshakeProbe::~AsyncHandshakeProbe() = default;
+AsyncHandshakeProbe::~AsyncHandshakeProbe()
+{
+    Cancel();
+}
 
 void AsyncHandshakeProbe::Cancel()
 {
+    deadline_.stop();
+    if (!current_)
+        return;
+    std::lock_guard lock(current_->mutex);
+    current_->owner = nullptr;
     current_.reset();
+}
+
+void AsyncHandshakeProbe::done(const std::shared_ptr<Job> &job, bool answered)
+{
+    if (job != current_)
+        return; // cancelled or started again meanwhile
+    Cancel();
+    emit Finished(answered);
 }
 
 void AsyncHandshakeProbe::Start(const QByteArray &path, int timeoutMs)
 {
+    Cancel();
     auto job = std::make_shared<Job>();
     job->path = path;
     job->timeoutMs = timeoutMs;
+    job->owner = this;
     current_ = job;
-    QThread *thread = QThread::create([job] {
-        job->answered.store(isc::HandshakeAnswersWithin(job->path, job->timeoutMs));
-    });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(thread, &QThread::finished, this, [this, job] {
-        if (current_ != job)
-            return; // cancelled or started again meanwhile
-        current_.reset();
-        emit Finished(job->answered.load());
-    });
-    thread->start();
+    // The thread keeps the same time; this is for a thread the system holds longer.
+    deadline_.start(timeoutMs + 250);
+    std::thread([job] {
+        pthread_setname_np(pthread_self(), "handshake");
+        const bool answered = isc::HandshakeAnswersWithin(job->path, job->timeoutMs);
+        std::lock_guard lock(job->mutex);
+        if (AsyncHandshakeProbe *owner = job->owner)
+            QMetaObject::invokeMethod(owner, [owner, job, answered] { owner->done(job, answered); },
+                                      Qt::QueuedConnection);
+    }).detach();
 }

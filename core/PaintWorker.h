@@ -1,13 +1,14 @@
 #pragma once
-// The painting windows' database work, on one thread of its own: the replay on
-// opening, the 5-second refresh, the storing of strokes, and the storing of strokes
-// a run before left in the journal. The worker holds one attachment per database
-// it serves (its own, not the main window's), so the window's thread never waits
-// for the network: it posts requests here and draws the rows that come back.
+// The painting windows' one door to the database and the journal. Each database has
+// a thread of its own ("paint-db <n>", core/PaintDatabaseSide) for the replay on
+// opening, the refresh (at each event its pictures' writers post, and every 5 s),
+// the storing of strokes and of those a run before left in the journal; one
+// "journal" thread (core/StrokeJournalThread) makes each stroke's journal entry.
+// The window's thread never waits for the network or the disk: it posts requests
+// and draws the rows that come back.
 //
-// Threads: PaintWorker lives on the window's thread and is the only door; the
-// sessions, stores and attachments live on the worker thread (see PaintWorker.cpp)
-// and come back to this object only through queued calls.
+// Threads: PaintWorker lives on the window's thread. Requests go by queued calls;
+// answers come back by queued signals to it, so Qt drops those it can no longer take.
 
 #include "core/StrokeStore.h"
 
@@ -16,12 +17,15 @@
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
 class QThread;
-class WorkerSide;
+class PaintDatabaseSide;
+class StrokeJournalThread;
 
 class PaintWorker : public QObject {
     Q_OBJECT
@@ -36,9 +40,9 @@ public:
     void Close(int session);
     // Draws what others stored (and stores what waits) on the session's picture.
     void Refresh(int session);
-    // Stores a stroke drawn in the session's window; `journal` is its durable copy.
-    void Store(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points,
-               std::unique_ptr<JournalEntry> journal);
+    // Stores a stroke drawn in the session's window: its journal entry is made first,
+    // on the journal thread; Journaled tells how that went.
+    void Store(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points);
     // Stores the journal's strokes of `database` that no running program holds.
     void RecoverJournal(const QString &database);
     // The user gave up the journal's strokes of a picture that is gone.
@@ -52,16 +56,30 @@ public:
         return it == waiting_.end() ? 0 : it->second.points;
     }
     bool Lost(int session) const { return lost_.value(session); }
+    // Of the waiting points, those no journal entry holds (it could not be written):
+    // lost if the program ends before they are stored. By session (closed windows too).
+    int UnjournaledPoints() const;
+    int UnjournaledPoints(int session) const;
+    // Why the last journal entry could not be written; empty once one could.
+    QString JournalTrouble() const { return journalTrouble_; }
 
-    // Cuts every call in progress and ends the thread, waiting at most `ms` for it.
-    // What is not stored by then stays in the journal for the next run.
-    void Stop(int ms = 2000);
+    // Cuts every call in progress and lets the database threads end by themselves; never
+    // waits. What is not stored by then stays in the journal for the next run.
+    void Stop();
+    // The process ends with _exit(rc) on the journal thread, once every stroke handed
+    // over before this call is in the journal (synced). Never waits either.
+    void ExitWhenJournaled(int rc);
+    // `then` runs on this thread once every stroke handed over before is in the journal.
+    void WhenJournaled(std::function<void()> then);
 
-    // Tests: processes events until every request posted so far is done and its
-    // results delivered; false when `ms` pass first.
+    // Tests: processes events until every request posted so far, and the work the
+    // timers and events began, is done and its results delivered; false when `ms` pass first.
     bool WaitIdle(int ms = 20000);
-    // Tests only, while idle: the session's store, which lives on the worker thread.
+    // Tests only, while idle: the session's store, which lives on its database's thread.
     StrokeStore *StoreOf(int session) const;
+    // Tests and benchmarks: the threads' names, and whether a database's events reach us.
+    QStringList ThreadNames() const;
+    bool Listening(const QString &database) const;
 
     // Rows handed to a window at once.
     static constexpr int BatchRows = 4096;
@@ -78,6 +96,11 @@ signals:
     void Loading(int session, int rows, bool done);
     // A stroke is wholly stored.
     void Stored(int session, quint64 tag);
+    // A stroke's journal entry is on disk (why empty) or could not be written;
+    // `syncedNs`: when, on std::chrono::steady_clock.
+    void Journaled(int session, quint64 tag, const QString &why, qint64 syncedNs);
+    // JournalTrouble() or UnjournaledPoints() changed.
+    void JournalTroubleChanged();
     // The session's database is reachable (false) or lost (true).
     void LostChanged(int session, bool lost);
     // A stroke was refused again and again for a reason other than the network.
@@ -90,23 +113,47 @@ signals:
     void WaitingChanged();
 
 private:
-    friend class WorkerSide;
-    void post(std::function<void(WorkerSide &)> job);
-    void jobDone();
+    friend class PaintDatabaseSide;
+    struct Database {
+        QThread *thread = nullptr;
+        PaintDatabaseSide *side = nullptr;
+        std::shared_ptr<std::atomic<int>> busy;
+    };
+    Database &databaseOf(const QString &path);
+    void post(const QString &database, std::function<void(PaintDatabaseSide &)> request);
     void setPending(int session, const QString &database, int points);
+    int posted_points(int session) const;
+    void rowsFor(int session, const QVector<StrokeRow> &rows);
+    void clearedAt(int session);
+    void storedAt(int session, quint64 tag);
+    void written(int session, quint64 tag, const QString &why, qint64 syncedNs);
 
-    QThread *thread_ = nullptr;
-    WorkerSide *side_ = nullptr;
+    std::map<QString, Database> databases_;
+    QThread *journalThread_ = nullptr;
+    StrokeJournalThread *journal_ = nullptr;
+    std::shared_ptr<std::atomic<int>> journalBusy_;
     int nextSession_ = 1;
-    quint64 posted_ = 0;
-    quint64 done_ = 0;
     struct Waiting {
         QString database;
         int points = 0;
         int posted = 0; // points of a window's strokes handed to the worker so far
     };
-    int posted_points(int session) const;
     std::unordered_map<int, Waiting> waiting_;
+    struct Picture {
+        QString database;
+        int imageNo = 0;
+        // The highest row handed to the window: the picture's identity for the journal.
+        qint64 anchorN = 0;
+        QString anchorRow;
+    };
+    std::unordered_map<int, Picture> pictures_;
+    // Strokes whose entry could not be written, until they are stored: session -> tag -> points.
+    std::unordered_map<int, std::map<quint64, int>> unjournaled_;
+    // Strokes on their way through the journal thread: (session, tag) -> points.
+    std::map<std::pair<int, quint64>, int> inJournal_;
+    std::map<quint64, std::function<void()>> afterJournal_;
+    quint64 nextTicket_ = 1;
+    QString journalTrouble_;
     QMap<int, bool> lost_;
     bool stopped_ = false;
 };

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -20,7 +21,9 @@
 namespace {
 
 constexpr char Magic[4] = {'O', 'K', 'J', 'L'};
-constexpr quint16 Version = 1;
+constexpr quint16 Version = 2;
+// Entries of the run before: one point per statement, no picture anchor.
+constexpr quint16 OldVersion = 1;
 constexpr quint32 MaxRecord = 64u << 20;   // far above any stroke; a longer length is damage
 constexpr char Suffix[] = ".stroke";
 constexpr char TempSuffix[] = ".stroke.tmp";
@@ -135,16 +138,20 @@ QByteArray strokeRecord(const JournalStroke &s, qint64 created)
         w.i32(p.x());
         w.i32(p.y());
     }
+    w.i64(s.anchorN);
+    w.text(s.anchorRow);
     return w.record();
 }
 
-QByteArray progressRecord(char type, int index, qint64 n = 0, int dn = 0)
+QByteArray progressRecord(quint16 version, char type, int index, qint64 n = 0, int dn = 0, int count = 1)
 {
     Writer w(type);
     w.u32(quint32(index));
     if (type != 'R') {
         w.i64(n);
         w.i32(dn);
+        if (version != OldVersion)
+            w.u32(quint32(count));
     }
     return w.record();
 }
@@ -153,32 +160,39 @@ struct Parsed {
     JournalStroke stroke;
     qint64 created = 0;
     qint64 end = 0;            // the end of the last good record
+    quint16 version = 0;
     QString why;               // why the stroke record is unreadable (empty when it is fine)
 };
 
 // Applies one progress record; false when it does not follow from the state so far.
-bool applyProgress(char type, Reader &r, JournalStroke &s)
+bool applyProgress(char type, Reader &r, JournalStroke &s, quint16 version)
 {
     const quint32 index = r.u32();
     const qint64 n = type == 'R' ? 0 : r.i64();
     const int dn = type == 'R' ? 0 : r.i32();
-    if (!r.ok() || !r.atEnd() || index != quint32(s.stored) || index >= s.points.size())
+    const quint32 count = type == 'R' || version == OldVersion ? 1 : r.u32();
+    if (!r.ok() || !r.atEnd() || index != quint32(s.stored) || index >= s.points.size() || count < 1
+        || count > s.points.size() - index || (type != 'R' && n < 1))
         return false;
     switch (type) {
     case 'B':
         s.sendingN = n;
         s.sendingDn = dn;
+        s.sendingCount = int(count);
         return true;
     case 'C':
-        ++s.stored;
-        s.lastN = n;
+        s.stored += int(count);
+        s.lastN = n + count - 1;
         s.dn = dn;
         s.sendingN = 0;
         s.sendingDn = 0;
+        s.sendingCount = 0;
         return true;
     case 'R':
+        // Only an answered statement is refused: an unanswered one stays unresolved.
         s.sendingN = 0;
         s.sendingDn = 0;
+        s.sendingCount = 0;
         return true;
     }
     return false;
@@ -189,6 +203,7 @@ Parsed parse(const QByteArray &bytes)
     Parsed out;
     qint64 at = 0;
     bool first = true;
+    quint16 version = 0;
     while (true) {
         if (bytes.size() - at < 8) {
             if (first)
@@ -217,8 +232,8 @@ Parsed parse(const QByteArray &bytes)
                 out.why = QStringLiteral("not a stroke journal entry");
                 break;
             }
-            const quint16 version = r.u16();
-            if (version != Version) {
+            version = out.version = r.u16();
+            if (version != Version && version != OldVersion) {
                 out.why = QStringLiteral("format version %1 is unknown here").arg(version);
                 break;
             }
@@ -237,13 +252,17 @@ Parsed parse(const QByteArray &bytes)
                     s.points.emplace_back(x, r.i32());
                 }
             }
+            if (version != OldVersion) {
+                s.anchorN = r.i64();
+                s.anchorRow = r.text();
+            }
             if (!r.ok() || !r.atEnd()) {
                 out.why = QStringLiteral("the stroke record does not add up");
                 out.stroke = {};
                 break;
             }
             first = false;
-        } else if (!applyProgress(type, r, out.stroke)) {
+        } else if (!applyProgress(type, r, out.stroke, version)) {
             break;
         }
         at += 8 + len;
@@ -449,7 +468,7 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
     JournalStroke s = stroke;
     s.dn = s.stored = 0;
     s.lastN = s.sendingN = 0;
-    s.sendingDn = 0;
+    s.sendingDn = s.sendingCount = 0;
     const QByteArray record = strokeRecord(s, created);
 
     auto fail = [&](const char *what, int err, int fd, const QString &temp) {
@@ -546,6 +565,8 @@ std::vector<std::unique_ptr<JournalEntry>> JournalEntry::ClaimUnheld(const QStri
                 continue;
             }
             out.emplace_back(new JournalEntry(fd, folder, name, std::move(p.stroke), p.created, p.end));
+            out.back()->recovered_ = true;
+            out.back()->version_ = p.version;
         }
         candidates = held;
     }
@@ -580,67 +601,90 @@ std::vector<JournalStroke> JournalEntry::PeekUnheld(const QString &folder)
 
 const JournalStroke &JournalEntry::Stroke() const { return stroke_; }
 
+int JournalEntry::MaxNotePoints() const { return version_ == OldVersion ? 1 : INT_MAX; }
+
 QString JournalEntry::FileName() const { return name_; }
 
-void JournalEntry::append(const QByteArray &record)
+bool JournalEntry::append(const QByteArray &record, bool sync)
 {
     if (fd_ < 0)
-        return;
+        return false;
     const QByteArray data = pending_ + record;
-    if (data.isEmpty())
-        return;
-    if (!writeAll(fd_, data, end_)) {
-        error_ = errnoText("write", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
-        // No torn record stays between the good ones and the next write.
+    if (!data.isEmpty()) {
+        if (!writeAll(fd_, data, end_)) {
+            error_ = errnoText("write", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
+            // No torn record stays between the good ones and the next write.
+            if (ftruncate(fd_, off_t(end_)) != 0)
+                qWarning("Stroke journal: cannot cut %s back", qPrintable(name_));
+            pending_ = data;
+            return false;
+        }
+        end_ += data.size();
+        pending_.clear();
+    }
+    if (sync && fdatasync(fd_) != 0) {
+        error_ = errnoText("fdatasync", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
+        // What the failed sync was to make durable is written again with the next note.
+        end_ -= data.size();
+        pending_ = data;
         if (ftruncate(fd_, off_t(end_)) != 0)
             qWarning("Stroke journal: cannot cut %s back", qPrintable(name_));
-        pending_ = data;
-        return;
+        return false;
     }
-    end_ += data.size();
-    pending_.clear();
+    error_.clear();
+    return true;
 }
 
-void JournalEntry::NoteSending(qint64 n, int dn)
+bool JournalEntry::NoteSending(qint64 n, int dn, int count)
 {
-    if (fd_ < 0 || size_t(stroke_.stored) >= stroke_.points.size())
-        return;
-    append(progressRecord('B', stroke_.stored, n, dn));
+    if (fd_ < 0 || count < 1 || count > MaxNotePoints()
+        || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
+        return false;
+    if (!append(progressRecord(version_, 'B', stroke_.stored, n, dn, count), true))
+        return false;
     stroke_.sendingN = n;
     stroke_.sendingDn = dn;
+    stroke_.sendingCount = count;
+    return true;
 }
 
-void JournalEntry::NoteStored(qint64 n, int dn)
+bool JournalEntry::NoteStored(qint64 n, int dn, int count)
 {
-    if (fd_ < 0 || size_t(stroke_.stored) >= stroke_.points.size())
-        return;
-    append(progressRecord('C', stroke_.stored, n, dn));
-    ++stroke_.stored;
-    stroke_.lastN = n;
+    if (fd_ < 0 || count < 1 || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
+        return false;
+    // Kept in memory whatever the write does: a reader of what is on disk finds the rows.
+    QByteArray records;
+    for (int i = 0; i < count; i += version_ == OldVersion ? 1 : count)
+        records += progressRecord(version_, 'C', stroke_.stored + i, n + i, dn, count);
+    const bool ok = append(records, false);
+    stroke_.stored += count;
+    stroke_.lastN = n + count - 1;
     stroke_.dn = dn;
     stroke_.sendingN = 0;
     stroke_.sendingDn = 0;
+    stroke_.sendingCount = 0;
+    return ok;
 }
 
-void JournalEntry::NoteNotSent()
+bool JournalEntry::NoteNotSent()
 {
     if (fd_ < 0 || size_t(stroke_.stored) >= stroke_.points.size())
-        return;
-    append(progressRecord('R', stroke_.stored));
+        return false;
+    const bool ok = append(progressRecord(version_, 'R', stroke_.stored), false);
     stroke_.sendingN = 0;
     stroke_.sendingDn = 0;
+    stroke_.sendingCount = 0;
+    return ok;
 }
 
-void JournalEntry::Sync()
+bool JournalEntry::Sync()
 {
     if (fd_ < 0)
-        return;
-    append({});
-    if (fdatasync(fd_) != 0)
-        error_ = errnoText("fdatasync", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
+        return false;
+    return append({}, true);
 }
 
-void JournalEntry::remove()
+void JournalEntry::remove(bool sync)
 {
     if (fd_ < 0)
         return;
@@ -649,12 +693,15 @@ void JournalEntry::remove()
         error_ = errnoText("remove", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
         return;
     }
-    if (!syncFolder(folder_))
+    if (sync && !syncFolder(folder_))
         error_ = errnoText("fsync of the folder", errno) + QStringLiteral(" (") + folder_ + QLatin1Char(')');
     close(fd_);
     fd_ = -1;
 }
 
-void JournalEntry::Finish() { remove(); }
+// A stored stroke whose removal a power cut undoes comes back with its rows found
+// where its last note says: no sync needed.
+void JournalEntry::Finish() { remove(false); }
 
-void JournalEntry::Discard() { remove(); }
+// Given up by the user: it must not come back.
+void JournalEntry::Discard() { remove(true); }

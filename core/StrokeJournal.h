@@ -7,11 +7,14 @@
 //   u32 length of (type + payload) | u32 CRC-32 of (type + payload) | u8 type | payload
 // Integers little-endian, text UTF-8 (u32 byte count, then the bytes). Reading stops at the first
 // record that is short, too long or fails its checksum; what comes after it is ignored.
-//   'S' the stroke, always first: "OKJL", u16 version (1), i64 created (ns since 1970), database,
-//       i32 imageNo, user, penType, penSize, penColor, u32 point count, then i32 x, i32 y per point.
-//   'B' about to send point i:   u32 i, i64 N, i32 DN
-//   'C' point i is committed:    u32 i, i64 N, i32 DN
-//   'R' the send of point i was refused: u32 i
+//   'S' the stroke, always first: "OKJL", u16 version (2), i64 created (ns since 1970), database,
+//       i32 imageNo, user, penType, penSize, penColor, u32 point count, then i32 x, i32 y per point,
+//       then the picture it was drawn in: i64 anchorN, anchorRow (text). Version 1 has no anchor.
+//   'B' about to send points i..i+k-1 as one statement, N from n on, DN dn (written and synced):
+//                                u32 i, i64 n, i32 dn, u32 k
+//   'C' points i..i+k-1 are committed as N..N+k-1 with DN: u32 i, i64 N, i32 DN, u32 k
+//   'R' the send of the points from i was answered with a refusal: nothing of it is stored: u32 i
+// Version 1 entries have no k in 'B' and 'C' (one point each).
 // Each file is held with flock(LOCK_EX) by the process that created or claimed it.
 
 #include <QPoint>
@@ -26,12 +29,19 @@ struct JournalStroke {
     int user = 0;              // the author's member number
     int penType = 0, penSize = 1, penColor = 0;
     std::vector<QPoint> points;
+    // The picture it was drawn in: the N and the content "MN,DN,PTYP,PSIZ,PCOL,X,Y" of the
+    // highest row the window had drawn (0 and empty for an empty picture, and in entries
+    // of version 1). A table whose row anchorN is not this is another picture.
+    qint64 anchorN = 0;
+    QString anchorRow;
     // Progress, as read back (and as kept up to date by the Note calls):
     int dn = 0;                // the stroke number once its first point is stored; 0 before
     int stored = 0;            // how many points, from the front, are committed
     qint64 lastN = 0;          // N of the last committed point (0 when none)
-    qint64 sendingN = 0;       // an insert was sent for point `stored` with this N and sendingDn
-    int sendingDn = 0;         //   and no answer was noted: it may or may not be committed (0 = none)
+    qint64 sendingN = 0;       // a statement was sent for the points from `stored` with N from this on,
+    int sendingDn = 0;         //   DN from this on (exactly this once dn is set),
+    int sendingCount = 0;      //   this many points, and no answer was noted: it may or may not be
+                               //   committed (sendingN 0 = none)
 
     bool operator==(const JournalStroke &) const = default;
 };
@@ -62,14 +72,25 @@ public:
     JournalEntry &operator=(const JournalEntry &) = delete;
 
     const JournalStroke &Stroke() const;
-    // Before an insert of point `Stroke().stored` as N=n, DN=dn; after it was answered with success.
-    void NoteSending(qint64 n, int dn);
-    void NoteStored(qint64 n, int dn);   // stored++, lastN=n, dn set, sending cleared
-    void NoteNotSent();                  // the insert was answered with a refusal: sending cleared
-    // Makes the notes so far durable (fdatasync); the worker calls it at the end of each store.
-    void Sync();
-    void Finish();    // the last point is committed: the file is removed (and the folder synced)
-    void Discard();   // the user gave the points up: the file is removed
+    // Before a statement with the `count` points from `Stroke().stored` is sent, N from n on and
+    // DN from dn on: written and made durable (fdatasync). False when it could not be: the
+    // statement must not be sent then (LastError tells why).
+    bool NoteSending(qint64 n, int dn, int count = 1);
+    // The statement's points are committed as N=n.. with DN=dn: stored += count, lastN, dn set,
+    // sending cleared. Not synced: the sending note it answers already is, and a reader that
+    // misses this one finds the rows.
+    bool NoteStored(qint64 n, int dn, int count = 1);
+    // The statement was answered with a refusal (nothing of it stored): sending cleared.
+    bool NoteNotSent();
+    // Makes the notes so far durable (fdatasync).
+    bool Sync();
+    void Finish();    // the last point is committed: the file is removed
+    void Discard();   // the user gave the points up: the file is removed (and the folder synced)
+    // The most points one sending note can name: an entry of version 1 notes one point per
+    // statement (its notes keep its format).
+    int MaxNotePoints() const;
+    // Claimed from the journal (left by a run before), not made by Create.
+    bool Recovered() const { return recovered_; }
     QString FileName() const;
 
     // The last failure to write, sync or remove (empty when none). A failed note leaves the file as it
@@ -81,8 +102,8 @@ public:
 
 private:
     JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end);
-    void append(const QByteArray &record);
-    void remove();
+    bool append(const QByteArray &record, bool sync);
+    void remove(bool sync);
 
     int fd_ = -1;
     QString folder_;
@@ -92,4 +113,6 @@ private:
     qint64 end_ = 0;           // the end of the last good record: where the next one goes
     QByteArray pending_;       // records a failed write left unwritten, written before the next one
     QString error_;
+    bool recovered_ = false;
+    quint16 version_ = 2;
 };

@@ -3,14 +3,26 @@
 #include "core/Stamp.h"
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
+#include "db/Statements.h"
 #include "db/Tables.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <thread>
 #include <utility>
 
 namespace {
+// How long a statement whose answer was lost may still be running on the server (its
+// wait for a lock, and some): not looked for as missing before that.
+constexpr qint64 kStillRunningMs = (DataAccess::LockWaitSeconds + 2) * 1000;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 const QStringList kColumns = ImageTable::ColumnNames();
 constexpr int kRowColumns = ImageTable::ColumnCount;
 
@@ -34,6 +46,8 @@ QStringList valuesOf(qint64 n, int user, int dn, const PenTip &pen, QPoint p)
             QString::number(pen.type), QString::number(pen.size), QString::number(pen.color),
             QString::number(p.x()),    QString::number(p.y())};
 }
+
+QString num(qint64 v) { return QString::number(v); }
 } // namespace
 
 StrokeStore::StrokeStore(DataAccess &db, QImage &image)
@@ -59,6 +73,15 @@ int StrokeStore::PendingPoints() const
     return count;
 }
 
+int StrokeStore::OrphanPoints() const
+{
+    int count = 0;
+    for (const PendingStroke &s : pending_)
+        if (s.orphan)
+            count += static_cast<int>(s.points.size());
+    return count;
+}
+
 void StrokeStore::drawRow(const StrokeRow &row)
 {
     if (draw_)
@@ -68,35 +91,24 @@ void StrokeStore::drawRow(const StrokeRow &row)
         known = row.dn;
 }
 
-void StrokeStore::clearSending(PendingStroke &stroke)
-{
-    if (stroke.sendingN > 0)
-        --sending_;
-    stroke.sendingN = 0;
-    stroke.sendingDn = 0;
-    stroke.sendingContent.clear();
-}
-
 void StrokeStore::takeRow(const QStringList &row)
 {
     const StrokeRow r = rowOf(row);
-    if (sending_ > 0) {
-        for (PendingStroke &s : pending_) {
-            if (s.sendingN != r.n)
-                continue;
-            const bool ours = rowContent(row) == s.sendingContent;
-            const int dn = s.sendingDn;
-            clearSending(s);
-            if (ours) {
-                // The insert was committed and only its answer lost: the point is stored,
-                // drawn already, and its stroke keeps the number it was given.
-                pointStored(s, r.n, dn);
-                return;
-            }
-            break;
+    auto it = ownAbove_.upper_bound(r.n);
+    if (it != ownAbove_.begin()) {
+        --it;
+        if (r.n < it->first + it->second) {
+            if (r.n == it->first + it->second - 1)
+                ownAbove_.erase(it);
+            return;
         }
     }
     drawRow(r);
+}
+
+bool StrokeStore::readFailed()
+{
+    return db_.LastErrorCode() != 0 || !db_.IsConnected();
 }
 
 void StrokeStore::load(bool createMissing)
@@ -105,6 +117,7 @@ void StrokeStore::load(bool createMissing)
     drawnUpTo_ = 0;
     highestDn_.clear();
     watermarkRow_.clear();
+    ownAbove_.clear();
     const bool exists = db_.TableExists(table_);
     openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
     if (!exists) {
@@ -114,41 +127,33 @@ void StrokeStore::load(bool createMissing)
             fail(Failure::TableGone);
         return;
     }
-    // By hand, not ForEachRow: only the last row's content is kept, and the replay of a
-    // large picture should not build it for every row.
-    const int n = db_.SelectOrdered(QStringLiteral("*"), table_, QString(), QStringLiteral("N"));
-    qint64 last = 0;
-    for (int i = 0; i < n; ++i) {
-        if (i == 0)
-            db_.FetchFirst(buffer_);
-        else
-            db_.FetchNext(buffer_);
-        takeRow(buffer_);
-        last = TextToInt(buffer_.value(ImageTable::N));
-    }
-    if (n > 0)
+    // Rows are drawn as they arrive; what came before a failure is a gapless start of the
+    // table and stays drawn, the rest comes with the next refresh.
+    db_.ForEachRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"), [&](const QStringList &row) {
+        takeRow(row);
+        ++readCount_;
+        drawnUpTo_ = std::max<qint64>(TextToInt(row.value(ImageTable::N)), 0);
+        buffer_ = row;
+    });
+    if (readCount_ > 0)
         watermarkRow_ = rowContent(buffer_);
-    db_.CloseQuery();
-    readCount_ = n;
-    drawnUpTo_ = std::max<qint64>(last, 0);
 }
 
 void StrokeStore::redraw(bool asOpening)
 {
     if (clear_)
         clear_();
-    // The rows of another table say nothing about inserts into this one.
-    for (PendingStroke &s : pending_)
-        clearSending(s);
     // A table deleted from the image list stays deleted until someone opens the
     // picture again; the unstored points wait for it.
     load(asOpening);
     // Unstored points stay on the picture; they get numbers and a stroke number
     // of the table as it is now when they are stored.
     for (PendingStroke &s : pending_) {
-        s.dn = 0;
-        s.numbered = false;
-        if (draw_)
+        if (s.sendingN == 0) {
+            s.dn = 0;
+            s.numbered = false;
+        }
+        if (draw_ && !s.orphan)
             for (const QPoint &p : s.points)
                 draw_({0, s.user, 0, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y()});
     }
@@ -164,8 +169,7 @@ bool StrokeStore::watermarkRowGone()
     const bool exists = db_.TableExists(table_);
     if (db_.TableListFailed() || !db_.IsConnected())
         return false;
-    return !exists
-           || db_.SelectAll(table_, QStringLiteral("N=") + QString::number(drawnUpTo_)) == 0;
+    return !exists || db_.SelectAll(table_, QStringLiteral("N=") + num(drawnUpTo_)) == 0;
 }
 
 int StrokeStore::catchUp()
@@ -181,19 +185,17 @@ int StrokeStore::catchUp()
     bool gone = false;
     int drawn = 0;
     const int m = db_.ForEachRow(
-        QStringLiteral("*"), table_,
-        (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + QString::number(drawnUpTo_),
+        QStringLiteral("*"), table_, (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + num(drawnUpTo_),
         QStringLiteral("N"), [&](const QStringList &row) {
             const qint64 n = TextToInt(row.value(ImageTable::N));
             if (check && std::exchange(first, false)) {
-                gone = n != drawnUpTo_
-                       || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
+                gone = n != drawnUpTo_ || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
                 if (watermarkRow_.isEmpty() && !gone)
                     watermarkRow_ = rowContent(row);
                 return !gone;
             }
-            // Every writer inserts n only after n-1 is committed, so what one statement
-            // sees is gapless above the watermark.
+            // A statement commits all its rows at once and every writer numbers above the
+            // highest committed N, so what one SELECT sees is gapless above the watermark.
             takeRow(row);
             drawnUpTo_ = n;
             watermarkRow_ = rowContent(row);
@@ -216,9 +218,9 @@ int StrokeStore::Refresh()
     return catchUp();
 }
 
-// Waits a random while that grows with the clashes in a row: another writer that has just
-// taken a number is storing a stroke and takes the next ones at once, so racing it again
-// at once for the very next number mostly fails again and costs the server an insert.
+// Waits a random while that grows with the clashes in a row (catching up and sending
+// again only): another writer that has just taken a number is storing a stroke, so
+// racing it again at once mostly fails again.
 void StrokeStore::backOff(int clashesInRow)
 {
     const int limitUs = 1000 << std::min(clashesInRow - 1, 4);
@@ -226,7 +228,7 @@ void StrokeStore::backOff(int clashesInRow)
         std::chrono::microseconds(std::uniform_int_distribution<int>(0, limitUs)(random_)));
 }
 
-void StrokeStore::pointStored(PendingStroke &stroke, qint64 n, int dn)
+void StrokeStore::committed(PendingStroke &stroke, qint64 firstN, int dn, int count, bool now)
 {
     stroke.dn = dn;
     stroke.numbered = true;
@@ -234,8 +236,22 @@ void StrokeStore::pointStored(PendingStroke &stroke, qint64 n, int dn)
     if (dn > known)
         known = dn;
     if (stroke.journal)
-        stroke.journal->NoteStored(n, dn);
-    stroke.points.pop_front();
+        stroke.journal->NoteStored(firstN, dn, count);
+    stroke.sendingN = 0;
+    stroke.sendingDn = 0;
+    stroke.sendingCount = 0;
+    const QPoint last = stroke.points[size_t(count - 1)];
+    if (now)
+        stroke.storedNow += count;
+    // Drawn live already: the watermark moves past it without drawing it again.
+    if (firstN == drawnUpTo_ + 1) {
+        drawnUpTo_ = firstN + count - 1;
+        watermarkRow_ = rowContent(valuesOf(drawnUpTo_, stroke.user, dn, stroke.pen, last));
+        readCount_ += count;
+    } else if (firstN > drawnUpTo_) {
+        ownAbove_[firstN] = count;
+    }
+    stroke.points.erase(stroke.points.begin(), stroke.points.begin() + count);
 }
 
 void StrokeStore::fail(Failure why)
@@ -245,68 +261,175 @@ void StrokeStore::fail(Failure why)
                                                  : db_.LastErrorText();
 }
 
+StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
+{
+    const int k = std::min<int>(stroke.sendingCount, int(stroke.points.size()));
+    if (k < 1) {
+        stroke.sendingN = 0;
+        return Found::No;
+    }
+    const QPoint p0 = stroke.points.front();
+    // Where its first row could be: the statement numbers from sendingN on, and takes the
+    // author's next stroke number unless it continues a stroke.
+    const QString where = QStringLiteral("N>=%1 AND MN=%2 AND PTYP=%3 AND PSIZ=%4 AND PCOL=%5 AND X=%6 AND Y=%7 AND DN")
+                              .arg(stroke.sendingN)
+                              .arg(stroke.user)
+                              .arg(stroke.pen.type)
+                              .arg(stroke.pen.size)
+                              .arg(stroke.pen.color)
+                              .arg(p0.x())
+                              .arg(p0.y())
+                          + (stroke.numbered ? QStringLiteral("=") : QStringLiteral(">=")) + num(stroke.sendingDn);
+    std::vector<std::pair<qint64, int>> starts;
+    db_.ForEachRow(QStringLiteral("N,DN"), table_, where, QStringLiteral("N"), [&](const QStringList &row) {
+        starts.emplace_back(TextToInt(row.value(0)), int(TextToInt(row.value(1))));
+    });
+    if (readFailed())
+        return Found::Unknown;
+    for (const auto &[n, dn] : starts) {
+        // Every one of its rows, compared with the statement's points.
+        int same = 0;
+        db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N>=%1 AND N<=%2").arg(n).arg(n + k - 1),
+                       QStringLiteral("N"), [&](const QStringList &row) {
+                           const qint64 i = TextToInt(row.value(ImageTable::N)) - n;
+                           if (i == same
+                               && rowContent(row)
+                                      == rowContent(valuesOf(0, stroke.user, dn, stroke.pen, stroke.points[size_t(i)])))
+                               ++same;
+                       });
+        if (readFailed())
+            return Found::Unknown;
+        if (same == k) {
+            committed(stroke, n, dn, k, false);
+            return Found::Yes;
+        }
+    }
+    // Nothing of it: the statement was never committed (a statement is all or nothing),
+    // once it cannot be running any more.
+    if (stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
+        return Found::NotYet;
+    stroke.lostAtMs = 0;
+    stroke.sendingN = 0;
+    stroke.sendingDn = 0;
+    stroke.sendingCount = 0;
+    return Found::No;
+}
+
+StrokeStore::Found StrokeStore::samePicture(const PendingStroke &stroke)
+{
+    const JournalStroke &j = stroke.journal->Stroke();
+    if (j.anchorN <= 0)
+        return Found::Yes; // drawn in an empty picture, or by a version that did not say
+    QString row;
+    const int n = db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N=") + num(j.anchorN), QString(),
+                                 [&](const QStringList &r) { row = rowContent(r); });
+    if (readFailed())
+        return db_.LastFailureWasConnectionLoss() ? Found::Unknown : Found::No;
+    return n == 1 && row == j.anchorRow ? Found::Yes : Found::No;
+}
+
 bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
 {
     if (!db_.IsConnected()) {
         fail(Failure::ConnectionLost);
         return false;
     }
-    // Every row up to the watermark is drawn and the row above it is the next to take;
-    // the author's highest DN is known from the rows drawn.
     int clashesInRow = 0;
+    bool redrawn = false;
     while (!stroke.points.empty()) {
-        const qint64 n = drawnUpTo_ + 1;
-        if (n > INT_MAX) {
+        const qint64 hint = drawnUpTo_;
+        // Until its first row is stored the stroke takes the number after any stroke of the
+        // same author drawn so far (the statement looks at the rows above the hint itself).
+        const int dn = stroke.numbered ? stroke.dn : highestDn_[stroke.user] + 1;
+        Statements::StrokeBlockText block;
+        block.table = table_;
+        block.hint = hint;
+        block.hintRow = watermarkRow_;
+        block.mn = stroke.user;
+        block.dn = dn;
+        block.dnFixed = stroke.numbered;
+        block.ptyp = stroke.pen.type;
+        block.psiz = stroke.pen.size;
+        block.pcol = stroke.pen.color;
+        block.findOnServer = clashesOnServer_;
+        int k = std::min<int>(int(stroke.points.size()), Statements::BlockPointLimit);
+        if (stroke.journal)
+            k = std::min(k, stroke.journal->MaxNotePoints());
+        QStringList lines;
+        for (;;) {
+            QList<Statements::BlockPoint> points;
+            points.reserve(k);
+            for (int i = 0; i < k; ++i)
+                points.append({stroke.points[size_t(i)].x(), stroke.points[size_t(i)].y()});
+            lines = Statements::StrokeBlock(block, points);
+            if (k == 1 || Statements::Join(lines).size() <= Statements::BlockTextLimit)
+                break;
+            k = k * 3 / 4;
+        }
+        if (hint + k > INT_MAX) {
             fail(Failure::Refused);
             return false;
         }
-        // Until its first row is stored the stroke takes the number after any stroke of the
-        // same author drawn so far, a clash's included.
-        if (!stroke.numbered)
-            stroke.dn = highestDn_[stroke.user] + 1;
-        const QStringList values = valuesOf(n, stroke.user, stroke.dn, stroke.pen, stroke.points.front());
+        if (stroke.journal && !stroke.journal->NoteSending(hint + 1, dn, k)) {
+            lastFailure_ = Failure::JournalUnwritable;
+            lastFailureText_ = stroke.journal->LastError();
+            return false;
+        }
         if (beforeInsert)
-            beforeInsert(static_cast<int>(n));
-        if (stroke.journal)
-            stroke.journal->NoteSending(n, stroke.dn);
-        if (db_.InsertRecord(table_, ImageTable::ColumnCount, kColumns, values)) {
-            clearSending(stroke); // an answer lost earlier was for an insert never committed
-            // Drawn live already: the watermark moves past it without drawing it again.
-            drawnUpTo_ = n;
-            watermarkRow_ = rowContent(values);
-            ++readCount_;
-            pointStored(stroke, n, stroke.dn);
-            clashesInRow = 0;
-            continue;
+            beforeInsert(static_cast<int>(hint + 1));
+        std::vector<qint64> answer;
+        if (db_.ExecuteBlock(lines, 2, answer)) {
+            const qint64 firstN = answer[0];
+            if (firstN > 0) {
+                if (firstN != hint + 1)
+                    ++clashes; // others stored past the hint meanwhile
+                committed(stroke, firstN, int(answer[1]), k, true);
+                clashesInRow = 0;
+                continue;
+            }
+            if (firstN == -2 && !redrawn) {
+                // The table does not hold the rows drawn (deleted and made again, another
+                // database): draw it as it stands, then number from what it holds.
+                if (stroke.journal)
+                    stroke.journal->NoteNotSent();
+                redrawn = true;
+                redraw(false);
+                continue;
+            }
+            // It clashed with a row not committed yet: another writer's statement holds it.
+            if (stroke.journal)
+                stroke.journal->NoteNotSent();
+            fail(firstN == -1 ? Failure::Locked : Failure::Refused);
+            return false;
         }
         if (db_.LastFailureWasConnectionLoss() || !db_.IsConnected()) {
-            // The server may have committed it before the connection broke: the catching-up
-            // after reconnecting tells, by finding exactly this row at n.
-            stroke.sendingN = n;
-            stroke.sendingDn = stroke.dn;
-            stroke.sendingContent = rowContent(values);
-            ++sending_;
+            // The server may have committed it before the connection broke: the next store
+            // looks for its rows before anything else is sent.
+            stroke.sendingN = hint + 1;
+            stroke.sendingDn = dn;
+            stroke.sendingCount = k;
+            stroke.lostAtMs = nowMs();
             fail(Failure::ConnectionLost);
             return false;
         }
+        // Answered with a refusal: nothing of it is stored.
         if (stroke.journal)
             stroke.journal->NoteNotSent();
         if (db_.LastFailureWasLockTimeout()) {
             fail(Failure::Locked);
             return false;
         }
-        if (!db_.LastFailureWasDuplicate()) {
+        if (clashesOnServer_ || !db_.LastFailureWasDuplicate()) {
             fail(Failure::Refused); // a dropped table, a check of another tool, ...
             return false;
         }
-        // Another writer stored this number first. Let it go on for a moment, then draw
-        // what the others have stored meanwhile (that row among them) and go on past the
-        // highest number seen, instead of failing on each number taken in the meantime.
+        // Another writer stored a number first: draw what the others stored meanwhile,
+        // then send it again above it.
         backOff(++clashesInRow);
         catchUp();
-        if (drawnUpTo_ < n) {
-            // The number was refused, yet no committed row holds it: another writer's
-            // insert of it is not committed yet (or was undone). A lock, not a lasting refusal.
+        if (drawnUpTo_ <= hint) {
+            // Refused, yet no committed row holds the number: another writer's statement
+            // is not committed yet (or was undone). A lock, not a lasting refusal.
             if (lastFailure_ == Failure::None)
                 fail(Failure::Locked);
             return false;
@@ -335,12 +458,19 @@ void StrokeStore::Add(Stroke in)
         if (j.sendingN > 0 && !s.points.empty()) {
             s.sendingN = j.sendingN;
             s.sendingDn = j.sendingDn;
-            s.sendingContent = rowContent(valuesOf(j.sendingN, s.user, j.sendingDn, s.pen, s.points.front()));
-            ++sending_;
+            s.sendingCount = std::clamp<int>(j.sendingCount, 1, int(s.points.size()));
         }
+        s.recovered = in.journal->Recovered();
         s.journal = std::move(in.journal);
     }
-    pending_.push_back(std::move(s));
+    auto at = pending_.end();
+    if (s.recovered) {
+        // Before the strokes of this run that have not begun: they were drawn later.
+        at = std::find_if(pending_.begin(), pending_.end(), [](const PendingStroke &p) {
+            return !p.recovered && !p.numbered && p.sendingN == 0;
+        });
+    }
+    pending_.insert(at, std::move(s));
 }
 
 bool StrokeStore::StorePending()
@@ -348,34 +478,87 @@ bool StrokeStore::StorePending()
     lastClashes_ = 0;
     lastFailure_ = Failure::None;
     lastFailureText_.clear();
-    // One round trip per row; the run's transaction ends with the store.
+    const auto storable = [this] {
+        return std::any_of(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return !p.orphan; });
+    };
+    if (!storable())
+        return true;
+    if (!db_.IsConnected()) {
+        fail(Failure::ConnectionLost);
+        return false;
+    }
+    // One transaction for the store, each statement committed as it completes.
     struct RowRun {
         DataAccess &db;
         explicit RowRun(DataAccess &d) : db(d) { db.BeginRowRun(); }
         ~RowRun() { db.EndRowRun(); }
     } run(db_);
-    catchUp();
+    if (openingPending_)
+        catchUp();
+    // Every unanswered statement is looked for first, whatever has been drawn since:
+    // nothing of its stroke is sent again before it is known not to be stored.
+    for (PendingStroke &s : pending_) {
+        if (s.sendingN <= 0 || s.orphan)
+            continue;
+        const Found found = findSent(s);
+        if (found == Found::Unknown) {
+            fail(db_.LastFailureWasConnectionLoss() ? Failure::ConnectionLost : Failure::Refused);
+            return false;
+        }
+        if (found == Found::NotYet) {
+            // As good as still unanswered: tried again at the worker's next round.
+            lastFailure_ = Failure::ConnectionLost;
+            lastFailureText_ = QStringLiteral("a statement whose answer was lost may still be running");
+            return false;
+        }
+    }
     if (afterCatchUp)
         afterCatchUp();
     int clashes = 0;
-    while (!pending_.empty()) {
-        PendingStroke &s = pending_.front();
-        // A point confirmed by the catching-up may have been the last.
-        if (!s.points.empty() && !storeStroke(s, clashes))
+    int orphaned = 0;
+    bool stopped = false;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        PendingStroke &s = *it;
+        if (s.orphan) {
+            ++it;
+            continue;
+        }
+        if (s.recovered && s.journal && !s.anchorChecked && s.storedNow == 0) {
+            const Found same = samePicture(s);
+            if (same == Found::Unknown) {
+                fail(Failure::ConnectionLost);
+                stopped = true;
+                break;
+            }
+            s.anchorChecked = true;
+            if (same == Found::No) {
+                s.orphan = true;
+                orphaned += int(s.points.size());
+                ++it;
+                continue;
+            }
+        }
+        // A stroke found stored whole by the looking-up above has no points left.
+        if (!s.points.empty() && !storeStroke(s, clashes)) {
+            stopped = true;
             break;
+        }
         if (s.journal)
             s.journal->Finish();
         const quint64 tag = s.tag;
-        clearSending(s);
-        pending_.pop_front();
+        const int rows = s.storedNow;
+        it = pending_.erase(it);
         if (onStored)
-            onStored(tag);
+            onStored(tag, rows);
     }
-    for (PendingStroke &s : pending_)
-        if (s.journal)
-            s.journal->Sync();
+    if (orphaned > 0 && onOrphaned)
+        onOrphaned(orphaned);
+    // Others stored between this picture's rows and the strokes just stored: drawn now,
+    // as every window would.
+    if (!ownAbove_.empty() && db_.IsConnected())
+        catchUp();
     lastClashes_ = clashes;
-    return pending_.empty();
+    return !stopped && !storable();
 }
 
 void StrokeStore::DiscardPending()
@@ -384,7 +567,6 @@ void StrokeStore::DiscardPending()
         if (s.journal)
             s.journal->Discard();
     pending_.clear();
-    sending_ = 0;
 }
 
 bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &points)

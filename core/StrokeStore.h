@@ -1,7 +1,7 @@
 #pragma once
 // The database side of a painting window: replay of a picture's stroke table,
-// the periodic drawing of rows stored elsewhere, and the storing of strokes one
-// committed row per point. No widgets, no threads of its own: the painting windows
+// the drawing of rows stored elsewhere, and the storing of strokes, each as one
+// statement that commits all its rows at once (a long stroke as a few). No widgets, no threads of its own: the painting windows
 // run it on the database worker, the headless writer on its only thread.
 
 #include "core/StrokeJournal.h"
@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <unordered_map>
@@ -34,7 +35,9 @@ struct StrokeRow {
 class StrokeStore {
 public:
     // Why the last store stopped with points left.
-    enum class Failure { None, ConnectionLost, Locked, Refused, TableGone };
+    // JournalUnwritable: a stroke's journal note could not be written (full disk, I/O
+    // error): nothing of it is sent until one can.
+    enum class Failure { None, ConnectionLost, Locked, Refused, TableGone, JournalUnwritable };
 
     // Draws into `image` (the headless writer, benchmarks).
     StrokeStore(DataAccess &db, QImage &image);
@@ -70,8 +73,10 @@ public:
         std::unique_ptr<JournalEntry> journal;
     };
     void Add(Stroke stroke);
-    // Stores the strokes added so far, in order. Stops at the first failure that is not
-    // a clash and keeps what is left for the next call. True when nothing is left.
+    // Stores the strokes added so far, in order (those a run before left first). A stroke
+    // whose statement got no answer is first looked for where it went. Stops at the first
+    // failure and keeps what is left for the next call. True when nothing is left to store
+    // (orphans aside).
     bool StorePending();
     // The user gave the waiting strokes up: they leave the journal too.
     void DiscardPending();
@@ -79,21 +84,33 @@ public:
     bool Store(int user, const PenTip &pen, const std::vector<QPoint> &points);
 
     int ReadCount() const { return readCount_; }
+    // Orphans included: they wait for the user to give them up.
     int PendingPoints() const;
     int PendingStrokes() const { return static_cast<int>(pending_.size()); }
+    // Points of strokes a run before left that belong to another picture than the table of
+    // this number holds now (it was deleted and made again): never stored here.
+    int OrphanPoints() const;
     int LastClashes() const { return lastClashes_; }
     Failure LastFailure() const { return lastFailure_; }
     QString LastFailureText() const { return lastFailureText_; }
     // Every row with N up to this has been drawn (own stored points included).
     qint64 DrawnUpTo() const { return drawnUpTo_; }
 
-    // Called with the tag of each stroke once its last point is committed.
-    std::function<void(quint64 tag)> onStored;
-    // Called right before each insert with the number about to be used (tests
-    // use it to let another writer in at exactly that moment).
+    // Called with the tag of each stroke once its last point is committed, and the rows
+    // of it this object committed (not those a run before had committed already).
+    std::function<void(quint64 tag, int rows)> onStored;
+    // Called when strokes are found to be orphans, with their points.
+    std::function<void(int points)> onOrphaned;
+    // Called right before each statement is sent (its journal note written) with the first
+    // number it tries (tests use it to let another writer in at exactly that moment).
     std::function<void(int n)> beforeInsert;
-    // Called after the catching-up of a store, before any number is chosen.
+    // Called when a store has looked for the strokes whose answer was lost, before any
+    // statement is sent.
     std::function<void()> afterCatchUp;
+
+    // Where a clash is dealt with: inside the statement, on the server (the default), or by
+    // this object catching up and sending the statement again (for comparison).
+    void SetClashesOnServer(bool onServer) { clashesOnServer_ = onServer; }
 
 private:
     struct PendingStroke {
@@ -104,15 +121,23 @@ private:
         std::deque<QPoint> points;
         bool numbered = false; // a row of it is stored: dn is final
         std::unique_ptr<JournalEntry> journal;
-        // An insert of the first point whose answer was lost with the connection:
-        // the row may be there (n > 0), with this content (MN..Y).
+        bool recovered = false;   // left by a run before: its picture is checked first
+        bool anchorChecked = false;
+        bool orphan = false;
+        int storedNow = 0;        // rows this object committed
+        // A statement whose answer was lost: its points (the first sendingCount) may be
+        // stored, from sendingN on, with DN sendingDn (or higher when not numbered).
         qint64 sendingN = 0;
         int sendingDn = 0;
-        QString sendingContent;
+        int sendingCount = 0;
+        // When this object lost its answer (0: a run before did): the server may still be
+        // running the statement for a while, waiting for a lock.
+        qint64 lostAtMs = 0;
     };
+    enum class Found { Yes, No, Unknown, NotYet };
 
     void load(bool createMissing);
-    // A fetched row: an own point whose answer was lost, or one to draw.
+    // A fetched row: an own stored point drawn already, or one to draw.
     void takeRow(const QStringList &row);
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
@@ -122,11 +147,15 @@ private:
     // Clears the picture and draws the table as it stands, with the unstored points over it.
     void redraw(bool asOpening);
     void backOff(int clashesInRow);
-    void pointStored(PendingStroke &stroke, qint64 n, int dn);
-    void clearSending(PendingStroke &stroke);
-    // False when storing has to stop (the failure was no clash with a stored row).
+    void committed(PendingStroke &stroke, qint64 firstN, int dn, int count, bool now);
+    // Reads where an unanswered statement would have put its rows.
+    Found findSent(PendingStroke &stroke);
+    // The picture a recovered stroke was drawn in is this table.
+    Found samePicture(const PendingStroke &stroke);
+    // False when storing has to stop.
     bool storeStroke(PendingStroke &stroke, int &clashes);
     void fail(Failure why);
+    bool readFailed();
 
     DataAccess &db_;
     std::function<void(const StrokeRow &)> draw_;
@@ -143,11 +172,14 @@ private:
     qint64 drawnUpTo_ = 0;
     QString watermarkRow_;
     std::unordered_map<int, int> highestDn_; // MN -> highest DN drawn or given
+    // Own rows stored above rows of others not drawn yet: first N -> count. Drawn live
+    // already, so the catching-up passes them without drawing them again.
+    std::map<qint64, int> ownAbove_;
     // What waits: the strokes not yet wholly stored, in order.
     std::deque<PendingStroke> pending_;
-    int sending_ = 0; // strokes with a sendingN
     std::minstd_rand random_{std::random_device{}()};
     bool redrawn_ = false;
+    bool clashesOnServer_ = true;
     // Opened without a readable database: the opening is done again once there is one.
     bool openingPending_ = false;
 };

@@ -3,6 +3,11 @@
 #include "db/Isc.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 #include <chrono>
 #include <cstring>
 #include <netdb.h>
@@ -66,21 +71,73 @@ bool HandshakeAnswers(const QByteArray &path, int timeoutSeconds)
     return timeoutSeconds <= 0 || HandshakeAnswersWithin(path, timeoutSeconds * 1000);
 }
 
-bool HandshakeAnswersWithin(const QByteArray &path, int timeoutMs)
+namespace {
+// A name lookup on a thread of its own, so that a resolver that does not answer (a dead
+// DNS server costs 10 to 30 s) is given up at the caller's deadline. The thread is never
+// joined: given up, it frees what it gets and ends by itself.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    addrinfo *list = nullptr;
+};
+
+void lookUp(const std::shared_ptr<Lookup> &l, QByteArray host, QByteArray port)
 {
-    QByteArray host, port;
-    if (timeoutMs <= 0 || !RemoteServerOf(path, host, port))
-        return true;
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *list = nullptr;
     if (getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0) {
         // An unknown service name: the client library's own default port.
+        list = nullptr;
         if (getaddrinfo(host.constData(), "3050", &hints, &list) != 0)
-            return true; // let the client library report the unknown host
+            list = nullptr;
     }
+    std::lock_guard lock(l->mutex);
+    if (l->abandoned) {
+        if (list)
+            freeaddrinfo(list);
+        return;
+    }
+    l->list = list;
+    l->finished = true;
+    l->done.notify_all();
+}
+} // namespace
+
+// False when the resolver has not answered by the deadline; `list` is null when the name
+// is unknown.
+static bool resolveBy(const QByteArray &host, const QByteArray &port,
+                      std::chrono::steady_clock::time_point deadline, addrinfo *&list)
+{
+    list = nullptr;
+    auto l = std::make_shared<Lookup>();
+    std::thread([l, host, port] {
+        pthread_setname_np(pthread_self(), "resolve");
+        lookUp(l, host, port);
+    }).detach();
+    std::unique_lock lock(l->mutex);
+    if (!l->done.wait_until(lock, deadline, [&] { return l->finished; })) {
+        l->abandoned = true;
+        return false;
+    }
+    list = l->list;
+    return true;
+}
+
+bool HandshakeAnswersWithin(const QByteArray &path, int timeoutMs)
+{
+    QByteArray host, port;
+    if (timeoutMs <= 0 || !RemoteServerOf(path, host, port))
+        return true;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    addrinfo *list = nullptr;
+    if (!resolveBy(host, port, deadline, list))
+        return false; // the name lookup is part of the bound
+    if (!list)
+        return true; // let the client library report the unknown host
     bool answered = false;
     for (addrinfo *ai = list; ai && !answered; ai = ai->ai_next) {
         const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);

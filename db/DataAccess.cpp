@@ -40,12 +40,9 @@ public:
             d.lastError_ = isc::Status{};
             d.lastDuplicate_ = false;
             d.lastLockTimeout_ = false;
+            d.lastMayBeStored_ = false;
             d.tableListFailed_ = false;
         }
-    }
-    std::chrono::steady_clock::duration Elapsed() const
-    {
-        return std::chrono::steady_clock::now() - start_;
     }
     ~Call()
     {
@@ -59,7 +56,6 @@ public:
 private:
     DataAccess &d_;
     bool outer_;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 DataAccess::DataAccess()
@@ -82,14 +78,6 @@ void DataAccess::fail(const isc::Status &failure)
     lastError_ = st;
     lastDuplicate_ = isc::IsDuplicateKey(st);
     lastLockTimeout_ = isc::IsLockTimeout(st);
-    // Firebird 3 reports an insert that waited out the lock of another connection's
-    // uncommitted row of the same key as a plain duplicate; a committed duplicate is
-    // refused at once. The wait tells them apart (it ticks in whole seconds: 2.3-2.9 s for 3).
-    if (lastDuplicate_ && call_
-        && call_->Elapsed() >= std::chrono::milliseconds(LockWaitSeconds * 500)) {
-        lastDuplicate_ = false;
-        lastLockTimeout_ = true;
-    }
     if (db_.isOpen() && isc::IsConnectionLoss(st.code()) && onConnectionLost)
         onConnectionLost();
 }
@@ -179,6 +167,13 @@ void DataAccess::ConnectDatabase(const QString &path)
     }
 }
 
+void DataAccess::GiveUpConnect(const QString &path)
+{
+    DisconnectDatabase();
+    path_ = path;
+    lastError_ = isc::Status::Fail(isc_network_error);
+}
+
 void DataAccess::DisconnectDatabase()
 {
     Call call(*this, false, 0, DetachTimeoutSeconds);
@@ -199,6 +194,7 @@ void DataAccess::clearRows()
 {
     rows_.clear();
     rowsOpen_ = false;
+    streamOpen_ = false;
     cursorOpen_ = false;
     cursorEof_ = true;
 }
@@ -301,13 +297,17 @@ bool DataAccess::runChange(const QStringList &lines, int lockWaitSeconds)
     QByteArray sql;
     bool ok = db_.isOpen() && encodeStatement(lines, sql, st)
               && tr_.start(db_, st, {.lockWaitSeconds = lockWaitSeconds})
-              && isc::ExecuteImmediate(db_, tr_, sql, st)
-              && tr_.commit(st);
+              && isc::ExecuteImmediate(db_, tr_, sql, st);
+    const bool committing = ok;
+    ok = ok && tr_.commit(st);
     if (!ok) {
         if (!db_.isOpen() && !st.failed()) {
             st = isc::Status::Fail(isc_bad_db_handle);
         }
         fail(st);
+        // The commit went out and its answer did not come back: the server may have
+        // committed it all the same.
+        lastMayBeStored_ = committing && isc::IsConnectionLoss(lastError_.code());
         tr_.rollback();
     }
     return ok;
@@ -369,6 +369,50 @@ bool DataAccess::insertInRun(const QStringList &lines)
     return true;
 }
 
+bool DataAccess::ExecuteBlock(const QStringList &lines, int count, std::vector<qint64> &values)
+{
+    Call call(*this, true, LockWaitSeconds);
+    values.assign(size_t(count), 0);
+    isc::Status st;
+    if (!db_.isOpen()) {
+        fail(isc::Status::Fail(isc_bad_db_handle));
+        return false;
+    }
+    clearRows();
+    query_.release();
+    tr_.rollback();
+    if (runRows_ >= RunRowLimit)
+        endRunTransaction();
+    isc::Transaction own;
+    isc::Transaction &tr = rowRun_ ? runTr_ : own;
+    QByteArray sql;
+    std::vector<int64_t> got;
+    bool ok = encodeStatement(lines, sql, st)
+              && (tr.isActive()
+                  || tr.start(db_, st, {.lockWaitSeconds = LockWaitSeconds, .autoCommit = true}))
+              && isc::ExecuteImmediateReturning(db_, tr, sql, count, got, st);
+    if (ok)
+        values.assign(got.begin(), got.end());
+    if (!rowRun_) {
+        // Committed with the statement already: ending the transaction changes nothing.
+        isc::Status end;
+        if (ok && !own.commit(end))
+            own.rollback();
+        own.rollback();
+    }
+    if (!ok) {
+        if (rowRun_)
+            runFailed_ = runTr_.isActive();
+        fail(st);
+        // A refused block leaves the transaction usable; anything else may not have.
+        if (rowRun_ && !lastDuplicate_ && !lastLockTimeout_)
+            endRunTransaction();
+        return false;
+    }
+    ++runRows_;
+    return true;
+}
+
 bool DataAccess::UpdateRecord(const QString &table, int count, const QStringList &names,
                               const QStringList &values, const QString &condition)
 {
@@ -414,6 +458,41 @@ static bool fetchAll(isc::Statement &q, RowSet &rows, isc::Status &st, isc::Call
     }
     q.release();
     return !st.failed();
+}
+
+bool DataAccess::OpenRows(const QString &list, const QString &table, const QString &condition,
+                          const QString &order)
+{
+    Call call(*this);
+    if (!db_.isOpen()) {
+        fail(isc::Status::Fail(isc_bad_db_handle));
+        return false;
+    }
+    if (!openSelect(Statements::SelectOrdered(list, table, condition, order)))
+        return false;
+    rows_.clear();
+    streamOpen_ = true;
+    return true;
+}
+
+bool DataAccess::NextRow(QStringList &row)
+{
+    if (!streamOpen_)
+        return false;
+    Call call(*this);
+    isc::Status st;
+    if (!query_.fetch(st)) {
+        streamOpen_ = false;
+        if (st.failed())
+            fail(st);
+        return false;
+    }
+    rows_.reuse();
+    rows_.setColumns(query_.columnCount());
+    query_.appendRowTo(rows_);
+    rows_.rewind();
+    rows_.readRow(row);
+    return true;
 }
 
 int DataAccess::SelectAll(const QString &table, const QString &condition)

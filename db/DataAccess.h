@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 // The client library's types stay inside db/.
 namespace isc {
@@ -62,6 +63,10 @@ public:
     // Takes over the attachment `from` made (on another thread, now finished with it);
     // this object's own connection is closed first. `from` is left closed.
     void AdoptAttachment(DataAccess &from);
+
+    // An attach to `path` that was given up at its deadline (on another object): this one
+    // reports it as a lost connection.
+    void GiveUpConnect(const QString &path);
 
     // Any thread: cuts this connection's call in progress now, as its deadline would
     // (the caller then sees a lost connection). Nothing happens between calls.
@@ -114,33 +119,47 @@ public:
                       const QString &order);
     void FetchFirst(QStringList &buffer);
     void FetchNext(QStringList &buffer);
-    // SelectOrdered, `each(row)` for every row in order, CloseQuery; returns the row count
-    // (0 on failure). The row holds the columns from entry 0 and may be changed. An `each`
-    // that returns bool ends the rows early by returning false.
+    // The rows of that SELECT in order, `each(row)` for each as it arrives from the server
+    // (nothing is read ahead: a large result takes no memory and its first rows come at
+    // once), then CloseQuery; returns the rows handed over (0 on failure, which leaves
+    // LastErrorCode set, also after some rows). The row holds the columns from entry 0 and
+    // may be changed. An `each` that returns bool ends the rows early by returning false.
+    // `each` must not use this object.
     template <class Each>
     int ForEachRow(const QString &list, const QString &table, const QString &condition,
                    const QString &order, Each &&each)
     {
-        const int count = SelectOrdered(list, table, condition, order);
-        QStringList row;
-        for (int i = 0; i < count; ++i) {
-            if (i == 0)
-                FetchFirst(row);
-            else
-                FetchNext(row);
-            if constexpr (std::is_same_v<decltype(each(row)), bool>) {
-                if (!each(row))
-                    break;
-            } else {
-                each(row);
+        int count = 0;
+        if (OpenRows(list, table, condition, order)) {
+            QStringList row;
+            while (NextRow(row)) {
+                ++count;
+                if constexpr (std::is_same_v<decltype(each(row)), bool>) {
+                    if (!each(row))
+                        break;
+                } else {
+                    each(row);
+                }
             }
         }
         CloseQuery();
         return count;
     }
+    // ForEachRow by hand: the SELECT opened, then one row per NextRow (false at the end or
+    // on failure), then CloseQuery.
+    bool OpenRows(const QString &list, const QString &table, const QString &condition,
+                  const QString &order);
+    bool NextRow(QStringList &row);
+
+    // ---- a stroke as one statement ----
+    // Sends one EXECUTE BLOCK that returns one row of `count` integers, in one autocommit
+    // transaction (the row run's while one is open): one round trip, its changes committed
+    // when it returns true. Its wait for another connection's lock counts LockWaitSeconds
+    // on top of the reply deadline.
+    bool ExecuteBlock(const QStringList &lines, int count, std::vector<qint64> &values);
     void CloseQuery();
     void EndQuery();
-    bool IsQueryOpen() const { return rowsOpen_ || cursorOpen_; }
+    bool IsQueryOpen() const { return rowsOpen_ || cursorOpen_ || streamOpen_; }
     bool IsTransactionActive() const;
 
     // ---- a cursor on the shared query, for the image list's own page statement ----
@@ -161,6 +180,10 @@ public:
     // The connection is fine; try again later.
     bool LastFailureWasLockTimeout() const { return lastLockTimeout_; }
     QString LastErrorText() const;
+    // The change's commit was sent and its answer never came (the connection was lost or
+    // the call cut meanwhile): it may be stored. Read the row again before telling anyone.
+    // LastFailureWasConnectionLoss() is true too.
+    bool LastFailureMayBeStored() const { return lastMayBeStored_; }
 
     // Called when a call on an open connection failed because the server is gone.
     // The connection is still open then; the owner detaches once the call is over.
@@ -170,6 +193,7 @@ public:
     std::function<void(const QStringList &)> onTableNames;
 
 private:
+    friend class EventWatcher; // waits for events on this attachment
     class Call;
     bool runChange(const QStringList &lines, int lockWaitSeconds = LockWaitSeconds);
     bool insertInRun(const QStringList &lines);
@@ -195,11 +219,13 @@ private:
 
     RowSet rows_;
     bool rowsOpen_ = false;
+    bool streamOpen_ = false;
     bool cursorOpen_ = false;
     bool cursorEof_ = true;
 
     bool lastDuplicate_ = false;
     bool lastLockTimeout_ = false;
+    bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;

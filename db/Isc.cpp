@@ -2,6 +2,7 @@
 
 #include "db/RowSet.h"
 #include "db/BlockingServerCheck.h"
+#include "db/CallWatchdog.h"
 
 #include <cstring>
 
@@ -150,6 +151,7 @@ void Attachment::detach()
     if (!handle_)
         return;
     Status st;
+    ClientCall waiting;
     if (isc_detach_database(st.vector, &handle_)) {
         // A broken connection cannot be detached cleanly; drop the handle all the same.
         handle_ = 0;
@@ -196,6 +198,7 @@ bool Transaction::start(Attachment &db, Status &st, const Options &options)
         tpb = lockWaitTpb;
         tpbLength = sizeof lockWaitTpb;
     }
+    ClientCall waiting;
     if (isc_start_transaction(st.vector, &handle_, 1, db.handle(), tpbLength, tpb)) {
         handle_ = 0;
         return false;
@@ -207,6 +210,7 @@ bool Transaction::commit(Status &st)
 {
     if (!handle_)
         return false;
+    ClientCall waiting;
     if (isc_commit_transaction(st.vector, &handle_)) {
         rollback();
         return false;
@@ -220,6 +224,7 @@ void Transaction::rollback()
     if (!handle_)
         return;
     Status st;
+    ClientCall waiting;
     if (isc_rollback_transaction(st.vector, &handle_))
         handle_ = 0; // connection gone: the server has dropped the transaction
 }
@@ -230,10 +235,41 @@ bool ExecuteImmediate(Attachment &db, Transaction &tr, const QByteArray &sql, St
         st = Status::Fail(isc_random);
         return false;
     }
+    ClientCall waiting;
     return isc_dsql_execute_immediate(st.vector, db.handle(), tr.handle(),
                                       static_cast<unsigned short>(sql.size()), sql.constData(), 3,
                                       nullptr)
            == 0;
+}
+
+bool ExecuteImmediateReturning(Attachment &db, Transaction &tr, const QByteArray &sql, int count,
+                               std::vector<int64_t> &values, Status &st)
+{
+    values.assign(size_t(count), 0);
+    if (sql.size() > 65535) {
+        st = Status::Fail(isc_random);
+        return false;
+    }
+    std::vector<char> mem(XSQLDA_LENGTH(count), 0);
+    XSQLDA *out = reinterpret_cast<XSQLDA *>(mem.data());
+    out->version = SQLDA_VERSION1;
+    out->sqln = out->sqld = static_cast<ISC_SHORT>(count);
+    std::vector<ISC_INT64> data(size_t(count), 0);
+    std::vector<short> nulls(size_t(count), 0);
+    for (int i = 0; i < count; ++i) {
+        XSQLVAR &var = out->sqlvar[i];
+        var.sqltype = SQL_INT64 + 1;
+        var.sqllen = sizeof(ISC_INT64);
+        var.sqlscale = 0;
+        var.sqldata = reinterpret_cast<char *>(&data[size_t(i)]);
+        var.sqlind = &nulls[size_t(i)];
+    }
+    if (isc_dsql_exec_immed2(st.vector, db.handle(), tr.handle(), static_cast<unsigned short>(sql.size()),
+                             sql.constData(), 3, nullptr, out))
+        return false;
+    for (int i = 0; i < count; ++i)
+        values[size_t(i)] = nulls[size_t(i)] < 0 ? 0 : data[size_t(i)];
+    return true;
 }
 
 // ---- Statement ----
@@ -268,6 +304,7 @@ bool Statement::prepare(Attachment &db, Transaction &tr, const QByteArray &sql, 
         st = Status::Fail(isc_random);
         return false;
     }
+    ClientCall waiting;
     if (isc_dsql_prepare(st.vector, tr.handle(), &handle_, static_cast<unsigned short>(sql.size()),
                          sql.constData(), 3, out_)) {
         out_->sqld = 0;
@@ -275,6 +312,7 @@ bool Statement::prepare(Attachment &db, Transaction &tr, const QByteArray &sql, 
     }
     if (out_->sqld > out_->sqln) {
         allocateOutput(out_->sqld);
+        ClientCall waiting;
         if (isc_dsql_describe(st.vector, &handle_, 1, out_))
             return false;
     }
@@ -299,6 +337,7 @@ bool Statement::prepare(Attachment &db, Transaction &tr, const QByteArray &sql, 
 
 bool Statement::execute(Transaction &tr, Status &st)
 {
+    ClientCall waiting;
     if (isc_dsql_execute(st.vector, tr.handle(), &handle_, 3, nullptr))
         return false;
     cursorOpen_ = isSelect_;
@@ -309,6 +348,7 @@ bool Statement::fetch(Status &st)
 {
     if (!cursorOpen_)
         return false;
+    ClientCall waiting;
     const ISC_STATUS rc = isc_dsql_fetch(st.vector, &handle_, 3, out_);
     if (rc == 0)
         return true;
@@ -321,6 +361,7 @@ void Statement::closeCursor()
 {
     if (cursorOpen_ && handle_) {
         Status st;
+        ClientCall waiting;
         isc_dsql_free_statement(st.vector, &handle_, DSQL_close);
     }
     cursorOpen_ = false;
@@ -330,6 +371,7 @@ void Statement::release()
 {
     if (handle_) {
         Status st;
+        ClientCall waiting;
         isc_dsql_free_statement(st.vector, &handle_, DSQL_drop);
         handle_ = 0;
     }

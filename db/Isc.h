@@ -92,6 +92,11 @@ private:
 // Sends one statement that returns no rows (dialect 3).
 bool ExecuteImmediate(Attachment &db, Transaction &tr, const QByteArray &sql, Status &st);
 
+// Sends one statement that returns one row of `count` integer values (an EXECUTE BLOCK
+// with RETURNS): one round trip. A NULL comes back as 0.
+bool ExecuteImmediateReturning(Attachment &db, Transaction &tr, const QByteArray &sql, int count,
+                               std::vector<int64_t> &values, Status &st);
+
 // One column value as fetched: NULL, an integer, or raw text bytes.
 struct Value {
     enum Kind : uint8_t { Null, Integer, Text, Other } kind = Null;

@@ -12,6 +12,17 @@ void RowSet::clear()
     rewind();
 }
 
+void RowSet::reuse()
+{
+    row_.clear();
+    if (chunks_.size() > 1)
+        chunks_.resize(1);
+    if (!chunks_.empty())
+        chunks_.front().clear();
+    rows_ = 0;
+    rewind();
+}
+
 void RowSet::addInteger(int64_t v)
 {
     if (v >= INT32_MIN && v <= INT32_MAX) {

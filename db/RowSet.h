@@ -11,6 +11,8 @@
 class RowSet {
 public:
     void clear();
+    // Empties it for the next rows but keeps its memory (a streamed result, row by row).
+    void reuse();
     void setColumns(int columns) { columns_ = columns; }
     int columns() const { return columns_; }
     int64_t rows() const { return rows_; }

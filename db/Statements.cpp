@@ -99,6 +99,86 @@ QStringList SelectOrdered(const QString &list, const QString &table, const QStri
     return select(list, table, condition, order);
 }
 
+QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &points)
+{
+    const QString t = b.table;
+    QStringList lines;
+    lines << QStringLiteral("EXECUTE BLOCK RETURNS (FIRST_N INTEGER, STROKE_DN INTEGER) AS");
+    lines << QStringLiteral("DECLARE AT_N INTEGER = ") + QString::number(b.hint) + QLatin1Char(';');
+    lines << QStringLiteral("DECLARE M INTEGER;");
+    lines << QStringLiteral("BEGIN");
+    lines << QStringLiteral("  FIRST_N = 0;");
+    lines << QStringLiteral("  STROKE_DN = ") + QString::number(b.dn) + QLatin1Char(';');
+    const QStringList at = b.hintRow.split(QLatin1Char(','));
+    if (b.hint > 0 && at.size() == 7) {
+        static const char *const names[] = {"MN", "DN", "PTYP", "PSIZ", "PCOL", "X", "Y"};
+        QString row = QStringLiteral("N = ") + QString::number(b.hint);
+        for (int i = 0; i < 7; ++i)
+            row += QStringLiteral(" AND ") + QLatin1String(names[i]) + QStringLiteral(" = ")
+                   + QString::number(at[i].toLongLong());
+        lines << QStringLiteral("  IF (NOT EXISTS (SELECT 1 FROM ") + t + QStringLiteral(" WHERE ") + row
+                     + QStringLiteral(")) THEN");
+        lines << QStringLiteral("    FIRST_N = -2;");
+    }
+    QString indent = QStringLiteral("  ");
+    if (b.findOnServer) {
+        lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
+        lines << QStringLiteral("  BEGIN");
+        // The highest N at or above the hint, by the unique index.
+        lines << QStringLiteral("    M = NULL;");
+        lines << QStringLiteral("    SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N >= :AT_N INTO :M;");
+        lines << QStringLiteral("    IF (M IS NOT NULL) THEN AT_N = M;");
+        if (!b.dnFixed) {
+            // The author's strokes stored above the hint, not yet drawn by the sender.
+            lines << QStringLiteral("    M = NULL;");
+            lines << QStringLiteral("    SELECT MAX(DN) FROM ") + t + QStringLiteral(" WHERE N > ")
+                         + QString::number(b.hint) + QStringLiteral(" AND MN = ") + QString::number(b.mn)
+                         + QStringLiteral(" INTO :M;");
+            lines << QStringLiteral("    IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;");
+        }
+        lines << QStringLiteral("    BEGIN");
+        indent = QStringLiteral("      ");
+    } else {
+        lines << QStringLiteral("  IF (FIRST_N = 0) THEN");
+        lines << QStringLiteral("  BEGIN");
+        indent = QStringLiteral("    ");
+    }
+    const QString head = indent + QStringLiteral("INSERT INTO ") + t
+                         + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
+    const QString pen = QStringLiteral(", ") + QString::number(b.mn) + QStringLiteral(", :STROKE_DN, ")
+                        + QString::number(b.ptyp) + QStringLiteral(", ") + QString::number(b.psiz)
+                        + QStringLiteral(", ") + QString::number(b.pcol) + QStringLiteral(", ");
+    for (int i = 0; i < points.size(); ++i) {
+        const QString n = b.findOnServer ? QStringLiteral(":AT_N + ") + QString::number(i + 1)
+                                         : QString::number(b.hint + i + 1);
+        lines << head + n + pen + QString::number(points[i].x) + QStringLiteral(", ")
+                     + QString::number(points[i].y) + QStringLiteral(");");
+    }
+    if (b.findOnServer) {
+        lines << QStringLiteral("      FIRST_N = AT_N + 1;");
+        // The clash undoes the inserts above; a clashing row that cannot be seen is
+        // another writer's, not committed yet: a lock, told to the sender.
+        lines << QStringLiteral("      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO");
+        lines << QStringLiteral("      BEGIN");
+        lines << QStringLiteral("        M = NULL;");
+        lines << QStringLiteral("        SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N > :AT_N INTO :M;");
+        lines << QStringLiteral("        IF (M IS NULL) THEN FIRST_N = -1;");
+        lines << QStringLiteral("      END");
+        lines << QStringLiteral("    END");
+        lines << QStringLiteral("  END");
+        lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
+        lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+    } else {
+        lines << QStringLiteral("    FIRST_N = ") + QString::number(b.hint + 1) + QLatin1Char(';');
+        lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+        lines << QStringLiteral("  END");
+    }
+    // The one row of the answer; the block ends after it.
+    lines << QStringLiteral("  SUSPEND;");
+    lines << QStringLiteral("END");
+    return lines;
+}
+
 QStringList CreateSectionTable()
 {
     return {QStringLiteral("CREATE TABLE SECTION ("), QStringLiteral("  N INTEGER NOT NULL UNIQUE,"),

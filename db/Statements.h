@@ -2,6 +2,7 @@
 // The exact lines of every statement the program sends. Pure text, no database.
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 namespace Statements {
@@ -18,6 +19,35 @@ QStringList SelectMax(const QString &table, const QString &column, const QString
 QStringList SelectFields(const QString &list, const QString &table, const QString &condition);
 QStringList SelectOrdered(const QString &list, const QString &table, const QString &condition,
                           const QString &order);
+
+// A stroke's points as one statement (EXECUTE BLOCK), stored in one commit and told to
+// the other PCs by the event named after the table. Each point is the row
+// (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) that InsertRecord would send.
+struct BlockPoint {
+    int x = 0, y = 0;
+};
+struct StrokeBlockText {
+    QString table;
+    qint64 hint = 0;         // every N up to this is known taken
+    // The row at the hint as the sender drew it, "MN,DN,PTYP,PSIZ,PCOL,X,Y" (empty: not
+    // known): a table without it is not the one drawn, and nothing is stored.
+    QString hintRow;
+    int mn = 0;
+    int dn = 1;              // the stroke number, or the lowest it may take
+    bool dnFixed = false;    // a later block of a stroke whose number is given
+    int ptyp = 0, psiz = 1, pcol = 0;
+    // True: the block finds its first N above the hint on the server and tries again
+    // there after a clash, inside itself. False: the points take hint + 1 ... and a
+    // clash refuses the whole block.
+    bool findOnServer = true;
+};
+// Returns FIRST_N (the N of the first point; -1 when it clashed with a row not yet
+// committed, -2 when the row at the hint is not the one drawn) and STROKE_DN.
+QStringList StrokeBlock(const StrokeBlockText &block, const QList<BlockPoint> &points);
+// Points per block: the server refuses a statement of more than 255 table references.
+constexpr int BlockPointLimit = 240;
+// Bytes of statement text per block (the ISC API takes at most 64 KB).
+constexpr int BlockTextLimit = 60000;
 
 QStringList CreateSectionTable();
 QStringList CreateMemberTable();

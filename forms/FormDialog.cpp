@@ -11,6 +11,7 @@
 
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -25,6 +26,38 @@ FormDialog::FormDialog(const QString &caption, int clientWidth, int clientHeight
     ApplyProgramFont(this);
     SetFixedClientSize(this, clientWidth, clientHeight);
     move(left, top);
+}
+
+void FormDialog::setVisible(bool visible)
+{
+    if (visible && !isVisible())
+        centreOnMainWindow();
+    QDialog::setVisible(visible);
+}
+
+void FormDialog::centreOnMainWindow()
+{
+    const auto *main = dynamic_cast<const QWidget *>(MainWindowLink());
+    if (!main || !main->isVisible())
+        return;
+    // Before its first showing the dialog has no frame yet; the window manager gives it
+    // one like the main window's.
+    QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                   frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    if (frameGeometry() == geometry()) {
+        const QRect outer = main->frameGeometry(), inner = main->geometry();
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    }
+    const QSize outer = size().grownBy(frame);
+    QRect place(QPoint(0, 0), outer);
+    place.moveCenter(main->frameGeometry().center());
+    if (const QScreen *screen = main->screen()) {
+        const QRect room = screen->availableGeometry();
+        place.moveLeft(qMax(room.left(), qMin(place.left(), room.right() + 1 - outer.width())));
+        place.moveTop(qMax(room.top(), qMin(place.top(), room.bottom() + 1 - outer.height())));
+    }
+    move(place.topLeft());
 }
 
 void FormDialog::CloseFromShow()

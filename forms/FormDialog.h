@@ -16,6 +16,10 @@ public:
     // dialog gets none of those asked while it was open.
     QObject *Showing() const { return showing_; }
 
+    // Each showing opens the dialog over the middle of the main window (wholly on its
+    // screen), wherever the settings file or the last showing had put it.
+    void setVisible(bool visible) override;
+
 public slots:
     virtual void FormShow() {}
     virtual void FormClose() {}
@@ -33,6 +37,7 @@ protected:
     void done(int r) override;
 
 private:
+    void centreOnMainWindow();
     bool closedFromShow_ = false;
     bool noKeyButtons_ = false;
     QObject *showing_ = nullptr;

@@ -3,6 +3,7 @@
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
@@ -154,4 +155,35 @@ int GridCurrentRow(const QTableWidget *grid)
 {
     const int row = grid->currentRow();
     return row < 0 ? 0 : TableRowToGrid(row);
+}
+
+void FitColumnsToHeaders(QTableWidget *grid, bool keepTotal)
+{
+    QHeaderView *header = grid->horizontalHeader();
+    // The header's style (and a style sheet of its own) sets its margins.
+    header->ensurePolished();
+    const int columns = grid->columnCount();
+    QList<int> need, width;
+    int owed = 0;
+    for (int c = 0; c < columns; ++c) {
+        need << header->sectionSizeHint(c);
+        width << grid->columnWidth(c);
+        if (width[c] < need[c]) {
+            owed += need[c] - width[c];
+            width[c] = need[c];
+        }
+    }
+    while (keepTotal && owed > 0) {
+        int giver = -1;
+        for (int c = 0; c < columns; ++c)
+            if (width[c] > need[c] && (giver < 0 || width[c] > width[giver]))
+                giver = c;
+        if (giver < 0)
+            break;
+        const int given = qMin(owed, width[giver] - need[giver]);
+        width[giver] -= given;
+        owed -= given;
+    }
+    for (int c = 0; c < columns; ++c)
+        grid->setColumnWidth(c, width[c]);
 }

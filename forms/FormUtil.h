@@ -57,4 +57,8 @@ QString GridCell(const QTableWidget *grid, int col, int gridRow);
 void SetGridCell(QTableWidget *grid, int col, int gridRow, const QString &text);
 // The current row as a header-inclusive number (1 = first data row; 0 when none).
 int GridCurrentRow(const QTableWidget *grid);
+// Widens every column narrower than its header's text to that text. With `keepTotal`
+// the widest columns give the room back, so that the grid needs no more width than
+// designed; a column gives no more than it has beyond its own header.
+void FitColumnsToHeaders(QTableWidget *grid, bool keepTotal);
 

@@ -33,6 +33,7 @@ QTableWidget *MakeRegisterGrid(QWidget *parent, const QStringList &headers,
     // The header's minimum size would otherwise widen the narrow "所属No" column.
     for (int c = 0; c < widths.size(); ++c)
         grid->setColumnWidth(c, widths[c]);
+    FitColumnsToHeaders(grid, true);
     ResetRegisterGrid(grid);
     return grid;
 }
@@ -42,15 +43,20 @@ void ResetRegisterGrid(QTableWidget *grid)
     SetGridRowCount(grid, 2);
     for (int c = 0; c < grid->columnCount(); ++c)
         SetGridCell(grid, c, 1, QString());
-    SelectFirstGridRow(grid);
+    SelectNumberedRow(grid, 0);
 }
 
-void SelectFirstGridRow(QTableWidget *grid)
+void SelectNumberedRow(QTableWidget *grid, int number)
 {
-    if (grid->rowCount() > 0) {
-        grid->setCurrentCell(GridRowToTable(1), 0);
-        grid->selectRow(GridRowToTable(1));
+    for (int r = 1; number > 0 && r < GridRowCount(grid); ++r) {
+        if (TextToInt(GridCell(grid, 0, r)) == number) {
+            grid->setCurrentCell(GridRowToTable(r), 0);
+            grid->selectRow(GridRowToTable(r));
+            return;
+        }
     }
+    grid->setCurrentCell(-1, -1);
+    grid->clearSelection();
 }
 
 void ConnectGridClick(QTableWidget *grid, const bool *quiet, std::function<void()> onClick)

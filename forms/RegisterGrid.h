@@ -14,10 +14,11 @@ class QWidget;
 QTableWidget *MakeRegisterGrid(QWidget *parent, const QStringList &headers,
                                const QList<int> &widths, int x, int y, int w, int h);
 
-// Header plus one empty data row; grid row 1 current.
+// Header plus one empty data row, none of it selected.
 void ResetRegisterGrid(QTableWidget *grid);
-// Makes grid row 1 the current, selected row (as after every reload).
-void SelectFirstGridRow(QTableWidget *grid);
+// Makes the row whose number (column 0) is `number` the current, selected row; with
+// no such row nothing is selected, so that no row shows what the boxes do not hold.
+void SelectNumberedRow(QTableWidget *grid, int number);
 
 // Calls `onClick` for every click on a cell and every keyboard move of the current
 // row, but not while `quiet` is true (the program's own reloads).

@@ -277,6 +277,9 @@ void ImageList::FormShow()
     for (const char *h : Headers)
         headers << QString::fromUtf8(h);
     SG1->setHorizontalHeaderLabels(headers);
+    // Widths the user dragged stand, narrow or not.
+    if (firstOpening)
+        FitColumnsToHeaders(SG1, false);
     {
         const QSignalBlocker block(SG1);
         SetGridRowCount(SG1, PageSize + 1);
@@ -330,7 +333,27 @@ void ImageList::LoadPage(int top)
                           ++row;
                       }
                       NextPageTop = PageTop + int(page.rows.size());
+                      showSelectedRecord();
                   });
+}
+
+void ImageList::showSelectedRecord()
+{
+    // The row highlighted before, when it holds a record, else the first; none on an empty page.
+    int r = GridCurrentRow(SG1);
+    if (TextToInt(GridCell(SG1, 0, r)) <= 0)
+        r = TextToInt(GridCell(SG1, 0, 1)) > 0 ? 1 : 0;
+    {
+        const QSignalBlocker block(SG1);
+        if (r > 0) {
+            SG1->setCurrentCell(GridRowToTable(r), qMax(0, SG1->currentColumn()));
+            SG1->selectRow(GridRowToTable(r));
+        } else {
+            SG1->setCurrentCell(-1, -1);
+            SG1->clearSelection();
+        }
+    }
+    SG1SelectCell(0, r);
 }
 
 void ImageList::Button1Click()

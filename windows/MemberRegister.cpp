@@ -46,9 +46,11 @@ MemberRegister::MemberRegister(QWidget *parent)
 
 void MemberRegister::PrepareShow(std::function<void()> then)
 {
+    // Rebuilt, but the section the boxes showed stays chosen: it belongs to the row they show.
+    const int shown = selectedSection();
     ComboBox1->clear();
     ComboBox1->addItem(QStringLiteral("0:指定無し"));
-    Ask<RowsRead>(ReadSectionChoices(), [this, then](RowsRead read, DbReply reply) {
+    Ask<RowsRead>(ReadSectionChoices(), [this, then, shown](RowsRead read, DbReply reply) {
         if (reply.lost || !read.ok) {
             ReportUnreadable();
             reject();
@@ -57,6 +59,9 @@ void MemberRegister::PrepareShow(std::function<void()> then)
         for (const QStringList &row : read.rows)
             ComboBox1->addItem(row.value(0) + QLatin1Char(':') + row.value(1));
         ComboBox1->setCurrentIndex(0);
+        for (int i = 1; i < ComboBox1->count(); ++i)
+            if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == shown)
+                ComboBox1->setCurrentIndex(i);
         then();
     });
 }

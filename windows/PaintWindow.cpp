@@ -8,8 +8,8 @@
 #include "forms/BusyCursor.h"
 #include "core/TableRequests.h"
 #include "core/PaintWorker.h"
+#include "core/DatabaseLabel.h"
 #include "core/Stamp.h"
-#include "core/StrokeJournal.h"
 #include "windows/PenTipDialog.h"
 
 #include <QButtonGroup>
@@ -17,9 +17,12 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QImageWriter>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSaveFile>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
@@ -28,7 +31,6 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -189,6 +191,10 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     StatusBar1->setSizeGripEnabled(false);
     SetBackground(StatusBar1, QColor(192, 220, 192));
     outer->addWidget(StatusBar1);
+    // Under the passing messages (loading), which hide it while they show.
+    connectionState_ = new QLabel(StatusBar1);
+    connectionState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(connectionState_, 1);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
@@ -245,6 +251,7 @@ void PaintWindow::FormShow()
     ReadCount = 0;
     clock_.start();
     database_ = DatabasePath();
+    loaded_ = !MainWindowLink();
     if (MainWindowLink()) {
         // The picture is drawn as its rows arrive; the window answers meanwhile.
         worker_ = &MainWindowLink()->Worker();
@@ -280,9 +287,12 @@ void PaintWindow::connectWorker()
     connect(worker_, &PaintWorker::Loading, this, [this](int id, int rows, bool done) {
         if (id != session_)
             return;
-        if (done)
+        if (done) {
             StatusBar1->clearMessage();
-        else
+            loaded_ = true;
+            ownOnTop_ = ownOnTop_ || !drawnWhileLoading_.empty();
+            drawSome();
+        } else
             StatusBar1->showMessage(QStringLiteral("読込中… %1点").arg(rows));
     });
     connect(worker_, &PaintWorker::Stored, this, [this](int id, quint64 tag) {
@@ -298,9 +308,27 @@ void PaintWindow::connectWorker()
         showUnstoredMark();
     });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
-        if (id == session_)
-            showUnstoredMark();
+        if (id != session_)
+            return;
+        showUnstoredMark();
+        showConnection();
     });
+    connect(worker_, &PaintWorker::Journaled, this, [this](int id, quint64 tag, const QString &why) {
+        if (id != session_)
+            return;
+        for (Sent &s : unstored_)
+            if (s.tag == tag)
+                s.journaled = why.isEmpty();
+        if (why.isEmpty() == journalTold_.isEmpty())
+            return;
+        // Told once per failure, and again once the journal works again.
+        journalTold_ = why;
+        if (why.isEmpty())
+            StatusBar1->clearMessage();
+        else
+            StatusBar1->showMessage(UnsafeText(why));
+    });
+    connect(worker_, &PaintWorker::WaitingChanged, this, &PaintWindow::showConnection);
     connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
         if (id != session_ || told_)
             return;
@@ -344,6 +372,11 @@ void PaintWindow::drawSome()
 
 void PaintWindow::drawOwnUnstored()
 {
+    for (const Sent &s : drawnWhileLoading_)
+        for (const QPoint &p : s.points)
+            DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
+    if (loaded_)
+        drawnWhileLoading_.clear();
     for (const Sent &s : unstored_)
         for (const QPoint &p : s.points)
             DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
@@ -377,11 +410,7 @@ int PaintWindow::UnstoredPoints() const
 
 int PaintWindow::UnjournaledPoints() const
 {
-    int n = 0;
-    for (const Sent &s : unstored_)
-        if (!s.journaled)
-            n += static_cast<int>(s.points.size());
-    return n;
+    return worker_ ? worker_->UnjournaledPoints(session_) : 0;
 }
 
 void PaintWindow::showUnstoredMark()
@@ -413,6 +442,25 @@ void PaintWindow::showUnstoredMark()
     }
 }
 
+void PaintWindow::showConnection()
+{
+    QString text;
+    if (worker_ && worker_->Lost(session_)) {
+        // Short enough for a window of the default size.
+        const int waiting = UnstoredPoints();
+        text = DatabaseLabel(database_)
+               + (waiting > 0 ? QStringLiteral("との接続切れ：未保存 %1点は再接続後に保存します").arg(waiting)
+                              : QStringLiteral("との接続が切れています。再接続を試みています…"));
+    }
+    connectionState_->setText(text);
+    connectionState_->setToolTip(text);
+}
+
+QString PaintWindow::ConnectionStatusText() const
+{
+    return connectionState_->text();
+}
+
 void PaintWindow::StoreKeptPoints()
 {
     if (worker_ && !closing_)
@@ -427,9 +475,11 @@ void PaintWindow::closeEvent(QCloseEvent *e)
     if (unsafe > 0 && !(MainWindowLink() && MainWindowLink()->ExitAgreed())) {
         Timer1->stop();
         const bool close = ConfirmBox(QStringLiteral("保存されていない点が%1点あります。\n"
-                                                     "閉じると失われます。閉じますか？\n"
+                                                     "%2\n"
+                                                     "閉じても接続が戻れば保存しますが、それまでに終了すると失われます。閉じますか？\n"
                                                      "（「いいえ」で開いたままにすると、接続が戻り次第保存します）")
-                                          .arg(unsafe),
+                                          .arg(unsafe)
+                                          .arg(UnsafeText(worker_->JournalTrouble())),
                                       false);
         if (!close) {
             e->ignore();
@@ -444,6 +494,10 @@ void PaintWindow::closeEvent(QCloseEvent *e)
 void PaintWindow::FormClose()
 {
     Timer1->stop();
+    // A stroke still under the mouse (the program ends, the session ends) is on the
+    // screen: it is kept as if the button had been released.
+    if (Drawing && DrawMode > 0)
+        storeStroke();
     if (worker_)
         worker_->Close(session_);
     worker_ = nullptr;
@@ -487,14 +541,36 @@ bool PaintWindow::ExecuteColorDialog(int &color)
 void PaintWindow::SpeedButton1Click()
 {
     Timer1->stop();
+    // Part of a picture saved looks like the whole: the file would silently differ.
+    if (!loaded_) {
+        ShowMessage(QStringLiteral("画像を読み込んでいます（%1点）。\n読み込みが終わってから保存して下さい。")
+                        .arg(ReadCount));
+        Timer1->start();
+        return;
+    }
     const QString name = ExecuteSaveDialog();
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
         RememberSaveDir(name.left(slash + 1));
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot > slash ? name.mid(dot) : QString();
-        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull())
-            (void)Bitmap.save(name, "BMP"); // a failed write goes unreported
+        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull()) {
+            // Rows that arrived while the dialog was open are drawn first.
+            while (!toDraw_.empty())
+                drawSome();
+            // A file that cannot be written whole is not touched.
+            QSaveFile file(name);
+            file.setDirectWriteFallback(true); // a folder where only the file may be written
+            QString why;
+            if (!file.open(QIODevice::WriteOnly))
+                why = file.errorString();
+            else if (QImageWriter writer(&file, "BMP"); !writer.write(Bitmap))
+                why = writer.errorString();
+            else if (!file.commit())
+                why = file.errorString();
+            if (!why.isEmpty())
+                ShowMessage(QStringLiteral("「%1」に保存できませんでした。\n理由: %2").arg(name, why));
+        }
     }
     Timer1->start();
 }
@@ -586,26 +662,20 @@ void PaintWindow::storeStroke()
     if (points.empty())
         return;
     const PenTip pen{CurPenType, CurPenSize, CurPenColor};
-    // Durable before storing starts: whatever happens to the program now, the next run
-    // stores the stroke.
-    JournalStroke j;
-    j.database = database_;
-    j.imageNo = ImageNo;
-    j.user = PcUserNo;
-    j.penType = pen.type;
-    j.penSize = pen.size;
-    j.penColor = pen.color;
-    j.points = points;
-    QString why;
-    auto entry = JournalEntry::Create(StrokeJournalFolder(), j, &why);
-    if (!entry && !told_) {
-        told_ = true;
-        std::fprintf(stderr, "oekaki: the stroke journal cannot be written (%s)\n", qPrintable(why));
-    }
+    // The journal thread makes it durable before storing starts: whatever happens to the
+    // program from then on, the next run stores the stroke.
     const quint64 tag = nextTag_++;
-    unstored_.push_back({tag, pen, points, clock_.elapsed(), entry != nullptr});
-    worker_->Store(session_, tag, PcUserNo, pen, std::move(points), std::move(entry));
+    unstored_.push_back({tag, pen, points, clock_.elapsed(), true});
+    if (!loaded_)
+        drawnWhileLoading_.push_back(unstored_.back());
+    worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
     showUnstoredMark();
+}
+
+QString PaintWindow::UnsafeText(const QString &why)
+{
+    return why.isEmpty() ? QStringLiteral("未保存の点はディスクに控えられていません。")
+                         : QStringLiteral("未保存の点はディスクに控えられていません（%1）。").arg(why);
 }
 
 void PaintWindow::Timer1Timer()

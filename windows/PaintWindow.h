@@ -9,6 +9,7 @@
 #include <QVector>
 #include <deque>
 
+class QLabel;
 class QScrollArea;
 class QStatusBar;
 class QTimer;
@@ -77,6 +78,8 @@ public:
     // Initial folder of the save dialog, taken from SaveDir on opening.
     QString SaveDialogDir;
 
+    // Tests only: the window's number at the worker.
+    int Session() const { return session_; }
     // Tests only: the database side, on the worker thread; read it after WaitIdle().
     StrokeStore *Store() const;
     // Tests only: waits (events processed) until the worker has done all it was asked
@@ -89,9 +92,16 @@ public:
     int UnstoredPoints() const;
     // Of those, the points that no journal holds either (it could not be written).
     int UnjournaledPoints() const;
+    // "Unstored points are not safe on disk", with the reason when there is one.
+    static QString UnsafeText(const QString &why);
     // Stores the unstored points now if the connection is there, then draws what
     // others stored; as the refresh does, but at once.
     void StoreKeptPoints();
+    // What the status bar says about the connection: empty while it is there.
+    QString ConnectionStatusText() const;
+    // The stored picture has been read in full since the window opened (what is drawn
+    // may still lag a few milliseconds behind).
+    bool PictureLoaded() const { return loaded_; }
 
 public slots:
     void FormShow() override;
@@ -115,6 +125,8 @@ protected:
 
 private:
     void storeStroke();
+    // The status bar's word on a lost connection and the points that wait for it.
+    void showConnection();
     // The caption as the opener set it, with a mark while points wait too long.
     void showUnstoredMark();
     void connectWorker();
@@ -139,8 +151,13 @@ private:
     quint64 nextTag_ = 1;
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
+    QLabel *connectionState_ = nullptr;
+    bool loaded_ = false;
+    // Rows that arrive later are older: these go on top again once the picture is in.
+    std::vector<Sent> drawnWhileLoading_;
     std::deque<StrokeRow> toDraw_;
     bool drawScheduled_ = false;
     bool ownOnTop_ = false;
     bool told_ = false;
+    QString journalTold_; // the journal failure the status bar tells; empty: none
 };

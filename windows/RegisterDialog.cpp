@@ -73,7 +73,8 @@ void RegisterDialog::RefreshGrid()
         QScopedValueRollback<bool> quiet(refreshing_, true);
         ResetRegisterGrid(SG1);
         FillGrid(read.rows);
-        SelectFirstGridRow(SG1);
+        // The boxes keep what they hold: the row they show, if the grid has it, is the one selected.
+        SelectNumberedRow(SG1, TextToInt(Edit1->text()));
     });
 }
 

@@ -64,6 +64,11 @@ struct Link {
     bool doomed = false;
     int64_t graceNs = 0;
     int64_t cutAt = 0;
+    // Half-open: the server's first reply passes, then nothing more either way.
+    bool halfOpen = false;
+    bool silent = false;
+    // This request passes whole: the armed cut waits for a later one.
+    bool passRequest = false;
     bool done() const { return up.closed && down.closed; }
 };
 
@@ -115,10 +120,17 @@ void DelayRelay::resume()
     wake();
 }
 
-void DelayRelay::CutAfterNextRequest(int minBytes, int graceMs)
+void DelayRelay::CutAfterNextRequest(int minBytes, int graceMs, int skip)
 {
     cutGraceMs_ = std::max(graceMs, 0);
+    cutSkip_ = std::max(skip, 0);
     cutMinBytes_ = std::max(minBytes, 1);
+    wake();
+}
+
+void DelayRelay::cutAll()
+{
+    cutAll_ = true;
     wake();
 }
 
@@ -153,15 +165,29 @@ void DelayRelay::run()
         for (;;) {
             const ssize_t got = recv(f.from, buf.data(), buf.size(), 0);
             if (got > 0) {
-                if (fromClient && !l.clientTalking)
+                if (l.silent)
+                    continue; // read and dropped: the other side hears nothing
+                if (!fromClient && l.halfOpen) {
+                    l.silent = true;
+                    ++silenced_;
+                }
+                const bool newRequest = fromClient && !l.clientTalking;
+                if (newRequest)
                     ++roundTrips_;
                 l.clientTalking = fromClient;
+                if (newRequest && cutMinBytes_.load() > 0) {
+                    int skip = cutSkip_.load();
+                    if (skip > 0 && cutSkip_.compare_exchange_strong(skip, skip - 1))
+                        l.passRequest = true;
+                }
+                if (!fromClient)
+                    l.passRequest = false;
                 if (!fromClient && l.doomed) {
                     if (l.cutAt == 0)
                         l.cutAt = nowNs() + l.graceNs;
                     continue; // the answer never reaches the client
                 }
-                if (fromClient && !l.doomed) {
+                if (fromClient && !l.doomed && !l.passRequest) {
                     int armed = cutMinBytes_.load();
                     if (armed > 0 && got >= armed && cutMinBytes_.compare_exchange_strong(armed, 0)) {
                         l.doomed = true;
@@ -255,6 +281,17 @@ void DelayRelay::run()
             (void)!read(wakeFd_, &count, sizeof count);
             if (stopping_.load())
                 break;
+            if (cutAll_.exchange(false)) {
+                const linger abort{1, 0};
+                for (auto &l : links) {
+                    setsockopt(l->up.from, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                    setsockopt(l->up.to, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                    close(l->up.from);
+                    close(l->up.to);
+                    ++cuts_;
+                }
+                links.clear();
+            }
             continue;
         }
         if (fds[1].revents & POLLIN) {
@@ -273,6 +310,7 @@ void DelayRelay::run()
                 tune(c);
                 tune(s);
                 auto l = std::make_unique<Link>();
+                l->halfOpen = halfOpen_.load();
                 l->up.from = l->down.to = c;
                 l->up.to = l->down.from = s;
                 links.push_back(std::move(l));

@@ -33,9 +33,21 @@ public:
     // the answer reaches the client. Once the server starts answering, its bytes are dropped
     // for graceMs more (whatever else it does with the request gets done), then the
     // connection is cut on both sides. One cut per call; smaller requests pass as usual.
-    void CutAfterNextRequest(int minBytes = 1, int graceMs = 100);
+    // `skip` requests (of any size) pass first: the cut lands on the request after them.
+    void CutAfterNextRequest(int minBytes = 1, int graceMs = 100, int skip = 0);
+    // Any thread. Cuts every connection now, both sides at once (a router that dropped
+    // them); new ones are taken as usual.
+    void cutAll();
     // Connections cut that way so far.
     int64_t cuts() const { return cuts_.load(); }
+
+    // Any thread. Half-open: each connection taken from now on passes the server's first
+    // reply (the answer to the client's connect request) and then goes silent both ways,
+    // closing nothing: a server that hangs right after the handshake. Off: connections
+    // taken later pass as usual.
+    void setHalfOpen(bool on) { halfOpen_ = on; }
+    // Connections that went silent that way so far.
+    int64_t silenced() const { return silenced_.load(); }
 
     // Times a client turned from listening to talking: one per round trip it waited for.
     int64_t roundTrips() const { return roundTrips_.load(); }
@@ -62,5 +74,9 @@ private:
     // The cut armed and not yet aimed at a connection (0: none), its size and grace.
     std::atomic<int> cutMinBytes_{0};
     std::atomic<int> cutGraceMs_{0};
+    std::atomic<int> cutSkip_{0};
+    std::atomic<bool> cutAll_{false};
     std::atomic<int64_t> cuts_{0};
+    std::atomic<bool> halfOpen_{false};
+    std::atomic<int64_t> silenced_{0};
 };

@@ -1,22 +1,25 @@
 // Runs the delay relay by hand, e.g. to draw in the real program over a slow network:
-//   oekaki_delay_relay <round trip in ms, decimals allowed> [listen port] [server port]
+//   oekaki_delay_relay <round trip in ms, decimals allowed> [listen port] [server port] [half-open]
 // then set the server name to "localhost/<listen port>:". Ends on Ctrl+C or SIGTERM.
 // SIGUSR1 pauses it (nothing passed on either way, nothing closed: a silent network),
-// SIGUSR2 resumes it: kill -USR1 <pid>.
+// SIGUSR2 resumes it: kill -USR1 <pid>. With "half-open", every connection passes the
+// server's first reply and then goes silent (a server that hangs inside an attach).
 #include "DelayRelay.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <unistd.h>
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 4) {
+    if (argc < 2 || argc > 5) {
         std::fprintf(stderr,
-                     "usage: %s <round trip ms> [listen port] [server port]\n"
+                     "usage: %s <round trip ms> [listen port] [server port] [half-open]\n"
                      "  SIGUSR1 pauses forwarding in both directions (nothing is closed),\n"
-                     "  SIGUSR2 resumes it; SIGINT, SIGTERM or SIGHUP end the relay.\n",
+                     "  SIGUSR2 resumes it; SIGINT, SIGTERM or SIGHUP end the relay.\n"
+                     "  half-open: each connection passes the server's first reply, then goes silent.\n",
                      argv[0]);
         return 2;
     }
@@ -32,6 +35,7 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr); // the relay thread inherits the mask
     DelayRelay relay;
+    relay.setHalfOpen(argc > 4 && std::string(argv[4]) == "half-open");
     if (!relay.start(static_cast<int>(roundTripMs * 500.0), serverPort, listenPort)) {
         std::perror("relay");
         return 1;

@@ -1,5 +1,6 @@
 // One writer of the shared-painting load: a painting window without widgets.
-// It draws random strokes into its own band of the picture, stores each one,
+// It draws random strokes into its own band of the picture, stores each one as the
+// program does (one statement per stroke, with the picture's event),
 // refreshes between strokes as the timer would, then keeps refreshing until
 // every writer is done and leaves its bitmap and what it drew in the out folder.
 //
@@ -55,6 +56,9 @@ int main(int argc, char **argv)
     ClearCanvas(image, width, height);
     StrokeStore store(db, image);
     store.SetTable(table);
+    // For comparison: clashes dealt with by catching up and sending the statement again.
+    if (qEnvironmentVariableIntValue("OEKAKI_CLASHES_BY_CLIENT") == 1)
+        store.SetClashesOnServer(false);
     store.Load();
 
     // Each writer keeps to its own band, so that strokes of different writers never
@@ -117,9 +121,8 @@ int main(int argc, char **argv)
         QElapsedTimer storing;
         storing.start();
         bool all = store.Store(user, pen, stroke);
-        // As the program does: a lock held too long (a wait for an uncommitted row of
-        // the same N that times out apparently comes back as a duplicate) keeps the
-        // points, and they are tried again a moment later.
+        // As the program does: a lock held too long (another writer's statement not
+        // committed within the lock wait) keeps the points, tried again a moment later.
         for (int retry = 0; !all && db.IsConnected() && retry < 40; ++retry) {
             QThread::msleep(static_cast<unsigned long>(uniform(100, 400)));
             all = store.StorePending();

@@ -165,6 +165,38 @@ TEST_F(MainWindowTest, FramesAskForTheSystemMenuAndMinimiseBoxOnly)
     stop();
 }
 
+// Each dialog opens over the middle of the main window, wherever that is and wherever
+// the dialog stood before; near the screen's edge it stays wholly on the screen.
+TEST_F(MainWindowTest, DialogsOpenOverTheMiddleOfTheMainWindow)
+{
+    start();
+    MessageRecorder rec; // the registers and the PC user dialog close at once, unconnected
+    const QRect screen = mainWindow->screen()->availableGeometry();
+    const QWidget *dialogs[] = {databaseSettingsDialog, sectionRegister, memberRegister, pcUserDialog,
+                                penTipDialog};
+    const QRect mains[] = {QRect(150, 120, 600, 450), QRect(400, 60, 500, 420), QRect(10, 10, 300, 200)};
+    for (const QRect &m : mains) {
+        mainWindow->move(m.topLeft());
+        SetOuterSize(mainWindow, m.width(), m.height());
+        QApplication::processEvents();
+        for (const QWidget *d : dialogs) {
+            auto *dialog = const_cast<QWidget *>(d);
+            SCOPED_TRACE(dialog->windowTitle().toStdString());
+            dialog->move(193, 127); // where the settings file or the last opening left it
+            dialog->show();
+            const QRect placed = dialog->frameGeometry();
+            QRect centred(QPoint(), placed.size());
+            centred.moveCenter(mainWindow->frameGeometry().center());
+            if (screen.contains(centred))
+                EXPECT_EQ(placed, centred);
+            else
+                EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();
+            dialog->hide();
+            QApplication::processEvents();
+        }
+    }
+}
+
 TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
 {
     MessageRecorder rec;
@@ -292,6 +324,32 @@ TEST_F(MainWindowTest, ShortOrOddSettingsStartWithoutHarm)
     EXPECT_LE(mainWindow->frameGeometry().height(), room.height());
     EXPECT_TRUE(rec.messages.isEmpty());
     stop();
+}
+
+TEST_F(MainWindowTest, ATitleBarSavedOffTheScreenComesBackOnIt)
+{
+    struct Case {
+        const char *name;
+        const char *left, *top;
+    };
+    const Case cases[] = {
+        {"a frame saved at the top edge, applied to the window: 19 above", "40", "-19"},
+        {"far below and left of every screen", "-5000", "5000"},
+        {"far above", "10", "-100000000"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(settingsLines({"localhost:", "", "PAINT.FDB", "0", "", c.left, c.top, "300", "200"}));
+        start();
+        const QRect room = mainWindow->screen()->availableGeometry();
+        const QRect frame = mainWindow->frameGeometry();
+        // The title bar: the frame's top strip, wholly on the screen and wide enough to grab.
+        const QRect title(frame.left(), frame.top(), frame.width(), 20);
+        EXPECT_EQ(room.intersected(title).height(), title.height())
+            << "title bar at " << frame.left() << "," << frame.top();
+        EXPECT_GE(room.intersected(title).width(), 100);
+        stop();
+    }
 }
 
 } // namespace

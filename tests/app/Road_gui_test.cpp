@@ -217,7 +217,8 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     list->Button8Click();
     paint = LastChild<PaintWindow>();
     ASSERT_FALSE(paint.isNull());
-    ASSERT_TRUE(paint->WaitIdle()) << "the picture was not drawn in time";
+    // As a user does: once the picture is in (a save before that only says it is loading).
+    ASSERT_TRUE(WaitUntil([&paint] { return paint->PictureLoaded(); }, 20000)) << "the picture did not load";
     const QString bmp = local.filePath("hana.bmp");
     QStringList filters;
     QString suffix, startDir;

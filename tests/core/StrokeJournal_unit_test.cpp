@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
+#include <zlib.h>
 
 namespace {
 
@@ -35,6 +36,9 @@ JournalStroke stroke(const QString &database, int imageNo, int pointCount = 3)
     const QPoint edge[] = {{INT_MIN, INT_MAX}, {-1, 0}, {640, -480}, {7, 7}};
     for (int i = 0; i < pointCount; ++i)
         s.points.push_back(i < 4 ? edge[i] : QPoint(i, -i));
+    // The picture it was drawn in, by the highest row drawn then.
+    s.anchorN = 5000000001LL;
+    s.anchorRow = QStringLiteral("7,3,0,1,-16777216,640,-480");
     return s;
 }
 
@@ -64,29 +68,32 @@ QStringList filesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-// One progress note: 'B' sending, 'C' stored, 'R' refused.
+// One progress note: 'B' sending, 'C' stored, 'R' refused; of `count` points from the first not stored.
 struct Note {
     char kind;
     qint64 n = 0;
     int dn = 0;
+    int count = 1;
 };
 
 void apply(JournalEntry &e, const Note &note)
 {
     switch (note.kind) {
-    case 'B': e.NoteSending(note.n, note.dn); break;
-    case 'C': e.NoteStored(note.n, note.dn); break;
+    case 'B': e.NoteSending(note.n, note.dn, note.count); break;
+    case 'C': e.NoteStored(note.n, note.dn, note.count); break;
     case 'R': e.NoteNotSent(); break;
     }
 }
 
-JournalStroke withProgress(JournalStroke s, int dn, int stored, qint64 lastN, qint64 sendingN = 0, int sendingDn = 0)
+JournalStroke withProgress(JournalStroke s, int dn, int stored, qint64 lastN, qint64 sendingN = 0, int sendingDn = 0,
+                           int sendingCount = 1)
 {
     s.dn = dn;
     s.stored = stored;
     s.lastN = lastN;
     s.sendingN = sendingN;
     s.sendingDn = sendingDn;
+    s.sendingCount = sendingN > 0 ? sendingCount : 0;
     return s;
 }
 
@@ -99,6 +106,7 @@ struct ProgressCase {
     int dn, stored;
     qint64 lastN, sendingN;
     int sendingDn;
+    int sendingCount = 1;
 };
 
 const ProgressCase progressCases[] = {
@@ -112,6 +120,13 @@ const ProgressCase progressCases[] = {
      70000, 4, BigN + 10, 0, 0},
     {"notes past the last point change nothing",
      2, {{'C', 1, 2}, {'C', 2, 2}, {'C', 3, 2}, {'B', 4, 2}, {'R'}}, 2, 2, 2, 0, 0},
+    {"a statement of three points sent, no answer", 4, {{'B', 10, 2, 3}}, 0, 0, 0, 10, 2, 3},
+    {"three stored as one statement higher up, the last one sent",
+     4, {{'B', 10, 2, 3}, {'C', 12, 3, 3}, {'B', 15, 3, 1}}, 3, 3, 14, 15, 3, 1},
+    {"a statement larger than the points left is no note",
+     3, {{'B', 10, 2, 4}, {'C', 10, 2, 4}}, 0, 0, 0, 0, 0},
+    {"a refusal after a statement of two points: nothing of it stored",
+     3, {{'B', 10, 2, 2}, {'R'}}, 0, 0, 0, 0, 0},
 };
 
 class StrokeJournalTest : public ::testing::Test {
@@ -126,7 +141,8 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
         for (const ProgressCase &c : progressCases) {
             SCOPED_TRACE(std::string(c.name) + (sync ? ", synced" : ", not synced"));
             const JournalStroke drawn = stroke(DbA, 12, c.points);
-            const JournalStroke expected = withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn);
+            const JournalStroke expected =
+                withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
             QString name;
             {
                 // Progress handed to Create is not written: nothing of a new stroke is stored yet.
@@ -327,20 +343,82 @@ TEST_F(StrokeJournalTest, ANoteThatCannotBeWrittenIsWrittenWithTheNext)
     rlimit small = saved;
     small.rlim_cur = rlim_t(good + 5);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    e->NoteSending(2, 2);
+    // Nothing may be sent unnoted: the caller learns it.
+    EXPECT_FALSE(e->NoteSending(2, 2));
+    EXPECT_EQ(e->Stroke().sendingN, 0);
     e->NoteStored(2, 2);
-    e->Sync();
+    EXPECT_FALSE(e->Sync());
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
     signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(e->LastError().isEmpty());
     EXPECT_EQ(QFileInfo(name).size(), good);
     EXPECT_EQ(e->Stroke(), withProgress(stroke(DbA, 5, 4), 2, 2, 2));
 
-    e->NoteSending(3, 2);
+    // The disk has room again: the next note goes, and what was left over with it.
+    EXPECT_TRUE(e->NoteSending(3, 2));
+    EXPECT_EQ(e->LastError(), QString());
     e.reset();
     auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
     ASSERT_EQ(claimed.size(), 1u);
     EXPECT_EQ(claimed[0]->Stroke(), withProgress(stroke(DbA, 5, 4), 2, 2, 2, 3, 2));
+    EXPECT_TRUE(claimed[0]->Recovered());
+}
+
+// An entry as the version before wrote it: no picture anchor, one point per note.
+TEST_F(StrokeJournalTest, AnEntryOfTheFormerVersionIsReadAndGoesOn)
+{
+    struct Rec {
+        QByteArray body;
+        void u32(quint32 v) { body.append(reinterpret_cast<const char *>(&v), 4); }
+        void i32(qint32 v) { body.append(reinterpret_cast<const char *>(&v), 4); }
+        void i64(qint64 v) { body.append(reinterpret_cast<const char *>(&v), 8); }
+        QByteArray framed() const
+        {
+            quint32 head[2] = {quint32(body.size()),
+                               quint32(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(body.constData()),
+                                             uInt(body.size())))};
+            return QByteArray(reinterpret_cast<const char *>(head), 8) + body;
+        }
+    };
+    JournalStroke old = stroke(DbA, 3, 3);
+    old.anchorN = 0;
+    old.anchorRow.clear();
+    Rec s;
+    s.body = QByteArray("SOKJL", 5);
+    s.body.append(char(1)).append(char(0));
+    s.i64(1700000000000000000LL);
+    const QByteArray db = old.database.toUtf8();
+    s.u32(quint32(db.size()));
+    s.body.append(db);
+    for (int v : {old.imageNo, old.user, old.penType, old.penSize, old.penColor})
+        s.i32(v);
+    s.u32(3);
+    for (const QPoint &p : old.points) {
+        s.i32(p.x());
+        s.i32(p.y());
+    }
+    Rec stored, sending;
+    stored.body = "C";
+    stored.u32(0);
+    stored.i64(8);
+    stored.i32(4);
+    sending.body = "B";
+    sending.u32(1);
+    sending.i64(9);
+    sending.i32(4);
+    writeBytes(folder() + "/00000000000000000001-1-1.stroke", s.framed() + stored.framed() + sending.framed());
+    auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), withProgress(old, 4, 1, 8, 9, 4, 1));
+    // Its notes keep its format: one point per statement.
+    EXPECT_EQ(claimed[0]->MaxNotePoints(), 1);
+    EXPECT_FALSE(claimed[0]->NoteSending(9, 4, 2));
+    EXPECT_TRUE(claimed[0]->NoteStored(9, 4, 2));
+    const QString name = claimed[0]->FileName();
+    claimed.clear();
+    claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), withProgress(old, 4, 3, 10));
 }
 
 TEST_F(StrokeJournalTest, FinishAndDiscardRemoveTheFile)

@@ -5,6 +5,7 @@
 #include "TestDatabase.h"
 
 #include "db/DataAccess.h"
+#include "db/Statements.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -117,6 +118,7 @@ TEST(DbBounds, ARowLockedByAnotherClientEndsInALockTimeoutNotALostConnection)
         DataAccess setup;
         setup.ConnectDatabase(t.serverPath());
         ASSERT_TRUE(setup.CreateSectionTable());
+        ASSERT_TRUE(setup.CreateImageTable("IMG_1"));
         ASSERT_TRUE(setup.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"1", "'one'"}));
     }
     struct Case {
@@ -124,18 +126,32 @@ TEST(DbBounds, ARowLockedByAnotherClientEndsInALockTimeoutNotALostConnection)
         QByteArray other;  // run by the other client, never committed
         bool rowRun;
         std::function<bool(DataAccess &)> ours;
+        // What the refusal is: a lock (timeout or deadlock), or, for an insert of a key
+        // another client holds, the duplicate the server reports once the wait is over.
+        bool lock;
+        bool duplicate;
     };
     auto insert4 = [](DataAccess &db) {
         return db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {"4", "'ours'"});
     };
+    // A stroke's statement meeting it gives up without an error: its first N is -1.
+    auto stroke = [](DataAccess &db) {
+        Statements::StrokeBlockText b;
+        b.table = "IMG_1";
+        std::vector<qint64> answer;
+        return db.ExecuteBlock(Statements::StrokeBlock(b, {{1, 1}, {2, 2}}), 2, answer) && answer[0] > 0;
+    };
     const Case cases[] = {
         {"insert of a key inserted, not committed", "INSERT INTO SECTION (N, SNAME) VALUES (4, 'theirs')",
-         false, insert4},
-        {"the same in a run of rows", "INSERT INTO SECTION (N, SNAME) VALUES (4, 'theirs')", true, insert4},
+         false, insert4, false, true},
+        {"the same in a run of rows", "INSERT INTO SECTION (N, SNAME) VALUES (4, 'theirs')", true, insert4, false,
+         true},
+        {"a stroke's statement", "INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (1, 9, 1, 0, 1, 0, 0, 0)",
+         true, stroke, false, false},
         {"update of a row updated, not committed", "UPDATE SECTION SET SNAME = 'theirs' WHERE N = 1", false,
-         [](DataAccess &db) { return db.UpdateRecord("SECTION", 1, {"SNAME"}, {"'ours'"}, "N = 1"); }},
+         [](DataAccess &db) { return db.UpdateRecord("SECTION", 1, {"SNAME"}, {"'ours'"}, "N = 1"); }, true, false},
         {"delete of a row updated, not committed", "UPDATE SECTION SET SNAME = 'theirs' WHERE N = 1", false,
-         [](DataAccess &db) { return db.DeleteRecords("SECTION", "N = 1"); }},
+         [](DataAccess &db) { return db.DeleteRecords("SECTION", "N = 1"); }, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,9 +175,9 @@ TEST(DbBounds, ARowLockedByAnotherClientEndsInALockTimeoutNotALostConnection)
             EXPECT_FALSE(ok);
             EXPECT_GE(seconds, DataAccess::LockWaitSeconds / 2.0);
             EXPECT_LE(seconds, DataAccess::LockWaitSeconds + 3.0);
-            EXPECT_TRUE(db.LastFailureWasLockTimeout()) << db.LastErrorText().toStdString();
+            EXPECT_EQ(db.LastFailureWasLockTimeout(), c.lock) << db.LastErrorText().toStdString();
             EXPECT_FALSE(db.LastFailureWasConnectionLoss());
-            EXPECT_FALSE(db.LastFailureWasDuplicate());
+            EXPECT_EQ(db.LastFailureWasDuplicate(), c.duplicate);
             EXPECT_EQ(lost, 0);
             EXPECT_TRUE(db.IsConnected());
             if (c.rowRun)

@@ -5,6 +5,7 @@
 #include "TestDatabase.h"
 
 #include "db/DataAccess.h"
+#include "db/Statements.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,24 @@ QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
     return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
 }
 
-// Rows of SECTION with this name, read past the relay.
-int rowsNamed(const TestDatabase &t, const QString &name)
+// Rows of that table and condition, read past the relay.
+int rowsWhere(const TestDatabase &t, const QString &table, const QString &condition)
 {
     DataAccess direct;
     direct.ConnectDatabase(t.serverPath());
-    const int n = direct.SelectAll(QStringLiteral("SECTION"), QStringLiteral("SNAME='%1'").arg(name));
+    const int n = direct.SelectAll(table, condition);
     direct.CloseQuery();
     return n;
+}
+
+// A stroke of three points by author `mn`, as the painting windows send it.
+bool sendStroke(DataAccess &db, int mn)
+{
+    Statements::StrokeBlockText b;
+    b.table = QStringLiteral("IMG_1");
+    b.mn = mn;
+    std::vector<qint64> answer;
+    return db.ExecuteBlock(Statements::StrokeBlock(b, {{1, 1}, {2, 2}, {3, 3}}), 2, answer) && answer[0] > 0;
 }
 
 // Smaller than any insert's request, larger than a transaction's start or end.
@@ -34,17 +45,23 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
     ASSERT_TRUE(t.created());
     struct Case {
         const char *name;
-        bool rowRun;   // an autocommit run (the painting windows' inserts) or a change of its own
+        bool rowRun;   // a stroke's statement in an autocommit run, or a change of its own
         bool committed; // what the server did with the request whose answer was lost
+        // Requests that pass before the one whose answer is lost (start and execute: the
+        // commit), and whether the outcome is told as "may be stored" (-1: not asked).
+        int skip = 0;
+        int mayBeStored = -1;
     };
     const Case cases[] = {
-        {"a change in its own transaction: the commit is never sent", false, false},
-        {"a row of an autocommit run: committed with the request", true, true},
+        {"a change in its own transaction: the commit is never sent", false, false, 0, 0},
+        {"a stroke's statement: committed with the request", true, true},
+        {"a change whose commit's answer is lost: committed, told as may be stored", false, true, 2, 1},
     };
     {
         DataAccess make;
         make.ConnectDatabase(t.serverPath());
         ASSERT_TRUE(make.CreateSectionTable());
+        ASSERT_TRUE(make.CreateImageTable("IMG_1"));
     }
     int n = 0;
     for (const Case &c : cases) {
@@ -56,21 +73,33 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
         db.onConnectionLost = [&] { ++lost; };
         db.ConnectDatabase(throughRelay(relay, t));
         ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
+        const QString name = QStringLiteral("lost%1").arg(n + 1);
         if (c.rowRun) {
             db.BeginRowRun();
-            ASSERT_TRUE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'before'"}));
+            ASSERT_TRUE(sendStroke(db, 100 + n));
+            relay.CutAfterNextRequest(kInsertBytes);
+            EXPECT_FALSE(sendStroke(db, 200 + n));
+        } else {
+            relay.CutAfterNextRequest(c.skip > 0 ? 1 : kInsertBytes, 100, c.skip);
+            EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'" + name + "'"}));
         }
-        const QString name = QStringLiteral("lost%1").arg(n + 1);
-        relay.CutAfterNextRequest(kInsertBytes);
-        EXPECT_FALSE(db.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'" + name + "'"}));
         EXPECT_TRUE(db.LastFailureWasConnectionLoss()) << db.LastErrorText().toStdString();
+        if (c.mayBeStored >= 0) {
+            EXPECT_EQ(db.LastFailureMayBeStored(), c.mayBeStored == 1);
+        }
         EXPECT_FALSE(db.LastFailureWasDuplicate());
         EXPECT_EQ(lost, 1);
         EXPECT_EQ(relay.cuts(), 1);
         if (c.rowRun)
             db.EndRowRun();
         db.DisconnectDatabase();
-        EXPECT_EQ(rowsNamed(t, name), c.committed ? 1 : 0);
+        if (c.rowRun) {
+            // All of the statement or nothing of it.
+            EXPECT_EQ(rowsWhere(t, "IMG_1", QStringLiteral("MN=%1").arg(200 + n)), c.committed ? 3 : 0);
+            EXPECT_EQ(rowsWhere(t, "IMG_1", QStringLiteral("MN=%1").arg(100 + n)), 3);
+        } else {
+            EXPECT_EQ(rowsWhere(t, "SECTION", QStringLiteral("SNAME='%1'").arg(name)), c.committed ? 1 : 0);
+        }
 
         // One cut per call: the next connection through the relay works as before.
         DataAccess again;

@@ -117,3 +117,100 @@ TEST(StatementsConnection, JoinKeepsEveryLineAndBlank)
     const QString joined = Statements::Join(Statements::SelectAll("T", ""));
     EXPECT_EQ(joined.split(QRegularExpression("\r?\n")), (Lines{"SELECT * ", "   FROM T ", "   ;"}));
 }
+
+TEST(StatementsStroke, BlockFindsItsNumberOnTheServerAndPostsTheEvent)
+{
+    Statements::StrokeBlockText b;
+    b.table = "IMG_7";
+    b.hint = 40;
+    b.mn = 3;
+    b.dn = 2;
+    b.ptyp = 1;
+    b.psiz = 5;
+    b.pcol = -16777216;
+    b.hintRow = "9,1,0,1,255,3,4";
+    const Lines want{
+        "EXECUTE BLOCK RETURNS (FIRST_N INTEGER, STROKE_DN INTEGER) AS",
+        "DECLARE AT_N INTEGER = 40;",
+        "DECLARE M INTEGER;",
+        "BEGIN",
+        "  FIRST_N = 0;",
+        "  STROKE_DN = 2;",
+        "  IF (NOT EXISTS (SELECT 1 FROM IMG_7 WHERE N = 40 AND MN = 9 AND DN = 1 AND PTYP = 0 AND PSIZ = 1 AND PCOL = 255 AND X = 3 AND Y = 4)) THEN",
+        "    FIRST_N = -2;",
+        "  WHILE (FIRST_N = 0) DO",
+        "  BEGIN",
+        "    M = NULL;",
+        "    SELECT MAX(N) FROM IMG_7 WHERE N >= :AT_N INTO :M;",
+        "    IF (M IS NOT NULL) THEN AT_N = M;",
+        "    M = NULL;",
+        "    SELECT MAX(DN) FROM IMG_7 WHERE N > 40 AND MN = 3 INTO :M;",
+        "    IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;",
+        "    BEGIN",
+        "      INSERT INTO IMG_7 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (:AT_N + 1, 3, :STROKE_DN, 1, 5, -16777216, 10, 20);",
+        "      INSERT INTO IMG_7 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (:AT_N + 2, 3, :STROKE_DN, 1, 5, -16777216, 11, 0);",
+        "      FIRST_N = AT_N + 1;",
+        "      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO",
+        "      BEGIN",
+        "        M = NULL;",
+        "        SELECT MAX(N) FROM IMG_7 WHERE N > :AT_N INTO :M;",
+        "        IF (M IS NULL) THEN FIRST_N = -1;",
+        "      END",
+        "    END",
+        "  END",
+        "  IF (FIRST_N > 0) THEN",
+        "    POST_EVENT 'IMG_7';",
+        "  SUSPEND;",
+        "END"};
+    EXPECT_EQ(Statements::StrokeBlock(b, {{10, 20}, {11, 0}}), want);
+
+    // A later block of a long stroke keeps the stroke's number.
+    b.dnFixed = true;
+    const Lines fixed = Statements::StrokeBlock(b, {{10, 20}});
+    EXPECT_FALSE(fixed.join('\n').contains("MAX(DN)"));
+    EXPECT_TRUE(fixed.contains("  STROKE_DN = 2;"));
+}
+
+TEST(StatementsStroke, BlockWithItsNumbersGivenIsRefusedWholeOnAClash)
+{
+    Statements::StrokeBlockText b;
+    b.table = "IMG_1";
+    b.hint = 0;
+    b.mn = 1;
+    b.dn = 1;
+    b.findOnServer = false;
+    const Lines want{"EXECUTE BLOCK RETURNS (FIRST_N INTEGER, STROKE_DN INTEGER) AS",
+                     "DECLARE AT_N INTEGER = 0;",
+                     "DECLARE M INTEGER;",
+                     "BEGIN",
+                     "  FIRST_N = 0;",
+                     "  STROKE_DN = 1;",
+                     "  IF (FIRST_N = 0) THEN",
+                     "  BEGIN",
+                     "    INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (1, 1, :STROKE_DN, 0, 1, 0, 3, 4);",
+                     "    INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (2, 1, :STROKE_DN, 0, 1, 0, 5, 6);",
+                     "    FIRST_N = 1;",
+                     "    POST_EVENT 'IMG_1';",
+                     "  END",
+                     "  SUSPEND;",
+                     "END"};
+    EXPECT_EQ(Statements::StrokeBlock(b, {{3, 4}, {5, 6}}), want);
+}
+
+TEST(StatementsStroke, TheLongestBlockFitsTheServersLimits)
+{
+    // Every value at its longest.
+    Statements::StrokeBlockText b;
+    b.table = "IMG_2147483647";
+    b.hint = 2147483000;
+    b.mn = -2147483647;
+    b.dn = -2147483647;
+    b.ptyp = b.psiz = b.pcol = -2147483647;
+    b.hintRow = "-2147483647,-2147483647,-2147483647,-2147483647,-2147483647,-2147483647,-2147483647";
+    QList<Statements::BlockPoint> points(Statements::BlockPointLimit, {-2147483647, -2147483647});
+    const QString text = Statements::Join(Statements::StrokeBlock(b, points));
+    EXPECT_LE(text.size(), Statements::BlockTextLimit);
+    // Four reads of the table besides the inserts, under the server's 255 references.
+    EXPECT_EQ(text.count("INSERT INTO") + text.count("SELECT"), Statements::BlockPointLimit + 4);
+    EXPECT_LE(Statements::BlockPointLimit + 4, 255);
+}

@@ -10,13 +10,18 @@
 bool WaitForAnswers(MainDb &db, int boundMs)
 {
     // An answer is posted before its request stops counting, so one more pass of the
-    // events delivers it; it may ask again, hence the second look.
+    // events delivers it; it may ask again, and what it shows may post events that ask
+    // again (a current row that changes), hence two quiet passes.
+    int quiet = 0;
     const bool answered = WaitUntil(
-        [&db] {
-            if (db.Pending() > 0)
+        [&db, &quiet] {
+            if (db.Pending() > 0) {
+                quiet = 0;
                 return false;
+            }
             QCoreApplication::processEvents();
-            return db.Pending() == 0;
+            quiet = db.Pending() == 0 ? quiet + 1 : 0;
+            return quiet >= 2;
         },
         boundMs);
     if (!answered)

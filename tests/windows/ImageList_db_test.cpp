@@ -163,6 +163,7 @@ TEST_F(ImageListDb, EverySortOrder)
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(f->ComboBox1->itemText(i).toStdString());
         f->Button3Click(); // away from the first page, which the sort must return to
+        WaitForDbAnswers();
         f->ComboBox1->setCurrentIndex(i);
         f->ComboBox1Select();
         WaitForDbAnswers();
@@ -230,9 +231,9 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
     AddImage(12, QStringLiteral("花"), QStringLiteral("春"), 320, 240, "20100101", QString(), 3);
     AddImage(13, QStringLiteral("空"), QString(), 64, 48, "20100101", "20100202", 9);
     ImageList *f = OpenList();
-    // Nothing is shown until a row is selected.
-    EXPECT_TRUE(f->Edit2->text().isEmpty());
-    EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
+    // The highlighted first row is shown from the opening on.
+    EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
+    f->Edit2->clear();
 
     f->SG1SelectCell(0, 1);
     WaitForDbAnswers();
@@ -264,6 +265,43 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
     f->SG1SelectCell(0, 50);
     WaitForDbAnswers();
     EXPECT_TRUE(f->Edit2->text().isEmpty());
+    EXPECT_EQ(f->LabelB->text(), QStringLiteral("サイズ："));
+}
+
+// After every load the highlighted row and the panel show one record: the row kept
+// when it still holds one, else the first; nothing at all on an empty page.
+TEST_F(ImageListDb, SelectionAndPanelAgreeAfterEveryLoad)
+{
+    for (int n = 1; n <= 103; ++n)
+        AddImage(n, QStringLiteral("絵%1").arg(n));
+    ImageList *f = OpenList();
+    auto shown = [f] {
+        const QModelIndexList rows = f->SG1->selectionModel()->selectedRows();
+        const int current = GridCurrentRow(f->SG1);
+        EXPECT_EQ(rows.size(), current > 0 ? 1 : 0);
+        if (!rows.isEmpty()) {
+            EXPECT_EQ(TableRowToGrid(rows[0].row()), current);
+        }
+        return std::make_pair(GridCell(f->SG1, 1, current), f->Edit2->text());
+    };
+    EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵1"), QStringLiteral("絵1")));
+    Select(f, 5);
+    f->Button3Click(); // the next page: row 5 is empty there, the first is taken
+    WaitForDbAnswers();
+    EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵101"), QStringLiteral("絵101")));
+    Select(f, 3);
+    f->Button1Click(); // row 3 holds a record on the first page too
+    WaitForDbAnswers();
+    EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵3"), QStringLiteral("絵3")));
+    f->ComboBox1->setCurrentIndex(1);
+    f->ComboBox1Select(); // descending: the same row, another record
+    WaitForDbAnswers();
+    EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵101"), QStringLiteral("絵101")));
+    f->Edit1->setText(QStringLiteral("無い"));
+    f->ComboBox2->setCurrentIndex(1);
+    f->ComboBox2Select(); // nothing matches
+    WaitForDbAnswers();
+    EXPECT_EQ(shown(), std::make_pair(QString(), QString()));
     EXPECT_EQ(f->LabelB->text(), QStringLiteral("サイズ："));
 }
 

@@ -41,8 +41,10 @@ TEST_F(ImageListGui, MouseAndKeyboardSelectRows)
     ListHeight = 450;
     ImageList *f = OpenList();
     ASSERT_NE(f, nullptr);
-    EXPECT_TRUE(f->Edit2->text().isEmpty());
+    // The highlighted first row and the panel agree from the opening on.
+    EXPECT_EQ(f->Edit2->text(), QStringLiteral("一"));
     EXPECT_EQ(GridCurrentRow(f->SG1), 1);
+    EXPECT_EQ(f->SG1->selectionModel()->selectedRows().size(), 1);
 
     QTest::mouseClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 1, 1));
     WaitForDbAnswers();
@@ -113,6 +115,9 @@ TEST_F(ImageListGui, AFirstOpeningShowsEveryControlAndASavedSizeStands)
             // Rows of the grid are shown too, and a higher saved panel is kept.
             EXPECT_GE(f->SG1->viewport()->height(), 5 * f->SG1->verticalHeader()->defaultSectionSize());
             EXPECT_GE(f->Panel1->height(), c.savedPanel);
+            for (int col = 0; col < f->SG1->columnCount(); ++col)
+                EXPECT_GE(f->SG1->columnWidth(col), f->SG1->horizontalHeader()->sectionSizeHint(col))
+                    << f->SG1->horizontalHeaderItem(col)->text().toStdString() << " cut";
         } else {
             EXPECT_EQ(f->size(), c.saved);
             EXPECT_EQ(f->Panel1->height(), c.savedPanel);

@@ -76,9 +76,10 @@ private:
 };
 
 // A stroke the program answers at once, while its worker stores it.
-QString StrokeCommand(const std::vector<QPoint> &points)
+// "hold": the button is not released (the end comes while the person draws).
+QString StrokeCommand(const std::vector<QPoint> &points, const char *verb = "draw")
 {
-    QString s = QStringLiteral("draw");
+    QString s = QString::fromLatin1(verb);
     for (const QPoint &p : points)
         s += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
     return s;
@@ -212,8 +213,9 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
         SCOPED_TRACE(c.name);
         Scene s;
         ASSERT_NO_FATAL_FAILURE(s.SetUp());
+        // The fourth is still under the mouse when the signal comes.
         const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), Line(5, 20, 5), Line(5, 40, 4),
-                                                          Line(5, 60, 2)};
+                                                          Line(5, 50, 3), Line(5, 60, 2)};
         qint64 endedAfter = -1;
         {
             Instance first(s.state.path(), s.args);
@@ -233,6 +235,8 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             EXPECT_TRUE(WaitUntil([&] { return (pending = first.Command("pending")) == "pending 9"; }, 15000))
                 << "the program does not report 9 waiting points: " << pending.toStdString();
 
+            ASSERT_EQ(first.Command(StrokeCommand(strokes[3], "hold")), QStringLiteral("held"));
+
             QElapsedTimer took;
             took.start();
             ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
@@ -241,8 +245,8 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
             EXPECT_EQ(first.Process().exitCode(), 0);
         }
         const auto left = JournalEntry::PeekUnheld(s.journal);
-        EXPECT_EQ(left.size(), 2u);
-        EXPECT_EQ(PointsIn(left), 9);
+        EXPECT_EQ(left.size(), 3u);
+        EXPECT_EQ(PointsIn(left), 12);
         EXPECT_EQ(s.picture.Count(), 3);
 
         // Back, with whatever the silent network held dropped.
@@ -254,33 +258,33 @@ TEST(PaintProcesses, SigtermWhilePointsWaitEndsPromptlyAndTheNextStartStoresThem
         Instance second(s.state.path(), s.args);
         ASSERT_TRUE(second.Started());
         ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-        ASSERT_TRUE(s.picture.WaitForCount(12, 20000)) << "the journal's strokes were not stored: " << s.picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(15, 20000)) << "the journal's strokes were not stored: " << s.picture.Count();
         const qint64 storedAfter = back.elapsed();
         EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
             << "the journal still holds strokes";
-        ASSERT_TRUE(second.Command(StrokeCommand(strokes[3]))== QStringLiteral("drawn"));
-        ASSERT_TRUE(s.picture.WaitForCount(14, 15000));
+        ASSERT_TRUE(second.Command(StrokeCommand(strokes[4]))== QStringLiteral("drawn"));
+        ASSERT_TRUE(s.picture.WaitForCount(17, 15000));
         EXPECT_EQ(s.picture.Rows(), Expected(strokes));
-        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 9 "
+        std::printf("[          ] SIGTERM, %s: ended %lld ms after the signal; the next start stored the 12 "
                     "points %lld ms after it began\n",
                     c.name, static_cast<long long>(endedAfter), static_cast<long long>(storedAfter));
     }
 }
 
-// The program is killed at a chosen moment of storing a long stroke through a slow
-// network; started again, the journal's "sending" note and the lost-reply check leave
-// every point stored once.
+// The program is killed at a chosen moment of storing a stroke through a slow network;
+// started again, the journal's "sending" note and the look for the statement's rows
+// leave every point stored once.
 TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
 {
     struct Case {
         const char *name;
         int killAt; // killed once this many points of the long stroke are committed
-                    // (their last answer still on its way back); 0: right after mouse-up
+                    // (the statement's answer still on its way back); 0: right after mouse-up
+                    // and the journal's sync
     };
     const Case cases[] = {
-        {"right after mouse-up", 0},
-        {"the first point committed, its answer (and so the stroke number) on its way", 1},
-        {"a middle point committed, its answer on its way", 4},
+        {"right after mouse-up, its journal entry synced", 0},
+        {"the stroke's statement committed, its answer (and so the stroke number) on its way", 12},
     };
     constexpr int kOneWayMs = 300; // the test has this long to see a commit before its answer arrives
     for (const Case &c : cases) {
@@ -313,8 +317,9 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         EXPECT_EQ(left[0].points.size(), strokes[1].size());
         if (c.killAt > 0) {
             // Killed between the commit and its answer: the journal cannot know.
-            EXPECT_EQ(left[0].stored, c.killAt - 1);
-            EXPECT_EQ(left[0].sendingN, 3 + c.killAt);
+            EXPECT_EQ(left[0].stored, 0);
+            EXPECT_EQ(left[0].sendingN, 4);
+            EXPECT_EQ(left[0].sendingCount, 12);
             EXPECT_EQ(left[0].sendingDn, 2);
         }
 
@@ -334,4 +339,32 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
                     "after the next start began\n",
                     c.name, storedAtKill, static_cast<long long>(storedAfter));
     }
+}
+
+// The program's end right after a mouse-up, with the server slow to answer: the journal
+// thread ends the process once the stroke is synced, so the stroke is either stored or
+// waits in the journal, whole, for the next start; nothing of it is lost.
+TEST(PaintProcesses, TheEndAfterAMouseUpComesOnceTheStrokeIsJournaled)
+{
+    Scene s;
+    ASSERT_NO_FATAL_FAILURE(s.SetUp());
+    const std::vector<QPoint> stroke = Line(5, 5, 30);
+    Instance first(s.state.path(), s.args);
+    ASSERT_TRUE(first.Started());
+    ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+    s.relay.setDelay(300 * 1000);
+    QString line = QStringLiteral("drawexit");
+    for (const QPoint &p : stroke)
+        line += QStringLiteral(" %1,%2").arg(p.x()).arg(p.y());
+    first.Process().write((line + QLatin1Char('\n')).toUtf8());
+    ASSERT_TRUE(first.Process().waitForFinished(10000)) << "the journal thread did not end the process";
+    EXPECT_EQ(first.Process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.Process().exitCode(), 7);
+    s.relay.setDelay(0);
+    QThread::msleep(900); // what the ended program had sent is through the slow relay by then
+    const int stored = s.picture.Count();
+    const auto left = JournalEntry::PeekUnheld(s.journal);
+    EXPECT_TRUE((stored == 0 && left.size() == 1u && PointsIn(left) == int(stroke.size()))
+                || (stored == int(stroke.size()) && left.empty()))
+        << stored << " rows stored, " << left.size() << " entries left";
 }

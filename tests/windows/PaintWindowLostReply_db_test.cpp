@@ -1,6 +1,6 @@
-// An insert committed by the server whose answer never came back: after the worker
-// attaches again by itself, the point counts as stored, once, and its stroke keeps
-// its stroke number.
+// A stroke's statement committed by the server whose answer never came back: after the
+// worker attaches again by itself, its points count as stored, once, and its stroke
+// keeps its stroke number.
 #include "PaintFixture.h"
 
 #include "db/Tables.h"
@@ -10,28 +10,29 @@ std::vector<QPoint> Line(int x0, int y0, int count)
 {
     std::vector<QPoint> p;
     for (int i = 0; i < count; ++i)
-        p.emplace_back(x0 + 3 * i, y0 + i);
+        p.emplace_back(x0 + 3 * (i % 15), y0 + i / 15); // a long stroke stays on the picture
     return p;
 }
 
 const QString kTable = QStringLiteral("IMG_7");
-// Larger than a transaction's start or end, smaller than any insert: the relay's cut
-// aims at the insert that follows beforeInsert.
+// Larger than a transaction's start or end, smaller than any stroke's statement: the
+// relay's cut aims at the statement that follows beforeInsert.
 constexpr int kInsertBytes = 64;
 } // namespace
 
 class PaintWindowLostReply : public PaintTest {};
 
-TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKeepsItsStroke)
+TEST_F(PaintWindowLostReply, ACommittedStatementWhoseAnswerWasLostIsStoredOnceAndKeepsItsStroke)
 {
     struct Case {
         const char *name;
-        int lostAt; // index in the second stroke of the point whose answer is lost
+        int points;  // of the second stroke
+        int lostAt;  // index in it of the first point of the statement whose answer is lost
     };
     const Case cases[] = {
-        {"the first point: its insert decides the stroke number", 0},
-        {"a middle point", 2},
-        {"the last point: nothing of the stroke is left to insert", 4},
+        {"a stroke of one statement", 5, 0},
+        {"the first statement of a long stroke: it decides the stroke number", 300, 0},
+        {"the last statement of a long stroke: nothing of it is left to send", 300, 240},
     };
     int image = 7;
     for (const Case &c : cases) {
@@ -40,7 +41,7 @@ TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKee
         PaintWindow *a = Open(image);
         PaintWindow *watcher = Open(image);
         const QString caption = a->windowTitle();
-        const auto first = Line(2, 2, 3), second = Line(2, 12, 5), third = Line(2, 30, 2);
+        const auto first = Line(2, 2, 3), second = Line(2, 12, c.points), third = Line(2, 30, 2);
         Stroke(a, first); // N 1..3, stroke 1
         const int lostN = 4 + c.lostAt;
         const int64_t cutsBefore = gate_.cuts();
@@ -52,16 +53,18 @@ TEST_F(PaintWindowLostReply, ACommittedPointWhoseAnswerWasLostIsStoredOnceAndKee
         a->Store()->beforeInsert = nullptr;
         // Held away until the facts are read: the worker would attach again within a second.
         CloseGate();
-        EXPECT_EQ(gate_.cuts() - cutsBefore, 1) << "the relay cut no insert";
-        EXPECT_EQ(a->UnstoredPoints(), 5 - c.lostAt);
+        EXPECT_EQ(gate_.cuts() - cutsBefore, 1) << "the relay cut no statement";
+        EXPECT_EQ(a->UnstoredPoints(), c.points - c.lostAt);
         {
             DataAccess direct;
             direct.ConnectDatabase(db_.serverPath());
             const auto rows = Rows(table, direct);
-            ASSERT_EQ(rows.size(), size_t(lostN)) << "the insert whose answer was lost was not committed";
+            // Up to the end of that statement; nothing after it was sent.
+            const int committed = std::min(c.points, c.lostAt + 240);
+            ASSERT_EQ(rows.size(), size_t(3 + committed)) << "the statement whose answer was lost was not committed";
             const StoredPoint &r = rows.back();
             EXPECT_EQ(std::make_tuple(r.n, r.mn, r.dn, r.x, r.y),
-                      std::make_tuple(lostN, 3, 2, second[c.lostAt].x(), second[c.lostAt].y()));
+                      std::make_tuple(3 + committed, 3, 2, second[committed - 1].x(), second[committed - 1].y()));
         }
 
         OpenGate();

@@ -101,6 +101,14 @@ protected:
         Form()->Button1Click();
         WaitForDbAnswers();
     }
+    // The highlighted grid rows (header-inclusive numbers).
+    QList<int> SelectedRows() const
+    {
+        QList<int> rows;
+        for (const QModelIndex &i : Form()->SG1->selectionModel()->selectedRows())
+            rows << TableRowToGrid(i.row());
+        return rows;
+    }
     void Change(const QString &number, const QString &name)
     {
         Form()->Edit1->setText(number);
@@ -163,6 +171,7 @@ TEST_P(RegisterTest, EmptyTableShowsOneEmptyRowAndProposesOne)
     Open();
     EXPECT_EQ(GridRowCount(Form()->SG1), 2);
     EXPECT_EQ(GridRows(Form()->SG1), QStringList{QString(Form()->SG1->columnCount() - 1, QLatin1Char('|'))});
+    EXPECT_EQ(SelectedRows(), QList<int>{}); // the empty row is not offered as a choice
     Form()->Edit1->setText(QStringLiteral("keep"));
     Form()->Edit2->setText(QStringLiteral("keep"));
     Form()->SG1Click();
@@ -176,6 +185,49 @@ TEST_P(RegisterTest, EmptyTableShowsOneEmptyRowAndProposesOne)
     WaitForDbAnswers();
     EXPECT_EQ(Form()->Edit1->text(), QStringLiteral("1"));
     EXPECT_EQ(Form()->Edit2->text(), QStringLiteral("keep"));
+}
+
+// The highlighted row is the one the boxes show, from the opening on and after every
+// reload; when the boxes show no row of the grid, none is highlighted.
+TEST_P(RegisterTest, SelectionFollowsTheNumberBox)
+{
+    for (int n : {1, 2, 3})
+        Insert(n, QStringLiteral("名%1").arg(n));
+    struct Step {
+        const char *box;
+        QList<int> selected;
+    };
+    const Step openings[] = {{"", {}}, {"2", {2}}, {"3", {3}}, {"9", {}}, {"x", {}}};
+    for (const Step &s : openings) {
+        Form()->Edit1->setText(QString::fromUtf8(s.box));
+        Open();
+        QApplication::processEvents(); // the focus arrives
+        EXPECT_EQ(SelectedRows(), s.selected) << "box " << s.box;
+        EXPECT_EQ(Form()->Edit1->text(), QString::fromUtf8(s.box)) << "the boxes keep what they held";
+        Form()->Button3Click();
+    }
+
+    Open();
+    Add(QStringLiteral("5"), QStringLiteral("新"));
+    EXPECT_EQ(SelectedRows(), QList<int>{4});
+    SelectGridRow(Form()->SG1, 1);
+    EXPECT_EQ(Form()->Edit1->text(), QStringLiteral("1"));
+    EXPECT_EQ(SelectedRows(), QList<int>{1});
+    Form()->Button2Click(); // deleted: the boxes show a row that is gone
+    WaitForDbAnswers();
+    EXPECT_EQ(Stored().size(), 3);
+    EXPECT_EQ(SelectedRows(), QList<int>{});
+    EXPECT_EQ(GridCurrentRow(Form()->SG1), 0);
+    // Nothing highlighted, nothing deleted; the keyboard starts at the first row.
+    messages.confirmations.clear();
+    Form()->Button2Click();
+    WaitForDbAnswers();
+    EXPECT_TRUE(messages.confirmations.isEmpty());
+    Form()->SG1->setFocus();
+    QTest::keyClick(Form()->SG1, Qt::Key_Down);
+    WaitForDbAnswers();
+    EXPECT_EQ(SelectedRows(), QList<int>{1});
+    EXPECT_EQ(Form()->Edit1->text(), QStringLiteral("2"));
 }
 
 TEST_P(RegisterTest, NextNumberFollowsTheLargest)
@@ -283,11 +335,11 @@ TEST_P(RegisterTest, DeleteAsksFirst)
     Insert(5, QStringLiteral("山田"));
     Insert(6, QStringLiteral("佐藤"));
     Open();
+    SelectGridRow(Form()->SG1, 1);
     Form()->Edit1->setText(QStringLiteral("6"));
     Form()->Edit2->setText(QStringLiteral("佐藤"));
 
     messages.answer = false;
-    SelectGridRow(Form()->SG1, 1);
     Form()->Button2Click();
     WaitForDbAnswers();
     EXPECT_EQ(messages.confirmations,
@@ -302,8 +354,9 @@ TEST_P(RegisterTest, DeleteAsksFirst)
     EXPECT_EQ(messages.messages, QStringList{QStringLiteral("削除OK")});
     EXPECT_EQ(Stored(), QStringList{r.stored(6, QStringLiteral("佐藤"))});
     EXPECT_EQ(GridRows(Form()->SG1), QStringList{r.grid(6, QStringLiteral("佐藤"))});
-    // The boxes are neither read nor changed by a deletion.
+    // The boxes are neither read nor changed by a deletion; the row they show is selected.
     EXPECT_EQ(Form()->Edit1->text(), QStringLiteral("6"));
+    EXPECT_EQ(SelectedRows(), QList<int>{1});
 }
 
 TEST_P(RegisterTest, DeleteFailureReported)
@@ -314,6 +367,7 @@ TEST_P(RegisterTest, DeleteFailureReported)
     Sql(QStringLiteral("CREATE TRIGGER KEEP_ROW_TRIGGER FOR %1 BEFORE DELETE AS BEGIN EXCEPTION KEEP_ROW; END")
             .arg(r.table));
     Open();
+    SelectGridRow(Form()->SG1, 1);
     Form()->Button2Click();
     WaitForDbAnswers();
     EXPECT_EQ(messages.messages, QStringList{QStringLiteral("削除失敗")});
@@ -444,10 +498,12 @@ TEST_F(SectionRegisterTest, ClickAndKeyboardCopyTheRow)
     QTableWidget *grid = sectionRegister->SG1;
     const QRect cell = grid->visualItemRect(grid->item(GridRowToTable(2), 1));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    WaitForDbAnswers();
     EXPECT_EQ(sectionRegister->Edit1->text(), QStringLiteral("2"));
     EXPECT_EQ(sectionRegister->Edit2->text(), QStringLiteral("開発"));
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Up);
+    WaitForDbAnswers();
     EXPECT_EQ(sectionRegister->Edit1->text(), QStringLiteral("1"));
     EXPECT_EQ(sectionRegister->Edit2->text(), QStringLiteral("総務"));
 }
@@ -584,16 +640,20 @@ TEST_F(MemberRegisterTest, ClickAndKeyboardCopyTheMemberAndItsSection)
     QTableWidget *grid = memberRegister->SG1;
     const QRect cell = grid->visualItemRect(grid->item(GridRowToTable(2), 0));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    WaitForDbAnswers();
     EXPECT_EQ(memberRegister->Edit1->text(), QStringLiteral("2"));
     EXPECT_EQ(memberRegister->Edit2->text(), QStringLiteral("佐藤"));
     EXPECT_EQ(memberRegister->ComboBox1->currentText(), QStringLiteral("2:開発"));
 
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Up);
+    WaitForDbAnswers();
     EXPECT_EQ(memberRegister->Edit1->text(), QStringLiteral("1"));
     EXPECT_EQ(memberRegister->ComboBox1->currentIndex(), 0);
     QTest::keyClick(grid, Qt::Key_Down);
+    WaitForDbAnswers();
     QTest::keyClick(grid, Qt::Key_Down);
+    WaitForDbAnswers();
     EXPECT_EQ(memberRegister->Edit1->text(), QStringLiteral("3"));
     EXPECT_EQ(memberRegister->ComboBox1->currentText(), QStringLiteral("1:総務"));
 }
@@ -635,8 +695,15 @@ TEST_F(MemberRegisterTest, BoxesAndSelectionSurviveReopening)
     Open();
     EXPECT_EQ(memberRegister->Edit1->text(), QStringLiteral("12"));
     EXPECT_EQ(memberRegister->Edit2->text(), QStringLiteral("残る"));
-    EXPECT_EQ(memberRegister->ComboBox1->currentIndex(), 0);
     EXPECT_EQ(memberRegister->ComboBox1->count(), 4);
+    // The list is read again; the section the boxes showed stays chosen.
+    EXPECT_EQ(memberRegister->ComboBox1->currentText(), QStringLiteral("2:開発"));
+    // A section gone meanwhile falls back to none.
+    memberRegister->Button3Click();
+    Sql(QStringLiteral("DELETE FROM SECTION WHERE N=2"));
+    Open();
+    EXPECT_EQ(memberRegister->ComboBox1->currentIndex(), 0);
+    EXPECT_EQ(memberRegister->ComboBox1->count(), 3);
 }
 
 } // namespace
@@ -659,6 +726,7 @@ TEST_F(SectionRegisterTest, AnIdleDropBeforeTheDeletionCheckReconnectsOnce)
         EXPECT_TRUE(other.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID=" + id[0]}));
         return true;
     };
+    SelectGridRow(sectionRegister->SG1, 1);
     sectionRegister->Button2Click();
     WaitForDbAnswers();
     EXPECT_EQ(messages.messages,
@@ -720,6 +788,7 @@ TEST_F(SectionRegisterTest, AChangeAfterAnIdleDropSaysTheConnectionWasLost)
     sectionRegister->Edit1->setText(QStringLiteral("4"));
     sectionRegister->Edit2->setText(QStringLiteral("新"));
     sectionRegister->Button1Click();
+    WaitForDbAnswers();
     EXPECT_FALSE(sectionRegister->Button1->isEnabled()) << "the dialog does not show that it works";
     EXPECT_TRUE(sectionRegister->Button3->isEnabled()) << "閉じる must stay usable";
     WaitForDbAnswers();

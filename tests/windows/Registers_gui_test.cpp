@@ -1,6 +1,7 @@
 // The two registers' controls, without a database.
 #include "DbAnswers.h"
 #include "TestInput.h"
+#include "TestDatabase.h"
 #include "forms/FormUtil.h"
 #include "core/TextRoutines.h"
 #include "windows/SectionRegister.h"
@@ -66,6 +67,33 @@ TEST(RegisterLimits, NameBoxesCountBytes)
     // The number box takes 16 characters.
     Type(section.Edit1, QString(20, QLatin1Char('9')));
     EXPECT_EQ(section.Edit1->text().size(), 16);
+}
+
+// Every header reads whole at the first opening, and the grid needs no more width
+// than designed (the narrow section number column borrows from the widest).
+TEST(RegisterLayout, EveryHeaderReadsWhole)
+{
+    struct Grid {
+        const char *name;
+        RegisterDialog *form;
+        int designedWidth;
+    };
+    SectionRegister section;
+    MemberRegister member;
+    MessageRecorder messages; // neither has a database to open on
+    for (const Grid &g : {Grid{"sections", &section, 57 + 294}, Grid{"members", &member, 57 + 10 + 130 + 153}}) {
+        g.form->show();
+        QHeaderView *header = g.form->SG1->horizontalHeader();
+        int total = 0;
+        for (int c = 0; c < g.form->SG1->columnCount(); ++c) {
+            EXPECT_GE(g.form->SG1->columnWidth(c), header->sectionSizeHint(c))
+                << g.name << ": " << g.form->SG1->horizontalHeaderItem(c)->text().toStdString();
+            total += g.form->SG1->columnWidth(c);
+        }
+        EXPECT_EQ(total, g.designedWidth) << g.name;
+        g.form->hide();
+    }
+    EXPECT_GE(member.SG1->columnWidth(1), member.SG1->fontMetrics().horizontalAdvance(QStringLiteral("所属No")));
 }
 
 } // namespace

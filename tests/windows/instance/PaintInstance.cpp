@@ -2,13 +2,20 @@
 // painting window, driven by lines on stdin, answering on stdout.
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
-// commands: "stroke x,y x,y ..." (answers once stored or given up), "draw x,y ..." (answers
-// at once), "dump <png file>", "pending", "quit"
+// commands: "stroke x,y x,y ..." (answers once stored or given up), "hold x,y ..." (the
+// button stays down; answers at once), "draw x,y ..." (answers
+// once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
+// stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
+// connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
+// "exit" (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
+// Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
+// OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
 
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
+#include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
 
 #include <QApplication>
@@ -35,7 +42,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     QTemporaryDir settings;
-    MainWindow::SettingFileOverride = settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::SettingFileOverride = qEnvironmentVariableIsSet("OEKAKI_INSTANCE_SETTINGS")
+                                          ? qEnvironmentVariable("OEKAKI_INSTANCE_SETTINGS")
+                                          : settings.filePath(QStringLiteral("none.dat"));
+    MainWindow::EndProcessAtClose = qEnvironmentVariableIntValue("OEKAKI_INSTANCE_END_PROCESS") == 1;
     CreateApplicationWindows();
     SessionEnd sessionEnd([](int) {
         if (mainWindow)
@@ -67,8 +77,9 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
-        const bool draw = words[0] == QLatin1String("draw");
-        if ((draw || words[0] == QLatin1String("stroke")) && words.size() > 1) {
+        const bool draw = words[0] == QLatin1String("draw") || words[0] == QLatin1String("drawexit");
+        const bool hold = words[0] == QLatin1String("hold");
+        if ((draw || hold || words[0] == QLatin1String("stroke")) && words.size() > 1) {
             for (int i = 1; i < words.size(); ++i) {
                 const QStringList xy = words[i].split(QLatin1Char(','));
                 const int x = xy.value(0).toInt(), y = xy.value(1).toInt();
@@ -76,12 +87,23 @@ int main(int argc, char *argv[])
                     w->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, x, y);
                 else
                     w->Image1MouseMove(Qt::LeftButton, x, y);
-                if (i == words.size() - 1)
+                if (i == words.size() - 1 && !hold)
                     w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, x, y);
             }
-            // "draw" answers at once, while the worker stores (as the user goes on drawing).
+            if (hold) {
+                reply(QStringLiteral("held"));
+                return;
+            }
+            // "drawexit": the program ends right after mouse-up, as its exit does once the
+            // settings are written: the journal thread ends it once the stroke is synced.
+            if (words[0] == QLatin1String("drawexit")) {
+                mainWindow->Worker().ExitWhenJournaled(7);
+                return;
+            }
+            // "draw" answers once the stroke is in the journal, while the worker stores
+            // (as the user goes on drawing).
             if (draw) {
-                reply(QStringLiteral("drawn"));
+                mainWindow->Worker().WhenJournaled([] { reply(QStringLiteral("drawn")); });
                 return;
             }
             w->WaitIdle();
@@ -96,6 +118,17 @@ int main(int argc, char *argv[])
         } else if (words[0] == QLatin1String("pending")) {
             // Points of this window not yet stored, as the worker last reported them.
             reply(QStringLiteral("pending %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("pen") && words.size() == 4) {
+            w->CurPenType = words[1].toInt();
+            w->CurPenSize = words[2].toInt();
+            w->CurPenColor = words[3].toInt();
+            const QSize outer = OuterSize(w);
+            reply(QStringLiteral("pen %1 %2").arg(outer.width()).arg(outer.height()));
+        } else if (words[0] == QLatin1String("lost")) {
+            mainWindow->ConnectionLost();
+            reply(QStringLiteral("lost"));
+        } else if (words[0] == QLatin1String("exit")) {
+            mainWindow->mnuExitClick();
         } else if (words[0] == QLatin1String("quit")) {
             QApplication::exit(0);
         }

@@ -1,0 +1,18 @@
+#include "core/StrokeJournalThread.h"
+
+#include <chrono>
+
+void StrokeJournalThread::Write(int session, quint64 tag, const JournalStroke &stroke,
+                                std::function<PaintRequest(std::unique_ptr<JournalEntry>)> then)
+{
+    QString why;
+    auto entry = JournalEntry::Create(StrokeJournalFolder(), stroke, &why);
+    if (!entry && why.isEmpty())
+        why = QStringLiteral("unknown error");
+    const qint64 synced = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    emit Written(session, tag, entry ? QString() : why, synced);
+    // Without an entry it is stored all the same; only a crash before then loses it.
+    emit Forward(stroke.database, then(std::move(entry)));
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The "journal" thread (one per program): makes the journal entry of each stroke handed
+// over at mouse-up (a write and two syncs of a file in the home folder, which may be on
+// NFS), then forwards the stroke with its entry to its database's paint thread. The
+// window thread thus never waits for the disk, and each stroke is durable before its
+// first row is sent. A crash between mouse-up and the sync loses what is still queued
+// here (the strokes of the last few milliseconds).
+// Threads: made on the window thread and moved to its own; reached by queued calls only.
+
+#include "core/PaintDatabaseSide.h"
+#include "core/StrokeJournal.h"
+
+#include <QObject>
+#include <QString>
+
+class StrokeJournalThread : public QObject {
+    Q_OBJECT
+public:
+    StrokeJournalThread() = default;
+
+    // Journal thread: writes the entry of `stroke` into the folder of the moment and
+    // forwards the request `then(entry)` to the database's paint thread.
+    void Write(int session, quint64 tag, const JournalStroke &stroke,
+               std::function<PaintRequest(std::unique_ptr<JournalEntry>)> then);
+    // Journal thread: passes a request on behind the strokes handed over before it.
+    void Pass(const QString &database, const PaintRequest &request) { emit Forward(database, request); }
+
+signals:
+    // To the paint threads: the request is for the one serving `database`.
+    void Forward(const QString &database, const PaintRequest &request);
+    // To the front: the stroke's entry is on disk (why empty) or could not be written,
+    // `syncedNs` on the steady clock.
+    void Written(int session, quint64 tag, const QString &why, qint64 syncedNs);
+    // To the front: every entry asked for before the ticket is on disk (or failed).
+    void Synced(quint64 ticket);
+};

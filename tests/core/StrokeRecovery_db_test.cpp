@@ -1,0 +1,372 @@
+// The states a power cut, a full disk or a lost answer leave between the journal and the
+// picture's table, made by hand, and what the next store makes of them: every point of
+// every stroke in the table exactly once, N gapless.
+#include "DelayRelay.h"
+#include "TestDatabase.h"
+
+#include "core/StrokeJournal.h"
+#include "core/StrokeStore.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/resource.h>
+#include <tuple>
+
+namespace {
+
+const QString kTable = QStringLiteral("IMG_1");
+const QString kDatabase = QStringLiteral("the picture's database");
+
+JournalStroke drawn(int user, int x0, int count)
+{
+    JournalStroke s;
+    s.database = kDatabase;
+    s.imageNo = 1;
+    s.user = user;
+    s.penType = 1;
+    s.penSize = 2;
+    s.penColor = 0x00FF00;
+    for (int i = 0; i < count; ++i)
+        s.points.emplace_back(x0 + i, 10 + i);
+    return s;
+}
+
+class Scene {
+public:
+    Scene()
+    {
+        EXPECT_TRUE(t.created());
+        db.ConnectDatabase(t.serverPath());
+        EXPECT_TRUE(db.CreateImageTable(kTable));
+    }
+
+    // A run's strokes in the journal, left behind (not held) with the progress `notes` made.
+    std::unique_ptr<JournalEntry> entry(const JournalStroke &s)
+    {
+        QString error;
+        auto e = JournalEntry::Create(journal.path(), s, &error);
+        EXPECT_TRUE(e) << error.toStdString();
+        strokes.push_back(s);
+        return e;
+    }
+    // What the next run claims.
+    std::vector<std::unique_ptr<JournalEntry>> claim()
+    {
+        return JournalEntry::ClaimUnheld(journal.path(), kDatabase);
+    }
+    void add(StrokeStore &store, std::vector<std::unique_ptr<JournalEntry>> entries)
+    {
+        for (auto &e : entries) {
+            const JournalStroke &j = e->Stroke();
+            std::vector<QPoint> rest(j.points.begin() + j.stored, j.points.end());
+            store.Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
+        }
+    }
+    // Rows of the stroke `s` committed as one statement from N = n on (another run's).
+    void commit(const JournalStroke &s, int n, int dn, int from = 0)
+    {
+        for (int i = from; i < int(s.points.size()); ++i)
+            ASSERT_TRUE(db.InsertRecord(kTable, 8, ImageTable::ColumnNames(),
+                                        {QString::number(n + i - from), QString::number(s.user), QString::number(dn),
+                                         QString::number(s.penType), QString::number(s.penSize),
+                                         QString::number(s.penColor), QString::number(s.points[size_t(i)].x()),
+                                         QString::number(s.points[size_t(i)].y())}));
+    }
+    // Every point of every stroke once, nothing else, N gapless from 1.
+    void expectEachPointOnce(const char *why)
+    {
+        SCOPED_TRACE(why);
+        std::map<std::tuple<int, int, int>, int> want, got;
+        for (const JournalStroke &s : strokes)
+            for (const QPoint &p : s.points)
+                ++want[{s.user, p.x(), p.y()}];
+        qint64 expectN = 1;
+        db.ForEachRow(QStringLiteral("*"), kTable, QString(), QStringLiteral("N"), [&](const QStringList &r) {
+            EXPECT_EQ(r.value(ImageTable::N).toLongLong(), expectN++) << "a gap or a doubled N";
+            ++got[{r.value(ImageTable::MN).toInt(), r.value(ImageTable::X).toInt(), r.value(ImageTable::Y).toInt()}];
+        });
+        int lost = 0, doubled = 0;
+        for (const auto &[key, n] : want) {
+            const int g = got.count(key) ? got[key] : 0;
+            lost += std::max(0, n - g);
+            doubled += std::max(0, g - n);
+        }
+        EXPECT_EQ(lost, 0);
+        EXPECT_EQ(doubled, 0);
+        EXPECT_EQ(got.size(), want.size()) << "rows of no stroke";
+    }
+
+    TestDatabase t;
+    QTemporaryDir journal;
+    DataAccess db;
+    QImage image{64, 64, QImage::Format_RGB32};
+    std::vector<JournalStroke> strokes;
+};
+
+TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
+{
+    {
+        SCOPED_TRACE("a sending note not synced: only what was on disk when the statement left counts");
+        Scene sc;
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load();
+        const JournalStroke s = drawn(3, 1, 4);
+        auto e = sc.entry(s);
+        const QString file = e->FileName();
+        QByteArray atSend;
+        store.beforeInsert = [&](int) {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            atSend = f.readAll();
+        };
+        store.Add({0, s.user, {s.penType, s.penSize, s.penColor}, s.points, std::move(e)});
+        EXPECT_TRUE(store.StorePending());
+        // The power goes: the stored note and the removal never reached the disk.
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(atSend);
+        f.close();
+        StrokeStore next(sc.db, sc.image);
+        next.SetTable(kTable);
+        next.Load(false);
+        int rows = -1;
+        next.onStored = [&](quint64, int n) { rows = n; };
+        sc.add(next, sc.claim());
+        EXPECT_TRUE(next.StorePending());
+        EXPECT_EQ(rows, 0) << "found stored, not stored again";
+        EXPECT_TRUE(sc.claim().empty());
+        sc.expectEachPointOnce("not synced");
+    }
+    {
+        SCOPED_TRACE("two waiting strokes with one sending N");
+        Scene sc;
+        const JournalStroke a = drawn(3, 1, 3), b = drawn(4, 20, 2);
+        auto ea = sc.entry(a), eb = sc.entry(b);
+        ASSERT_TRUE(ea->NoteSending(1, 1, 3));
+        ASSERT_TRUE(eb->NoteSending(1, 1, 2));
+        sc.commit(a, 1, 1); // a's statement went through, b's never left
+        ea.reset();
+        eb.reset();
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load(false);
+        std::vector<int> rows;
+        store.onStored = [&](quint64, int n) { rows.push_back(n); };
+        sc.add(store, sc.claim());
+        EXPECT_TRUE(store.StorePending());
+        EXPECT_EQ(rows, (std::vector<int>{0, 2}));
+        sc.expectEachPointOnce("two with one N");
+    }
+    {
+        SCOPED_TRACE("a claim into a session that has drawn past its N");
+        Scene sc;
+        const JournalStroke a = drawn(3, 1, 3), other = drawn(9, 40, 5);
+        auto ea = sc.entry(a);
+        ASSERT_TRUE(ea->NoteSending(1, 1, 3));
+        sc.commit(a, 1, 1);
+        sc.strokes.push_back(other);
+        sc.commit(other, 4, 1);
+        ea.reset();
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load(false);
+        ASSERT_EQ(store.DrawnUpTo(), 8);
+        sc.add(store, sc.claim());
+        EXPECT_TRUE(store.StorePending());
+        sc.expectEachPointOnce("past N");
+    }
+    {
+        SCOPED_TRACE("refused after sending: an answered refusal, nothing of it stored");
+        Scene sc;
+        const JournalStroke a = drawn(3, 1, 3);
+        auto ea = sc.entry(a);
+        ASSERT_TRUE(ea->NoteSending(1, 1, 3));
+        ASSERT_TRUE(ea->NoteNotSent());
+        ea.reset();
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load(false);
+        sc.add(store, sc.claim());
+        EXPECT_TRUE(store.StorePending());
+        sc.expectEachPointOnce("refused");
+    }
+    {
+        SCOPED_TRACE("an unanswered statement is looked for first and never noted as refused");
+        Scene sc;
+        const JournalStroke a = drawn(3, 1, 3);
+        auto ea = sc.entry(a);
+        ASSERT_TRUE(ea->NoteSending(1, 1, 3));
+        sc.commit(a, 1, 1);
+        ea.reset();
+        {
+            DataAccess away; // the server cannot be reached yet
+            StrokeStore store(away, sc.image);
+            store.SetTable(kTable);
+            sc.add(store, sc.claim());
+            EXPECT_FALSE(store.StorePending());
+            EXPECT_EQ(store.LastFailure(), StrokeStore::Failure::ConnectionLost);
+        }
+        auto again = sc.claim();
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0]->Stroke().sendingN, 1) << "the sending note was overwritten";
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load(false);
+        sc.add(store, std::move(again));
+        EXPECT_TRUE(store.StorePending());
+        sc.expectEachPointOnce("looked for first");
+    }
+    {
+        SCOPED_TRACE("a full disk: nothing is sent unnoted, and it goes on once there is room");
+        Scene sc;
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load();
+        const JournalStroke a = drawn(3, 1, 5);
+        auto ea = sc.entry(a);
+        const qint64 size = QFile(ea->FileName()).size();
+        store.Add({7, a.user, {a.penType, a.penSize, a.penColor}, a.points, std::move(ea)});
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        rlimit saved;
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit full = saved;
+        full.rlim_cur = rlim_t(size + 3);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+        const bool stored = store.StorePending();
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(stored);
+        EXPECT_EQ(store.LastFailure(), StrokeStore::Failure::JournalUnwritable);
+        EXPECT_FALSE(store.LastFailureText().isEmpty());
+        EXPECT_EQ(sc.db.SelectAll(kTable, QString()), 0);
+        EXPECT_EQ(store.PendingPoints(), 5);
+        EXPECT_TRUE(store.StorePending());
+        EXPECT_EQ(store.LastFailure(), StrokeStore::Failure::None);
+        sc.expectEachPointOnce("full disk");
+    }
+    {
+        SCOPED_TRACE("a re-created table: the strokes of the old picture are orphans");
+        Scene sc;
+        const JournalStroke first = drawn(5, 30, 2);
+        sc.commit(first, 1, 1);
+        JournalStroke a = drawn(3, 1, 3);
+        a.anchorN = 2;
+        a.anchorRow = QStringLiteral("5,1,1,2,65280,31,11");
+        JournalStroke b = a;
+        b.points = {QPoint(50, 50)};
+        auto ea = sc.entry(a);
+        ea.reset();
+        {
+            // Its own picture still: stored.
+            StrokeStore store(sc.db, sc.image);
+            store.SetTable(kTable);
+            store.Load(false);
+            sc.strokes.push_back(first);
+            sc.add(store, sc.claim());
+            EXPECT_TRUE(store.StorePending());
+            sc.expectEachPointOnce("its own picture");
+        }
+        auto eb = sc.entry(b);
+        sc.strokes.pop_back();
+        eb.reset();
+        ASSERT_TRUE(sc.db.DropTable(kTable));
+        ASSERT_TRUE(sc.db.CreateImageTable(kTable));
+        sc.strokes = {drawn(6, 1, 3)};
+        sc.commit(sc.strokes[0], 1, 1);
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load(false);
+        int orphans = 0;
+        store.onOrphaned = [&](int points) { orphans += points; };
+        sc.add(store, sc.claim());
+        EXPECT_TRUE(store.StorePending());
+        EXPECT_EQ(orphans, 1);
+        EXPECT_EQ(store.OrphanPoints(), 1);
+        EXPECT_EQ(store.PendingPoints(), 1) << "kept until the user gives it up";
+        sc.expectEachPointOnce("re-created");
+        store.DiscardPending();
+        EXPECT_TRUE(sc.claim().empty());
+    }
+    {
+        SCOPED_TRACE("a lost answer on a statement, found by the same store and by the next run");
+        for (bool sameStore : {true, false}) {
+            Scene sc;
+            DelayRelay relay;
+            ASSERT_TRUE(relay.start(0));
+            const QString path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
+            DataAccess db;
+            db.ConnectDatabase(path);
+            ASSERT_TRUE(db.IsConnected());
+            auto store = std::make_unique<StrokeStore>(db, sc.image);
+            store->SetTable(kTable);
+            store->Load();
+            const JournalStroke a = drawn(3, 1, 300); // two statements
+            store->beforeInsert = [&](int n) {
+                if (n > 1)
+                    relay.CutAfterNextRequest(64);
+            };
+            store->Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
+            EXPECT_FALSE(store->StorePending());
+            EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
+            store->beforeInsert = nullptr;
+            db.DisconnectDatabase();
+            db.ConnectDatabase(path);
+            ASSERT_TRUE(db.IsConnected());
+            if (!sameStore) {
+                store.reset();
+                store = std::make_unique<StrokeStore>(db, sc.image);
+                store->SetTable(kTable);
+                store->Load(false);
+                sc.add(*store, sc.claim());
+            }
+            int rows = -1;
+            store->onStored = [&](quint64, int n) { rows = n; };
+            EXPECT_TRUE(store->StorePending());
+            // The first statement was answered; the second was committed, only its answer lost.
+            EXPECT_EQ(rows, sameStore ? 240 : 0);
+            sc.expectEachPointOnce(sameStore ? "same store" : "next run");
+        }
+    }
+    {
+        SCOPED_TRACE("a statement lost before the server ran it is sent again only once it cannot be running");
+        Scene sc;
+        DataAccess killer;
+        killer.ConnectDatabase(sc.t.serverPath());
+        QStringList id(1);
+        ASSERT_EQ(killer.SelectFields("CURRENT_CONNECTION", "RDB$DATABASE", "", id), 1);
+        killer.EndQuery();
+        StrokeStore store(sc.db, sc.image);
+        store.SetTable(kTable);
+        store.Load();
+        const JournalStroke a = drawn(3, 1, 4);
+        store.beforeInsert = [&](int) {
+            ASSERT_TRUE(killer.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + id[0]}));
+        };
+        store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
+        EXPECT_FALSE(store.StorePending());
+        store.beforeInsert = nullptr;
+        sc.db.DisconnectDatabase();
+        sc.db.ConnectDatabase(sc.t.serverPath());
+        ASSERT_TRUE(sc.db.IsConnected());
+        // Not found, but the server may still be waiting on a lock for it: not sent yet.
+        EXPECT_FALSE(store.StorePending());
+        EXPECT_EQ(sc.db.SelectAll(kTable, QString()), 0);
+        bool stored = false;
+        for (int i = 0; i < 40 && !stored; ++i) {
+            QThread::msleep(250);
+            stored = store.StorePending();
+        }
+        EXPECT_TRUE(stored) << "not sent again within 10 s";
+        sc.expectEachPointOnce("lost before it ran");
+    }
+}
+
+} // namespace
