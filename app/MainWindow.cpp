@@ -15,7 +15,7 @@
 #include "forms/BusyCursor.h"
 #include "forms/ProgramFont.h"
 #include "windows/ImageRecordEditor.h"
-#include "db/Tables.h"
+#include "core/TableRequests.h"
 #include "windows/ImageList.h"
 #include "windows/PaintWindow.h"
 #include "windows/PenTipDialog.h"
@@ -95,10 +95,11 @@ MainWindow::MainWindow(QWidget *parent)
     ComboBox1->setEditable(true);
     ComboBox1->setEditText(QStringLiteral("ComboBox1"));
     ComboBox1->hide();
-    db_.onTableNames = [this](const QStringList &names) {
+    mainDb_ = new MainDb(this);
+    connect(mainDb_, &MainDb::TableNames, this, [this](const QStringList &names) {
         ComboBox1->clear();
         ComboBox1->addItems(names);
-    };
+    });
 
     attacher_ = new BackgroundAttach(this);
     connect(attacher_, &BackgroundAttach::Finished, this, &MainWindow::attachFinished);
@@ -108,10 +109,7 @@ MainWindow::MainWindow(QWidget *parent)
         showConnectionState();
         emit Reconnected();
     });
-    // Detached only once the failing call is over: it still holds its handles.
-    db_.onConnectionLost = [this] {
-        QMetaObject::invokeMethod(this, &MainWindow::ConnectionLost, Qt::QueuedConnection);
-    };
+    connect(mainDb_, &MainDb::ConnectionLost, this, &MainWindow::ConnectionLost);
 
     buildMenu();
     // The designed outer size; the frame is known only once the window manager has framed it.
@@ -162,13 +160,13 @@ void MainWindow::buildMenu()
 
 void MainWindow::CreateDatabase()
 {
-    db_.DisconnectDatabase();
+    mainDb_->Disconnect();
     attachAndWait(true);
 }
 
 void MainWindow::ConnectDatabase()
 {
-    if (db_.IsConnected())
+    if (IsConnected())
         return;
     attachAndWait(false);
 }
@@ -204,10 +202,8 @@ void MainWindow::attachInBackground(AttachFor why, bool create)
 
 void MainWindow::attachFinished(DataAccess &attached)
 {
-    if (attached.IsConnected() && !closed_) {
-        db_.AdoptAttachment(attached);
+    if (!closed_ && mainDb_->Adopt(attached))
         connected();
-    }
     switch (attachFor_) {
     case AttachFor::Start:
         if (!IsConnected())
@@ -308,29 +304,28 @@ void MainWindow::askAboutOrphans(const QString &database, int imageNo, int point
         worker_.DiscardOrphans(database, imageNo);
 }
 
-bool MainWindow::EnsureTable(const QString &name, bool (DataAccess::*create)())
+void MainWindow::withTable(ProgramTable table, bool create, std::function<void()> then)
 {
-    {
-        BusyCursor busy;
-        if (db_.TableExists(name))
-            return true;
-        if (!db_.TableListFailed())
-            return create && (db_.*create)();
-    }
-    reportUnreadable();
-    return false;
+    setCursor(Qt::BusyCursor);
+    mainDb_->Ask<TableState>(this, EnsureTable(table, create), [this, then](TableState state, DbReply reply) {
+        unsetCursor();
+        if (reply.lost || state == TableState::Unreadable)
+            reportUnreadable();
+        else if (state == TableState::Present)
+            then();
+    });
 }
 
 void MainWindow::DisconnectDatabase()
 {
-    db_.DisconnectDatabase();
+    mainDb_->Disconnect();
 }
 
 void MainWindow::ConnectionLost()
 {
     if (closed_)
         return;
-    db_.DropConnection();
+    mainDb_->Drop();
     startReconnecting();
 }
 
@@ -365,10 +360,10 @@ void MainWindow::reportUnreadable()
 
 bool MainWindow::TableExists(const QString &name)
 {
-    const bool exists = db_.TableExists(name);
-    if (db_.TableListFailed())
+    const TableState state = TableStateNow(mainDb_->DbForTests(), name);
+    if (state == TableState::Unreadable)
         reportUnreadable();
-    return exists;
+    return state == TableState::Present;
 }
 
 static QList<QWidget *> settingsDialogs()
@@ -617,20 +612,20 @@ void MainWindow::mnuAddTable1Click()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(SectionTable::Name, &DataAccess::CreateSectionTable))
-        return;
-    if (sectionRegister)
-        sectionRegister->exec();
+    withTable(ProgramTable::Section, true, [] {
+        if (sectionRegister)
+            sectionRegister->exec();
+    });
 }
 
 void MainWindow::mnuAddTable2Click()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(MemberTable::Name, &DataAccess::CreateMemberTable))
-        return;
-    if (memberRegister)
-        memberRegister->exec();
+    withTable(ProgramTable::Member, true, [] {
+        if (memberRegister)
+            memberRegister->exec();
+    });
 }
 
 void MainWindow::mnuPCnameSetClick()
@@ -660,44 +655,46 @@ void MainWindow::mnuImageNewClick()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
-        return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    EditMode = 0;
-    auto *editor = new ImageRecordEditor;
-    editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
-    AddChild(editor);
+    withTable(ProgramTable::ImgList, true, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        EditMode = 0;
+        auto *editor = new ImageRecordEditor;
+        editor->setWindowTitle(QStringLiteral("画像一覧データ新規作成"));
+        AddChild(editor);
+    });
 }
 
 void MainWindow::mnuImageEditClick()
 {
-    if (!connectedForCommand() || !EnsureTable(ImgListTable::Name, nullptr))
+    if (!connectedForCommand())
         return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    EditMode = 1;
-    CurrentImageNo = 0;
-    auto *editor = new ImageRecordEditor;
-    editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
-    AddChild(editor);
+    withTable(ProgramTable::ImgList, false, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        EditMode = 1;
+        CurrentImageNo = 0;
+        auto *editor = new ImageRecordEditor;
+        editor->setWindowTitle(QStringLiteral("画像一覧データ編集"));
+        AddChild(editor);
+    });
 }
 
 void MainWindow::mnuImageListClick()
 {
     if (!connectedForCommand())
         return;
-    if (!EnsureTable(ImgListTable::Name, &DataAccess::CreateImgListTable))
-        return;
-    if (PcUserNo == 0) {
-        ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-        return;
-    }
-    AddChild(new ImageList);
+    withTable(ProgramTable::ImgList, true, [this] {
+        if (PcUserNo == 0) {
+            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+            return;
+        }
+        AddChild(new ImageList);
+    });
 }
 
 void CreateApplicationWindows()

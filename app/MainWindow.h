@@ -1,12 +1,13 @@
 #pragma once
-// The main window: the frame of the child windows, the menu bar, and the owner
-// of the program's one connection, transaction and query.
+// The main window: the frame of the child windows, the menu bar, and the owner of the
+// program's one connection, which lives on the "main-db" thread (core/MainDb).
 
 #include "forms/MainLink.h"
 #include "core/PaintWorker.h"
 #include "core/ProgramIcon.h"
 #include "core/SettingsFile.h"
-#include "db/DataAccess.h"
+#include "core/MainDb.h"
+#include "core/TableRequests.h"
 
 #include <QMainWindow>
 
@@ -24,18 +25,18 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    DataAccess &Db() override { return db_; }
-    bool IsConnected() const override { return db_.IsConnected(); }
+    MainDb &Database() override { return *mainDb_; }
+    // Tests only, while no request runs (see MainDb::DbForTests).
+    DataAccess &Db() { return mainDb_->DbForTests(); }
+    bool IsConnected() const override { return mainDb_->IsConnected(); }
     // Both attach on a thread of their own; the window keeps answering (an event loop
     // runs inside) and they return with the outcome.
     void CreateDatabase() override;
     void ConnectDatabase() override;
     void DisconnectDatabase() override;
-    // Also fills the hidden ComboBox1 with the table names. When the names cannot
-    // be read, the user is told so once and TableListFailed() is true: the caller
-    // ends its command without changing anything.
-    bool TableExists(const QString &name) override;
-    bool TableListFailed() const override { return db_.TableListFailed(); }
+    // Tests only, while no request runs: whether the table is there, looked up at once
+    // (the hidden ComboBox1 gets the names); an unreadable list is told.
+    bool TableExists(const QString &name);
 
     // After a lost connection: detach, then reconnect by itself to the database
     // of the stored settings as soon as the server answers again.
@@ -113,9 +114,10 @@ protected:
 private:
     void buildMenu();
     WindowPlacement currentPlacement() const;
-    // The table exists, or is made with `create` (none: only looked up); busy cursor meanwhile.
-    bool EnsureTable(const QString &name, bool (DataAccess::*create)());
-    DataAccess db_;
+    // `then` once the table is there (made when `create`), on the main-db thread meanwhile;
+    // a busy cursor on the window while it waits. Otherwise the reason is told.
+    void withTable(ProgramTable table, bool create, std::function<void()> then);
+    MainDb *mainDb_ = nullptr;
     // Why the background attach runs: what its outcome leads to.
     enum class AttachFor { Start, Settings, Reconnect, Waiting };
     void attachInBackground(AttachFor why, bool create = false);

@@ -1,6 +1,6 @@
 #include "app/SessionEnd.h"
 
-#include "db/DataAccess.h"
+#include "core/CallDeadline.h"
 
 #include <csignal>
 #include <poll.h>
@@ -73,9 +73,9 @@ void SessionEnd::readSignals()
             // A close that hangs on the network must not keep the session waiting.
             if (killAfter_ > 0)
                 alarm(unsigned(killAfter_));
-            DataAccess::ShortenReplyTimeout(ClosingReplyTimeoutMs);
+            ShortenDatabaseReplies(ClosingReplyTimeoutMs);
         }
-        DataAccess::CancelAllCalls();
+        CutAllDatabaseCalls();
         const int signo = int(info.ssi_signo);
         QMetaObject::invokeMethod(this, [this, signo] {
             if (onSignal_)

@@ -1,6 +1,7 @@
-# Fails when a file includes a header of a layer above its own, or when the
-# Firebird client header is reached from outside the database layer. A layer is a
-# folder; OEKAKI_LAYERS lists them lowest first.
+# Fails when a file includes a header of a layer above its own, when the Firebird
+# client header is reached from outside the database layer, or when a layer above core/
+# includes from db/ (windows, forms and the main window ask core/, whose main-db thread
+# runs the statements). A layer is a folder; OEKAKI_LAYERS lists them lowest first.
 # cmake -DSOURCE_DIR=... -DOEKAKI_LAYERS=db,core,forms,windows,app -P CheckLayers.cmake
 string(REPLACE "," ";" OEKAKI_LAYERS "${OEKAKI_LAYERS}")
 
@@ -28,6 +29,8 @@ foreach(layer ${OEKAKI_LAYERS})
       endif()
       if(rank_of_${target} GREATER rank_of_${layer})
         string(APPEND faults "  ${file} (${layer}) includes from ${target}/\n")
+      elseif(target STREQUAL "db" AND NOT layer STREQUAL "db" AND NOT layer STREQUAL "core")
+        string(APPEND faults "  ${file} (${layer}) includes from db/: only core/ may\n")
       endif()
     endforeach()
   endforeach()

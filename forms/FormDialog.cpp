@@ -1,6 +1,7 @@
 #include "forms/FormDialog.h"
 
 #include "forms/FormUtil.h"
+#include "forms/DbCommand.h"
 #include "core/ProgramIcon.h"
 #include "forms/MainLink.h"
 #include "core/SharedSettings.h"
@@ -73,12 +74,17 @@ void FormDialog::showEvent(QShowEvent *e)
     QDialog::showEvent(e);
     if (!e->spontaneous()) {
         closedFromShow_ = false;
+        delete showing_;
+        showing_ = new QObject(this);
         FormShow();
     }
 }
 
 void FormDialog::done(int r)
 {
+    delete showing_;
+    showing_ = nullptr;
+    EndCommandWaits(this);
     FormClose();
     QDialog::done(r);
 }

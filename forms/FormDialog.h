@@ -12,6 +12,9 @@ public:
 
     // True once FormShow has asked the dialog to close (it closes as soon as exec runs).
     bool closedFromShow() const { return closedFromShow_; }
+    // Lives from a showing to its closing: database answers go to it, so that a closed
+    // dialog gets none of those asked while it was open.
+    QObject *Showing() const { return showing_; }
 
     // Each showing opens the dialog over the middle of the main window (wholly on its
     // screen), wherever the settings file or the last showing had put it.
@@ -37,4 +40,5 @@ private:
     void centreOnMainWindow();
     bool closedFromShow_ = false;
     bool noKeyButtons_ = false;
+    QObject *showing_ = nullptr;
 };

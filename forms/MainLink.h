@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class DataAccess;
+class MainDb;
 class PaintWorker;
 class QMdiSubWindow;
 class QObject;
@@ -12,14 +12,9 @@ class QString;
 
 class MainLink {
 public:
-    // The shared connection and its operations; every window goes through it.
-    virtual DataAccess &Db() = 0;
+    // The shared connection, on the main-db thread: windows ask it and get answers back.
+    virtual MainDb &Database() = 0;
     virtual bool IsConnected() const = 0;
-    // Also lists the table names into the main window's hidden list.
-    // When the names cannot be read, the user is told so once and TableListFailed() is
-    // true: the caller ends its command without changing anything.
-    virtual bool TableExists(const QString &name) = 0;
-    virtual bool TableListFailed() const = 0;
     // Connection with the path made of the three settings.
     virtual void CreateDatabase() = 0;
     virtual void ConnectDatabase() = 0;

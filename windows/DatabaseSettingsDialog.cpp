@@ -7,6 +7,7 @@
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"
+#include "forms/DbCommand.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -92,17 +93,25 @@ void DatabaseSettingsDialog::Button1Click()
 
     bool connected = false;
     {
+        // The attaches run on threads of their own and the window answers meanwhile:
+        // only キャンセル stays usable, and it ends the dialog without waiting for them.
         BusyCursor busy;
+        BeginCommandWait(this, {Button2});
         // A character without a CP932 form would reach the server as a substitute and
         // name another file: such a path is neither created nor attached.
         if (Cp932Length(DatabasePath()) >= 0) {
             // An existing file makes the creation fail quietly; the attach then finds it.
             MainWindowLink()->CreateDatabase();
-            MainWindowLink()->ConnectDatabase();
+            if (isVisible())
+                MainWindowLink()->ConnectDatabase();
             connected = MainWindowLink()->IsConnected();
         }
+        // Handed to the main-db thread: nothing here waits for the server.
         MainWindowLink()->DisconnectDatabase();
+        EndCommandWait(this);
     }
+    if (!isVisible())
+        return; // cancelled meanwhile
     if (connected) {
         accept();
         return;

@@ -1,14 +1,11 @@
 #include "windows/ImageList.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
+#include "forms/DbCommand.h"
+#include "core/ImageRequests.h"
 #include "core/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
-#include "core/ImageRecords.h"
 #include "windows/ImageRecordEditor.h"
 #include "windows/PaintWindow.h"
 
@@ -28,7 +25,6 @@ namespace {
 constexpr int ColumnCount = 7;
 
 const char *const Headers[ColumnCount] = {"番号", "名前", "メモ１", "横サイズ", "縦サイズ", "作成日付", "更新日付"};
-const char *const ListColumns[ColumnCount] = {"N", "INAME", "MEMO1", "SX", "SY", "DATE1", "DATE2"};
 
 struct SortChoice {
     const char *item;
@@ -312,27 +308,33 @@ void ImageList::ClearGrid()
             SetGridCell(SG1, col, r, QString());
 }
 
-void ImageList::LoadPage()
+template <class R>
+void ImageList::Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer)
 {
-    DataAccess &db = MainWindowLink()->Db();
-    BusyCursor busy;
-    db.EndQuery();
-    int row = 1;
-    if (db.OpenCursor(PageStatement(FilterCondition, SortOrder))) {
-        for (int skip = 1; skip < PageTop && !db.CursorEof(); ++skip)
-            db.CursorNext();
-        while (!db.CursorEof()) {
-            for (int col = 0; col < ColumnCount; ++col)
-                SetGridCell(SG1, col, row, db.CursorValue(QString::fromLatin1(ListColumns[col])));
-            ++row;
-            if (row > PageSize)
-                break;
-            db.CursorNext();
-        }
-    }
-    db.CloseQuery();
-    NextPageTop = PageTop + row - 1;
-    showSelectedRecord();
+    AskDb<R>(this, std::move(request), std::move(answer), {Button5, Button6});
+}
+
+void ImageList::LoadPage(int top)
+{
+    Ask<PageRead>(ReadImagePage(PageStatement(FilterCondition, SortOrder), top, PageSize),
+                  [this, top](PageRead page, DbReply reply) {
+                      // No answer: the page stays. A statement the server refused (a
+                      // filter it cannot take) shows an empty page, as ever.
+                      if (reply.lost) {
+                          ReportUnreadable();
+                          return;
+                      }
+                      ClearGrid();
+                      PageTop = top;
+                      int row = 1;
+                      for (const QStringList &cells : std::as_const(page.rows)) {
+                          for (int col = 0; col < ColumnCount; ++col)
+                              SetGridCell(SG1, col, row, cells.value(col));
+                          ++row;
+                      }
+                      NextPageTop = PageTop + int(page.rows.size());
+                      showSelectedRecord();
+                  });
 }
 
 void ImageList::showSelectedRecord()
@@ -356,30 +358,22 @@ void ImageList::showSelectedRecord()
 
 void ImageList::Button1Click()
 {
-    ClearGrid();
-    PageTop = 1;
-    LoadPage();
+    LoadPage(1);
 }
 
 void ImageList::Button2Click()
 {
-    ClearGrid();
-    if (PageTop > 1)
-        PageTop = qMax(1, PageTop - PageSize);
-    LoadPage();
+    LoadPage(PageTop > 1 ? qMax(1, PageTop - PageSize) : PageTop);
 }
 
 void ImageList::Button3Click()
 {
-    ClearGrid();
-    PageTop = NextPageTop;
-    LoadPage();
+    LoadPage(NextPageTop);
 }
 
 void ImageList::Button4Click()
 {
-    ClearGrid();
-    LoadPage();
+    LoadPage(PageTop);
 }
 
 void ImageList::Button5Click()
@@ -420,19 +414,23 @@ void ImageList::SG1SelectCell(int, int ARow)
     const int n = TextToInt(GridCell(SG1, 0, ARow));
     if (n <= 0)
         return;
-    DataAccess &db = MainWindowLink()->Db();
-    BusyCursor busy;
-    const QStringList row = ReadImageRecord(db, n);
-    using namespace ImgListTable;
-    Edit2->setText(row.value(INAME));
-    Edit3->setText(row.value(MEMO1));
-    Edit4->setText(row.value(MEMO2));
-    Edit5->setText(row.value(MEMO3));
-    LabelB->setText(SizeCaption + row.value(SX) + QStringLiteral("×") + row.value(SY));
-    LabelC->setText(DateCaption + row.value(DATE1) + QChar(0x3000) + row.value(DATE2));
-    const int m = RecordAuthor(row);
-    if (m > 0)
-        LabelA->setText(AuthorCaption + MemberName(db, m));
+    Ask<RecordRead>(ReadImageRecordWithAuthor(n), [this](RecordRead read, DbReply reply) {
+        // Unread, the panel stays empty.
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            return;
+        }
+        const QStringList &row = read.record;
+        // N, MN, INAME, MEMO1, MEMO2, MEMO3, SX, SY, DATE1, DATE2
+        Edit2->setText(row.value(2));
+        Edit3->setText(row.value(3));
+        Edit4->setText(row.value(4));
+        Edit5->setText(row.value(5));
+        LabelB->setText(SizeCaption + row.value(6) + QStringLiteral("×") + row.value(7));
+        LabelC->setText(DateCaption + row.value(8) + QChar(0x3000) + row.value(9));
+        if (read.author > 0)
+            LabelA->setText(AuthorCaption + read.authorName);
+    });
 }
 
 void ImageList::Button7Click()
@@ -474,26 +472,26 @@ void ImageList::Button9Click()
     const int n = TextToInt(GridCell(SG1, 0, r));
     if (n <= 0)
         return;
-    const QString table = ImageTable::NameOf(n);
     const QString subject = QStringLiteral("画像データ「") + GridCell(SG1, 1, r) + QStringLiteral("」(N:")
                             + QString::number(n) + QLatin1Char(')');
-    bool exists;
-    {
-        BusyCursor busy;
-        exists = MainWindowLink()->TableExists(table);
-    }
-    if (MainWindowLink()->TableListFailed())
-        return;
-    if (!exists) {
-        ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
-        return;
-    }
-    if (!ConfirmBox(subject + QStringLiteral("を削除します。よろしいですか？")))
-        return;
-    bool dropped;
-    {
-        BusyCursor busy;
-        dropped = MainWindowLink()->Db().DropTable(table);
-    }
-    ShowMessage(subject + (dropped ? QStringLiteral("を削除しました。") : QStringLiteral("が削除出来ませんでした。")));
+    Ask<TableState>(ImageTableState(n), [this, n, subject](TableState state, DbReply reply) {
+        if (reply.lost || state == TableState::Unreadable) {
+            ReportUnreadable();
+            return;
+        }
+        if (state == TableState::Missing) {
+            ShowMessage(subject + QStringLiteral("のテーブルデータは存在しません。"));
+            return;
+        }
+        if (!ConfirmBox(subject + QStringLiteral("を削除します。よろしいですか？")))
+            return;
+        Ask<bool>(DropImageTable(n), [subject](bool dropped, DbReply reply) {
+            const QString failed = subject + QStringLiteral("が削除出来ませんでした。");
+            if (reply.lost) {
+                ReportLostChange(failed);
+                return;
+            }
+            ShowMessage(dropped ? subject + QStringLiteral("を削除しました。") : failed);
+        });
+    });
 }

@@ -3,6 +3,7 @@
 // with a detail panel; opens records for editing and pictures for painting.
 
 #include "forms/ChildForm.h"
+#include "core/MainDb.h"
 
 #include <QSize>
 #include <QString>
@@ -88,9 +89,14 @@ protected:
 
 private:
     void ClearGrid();
-    void LoadPage();
+    // Reads the page from `top` on; only once it is read does the grid show it (and PageTop
+    // become `top`): a page that could not be read leaves the grid as it was.
+    void LoadPage(int top);
     // After a page is loaded: the highlighted row and the detail panel show one record.
     void showSelectedRecord();
+    // The list's commands; the panel's height buttons stay usable meanwhile.
+    template <class R>
+    void Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer);
 
     int PageSize = 100;
     int PageTop = 1;

@@ -1,14 +1,11 @@
 #include "windows/ImageRecordEditor.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
+#include "forms/DbCommand.h"
+#include "core/ImageRequests.h"
 #include "core/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
-#include "core/ImageRecords.h"
 
 #include <QDate>
 #include <QEvent>
@@ -169,25 +166,34 @@ bool ImageRecordEditor::eventFilter(QObject *watched, QEvent *event)
     return ChildForm::eventFilter(watched, event);
 }
 
-QString ImageRecordEditor::NextFreeNumber()
+template <class R>
+void ImageRecordEditor::Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer)
 {
-    QString max;
-    MainWindowLink()->Db().SelectMax(ImgListTable::Name, QStringLiteral("N"), QString(), max);
-    // After 2147483647 this proposes 2147483648, which registration then refuses.
-    return QString::number(qint64(TextToInt(max)) + 1);
+    AskDb<R>(this, std::move(request), std::move(answer), {Button3});
+}
+
+void ImageRecordEditor::ProposeNextNumber()
+{
+    Ask<HighestRead>(ReadHighestImageNumber(), [this](HighestRead read, DbReply reply) {
+        // Unread, the box keeps what it had: a guess could be a number already taken.
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            return;
+        }
+        // After 2147483647 this proposes 2147483648, which registration then refuses.
+        Edit1->setText(QString::number(qint64(TextToInt(read.max)) + 1));
+    });
 }
 
 void ImageRecordEditor::FormShow()
 {
     OpenMode = EditMode;
     OpenImageNo = CurrentImageNo;
-    {
-        BusyCursor busy;
-        Edit1->setText(OpenMode == 0 ? NextFreeNumber() : QString());
-    }
+    Edit1->clear();
     Label2->setText(AuthorCaption + PcUserName);
     if (OpenMode == 0) {
         Edit2->setFocus();
+        ProposeNextNumber();
         return;
     }
     Edit1->setFocus();
@@ -201,8 +207,7 @@ void ImageRecordEditor::FormClose() {}
 
 void ImageRecordEditor::Edit1DblClick()
 {
-    BusyCursor busy;
-    Edit1->setText(NextFreeNumber());
+    ProposeNextNumber();
 }
 
 void ImageRecordEditor::Edit8DblClick(QObject *Sender)
@@ -221,53 +226,48 @@ void ImageRecordEditor::Button4Click()
         Edit1->setFocus();
         return;
     }
-    DataAccess &db = MainWindowLink()->Db();
-    BusyCursor busy;
-    const QStringList row = ReadImageRecord(db, n);
-    QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
-    const int columnOf[] = {0, 2, 3, 4, 5, 6, 7, 8, 9};
-    for (int i = 0; i < 9; ++i)
-        boxes[i]->setText(row.value(columnOf[i]));
-
-    const int m = RecordAuthor(row);
-    if (m > 0)
-        Label2->setText(AuthorCaption + MemberName(db, m));
-    Edit2->setFocus();
+    Ask<RecordRead>(ReadImageRecordWithAuthor(n), [this](RecordRead read, DbReply reply) {
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            return;
+        }
+        QLineEdit *boxes[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9};
+        const int columnOf[] = {0, 2, 3, 4, 5, 6, 7, 8, 9};
+        for (int i = 0; i < 9; ++i)
+            boxes[i]->setText(read.record.value(columnOf[i]));
+        if (read.author > 0)
+            Label2->setText(AuthorCaption + read.authorName);
+        Edit2->setFocus();
+    });
 }
 
 void ImageRecordEditor::Button1Click()
 {
-    DataAccess &db = MainWindowLink()->Db();
     const int n = TextToInt(Edit1->text());
     if (n <= 0) {
         Edit1->clear();
         Edit1->setFocus();
         return;
     }
-    const QString key = QStringLiteral("N=") + QString::number(n);
-
-    int author = 0;
-    bool found = false;
-    {
-        BusyCursor busy;
-        if (OpenMode == 0) {
-            found = db.SelectMatch(ImgListTable::Name, QStringLiteral("N"), QString(), n);
-            author = PcUserNo;
-        } else {
-            QStringList stored(ImgListTable::ColumnCount);
-            found = db.SelectFields(QStringLiteral("*"), ImgListTable::Name, key, stored) > 0;
-            author = TextToInt(stored.value(ImgListTable::MN));
+    Ask<RecordLookup>(LookUpImageRecord(n, OpenMode == 0), [this, n](RecordLookup lookup, DbReply reply) {
+        if (reply.lost) {
+            ReportUnreadable();
+            return;
         }
-    }
-    if (OpenMode == 0 && found) {
-        Refuse(Edit1, QStringLiteral("指定した番号は既に存在します。再入力して下さい。"));
-        return;
-    }
-    if (OpenMode != 0 && !found) {
-        Refuse(Edit1, QStringLiteral("指定した番号は存在しません。再入力して下さい。"));
-        return;
-    }
+        if (OpenMode == 0 && lookup.found) {
+            Refuse(Edit1, QStringLiteral("指定した番号は既に存在します。再入力して下さい。"));
+            return;
+        }
+        if (OpenMode != 0 && !lookup.found) {
+            Refuse(Edit1, QStringLiteral("指定した番号は存在しません。再入力して下さい。"));
+            return;
+        }
+        Store(n, OpenMode == 0 ? PcUserNo : lookup.author);
+    });
+}
 
+void ImageRecordEditor::Store(int n, int author)
+{
     const QString name = Edit2->text();
     if (IsBlank(name)) {
         Refuse(Edit2, QStringLiteral("プロジェクト名を入力して下さい。"));
@@ -316,18 +316,18 @@ void ImageRecordEditor::Button1Click()
         }
     }
 
-    const QStringList names = ImgListTable::ColumnNames();
     const QStringList values{QString::number(n), QString::number(author), TextValue(name),
                              TextValue(Edit3->text()), TextValue(Edit4->text()), TextValue(Edit5->text()),
                              QString::number(w), QString::number(h), TextValue(date1), TextValue(date2)};
-    bool ok;
-    {
-        BusyCursor busy;
-        ok = OpenMode == 0 ? db.InsertRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values)
-                           : db.UpdateRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values, key);
-    }
-    ShowMessage(ok ? QStringLiteral("画像一覧データを登録しました")
-                   : QStringLiteral("画像一覧データが登録出来ませんでした"));
+    Ask<bool>(StoreImageRecord(OpenMode == 0, n, values), [](bool ok, DbReply reply) {
+        const QString failed = QStringLiteral("画像一覧データが登録出来ませんでした");
+        // Whether it was stored is unknown: the connection went with the answer.
+        if (reply.lost) {
+            ReportLostChange(failed);
+            return;
+        }
+        ShowMessage(ok ? QStringLiteral("画像一覧データを登録しました") : failed);
+    });
 }
 
 void ImageRecordEditor::Button2Click()

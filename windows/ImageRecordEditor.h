@@ -2,6 +2,7 @@
 // The image record editor: creates or changes one IMGLIST row.
 
 #include "forms/ChildForm.h"
+#include "core/MainDb.h"
 
 class QLabel;
 class QLineEdit;
@@ -55,7 +56,12 @@ protected:
     void showEvent(QShowEvent *e) override;
 
 private:
-    QString NextFreeNumber();
+    // The number box gets the next free number once it is read (kept when it cannot be).
+    void ProposeNextNumber();
+    // The checks after the number's look-up, then the INSERT or UPDATE.
+    void Store(int n, int author);
+    template <class R>
+    void Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer);
 
     int OpenMode = 0;
     int OpenImageNo = 0;

@@ -1,11 +1,7 @@
 #include "windows/MemberRegister.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
 #include "core/TextRoutines.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -17,8 +13,7 @@
 MemberRegister *memberRegister = nullptr;
 
 MemberRegister::MemberRegister(QWidget *parent)
-    : RegisterDialog(QStringLiteral("メンバー（MEMBER）の登録"), 390, 277, MemberTable::Name,
-                   MemberTable::ColumnNames(), 3,
+    : RegisterDialog(QStringLiteral("メンバー（MEMBER）の登録"), 390, 277, Register::Member, 3,
                    QStringLiteral("氏名を入力して下さい（半角16文字まで）"), parent)
 {
     Label1 = MakeLabel(this, QStringLiteral("現在の登録内容"), 0, 8);
@@ -49,55 +44,37 @@ MemberRegister::MemberRegister(QWidget *parent)
     ConnectHandlers();
 }
 
-bool MemberRegister::PrepareShow()
+void MemberRegister::PrepareShow(std::function<void()> then)
 {
     // Rebuilt, but the section the boxes showed stays chosen: it belongs to the row they show.
     const int shown = selectedSection();
     ComboBox1->clear();
     ComboBox1->addItem(QStringLiteral("0:指定無し"));
-    {
-        BusyCursor busy;
-        if (MainWindowLink()->TableExists(SectionTable::Name)) {
-            MainWindowLink()->Db().ForEachRow(
-                QStringLiteral("*"), SectionTable::Name, QString(), QStringLiteral("N"),
-                [this](const QStringList &row) {
-                    ComboBox1->addItem(row.value(SectionTable::N) + QLatin1Char(':')
-                                       + row.value(SectionTable::SNAME));
-                });
+    Ask<RowsRead>(ReadSectionChoices(), [this, then, shown](RowsRead read, DbReply reply) {
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            reject();
+            return;
         }
-    }
-    if (MainWindowLink()->TableListFailed()) {
-        CloseFromShow();
-        return false;
-    }
-    ComboBox1->setCurrentIndex(0);
-    for (int i = 1; i < ComboBox1->count(); ++i)
-        if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == shown)
-            ComboBox1->setCurrentIndex(i);
-    return true;
+        for (const QStringList &row : read.rows)
+            ComboBox1->addItem(row.value(0) + QLatin1Char(':') + row.value(1));
+        ComboBox1->setCurrentIndex(0);
+        for (int i = 1; i < ComboBox1->count(); ++i)
+            if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == shown)
+                ComboBox1->setCurrentIndex(i);
+        then();
+    });
 }
 
-void MemberRegister::FillGrid()
+void MemberRegister::FillGrid(const QList<QStringList> &rows)
 {
-    DataAccess &db = MainWindowLink()->Db();
-    // An outer join, so that a member whose section is 0, unknown or missing is still
-    // listed: one stored but never shown could be neither changed nor deleted.
-    const bool sections = MainWindowLink()->TableExists(SectionTable::Name);
-    const QString list = sections ? QStringLiteral("MEMBER.N,MEMBER.SN,SECTION.SNAME,MEMBER.PNAME")
-                                  : QStringLiteral("MEMBER.N,MEMBER.SN,NULL,MEMBER.PNAME");
-    const QString from = sections ? QStringLiteral("MEMBER LEFT JOIN SECTION ON MEMBER.SN=SECTION.N")
-                                  : MemberTable::Name;
     int r = 0;
-    db.ForEachRow(list, from, QString(), QStringLiteral("MEMBER.N"), [&](QStringList &row) {
+    for (const QStringList &row : rows) {
         ++r;
-        if (TextToInt(row[1]) == 0)
-            row[2].clear();
-        for (int c = 0; c < 4; ++c)
-            SetGridCell(SG1, c, r, row[c]);
-        if (r > 1 && TextToInt(GridCell(SG1, 0, r)) == TextToInt(GridCell(SG1, 0, r - 1)))
-            --r;
         SetGridRowCount(SG1, r + 1);
-    });
+        for (int c = 0; c < 4; ++c)
+            SetGridCell(SG1, c, r, row.value(c));
+    }
 }
 
 int MemberRegister::selectedSection() const

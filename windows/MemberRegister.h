@@ -15,8 +15,9 @@ public:
 
 protected:
     // Lists the sections, "0:指定無し" first.
-    bool PrepareShow() override;
-    void FillGrid() override;
+    void PrepareShow(std::function<void()> then) override;
+    DbRequest<RowsRead> GridRequest() const override { return ReadMemberGrid(); }
+    void FillGrid(const QList<QStringList> &rows) override;
     void ShowRow(int r) override;
     QStringList RowValues(int number, const QString &name) const override;
 

@@ -6,8 +6,7 @@
 #include "core/SharedSettings.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
+#include "core/TableRequests.h"
 #include "core/PaintWorker.h"
 #include "core/DatabaseLabel.h"
 #include "core/Stamp.h"
@@ -233,7 +232,7 @@ void PaintWindow::FormShow()
     CurPenType = PenType;
     CurPenSize = PenSize;
     CurPenColor = PenColor;
-    TableName = ImageTable::NameOf(ImageNo);
+    TableName = ImageTableName(ImageNo);
     DrawMode = 0;
     Drawing = false;
     LastX = 0;

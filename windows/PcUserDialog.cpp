@@ -1,13 +1,11 @@
 #include "windows/PcUserDialog.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
+#include "core/RegisterRequests.h"
 #include "core/SharedSettings.h"
 #include "core/TextRoutines.h"
+#include "forms/DbCommand.h"
 #include "forms/MessageBoxes.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -40,30 +38,23 @@ void PcUserDialog::FormShow()
         return;
 
     ComboBox1->clear();
-    {
-        BusyCursor busy;
-        DataAccess &db = MainWindowLink()->Db();
-        if (MainWindowLink()->TableExists(MemberTable::Name)) {
-            db.ForEachRow(QStringLiteral("*"), MemberTable::Name, QString(), QStringLiteral("N"),
-                          [this](const QStringList &row) {
-                              ComboBox1->addItem(row.value(MemberTable::N) + QLatin1Char(':')
-                                                 + row.value(MemberTable::PNAME));
-                          });
+    AskDb<RowsRead>(this, ReadPcUserChoices(), [this](RowsRead read, DbReply reply) {
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            reject();
+            return;
         }
-    }
-    if (MainWindowLink()->TableListFailed()) {
-        CloseFromShow();
-        return;
-    }
-
-    ComboBox1->setCurrentIndex(-1);
-    for (int i = 0; i < ComboBox1->count(); ++i) {
-        if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == PcUserNo) {
-            ComboBox1->setCurrentIndex(i);
-            break;
+        for (const QStringList &row : read.rows)
+            ComboBox1->addItem(row.value(0) + QLatin1Char(':') + row.value(2));
+        ComboBox1->setCurrentIndex(-1);
+        for (int i = 0; i < ComboBox1->count(); ++i) {
+            if (TextToInt(TextBeforeColon(ComboBox1->itemText(i))) == PcUserNo) {
+                ComboBox1->setCurrentIndex(i);
+                break;
+            }
         }
-    }
-    ComboBox1->setFocus();
+        ComboBox1->setFocus();
+    }, {Button2});
 }
 
 void PcUserDialog::FormClose()

@@ -1,11 +1,9 @@
 #include "windows/RegisterDialog.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
+#include "forms/DbCommand.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
 #include "forms/RegisterGrid.h"
 
 #include <QLineEdit>
@@ -13,14 +11,14 @@
 #include <QScopedValueRollback>
 #include <QTableWidget>
 
-RegisterDialog::RegisterDialog(const QString &caption, int clientWidth, int clientHeight,
-                           const QString &table, const QStringList &columns, int nameColumn,
-                           const QString &nameMissing, QWidget *parent)
-    : FormDialog(caption, clientWidth, clientHeight, 192, 107, parent), table_(table),
-      columns_(columns), nameColumn_(nameColumn), nameMissing_(nameMissing)
+RegisterDialog::RegisterDialog(const QString &caption, int clientWidth, int clientHeight, Register which,
+                               int nameColumn, const QString &nameMissing, QWidget *parent)
+    : FormDialog(caption, clientWidth, clientHeight, 192, 107, parent), which_(which),
+      nameColumn_(nameColumn), nameMissing_(nameMissing)
 {
     SetNoKeyButtons();
 }
+
 
 QTableWidget *RegisterDialog::MakeGrid(const QStringList &headers, const QList<int> &widths)
 {
@@ -54,10 +52,10 @@ void RegisterDialog::FormShow()
     }
     if (!DatabaseReadyOrClose())
         return;
-    if (!PrepareShow())
-        return;
-    RefreshGrid();
-    SG1->setFocus();
+    PrepareShow([this] {
+        RefreshGrid();
+        SG1->setFocus();
+    });
 }
 
 void RegisterDialog::FormClose()
@@ -66,12 +64,18 @@ void RegisterDialog::FormClose()
 
 void RegisterDialog::RefreshGrid()
 {
-    QScopedValueRollback<bool> quiet(refreshing_, true);
-    BusyCursor busy;
-    ResetRegisterGrid(SG1);
-    FillGrid();
-    // The boxes keep what they hold: the row they show, if the grid has it, is the one selected.
-    SelectNumberedRow(SG1, TextToInt(Edit1->text()));
+    Ask<RowsRead>(GridRequest(), [this](RowsRead read, DbReply reply) {
+        // Unread, the grid keeps what it showed.
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            return;
+        }
+        QScopedValueRollback<bool> quiet(refreshing_, true);
+        ResetRegisterGrid(SG1);
+        FillGrid(read.rows);
+        // The boxes keep what they hold: the row they show, if the grid has it, is the one selected.
+        SelectNumberedRow(SG1, TextToInt(Edit1->text()));
+    });
 }
 
 void RegisterDialog::ShowRow(int r)
@@ -90,12 +94,14 @@ void RegisterDialog::SG1Click()
 
 void RegisterDialog::Edit1DblClick()
 {
-    QString max;
-    {
-        BusyCursor busy;
-        MainWindowLink()->Db().SelectMax(table_, QStringLiteral("N"), QString(), max);
-    }
-    Edit1->setText(NextNumberText(max));
+    Ask<MaxRead>(ReadHighestNumber(which_), [this](MaxRead read, DbReply reply) {
+        // Unread, the box keeps what it had: a guess could be a number already taken.
+        if (reply.lost || !read.ok) {
+            ReportUnreadable();
+            return;
+        }
+        Edit1->setText(NextNumberText(read.max));
+    });
 }
 
 void RegisterDialog::Button1Click()
@@ -106,13 +112,15 @@ void RegisterDialog::Button1Click()
     if (!NameWithoutQuotes(Edit2))
         return;
     const QStringList values = RowValues(number, Edit2->text());
-    bool ok;
-    {
-        BusyCursor busy;
-        ok = MainWindowLink()->Db().InsertRecord(table_, int(columns_.size()), columns_, values);
-    }
-    ShowMessage(ok ? QStringLiteral("登録OK") : QStringLiteral("登録失敗"));
-    RefreshGrid();
+    Ask<bool>(InsertRegisterRow(which_, values), [this](bool ok, DbReply reply) {
+        // The connection went with the answer: whether the row is stored is unknown.
+        if (reply.lost) {
+            ReportLostChange(QStringLiteral("登録失敗"));
+            return;
+        }
+        ShowMessage(ok ? QStringLiteral("登録OK") : QStringLiteral("登録失敗"));
+        RefreshGrid();
+    });
 }
 
 void RegisterDialog::Button2Click()
@@ -123,15 +131,16 @@ void RegisterDialog::Button2Click()
     if (!ConfirmBox(DeleteQuestion(GridCell(SG1, 0, r), GridCell(SG1, nameColumn_, r))))
         return;
     const int number = TextToInt(GridCell(SG1, 0, GridCurrentRow(SG1)));
-    if (DeleteRefused(number))
-        return;
-    bool ok;
-    {
-        BusyCursor busy;
-        ok = MainWindowLink()->Db().DeleteRecords(table_, QStringLiteral("N=") + QString::number(number));
-    }
-    ShowMessage(ok ? QStringLiteral("削除OK") : QStringLiteral("削除失敗"));
-    RefreshGrid();
+    CheckDeletion(number, [this, number] {
+        Ask<bool>(DeleteRegisterRow(which_, number), [this](bool ok, DbReply reply) {
+            if (reply.lost) {
+                ReportLostChange(QStringLiteral("削除失敗"));
+                return;
+            }
+            ShowMessage(ok ? QStringLiteral("削除OK") : QStringLiteral("削除失敗"));
+            RefreshGrid();
+        });
+    });
 }
 
 void RegisterDialog::Button4Click()
@@ -145,26 +154,27 @@ void RegisterDialog::Button4Click()
     }
     if (!PositiveNumber(Edit1, number))
         return;
-    bool exists;
-    {
-        BusyCursor busy;
-        exists = MainWindowLink()->Db().SelectMatch(table_, QStringLiteral("N"), QString(), number);
-    }
-    if (!exists) {
-        Refuse(Edit1, QStringLiteral("入力した番号は未使用ですので変更は出来ません。再入力して下さい"));
-        return;
-    }
-    if (!NameWithoutQuotes(Edit2))
-        return;
-    const QStringList values = RowValues(number, Edit2->text());
-    bool ok;
-    {
-        BusyCursor busy;
-        ok = MainWindowLink()->Db().UpdateRecord(table_, int(columns_.size()), columns_, values,
-                                             QStringLiteral("N=") + QString::number(number));
-    }
-    ShowMessage(ok ? QStringLiteral("変更OK") : QStringLiteral("変更失敗"));
-    RefreshGrid();
+    Ask<bool>(NumberTaken(which_, number), [this, number](bool exists, DbReply reply) {
+        if (reply.lost) {
+            ReportUnreadable();
+            return;
+        }
+        if (!exists) {
+            Refuse(Edit1, QStringLiteral("入力した番号は未使用ですので変更は出来ません。再入力して下さい"));
+            return;
+        }
+        if (!NameWithoutQuotes(Edit2))
+            return;
+        const QStringList values = RowValues(number, Edit2->text());
+        Ask<bool>(UpdateRegisterRow(which_, number, values), [this](bool ok, DbReply reply) {
+            if (reply.lost) {
+                ReportLostChange(QStringLiteral("変更失敗"));
+                return;
+            }
+            ShowMessage(ok ? QStringLiteral("変更OK") : QStringLiteral("変更失敗"));
+            RefreshGrid();
+        });
+    });
 }
 
 void RegisterDialog::Button3Click()

@@ -4,6 +4,10 @@
 // its columns, the values of a row, the grid and the check before a deletion.
 
 #include "forms/FormDialog.h"
+#include "forms/DbCommand.h"
+#include "core/RegisterRequests.h"
+
+#include <functional>
 
 #include <QStringList>
 
@@ -18,9 +22,8 @@ class RegisterDialog : public FormDialog {
 public:
     // nameColumn: the grid column of the name; nameMissing: the message for a blank name
     // when changing.
-    RegisterDialog(const QString &caption, int clientWidth, int clientHeight, const QString &table,
-                 const QStringList &columns, int nameColumn, const QString &nameMissing,
-                 QWidget *parent = nullptr);
+    RegisterDialog(const QString &caption, int clientWidth, int clientHeight, Register which,
+                   int nameColumn, const QString &nameMissing, QWidget *parent = nullptr);
 
     void RefreshGrid();
 
@@ -55,22 +58,28 @@ protected:
     void ConnectHandlers();
 
     // Before the grid is read on showing (the member register fills its section list);
-    // false when the dialog has to close instead.
-    virtual bool PrepareShow() { return true; }
-    // Fills grid rows 1.. from the table; the query is closed afterwards.
-    virtual void FillGrid() = 0;
+    // `then` unless the dialog has to close instead.
+    virtual void PrepareShow(std::function<void()> then) { then(); }
+    // The grid's rows, and grid rows 1.. filled from them.
+    virtual DbRequest<RowsRead> GridRequest() const = 0;
+    virtual void FillGrid(const QList<QStringList> &rows) = 0;
     // The boxes from grid row r.
     virtual void ShowRow(int r);
     // The values of a row, in the order of the columns.
     virtual QStringList RowValues(int number, const QString &name) const = 0;
-    // True when the row must stay (the refusal already shown).
-    virtual bool DeleteRefused(int) { return false; }
+    // `proceed` unless the row must stay (the refusal then shown).
+    virtual void CheckDeletion(int, std::function<void()> proceed) { proceed(); }
+    // A command of this dialog; the close button stays usable meanwhile.
+    template <class R>
+    void Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer)
+    {
+        AskDb<R>(this, std::move(request), std::move(answer), {Button3});
+    }
 
     bool refreshing_ = false;
 
 private:
-    QString table_;
-    QStringList columns_;
+    Register which_;
     int nameColumn_;
     QString nameMissing_;
 };

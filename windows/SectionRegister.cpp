@@ -1,12 +1,8 @@
 #include "windows/SectionRegister.h"
 
 #include "forms/FormUtil.h"
-#include "forms/MainLink.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
-#include "forms/BusyCursor.h"
-#include "db/DataAccess.h"
-#include "db/Tables.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -17,8 +13,7 @@
 SectionRegister *sectionRegister = nullptr;
 
 SectionRegister::SectionRegister(QWidget *parent)
-    : RegisterDialog(QStringLiteral("所属（SECTION）の登録"), 390, 261, SectionTable::Name,
-                   SectionTable::ColumnNames(), SectionTable::SNAME,
+    : RegisterDialog(QStringLiteral("所属（SECTION）の登録"), 390, 261, Register::Section, 1,
                    QStringLiteral("名称を入力して下さい（半角32文字まで）"), parent)
 {
     Label1 = MakeLabel(this, QStringLiteral("現在の登録内容"), 0, 8);
@@ -42,16 +37,15 @@ SectionRegister::SectionRegister(QWidget *parent)
     ConnectHandlers();
 }
 
-void SectionRegister::FillGrid()
+void SectionRegister::FillGrid(const QList<QStringList> &rows)
 {
     int r = 0;
-    MainWindowLink()->Db().ForEachRow(QStringLiteral("*"), SectionTable::Name, QString(),
-                                  QStringLiteral("N"), [&](const QStringList &row) {
-                                      ++r;
-                                      SetGridRowCount(SG1, r + 1);
-                                      SetGridCell(SG1, 0, r, row.value(SectionTable::N));
-                                      SetGridCell(SG1, 1, r, row.value(SectionTable::SNAME));
-                                  });
+    for (const QStringList &row : rows) {
+        ++r;
+        SetGridRowCount(SG1, r + 1);
+        SetGridCell(SG1, 0, r, row.value(0));
+        SetGridCell(SG1, 1, r, row.value(1));
+    }
 }
 
 QStringList SectionRegister::RowValues(int number, const QString &name) const
@@ -59,18 +53,18 @@ QStringList SectionRegister::RowValues(int number, const QString &name) const
     return {QString::number(number), TextValue(name)};
 }
 
-bool SectionRegister::DeleteRefused(int number)
+void SectionRegister::CheckDeletion(int number, std::function<void()> proceed)
 {
-    bool inUse;
-    {
-        BusyCursor busy;
-        inUse = MainWindowLink()->TableExists(MemberTable::Name)
-                && MainWindowLink()->Db().SelectMatch(MemberTable::Name, QStringLiteral("SN"), QString(),
-                                                  number);
-    }
-    if (MainWindowLink()->TableListFailed())
-        return true; // whether a member uses it is unknown: delete nothing
-    if (inUse)
-        ShowMessage(QStringLiteral("メンバーデータで既に使用されていますので削除出来ません。"));
-    return inUse;
+    Ask<SectionUse>(SectionInUse(number), [proceed](SectionUse use, DbReply reply) {
+        // Whether a member uses it is unknown: delete nothing.
+        if (reply.lost || use.members == TableState::Unreadable) {
+            ReportUnreadable();
+            return;
+        }
+        if (use.inUse) {
+            ShowMessage(QStringLiteral("メンバーデータで既に使用されていますので削除出来ません。"));
+            return;
+        }
+        proceed();
+    });
 }

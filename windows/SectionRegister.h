@@ -9,10 +9,11 @@ public:
     explicit SectionRegister(QWidget *parent = nullptr);
 
 protected:
-    void FillGrid() override;
+    DbRequest<RowsRead> GridRequest() const override { return ReadSections(); }
+    void FillGrid(const QList<QStringList> &rows) override;
     QStringList RowValues(int number, const QString &name) const override;
     // A section that a member belongs to stays.
-    bool DeleteRefused(int number) override;
+    void CheckDeletion(int number, std::function<void()> proceed) override;
 };
 
 extern SectionRegister *sectionRegister;

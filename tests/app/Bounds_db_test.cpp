@@ -1,5 +1,6 @@
 // The main window keeps answering while it attaches, whatever the server does: at the
 // start, in the reconnecting, after the settings dialog.
+#include "DbAnswers.h"
 #include "DelayRelay.h"
 #include "Outages.h"
 #include "StallMeter.h"
@@ -10,11 +11,21 @@
 #include "core/SettingsFile.h"
 #include "core/SharedSettings.h"
 #include "windows/DatabaseSettingsDialog.h"
+#include "windows/ImageList.h"
+#include "windows/ImageRecordEditor.h"
+#include "windows/MemberRegister.h"
+#include "windows/PcUserDialog.h"
+#include "windows/SectionRegister.h"
+#include "forms/FormUtil.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -85,6 +96,7 @@ TEST_F(WindowBounds, StartAgainstAMuteServerKeepsTheWindowAnsweringAndTellsOnce)
     EXPECT_TRUE(menuOpens()) << "a menu did not open while attaching";
     // A command that needs the connection says why it does nothing.
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages.size(), 1);
     rec.messages.clear();
     ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); },
@@ -207,6 +219,7 @@ TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWin
     QElapsedTimer took;
     took.start();
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     const double seconds = took.elapsed() / 1000.0;
     std::printf("[          ] a command on a silent network ended after %.2f s\n", seconds);
     EXPECT_LE(seconds, DataAccess::ReplyTimeoutSeconds + 1.5);
@@ -223,6 +236,135 @@ TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWin
     EXPECT_FALSE(meter.Hung());
     EXPECT_LE(meter.LongestStallMs(), kStallLimitMs);
     std::printf("[          ] reconnecting after it: longest stall %.1f ms\n", meter.LongestStallMs());
+}
+
+} // namespace
+
+namespace {
+
+// Every dialog command on a silent network: the window thread keeps answering, the command
+// ends with the lost-connection message at the reply deadline (shortened here), and what
+// the dialog showed stays. Between the cases the relay resumes and the window reconnects.
+TEST_F(WindowBounds, EveryDialogCommandOnASilentNetworkEndsWithTheLostMessage)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    DelayRelay relay;
+    ASSERT_TRUE(relay.start(0));
+    MessageRecorder rec;
+    startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
+    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
+    ASSERT_TRUE(mainWindow->IsConnected());
+    ASSERT_TRUE(WaitForDbAnswers());
+    DataAccess &setup = mainWindow->Db();
+    ASSERT_TRUE(setup.CreateSectionTable() && setup.CreateMemberTable() && setup.CreateImgListTable());
+    ASSERT_TRUE(setup.ExecuteSql({"INSERT INTO SECTION VALUES (1, 'S')"}));
+    ASSERT_TRUE(setup.ExecuteSql({"INSERT INTO MEMBER VALUES (1, 1, 'M')"}));
+    ASSERT_TRUE(setup.ExecuteSql({"INSERT INTO IMGLIST VALUES (1, 1, 'P', NULL, NULL, NULL, 64, 48, NULL, NULL)"}));
+    ASSERT_TRUE(setup.CreateImageTable(QStringLiteral("IMG_1")));
+    PcUserNo = 1;
+    PcUserName = QStringLiteral("M");
+    constexpr int kDeadlineMs = 2500;
+    DataAccess::ShortenReplyTimeout(kDeadlineMs);
+
+    const QString unreadable = QStringLiteral("データベースが読み込めませんでした。接続を確認して下さい。");
+    auto list = [] {
+        const auto subs = mainWindow->MdiArea()->subWindowList();
+        return subs.isEmpty() ? nullptr : qobject_cast<ImageList *>(subs.last());
+    };
+    auto editor = [] {
+        const auto subs = mainWindow->MdiArea()->subWindowList();
+        return subs.isEmpty() ? nullptr : qobject_cast<ImageRecordEditor *>(subs.last());
+    };
+    struct Case {
+        const char *name;
+        std::function<void()> before; // connected
+        std::function<void()> command; // on the silent network
+        QString message;
+        std::function<bool()> kept; // what was shown stays
+    };
+    const std::vector<Case> cases = {
+        {"所属登録 (menu)", [] {}, [] { mainWindow->mnuAddTable1Click(); }, unreadable, [] { return true; }},
+        {"メンバー登録 opening", [] {}, [] { memberRegister->show(); }, unreadable,
+         [] { return !memberRegister->isVisible(); }},
+        {"追加登録",
+         [] {
+             sectionRegister->show();
+             WaitForDbAnswers();
+             sectionRegister->Edit1->setText(QStringLiteral("5"));
+             sectionRegister->Edit2->setText(QStringLiteral("new"));
+         },
+         [] { sectionRegister->Button1Click(); },
+         QStringLiteral("登録失敗\nデータベースとの接続が切れています。"),
+         [] { return GridCell(sectionRegister->SG1, 1, 1) == QStringLiteral("S"); }},
+        {"number double-click",
+         [] {
+             sectionRegister->show();
+             WaitForDbAnswers();
+             sectionRegister->Edit1->setText(QStringLiteral("keep"));
+         },
+         [] { sectionRegister->Edit1DblClick(); }, unreadable,
+         [] { return sectionRegister->Edit1->text() == QStringLiteral("keep"); }},
+        {"PC利用者 opening", [] {}, [] { pcUserDialog->show(); }, unreadable, [] { return !pcUserDialog->isVisible(); }},
+        {"一覧 次頁",
+         [] {
+             mainWindow->mnuImageListClick();
+             WaitForDbAnswers();
+         },
+         [&list] { list()->Button3Click(); }, unreadable,
+         [&list] { return list() && GridCell(list()->SG1, 1, 1) == QStringLiteral("P"); }},
+        {"画像データ削除",
+         [&list] {
+             mainWindow->mnuImageListClick();
+             WaitForDbAnswers();
+             list()->SG1->setCurrentCell(0, 0);
+             WaitForDbAnswers();
+         },
+         [&list] { list()->Button9Click(); }, unreadable, [] { return true; }},
+        {"新規作成 number",
+         [] {
+             mainWindow->mnuImageNewClick();
+             WaitForDbAnswers();
+         },
+         [&editor] { editor()->Edit1DblClick(); }, unreadable,
+         [&editor] { return editor() && editor()->Edit1->text() == QStringLiteral("2"); }},
+        {"新規作成 登録",
+         [&editor] {
+             mainWindow->mnuImageNewClick();
+             WaitForDbAnswers();
+             editor()->Edit2->setText(QStringLiteral("Q"));
+             editor()->Edit6->setText(QStringLiteral("64"));
+             editor()->Edit7->setText(QStringLiteral("48"));
+         },
+         [&editor] { editor()->Button1Click(); }, unreadable, [] { return true; }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        ASSERT_TRUE(WaitForDbAnswers());
+        rec.messages.clear();
+        relay.pause();
+        StallMeter meter(&DataAccess::CancelAllCalls);
+        QElapsedTimer took;
+        took.start();
+        c.command();
+        EXPECT_TRUE(menuOpens()) << "a menu did not open while the command waited";
+        EXPECT_TRUE(WaitForDbAnswers(kDeadlineMs + 5000));
+        std::printf("[          ] %s on a silent network: message after %.2f s, longest stall %.1f ms\n", c.name,
+                    took.elapsed() / 1000.0, meter.LongestStallMs());
+        EXPECT_FALSE(meter.Hung());
+        EXPECT_LE(meter.LongestStallMs(), kStallLimitMs);
+        EXPECT_EQ(rec.messages, QStringList{c.message});
+        EXPECT_TRUE(c.kept());
+        relay.resume();
+        EXPECT_TRUE(WaitUntil([] { return mainWindow->IsConnected(); }, 20000)) << "not reconnected";
+        for (QWidget *d : {static_cast<QWidget *>(sectionRegister), static_cast<QWidget *>(memberRegister),
+                           static_cast<QWidget *>(pcUserDialog)})
+            d->hide();
+        for (QMdiSubWindow *s : mainWindow->MdiArea()->subWindowList())
+            delete s;
+    }
+    DataAccess::ShortenReplyTimeout(3600 * 1000);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "StallMeter.h"
 #include "Outages.h"
 #include "TestDatabase.h"
@@ -28,6 +29,7 @@ protected:
     void TearDown() override
     {
         form->DisconnectDatabase();
+        WaitForDbAnswers();
         form.reset();
         AssignDefaultSettings();
     }
@@ -37,6 +39,7 @@ protected:
         QElapsedTimer t;
         t.start();
         form->ConnectDatabase();
+        WaitForDbAnswers();
         return t.nsecsElapsed() / 1e9;
     }
     std::unique_ptr<MainWindow> form;
@@ -50,6 +53,7 @@ TEST_F(ConnectionTest, ThreeSettingsMakeThePathAndAttach)
     ServerDataDir = db.folder();
     DatabaseName = db.fileName();
     form->ConnectDatabase();
+    WaitForDbAnswers();
     ASSERT_TRUE(form->IsConnected());
     // Attached to the right file: a table made through the window is seen by another client.
     ASSERT_TRUE(form->Db().CreateSectionTable());
@@ -58,18 +62,23 @@ TEST_F(ConnectionTest, ThreeSettingsMakeThePathAndAttach)
     // Connecting again while attached changes nothing, even with other settings.
     DatabaseName = QStringLiteral("OTHER.FDB");
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_TRUE(form->IsConnected());
     EXPECT_TRUE(form->TableExists(QStringLiteral("SECTION")));
 
     form->DisconnectDatabase();
+
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
     form->DisconnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
 
     // The server prefix with a host and port reaches the same server.
     ServerName = QStringLiteral("127.0.0.1/3050:");
     DatabaseName = db.fileName();
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_TRUE(form->IsConnected());
 }
 
@@ -81,18 +90,22 @@ TEST_F(ConnectionTest, RefusedPathsLeaveTheConnectionClosedQuietly)
 
     ServerDataDir.clear(); // ServerName + DatabaseName alone
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
 
     ServerDataDir = dir.path() + QStringLiteral("missing/");
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
 
     ServerDataDir = dir.path(); // folder exists, file does not
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
 
     ServerDataDir = QStringLiteral("/tmp/'; DROP DATABASE; --/");
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->IsConnected());
 
     ServerName = QStringLiteral("127.0.0.1/%1:").arg(ClosedPort());
@@ -109,6 +122,7 @@ TEST_F(ConnectionTest, RefusedPathsLeaveTheConnectionClosedQuietly)
     ServerDataDir = db.folder();
     DatabaseName = db.fileName();
     form->ConnectDatabase();
+    WaitForDbAnswers();
     EXPECT_TRUE(form->IsConnected());
 }
 
@@ -137,6 +151,7 @@ TEST_F(ConnectionTest, SilentServerIsGivenUpWithinABoundedTime)
 
     // The window's operations stay safe afterwards.
     form->DisconnectDatabase();
+    WaitForDbAnswers();
     EXPECT_FALSE(form->TableExists(QStringLiteral("SECTION")));
     EXPECT_FALSE(form->Db().CreateSectionTable());
 }

@@ -24,6 +24,8 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include "DbAnswers.h"
+
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
@@ -41,6 +43,7 @@ void Menu(const char *name)
     auto *a = mainWindow->menuBar()->findChild<QAction *>(QString::fromLatin1(name));
     ASSERT_NE(a, nullptr) << name;
     a->trigger();
+    WaitForDbAnswers();
 }
 
 void AnswerDialog(QWidget *dialog, std::function<void()> answer)
@@ -132,19 +135,23 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
         sectionRegister->Edit1->setText("1");
         sectionRegister->Edit2->setText(QStringLiteral("総務"));
         sectionRegister->Button1Click();
+        WaitForDbAnswers();
         sectionRegister->Button3Click();
     });
     Menu("mnuAddTable1");
     AnswerDialog(memberRegister, [] {
+        WaitForDbAnswers();
         memberRegister->Edit1->setText("3");
         SelectItem(memberRegister->ComboBox1, QStringLiteral("1:総務"));
         memberRegister->Edit2->setText(QStringLiteral("山田"));
         memberRegister->Button1Click();
+        WaitForDbAnswers();
         memberRegister->Button3Click();
     });
     Menu("mnuAddTable2");
     EXPECT_EQ(rec.messages, (QStringList{QStringLiteral("登録OK"), QStringLiteral("登録OK")}));
     AnswerDialog(pcUserDialog, [] {
+        WaitForDbAnswers();
         SelectItem(pcUserDialog->ComboBox1, QStringLiteral("3:山田"));
         pcUserDialog->Button1Click();
     });
@@ -164,6 +171,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     editor->Edit7->setText("48");
     QTest::mouseDClick(editor->Edit8, Qt::LeftButton);
     QTest::keyClick(editor->Edit7, Qt::Key_Return);
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     editor->Button3Click();
 
@@ -173,6 +181,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(GridCell(list->SG1, 1, 1), QStringLiteral("花"));
     list->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_EQ(list->LabelA->text(), QStringLiteral("作成者：山田"));
     EXPECT_EQ(list->LabelB->text(), QStringLiteral("サイズ：64×48"));
     list->Button8Click();
@@ -249,6 +258,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
     // Deleting the stroke data gives an empty picture on the next opening.
     rec.messages.clear();
     list->Button9Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:1)を削除しました。")});
     EXPECT_FALSE(mainWindow->TableExists("IMG_1"));
     list->Button8Click();

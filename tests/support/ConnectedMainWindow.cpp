@@ -1,5 +1,7 @@
 #include "ConnectedMainWindow.h"
 
+#include "DbAnswers.h"
+
 #include "app/MainWindow.h"
 #include "core/SharedSettings.h"
 
@@ -19,6 +21,8 @@ void ConnectedMainWindow::SetUp()
     DatabaseName = database.fileName();
     mainWindow->ConnectDatabase();
     ASSERT_TRUE(mainWindow->IsConnected());
+    // The connection is taken over on the main-db thread.
+    ASSERT_TRUE(WaitForDbAnswers());
 }
 
 void ConnectedMainWindow::TearDown()
@@ -28,6 +32,7 @@ void ConnectedMainWindow::TearDown()
         for (QMdiSubWindow *s : subs)
             delete s;
         mainWindow->DisconnectDatabase();
+        WaitForDbAnswers();
     }
     DestroyApplicationWindows();
     MainWindow::SettingFileOverride.clear();

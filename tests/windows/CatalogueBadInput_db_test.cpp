@@ -1,4 +1,5 @@
 // Odd input in the image record editor and in the list's filter box.
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 #include "core/TextRoutines.h"
 #include "TestInput.h"
@@ -58,6 +59,7 @@ using CatalogueBadInput = CatalogueTest;
 TEST_F(CatalogueBadInput, EditorTable)
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageRecordEditor>();
     ASSERT_NE(f, nullptr);
     MessageRecorder rec;
@@ -134,6 +136,8 @@ TEST_F(CatalogueBadInput, EditorTable)
         f->Button1->setFocus();
         rec.messages.clear();
         f->Button1Click();
+        WaitForDbAnswers();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(rec.messages), r.message.toStdString());
         EXPECT_EQ(f->focusWidget(), r.focus ? Box(f, r.focus) : static_cast<QWidget *>(f->Button1));
         if (r.message.isEmpty()) {
@@ -173,6 +177,7 @@ TEST_F(CatalogueBadInput, FilterTable)
     for (int i = 0; i < names.size(); ++i)
         AddImage(i + 1, names[i], QStringLiteral("memo"), 320, 240, "20100101");
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageList>();
     ASSERT_NE(f, nullptr);
     const QStringList all = {"1", "2", "3", "4", "5", "6", "7"};
@@ -212,6 +217,7 @@ TEST_F(CatalogueBadInput, FilterTable)
             f->Edit1->setText(r.text);
         f->ComboBox2->setCurrentIndex(r.column);
         f->ComboBox2Select();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(Page(f)), Show(r.shown));
         EXPECT_EQ(f->pageTop(), 1);
     }
@@ -224,5 +230,6 @@ TEST_F(CatalogueBadInput, FilterTable)
         EXPECT_EQ(StoredImage(i + 1).value(2), names[i]);
     f->ComboBox2->setCurrentIndex(0);
     f->ComboBox2Select();
+    WaitForDbAnswers();
     EXPECT_EQ(Show(Page(f)), Show(all));
 }

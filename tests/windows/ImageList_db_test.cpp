@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include "forms/FormUtil.h"
@@ -41,6 +42,7 @@ QStringList Range(int from, int to)
 ImageList *OpenList()
 {
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageList *>(subs.last());
 }
@@ -48,6 +50,8 @@ ImageList *OpenList()
 void Select(ImageList *f, int gridRow)
 {
     f->SG1->setCurrentCell(GridRowToTable(gridRow), 0);
+    // The detail panel is read on the main-db thread.
+    WaitForDbAnswers();
 }
 
 } // namespace
@@ -65,6 +69,7 @@ TEST_F(ImageListDb, EmptyTableGivesAnEmptyPageThatStaysPut)
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(f->nextPageTop(), 1);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(f->nextPageTop(), 1);
 }
@@ -82,29 +87,38 @@ TEST_F(ImageListDb, PagesOf250Records)
     EXPECT_EQ(GridCell(f->SG1, 4, 1), "240");
 
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 101);
     EXPECT_EQ(Page(f), Range(101, 200));
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 201);
     EXPECT_EQ(Page(f), Range(201, 250));
     EXPECT_EQ(f->nextPageTop(), 251);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 251);
     EXPECT_TRUE(Page(f).isEmpty());
     EXPECT_EQ(f->nextPageTop(), 251);
 
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(151, 250));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(51, 150));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(1, 100));
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(Page(f), Range(1, 100));
 
     f->Button3Click();
+    WaitForDbAnswers();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), Range(1, 100));
 }
 
@@ -116,14 +130,17 @@ TEST_F(ImageListDb, PagesOfExactly100Records)
     EXPECT_EQ(Page(f), Range(1, 100));
     EXPECT_EQ(f->nextPageTop(), 101);
     f->Button3Click();
+    WaitForDbAnswers();
     EXPECT_TRUE(Page(f).isEmpty());
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->pageTop(), 1);
     EXPECT_EQ(Page(f), Range(1, 100));
 
     // Records added meanwhile show after "更新(&U)" on the same page.
     AddImage(0, "zero");
     f->Button4Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), QStringList{"0"} + Range(1, 99));
 }
 
@@ -146,8 +163,10 @@ TEST_F(ImageListDb, EverySortOrder)
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(f->ComboBox1->itemText(i).toStdString());
         f->Button3Click(); // away from the first page, which the sort must return to
+        WaitForDbAnswers();
         f->ComboBox1->setCurrentIndex(i);
         f->ComboBox1Select();
+        WaitForDbAnswers();
         EXPECT_EQ(f->pageTop(), 1);
         EXPECT_EQ(Page(f), expected[i]);
     }
@@ -156,10 +175,12 @@ TEST_F(ImageListDb, EverySortOrder)
     // Choosing the item in force again, as a user does from the list, reloads both ways.
     AddImage(5, "e", "m1", 320, 240, "20100101", "20100107");
     emit f->ComboBox1->activated(f->ComboBox1->currentIndex());
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), (QStringList{"5", "2", "3", "1", "4"}));
     f->ComboBox2->setCurrentIndex(0);
     AddImage(6, "f", "m1", 320, 240, "20100101", "20100108");
     emit f->ComboBox2->activated(0);
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f).value(0), "6");
 }
 
@@ -176,6 +197,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
         f->Edit1->setText(text);
         f->ComboBox2->setCurrentIndex(column);
         f->ComboBox2Select();
+        WaitForDbAnswers();
         return Page(f);
     };
     EXPECT_EQ(filter(1, "'"), (QStringList{"1", "3", "5"}));
@@ -190,6 +212,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
     // The sort stays with a filter; an empty text or "（無し）" removes the filter.
     f->ComboBox1->setCurrentIndex(1);
     f->ComboBox1Select();
+    WaitForDbAnswers();
     EXPECT_EQ(filter(2, "y"), (QStringList{"4", "3"}));
     EXPECT_EQ(filter(2, ""), (QStringList{"5", "4", "3", "2", "1"}));
     EXPECT_EQ(filter(0, "y"), (QStringList{"5", "4", "3", "2", "1"}));
@@ -199,6 +222,7 @@ TEST_F(ImageListDb, FilterTakesAnyTextLiterally)
     filter(2, "x");
     f->Edit1->setText("y");
     f->Button4Click();
+    WaitForDbAnswers();
     EXPECT_EQ(Page(f), (QStringList{"2", "1"}));
 }
 
@@ -212,6 +236,7 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
     f->Edit2->clear();
 
     f->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
     EXPECT_EQ(f->Edit3->text(), QStringLiteral("春"));
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者：山田花子"));
@@ -220,12 +245,14 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
 
     // An author without a member record gives the caption alone.
     f->SG1SelectCell(0, 2);
+    WaitForDbAnswers();
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
     EXPECT_EQ(f->LabelC->text(), QStringLiteral("日　付：20100101　20100202"));
 
     // The record vanished after the page was loaded.
     ASSERT_TRUE(Db().DeleteRecords("IMGLIST", "N=12"));
     f->SG1SelectCell(0, 1);
+    WaitForDbAnswers();
     EXPECT_TRUE(f->Edit2->text().isEmpty());
     EXPECT_TRUE(f->Edit3->text().isEmpty());
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
@@ -234,7 +261,9 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
 
     // An empty row clears the panel and looks nothing up.
     f->SG1SelectCell(0, 2);
+    WaitForDbAnswers();
     f->SG1SelectCell(0, 50);
+    WaitForDbAnswers();
     EXPECT_TRUE(f->Edit2->text().isEmpty());
     EXPECT_EQ(f->LabelB->text(), QStringLiteral("サイズ："));
 }
@@ -258,16 +287,20 @@ TEST_F(ImageListDb, SelectionAndPanelAgreeAfterEveryLoad)
     EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵1"), QStringLiteral("絵1")));
     Select(f, 5);
     f->Button3Click(); // the next page: row 5 is empty there, the first is taken
+    WaitForDbAnswers();
     EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵101"), QStringLiteral("絵101")));
     Select(f, 3);
     f->Button1Click(); // row 3 holds a record on the first page too
+    WaitForDbAnswers();
     EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵3"), QStringLiteral("絵3")));
     f->ComboBox1->setCurrentIndex(1);
     f->ComboBox1Select(); // descending: the same row, another record
+    WaitForDbAnswers();
     EXPECT_EQ(shown(), std::make_pair(QStringLiteral("絵101"), QStringLiteral("絵101")));
     f->Edit1->setText(QStringLiteral("無い"));
     f->ComboBox2->setCurrentIndex(1);
     f->ComboBox2Select(); // nothing matches
+    WaitForDbAnswers();
     EXPECT_EQ(shown(), std::make_pair(QString(), QString()));
     EXPECT_EQ(f->LabelB->text(), QStringLiteral("サイズ："));
 }
@@ -282,6 +315,7 @@ TEST_F(ImageListDb, CommandsOnAnEmptyRowDoNothing)
     f->Button7Click();
     f->Button8Click();
     f->Button9Click();
+    WaitForDbAnswers();
     emit f->SG1->cellDoubleClicked(1, 0);
     EXPECT_EQ(Children().size(), before);
     EXPECT_TRUE(rec.messages.isEmpty());
@@ -296,6 +330,7 @@ TEST_F(ImageListDb, EditAndDetailOpenWindowsOnTheRow)
     Select(f, 2);
 
     f->Button7Click();
+    WaitForDbAnswers();
     auto *editor = LastChild<ImageRecordEditor>();
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->windowTitle(), QStringLiteral("画像一覧データ編集"));
@@ -330,6 +365,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec;
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.messages, QStringList{subject + QStringLiteral("のテーブルデータは存在しません。")});
         EXPECT_TRUE(rec.confirmations.isEmpty());
     }
@@ -340,6 +376,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec(false);
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.confirmations, QStringList{subject + QStringLiteral("を削除します。よろしいですか？")});
         EXPECT_TRUE(rec.messages.isEmpty());
         EXPECT_TRUE(Db().TableExists("IMG_12"));
@@ -347,6 +384,7 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     {
         MessageRecorder rec(true);
         f->Button9Click();
+        WaitForDbAnswers();
         EXPECT_EQ(rec.messages, QStringList{subject + QStringLiteral("を削除しました。")});
         EXPECT_FALSE(Db().TableExists("IMG_12"));
     }
@@ -365,6 +403,7 @@ TEST_F(ImageListDb, FailedDropIsReported)
     Select(f, 1);
     MessageRecorder rec(true);
     f->Button9Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:12)が削除出来ませんでした。")});
     EXPECT_TRUE(Db().TableExists("IMG_12"));
 }
@@ -375,6 +414,7 @@ TEST_F(ImageListDb, MenuCommandCreatesTheTableBeforeAskingForAPcUser)
     PcUserNo = 0;
     MessageRecorder rec;
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Db().TableExists("IMGLIST"));
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("PC利用者名の登録を行って下さい")});
     EXPECT_TRUE(Children().isEmpty());

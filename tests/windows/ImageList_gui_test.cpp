@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include "forms/FormUtil.h"
@@ -18,6 +19,7 @@ namespace {
 ImageList *OpenList()
 {
     mainWindow->mnuImageListClick();
+    WaitForDbAnswers();
     const auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageList *>(subs.last());
 }
@@ -45,19 +47,24 @@ TEST_F(ImageListGui, MouseAndKeyboardSelectRows)
     EXPECT_EQ(f->SG1->selectionModel()->selectedRows().size(), 1);
 
     QTest::mouseClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 1, 1));
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("二"));
     QTest::keyClick(f->SG1, Qt::Key_Up);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("一"));
 
     // Clicking the current row looks it up again.
     ASSERT_TRUE(Db().UpdateRecord("IMGLIST", 1, {"INAME"}, {"'改'"}, "N=1"));
     QTest::mouseClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 0, 2));
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("改"));
 
     // A double-click opens a painting window on the row.
     const int before = Children().size();
     QTest::mouseClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 0, 0));
+    WaitForDbAnswers();
     QTest::mouseDClick(f->SG1->viewport(), Qt::LeftButton, {}, CellCentre(f->SG1, 0, 0));
+    WaitForDbAnswers();
     EXPECT_EQ(Children().size(), before + 1);
     EXPECT_EQ(Children().last()->windowTitle(), QStringLiteral("お絵描きソフト － 一(N:1)"));
 }

@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
 #include <QDate>
@@ -9,6 +10,7 @@ namespace {
 ImageRecordEditor *OpenNewEditor()
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     return qobject_cast<ImageRecordEditor *>(mainWindow->MdiArea()->subWindowList().value(0) ? mainWindow->MdiArea()->subWindowList().last() : nullptr);
 }
 
@@ -19,6 +21,7 @@ ImageRecordEditor *OpenEditorOn(int n)
     auto *f = new ImageRecordEditor;
     f->setWindowTitle(QStringLiteral("画像一覧データ編集"));
     mainWindow->AddChild(f);
+    WaitForDbAnswers();
     return f;
 }
 
@@ -53,6 +56,7 @@ TEST_F(ImageRecordEditorDb, ProposesTheNextFreeNumber)
     EXPECT_EQ(second->Edit1->text(), "8");
     first->Edit1->setText("99");
     first->Edit1DblClick();
+    WaitForDbAnswers();
     EXPECT_EQ(first->Edit1->text(), "8");
 }
 
@@ -100,6 +104,7 @@ TEST_F(ImageRecordEditorDb, ChecksRunInOrderAndWriteNothingUntilAllPass)
         steps[i].mend();
         rec.messages.clear();
         f->Button1Click();
+        WaitForDbAnswers();
         if (steps[i].message.isEmpty()) {
             EXPECT_TRUE(rec.messages.isEmpty());
             EXPECT_TRUE(f->Edit1->text().isEmpty());
@@ -114,6 +119,7 @@ TEST_F(ImageRecordEditorDb, ChecksRunInOrderAndWriteNothingUntilAllPass)
     f->Edit3->setText("a:b");
     rec.messages.clear();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     const QStringList row = StoredImage(12);
     ASSERT_EQ(row.size(), 10);
@@ -123,6 +129,7 @@ TEST_F(ImageRecordEditorDb, ChecksRunInOrderAndWriteNothingUntilAllPass)
     // The mode stays: the same number again is refused.
     rec.messages.clear();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("指定した番号は既に存在します。再入力して下さい。")});
 }
 
@@ -133,6 +140,7 @@ TEST_F(ImageRecordEditorDb, RefusedNumbersLeaveTheBoxEmptyWithoutMessage)
     for (const QString &bad : {QStringLiteral("0"), QStringLiteral("-3"), QStringLiteral("abc"), QString()}) {
         FillValid(f, bad);
         f->Button1Click();
+        WaitForDbAnswers();
         EXPECT_TRUE(f->Edit1->text().isEmpty()) << bad.toStdString();
     }
     EXPECT_TRUE(rec.messages.isEmpty());
@@ -147,6 +155,7 @@ TEST_F(ImageRecordEditorDb, StoresTextsAsTypedAndEmptyOnesAsNull)
     f->Edit2->setText(QStringLiteral(" 花 "));
     f->Edit4->setText(QStringLiteral("二行目"));
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
 
     const QStringList row = StoredImage(12);
@@ -168,6 +177,7 @@ TEST_F(ImageRecordEditorDb, NewRecordTakesThePcUserAtRegistration)
     FillValid(f, "1");
     PcUserNo = 5;
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(StoredImage(1).value(1), "5");
 }
 
@@ -189,6 +199,7 @@ TEST_F(ImageRecordEditorDb, EditingLoadsTheRecordAndKeepsTheAuthor)
     f->Edit2->setText(QStringLiteral("山"));
     f->Edit3->clear();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     const QStringList row = StoredImage(6);
     EXPECT_EQ(row.value(1), "3");
@@ -199,12 +210,14 @@ TEST_F(ImageRecordEditorDb, EditingLoadsTheRecordAndKeepsTheAuthor)
     rec.messages.clear();
     f->Edit1->setText("77");
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("指定した番号は存在しません。再入力して下さい。")});
     EXPECT_EQ(f->focusWidget(), f->Edit1);
     EXPECT_EQ(CountWhere(QString()), 1);
 
     // Loading a missing number empties the boxes; the author label stays.
     f->Button4Click();
+    WaitForDbAnswers();
     for (QLineEdit *e : {f->Edit1, f->Edit2, f->Edit3, f->Edit6, f->Edit8, f->Edit9})
         EXPECT_TRUE(e->text().isEmpty());
     EXPECT_EQ(f->Label2->text(), QStringLiteral("作成者：山田花子"));
@@ -212,6 +225,7 @@ TEST_F(ImageRecordEditorDb, EditingLoadsTheRecordAndKeepsTheAuthor)
 
     // Clear restores the PC user's name.
     f->Button2Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->Label2->text(), QStringLiteral("作成者：佐藤"));
 }
 
@@ -219,6 +233,7 @@ TEST_F(ImageRecordEditorDb, EditFromTheMenuStartsEmptyAndLoadsOnRequest)
 {
     AddImage(2, QStringLiteral("空"));
     mainWindow->mnuImageEditClick();
+    WaitForDbAnswers();
     auto *f = LastChild<ImageRecordEditor>();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->windowTitle(), QStringLiteral("画像一覧データ編集"));
@@ -227,6 +242,7 @@ TEST_F(ImageRecordEditorDb, EditFromTheMenuStartsEmptyAndLoadsOnRequest)
     EXPECT_EQ(f->focusWidget(), f->Edit1);
     f->Edit1->setText("2");
     f->Button4Click();
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("空"));
 }
 
@@ -239,6 +255,7 @@ TEST_F(ImageRecordEditorDb, FailedInsertIsReportedAndKeepsTheBoxes)
     // table vanishes instead, which the insert must report just the same.
     ASSERT_TRUE(Db().DropTable("IMGLIST")) << Db().LastErrorText().toStdString();
     f->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データが登録出来ませんでした")});
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
 }
@@ -247,12 +264,14 @@ TEST_F(ImageRecordEditorDb, MenuCommandsGuardTheTableAndThePcUser)
 {
     ASSERT_TRUE(Db().DropTable("IMGLIST"));
     mainWindow->mnuImageEditClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Children().isEmpty());
     EXPECT_FALSE(Db().TableExists("IMGLIST"));
 
     MessageRecorder rec;
     PcUserNo = 0;
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     EXPECT_TRUE(Db().TableExists("IMGLIST"));
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("PC利用者名の登録を行って下さい")});
     EXPECT_TRUE(Children().isEmpty());
@@ -274,12 +293,14 @@ TEST_F(ImageRecordEditorDb, LongNumbersAreShownLoadedProposedAndWrittenWhole)
     EXPECT_EQ(edit->Edit6->text(), "12345");
     // The stored width is out of range: refused, not cut to 1234 and written back.
     edit->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages.value(0), QStringLiteral("画像の横サイズは8～2000の範囲内で入力して下さい。"));
     EXPECT_EQ(StoredImage(100000000).value(6), "12345");
     edit->Edit6->setText("320");
     edit->Edit2->setText("renamed");
     rec.messages.clear();
     edit->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     EXPECT_EQ(StoredImage(100000000).value(2), "renamed");
     EXPECT_EQ(StoredImage(10000000), shortBefore);
@@ -298,6 +319,7 @@ TEST_F(ImageRecordEditorDb, LongNumbersAreShownLoadedProposedAndWrittenWhole)
     atEnd->Edit7->setText("240");
     const int rowsBefore = CountWhere(QString());
     atEnd->Button1Click();
+    WaitForDbAnswers();
     EXPECT_EQ(CountWhere(QString()), rowsBefore);
     EXPECT_TRUE(atEnd->Edit1->text().isEmpty());
 }

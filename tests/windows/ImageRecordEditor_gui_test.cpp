@@ -1,3 +1,4 @@
+#include "DbAnswers.h"
 #include "CatalogueFixture.h"
 #include "TestInput.h"
 
@@ -17,6 +18,7 @@ namespace {
 ImageRecordEditor *OpenNewEditor()
 {
     mainWindow->mnuImageNewClick();
+    WaitForDbAnswers();
     const auto subs = mainWindow->MdiArea()->subWindowList();
     return subs.isEmpty() ? nullptr : qobject_cast<ImageRecordEditor *>(subs.last());
 }
@@ -126,6 +128,7 @@ TEST_F(ImageRecordEditorGui, LayoutAndLimits)
     f->Edit5->setFocus();
     const int mode = f->openMode();
     f->Button2Click();
+    WaitForDbAnswers();
     for (QLineEdit *e : {f->Edit1, f->Edit2, f->Edit3, f->Edit4, f->Edit5, f->Edit6, f->Edit7,
                          f->Edit8, f->Edit9})
         EXPECT_TRUE(e->text().isEmpty());
@@ -145,16 +148,19 @@ TEST_F(ImageRecordEditorGui, EnterRegistersFromAnyBoxAndEscCloses)
     f->Edit1->setText("5");
     // Enter in the number box registers, it does not load record 5.
     QTest::keyClick(f->Edit1, Qt::Key_Return);
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("指定した番号は既に存在します。再入力して下さい。")});
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
     rec.messages.clear();
     f->Edit1->setText("6");
     QTest::keyClick(f->Edit5, Qt::Key_Enter);
+    WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
     EXPECT_EQ(StoredImage(6).value(2), QStringLiteral("花"));
 
     QPointer<ImageRecordEditor> alive(f);
     QTest::keyClick(f->Edit3, Qt::Key_Escape);
+    WaitForDbAnswers();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(alive.isNull());
 }
@@ -165,11 +171,14 @@ TEST_F(ImageRecordEditorGui, DoubleClicksFillTheBoxClicked)
     ImageRecordEditor *f = OpenNewEditor();
     const QString today = QDate::currentDate().toString("yyyyMMdd");
     QTest::mouseDClick(f->Edit9, Qt::LeftButton);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit9->text(), today);
     EXPECT_TRUE(f->Edit8->text().isEmpty());
     QTest::mouseDClick(f->Edit8, Qt::LeftButton);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit8->text(), today);
     f->Edit1->clear();
     QTest::mouseDClick(f->Edit1, Qt::LeftButton);
+    WaitForDbAnswers();
     EXPECT_EQ(f->Edit1->text(), "10");
 }

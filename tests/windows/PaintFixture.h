@@ -3,6 +3,7 @@
 // the way the image list opens them.
 
 #include "ConnectedMainWindow.h"
+#include "DbAnswers.h"
 #include "app/MainWindow.h"
 #include "core/SharedSettings.h"
 #include "windows/PaintWindow.h"
@@ -45,6 +46,8 @@ protected:
         ServerName = QStringLiteral("localhost/%1:").arg(gatePort_);
         mainWindow->ConnectDatabase();
         ASSERT_TRUE(mainWindow->IsConnected());
+        // Taken over on the main-db thread before the test reads through it.
+        ASSERT_TRUE(WaitForDbAnswers());
     }
 
     void TearDown() override
@@ -62,6 +65,7 @@ protected:
         mainWindow->DisconnectDatabase();
         mainWindow->ConnectDatabase();
         ASSERT_TRUE(mainWindow->IsConnected());
+        ASSERT_TRUE(WaitForDbAnswers());
     }
 
     // Processes events until `done` holds; false after `ms`.

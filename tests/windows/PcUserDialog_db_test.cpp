@@ -1,3 +1,5 @@
+#include "DbAnswers.h"
+#include "ModalAnswer.h"
 #include "ConnectedMainWindow.h"
 #include "app/MainWindow.h"
 #include "windows/PcUserDialog.h"
@@ -32,12 +34,17 @@ protected:
     // Opens the dialog from the menu; `answer` runs once it is open.
     void RunMenu(const std::function<void()> &answer)
     {
-        QTimer::singleShot(0, pcUserDialog, [answer] {
-            answer();
-            if (pcUserDialog->isVisible())
-                pcUserDialog->Button2Click();
-        });
+        AnswerModal(QStringLiteral("the PC user dialog"),
+                    []() -> QWidget * { return pcUserDialog->isVisible() ? pcUserDialog : nullptr; },
+                    [answer](QWidget *) {
+                        // Its list is read once it is open.
+                        WaitForDbAnswers();
+                        answer();
+                        if (pcUserDialog->isVisible())
+                            pcUserDialog->Button2Click();
+                    });
         mainWindow->mnuPCnameSetClick();
+        WaitForDbAnswers();
     }
     MessageRecorder messages;
 };
@@ -73,9 +80,11 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         EXPECT_EQ(pcUserDialog->ComboBox1->currentIndex(), -1);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
         EXPECT_TRUE(pcUserDialog->isVisible());
         pcUserDialog->ComboBox1->setCurrentIndex(1);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(messages.messages, QStringList{QStringLiteral("PC利用者名を指定して下さい")});
     // The name after the first colon stays whole.
@@ -85,6 +94,7 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(2);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(PcUserNo, 3);
     EXPECT_TRUE(PcUserName.isEmpty());
@@ -92,6 +102,7 @@ TEST_F(PcUserDialogTest, ChoiceIsKeptAndWrittenAtExit)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(0);
         pcUserDialog->Button1Click();
+        WaitForDbAnswers();
     });
     EXPECT_EQ(PcUserNo, 1);
     EXPECT_EQ(PcUserName, QStringLiteral("山田"));
@@ -115,6 +126,7 @@ TEST_F(PcUserDialogTest, CancelEscAndCloseChangeNothingEnterChooses)
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(1);
         pcUserDialog->Button2Click();
+        WaitForDbAnswers();
     });
     RunMenu([] {
         pcUserDialog->ComboBox1->setCurrentIndex(1);
@@ -156,6 +168,7 @@ TEST_F(PcUserDialogTest, NoMembersMeansRegisterMembersFirst)
         RunMenu([] {
             EXPECT_EQ(pcUserDialog->ComboBox1->count(), 0);
             pcUserDialog->Button1Click();
+            WaitForDbAnswers();
             EXPECT_TRUE(pcUserDialog->isVisible());
         });
         EXPECT_EQ(messages.messages, QStringList{QStringLiteral("最初にメンバーの登録を行って下さい")});

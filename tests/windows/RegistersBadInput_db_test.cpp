@@ -1,5 +1,6 @@
 // Odd input in the two registers: what each box takes, what is refused, and
 // that the table holds exactly what was accepted.
+#include "DbAnswers.h"
 #include "RegisterFixture.h"
 #include "core/TextRoutines.h"
 #include "TestInput.h"
@@ -59,6 +60,7 @@ void RunTable(Form *f, const std::vector<Row> &rows, MessageRecorder &messages)
             f->Button1Click();
         else
             f->Button4Click();
+        WaitForDbAnswers();
         EXPECT_EQ(Show(messages.messages), r.message.toStdString());
         if (r.focus == NumberBox)
             EXPECT_EQ(f->focusWidget(), f->Edit1);
@@ -91,6 +93,7 @@ TEST_F(RegisterBadInput, SectionNumbersAndNames)
 {
     ASSERT_TRUE(mainWindow->Db().CreateSectionTable());
     sectionRegister->show();
+    WaitForDbAnswers();
     const QString fullWidthQuotes = QStringLiteral("’全角”＂＇");
     ASSERT_GT(Cp932Length(fullWidthQuotes), 0);
     const QString a33(33, QLatin1Char('a'));
@@ -152,6 +155,7 @@ TEST_F(RegisterBadInput, MemberNumbersAndNames)
     ASSERT_TRUE(mainWindow->Db().CreateSectionTable());
     Sql(QStringLiteral("INSERT INTO SECTION VALUES (2, '開発')"));
     memberRegister->show();
+    WaitForDbAnswers();
     memberRegister->ComboBox1->setCurrentIndex(1);
     ASSERT_EQ(memberRegister->ComboBox1->currentText(), QStringLiteral("2:開発"));
     const QString b17(17, QLatin1Char('b'));

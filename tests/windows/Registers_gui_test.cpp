@@ -1,4 +1,5 @@
 // The two registers' controls, without a database.
+#include "DbAnswers.h"
 #include "TestInput.h"
 #include "TestDatabase.h"
 #include "forms/FormUtil.h"

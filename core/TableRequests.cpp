@@ -1,0 +1,58 @@
+#include "core/TableRequests.h"
+
+#include "db/DataAccess.h"
+#include "db/Tables.h"
+
+QString TableName(ProgramTable table)
+{
+    switch (table) {
+    case ProgramTable::Section:
+        return SectionTable::Name;
+    case ProgramTable::Member:
+        return MemberTable::Name;
+    case ProgramTable::ImgList:
+        break;
+    }
+    return ImgListTable::Name;
+}
+
+QString ImageTableName(qint64 imageNo)
+{
+    return ImageTable::NameOf(imageNo);
+}
+
+TableState TableStateNow(DataAccess &db, const QString &name)
+{
+    if (db.TableExists(name))
+        return TableState::Present;
+    return db.TableListFailed() ? TableState::Unreadable : TableState::Missing;
+}
+
+DbRequest<TableState> EnsureTable(ProgramTable table, bool create)
+{
+    const QString name = TableName(table);
+    // Safe to run again: a table made before the line dropped is found the second time.
+    return {true, [name, create](DataAccess &db) {
+                const TableState state = TableStateNow(db, name);
+                if (state != TableState::Missing || !create)
+                    return state;
+                bool made = false;
+                if (name == SectionTable::Name)
+                    made = db.CreateSectionTable();
+                else if (name == MemberTable::Name)
+                    made = db.CreateMemberTable();
+                else if (name == ImgListTable::Name)
+                    made = db.CreateImgListTable();
+                return made ? TableState::Present : TableState::Missing;
+            }};
+}
+
+DbRequest<TableState> ImageTableState(int imageNo)
+{
+    return {true, [imageNo](DataAccess &db) { return TableStateNow(db, ImageTable::NameOf(imageNo)); }};
+}
+
+DbRequest<bool> DropImageTable(int imageNo)
+{
+    return {false, [imageNo](DataAccess &db) { return db.DropTable(ImageTable::NameOf(imageNo)); }};
+}
