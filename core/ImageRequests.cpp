@@ -83,5 +83,10 @@ DbRequest<bool> StoreImageRecord(bool insert, int n, const QStringList &values)
                 return insert ? db.InsertRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values)
                               : db.UpdateRecord(ImgListTable::Name, ImgListTable::ColumnCount, names, values,
                                                 QStringLiteral("N=") + QString::number(n));
+            },
+            [values](DataAccess &db) -> std::optional<bool> {
+                if (RowAsWritten(db, ImgListTable::Name, ImgListTable::ColumnNames(), values))
+                    return true;
+                return std::nullopt;
             }};
 }

@@ -42,5 +42,6 @@ struct RecordLookup {
     int author = 0;
 };
 DbRequest<RecordLookup> LookUpImageRecord(int n, bool newRecord);
-// INSERT (a new record) or UPDATE of row n with the ten values in table order.
+// INSERT (a new record) or UPDATE of row n with the ten values in table order; looked for
+// again when the answer to its commit was lost (see DbRequest).
 DbRequest<bool> StoreImageRecord(bool insert, int n, const QStringList &values);

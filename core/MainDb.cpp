@@ -55,6 +55,7 @@ public:
     struct Job {
         bool readsOnly = true;
         std::function<void(DataAccess &)> run;
+        std::function<bool(DataAccess &)> reread;
         Answer *answer = nullptr;
     };
 
@@ -81,7 +82,7 @@ public:
         if (rebuilding_) {
             attach_->Cancel();
             rebuilding_ = false;
-            runOne(held_, true);
+            resumeHeld();
         }
         runQueue();
     }
@@ -98,6 +99,7 @@ public:
         if (rebuilding_) {
             attach_->Cancel();
             rebuilding_ = false;
+            checking_ = false;
             answer(held_, true);
         }
         runQueue();
@@ -146,16 +148,54 @@ private:
         // fails within milliseconds; a silent one only at the reply deadline.
         const bool atOnce = std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
         const QString path = db.DatabasePath();
+        const bool mayBeStored = !job.readsOnly && job.reread && db.LastFailureMayBeStored();
         db.DropConnection();
         noteState();
-        if (atOnce && job.readsOnly && !again && !path.isEmpty()) {
+        if (((atOnce && job.readsOnly) || mayBeStored) && !again && !path.isEmpty()) {
             held_ = std::move(job);
+            heldPath_ = path;
+            checking_ = mayBeStored;
             rebuilding_ = true;
             attach_->Start(path);
             return;
         }
         answer(job, true);
         emit ConnectionLost();
+    }
+
+    // On a fresh connection: a read runs again, a change that may be stored is looked for.
+    void resumeHeld()
+    {
+        if (checking_) {
+            checking_ = false;
+            // Another database came meanwhile: the change cannot be looked for there.
+            if (db.DatabasePath() != heldPath_)
+                answer(held_, true);
+            else
+                recheck(held_);
+        } else {
+            runOne(held_, true);
+        }
+    }
+
+    void recheck(Job &job)
+    {
+        if (!db.IsConnected()) {
+            answer(job, true);
+            emit ConnectionLost();
+            return;
+        }
+        lostSeen_ = false;
+        const bool landed = job.reread(db);
+        if (lostSeen_ || !db.IsConnected()) {
+            db.DropConnection();
+            noteState();
+            answer(job, true);
+            emit ConnectionLost();
+            return;
+        }
+        // Not there as asked: the change is lost with the old connection; the new one is good.
+        answer(job, !landed);
     }
 
     void rebuilt(DataAccess &attached)
@@ -166,8 +206,9 @@ private:
         if (attached.IsConnected()) {
             db.AdoptAttachment(attached);
             noteState();
-            runOne(held_, true);
+            resumeHeld();
         } else {
+            checking_ = false;
             answer(held_, true);
             emit ConnectionLost();
         }
@@ -179,7 +220,10 @@ private:
     BackgroundAttach *attach_;
     std::deque<Job> queue_;
     Job held_;
+    QString heldPath_;
     bool rebuilding_ = false;
+    // The held job is a change that may be stored, to be looked for rather than run again.
+    bool checking_ = false;
     bool lostSeen_ = false;
 };
 
@@ -211,14 +255,14 @@ MainDb::~MainDb()
 }
 
 void MainDb::post(QObject *context, bool readsOnly, std::function<void(DataAccess &)> run,
-                  std::function<void(DbReply)> deliver)
+                  std::function<bool(DataAccess &)> reread, std::function<void(DbReply)> deliver)
 {
     auto *answer = new Answer;
     connect(answer, &Answer::Answered, context, [deliver = std::move(deliver)](bool lost) { deliver(DbReply{lost}); },
             Qt::QueuedConnection);
     answer->moveToThread(thread_);
     ++*pending_;
-    MainDbWorker::Job job{readsOnly, std::move(run), answer};
+    MainDbWorker::Job job{readsOnly, std::move(run), std::move(reread), answer};
     QMetaObject::invokeMethod(worker_, [w = worker_, job = std::move(job)]() mutable { w->Take(std::move(job)); },
                               Qt::QueuedConnection);
 }

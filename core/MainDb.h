@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DataAccess;
 class MainDbWorker;
@@ -30,10 +31,15 @@ struct DbReply {
 };
 
 // A piece of work for the main-db thread; reads may be run twice (see above).
+// A change whose commit went out and whose answer was cut may have landed all the same:
+// `reread` then looks for it by its key on a fresh connection, and gives the result the
+// change would have had when it finds it done as asked (nothing otherwise, and the change
+// is answered as lost).
 template <class R>
 struct DbRequest {
     bool readsOnly = true;
     std::function<R(DataAccess &)> work;
+    std::function<std::optional<R>(DataAccess &)> reread = {};
 };
 
 class MainDb : public QObject {
@@ -47,8 +53,16 @@ public:
     void Ask(QObject *context, DbRequest<R> request, std::function<void(R, DbReply)> answer)
     {
         auto result = std::make_shared<R>();
+        std::function<bool(DataAccess &)> reread;
+        if (request.reread)
+            reread = [look = std::move(request.reread), result](DataAccess &db) {
+                std::optional<R> found = look(db);
+                if (found)
+                    *result = std::move(*found);
+                return found.has_value();
+            };
         post(context, request.readsOnly,
-             [work = std::move(request.work), result](DataAccess &db) { *result = work(db); },
+             [work = std::move(request.work), result](DataAccess &db) { *result = work(db); }, std::move(reread),
              [answer = std::move(answer), result](DbReply reply) { answer(std::move(*result), reply); });
     }
 
@@ -74,7 +88,7 @@ signals:
 
 private:
     void post(QObject *context, bool readsOnly, std::function<void(DataAccess &)> run,
-              std::function<void(DbReply)> deliver);
+              std::function<bool(DataAccess &)> reread, std::function<void(DbReply)> deliver);
     QThread *thread_ = nullptr;
     MainDbWorker *worker_ = nullptr;
     std::shared_ptr<MainDbState> state_;

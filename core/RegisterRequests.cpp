@@ -109,10 +109,19 @@ DbRequest<bool> NumberTaken(Register r, int number)
             }};
 }
 
+// A change found done as asked answers as its success would have.
+static std::optional<bool> landed(bool found)
+{
+    return found ? std::optional<bool>(true) : std::nullopt;
+}
+
 DbRequest<bool> InsertRegisterRow(Register r, const QStringList &values)
 {
     return {false, [table = RegisterTable(r), columns = RegisterColumns(r), values](DataAccess &db) {
                 return db.InsertRecord(table, int(columns.size()), columns, values);
+            },
+            [table = RegisterTable(r), columns = RegisterColumns(r), values](DataAccess &db) {
+                return landed(RowAsWritten(db, table, columns, values));
             }};
 }
 
@@ -121,6 +130,9 @@ DbRequest<bool> UpdateRegisterRow(Register r, int number, const QStringList &val
     return {false, [table = RegisterTable(r), columns = RegisterColumns(r), number, values](DataAccess &db) {
                 return db.UpdateRecord(table, int(columns.size()), columns, values,
                                        QStringLiteral("N=") + QString::number(number));
+            },
+            [table = RegisterTable(r), columns = RegisterColumns(r), values](DataAccess &db) {
+                return landed(RowAsWritten(db, table, columns, values));
             }};
 }
 
@@ -128,7 +140,8 @@ DbRequest<bool> DeleteRegisterRow(Register r, int number)
 {
     return {false, [table = RegisterTable(r), number](DataAccess &db) {
                 return db.DeleteRecords(table, QStringLiteral("N=") + QString::number(number));
-            }};
+            },
+            [table = RegisterTable(r), number](DataAccess &db) { return landed(RowGone(db, table, number)); }};
 }
 
 DbRequest<SectionUse> SectionInUse(int number)

@@ -41,7 +41,8 @@ struct MaxRead {
 DbRequest<MaxRead> ReadHighestNumber(Register r);
 DbRequest<bool> NumberTaken(Register r, int number);
 
-// The changes; true when the statement succeeded.
+// The changes; true when the statement succeeded. Looked for again when the answer to
+// their commit was lost (see DbRequest).
 DbRequest<bool> InsertRegisterRow(Register r, const QStringList &values);
 DbRequest<bool> UpdateRegisterRow(Register r, int number, const QStringList &values);
 DbRequest<bool> DeleteRegisterRow(Register r, int number);

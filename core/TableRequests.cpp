@@ -54,5 +54,33 @@ DbRequest<TableState> ImageTableState(int imageNo)
 
 DbRequest<bool> DropImageTable(int imageNo)
 {
-    return {false, [imageNo](DataAccess &db) { return db.DropTable(ImageTable::NameOf(imageNo)); }};
+    return {false, [imageNo](DataAccess &db) { return db.DropTable(ImageTable::NameOf(imageNo)); },
+            [imageNo](DataAccess &db) -> std::optional<bool> {
+                if (TableGone(db, ImageTable::NameOf(imageNo)))
+                    return true;
+                return std::nullopt;
+            }};
+}
+
+bool RowAsWritten(DataAccess &db, const QString &table, const QStringList &columns, const QStringList &values)
+{
+    QStringList equal;
+    for (qsizetype i = 0; i < columns.size() && i < values.size(); ++i)
+        equal << (values[i].compare(QStringLiteral("NULL"), Qt::CaseInsensitive) == 0
+                      ? columns[i] + QStringLiteral(" IS NULL")
+                      : columns[i] + QLatin1Char('=') + values[i]);
+    QStringList row(1);
+    return db.SelectFields(QStringLiteral("N"), table, equal.join(QStringLiteral(" AND ")), row) > 0
+           && db.LastErrorCode() == 0;
+}
+
+bool RowGone(DataAccess &db, const QString &table, int n)
+{
+    const bool there = db.SelectMatch(table, QStringLiteral("N"), QString(), n);
+    return !there && db.LastErrorCode() == 0;
+}
+
+bool TableGone(DataAccess &db, const QString &name)
+{
+    return !db.TableExists(name) && !db.TableListFailed() && db.LastErrorCode() == 0;
 }

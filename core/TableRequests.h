@@ -25,4 +25,12 @@ TableState TableStateNow(DataAccess &db, const QString &name);
 
 // "IMG_<n>", the stroke table of picture n.
 DbRequest<TableState> ImageTableState(int imageNo);
+// Looked for again when its answer was lost (see DbRequest).
 DbRequest<bool> DropImageTable(int imageNo);
+
+// For a change whose answer was lost: whether the row is there as the statement wrote it
+// (each column equal to its value as written, NULL as NULL), whether row N=n is gone, and
+// whether a table is gone. Each false also when it could not be read.
+bool RowAsWritten(DataAccess &db, const QString &table, const QStringList &columns, const QStringList &values);
+bool RowGone(DataAccess &db, const QString &table, int n);
+bool TableGone(DataAccess &db, const QString &name);

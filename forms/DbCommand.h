@@ -37,6 +37,6 @@ void AskDb(QWidget *window, DbRequest<R> request, std::function<void(R, DbReply)
 // A read that got no answer: "データベースが読み込めませんでした。接続を確認して下さい。".
 void ReportUnreadable();
 // A change that got no answer: its own failure message, and that the connection was lost.
-// Its commit may still have landed; once the data layer can tell such a "may be stored"
-// outcome apart, the row is to be read again here before anything is said.
+// One whose commit may have landed was looked for again on main-db before it was answered
+// (see DbRequest): it comes here only when it was not found done.
 void ReportLostChange(const QString &failure);

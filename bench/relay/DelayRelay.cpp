@@ -69,6 +69,8 @@ struct Link {
     bool silent = false;
     // This request passes whole: the armed cut waits for a later one.
     bool passRequest = false;
+    // The next request is the one whose answer is lost (see CutRequestAfter).
+    bool cutNext = false;
     bool done() const { return up.closed && down.closed; }
 };
 
@@ -117,6 +119,13 @@ void DelayRelay::pause()
 void DelayRelay::resume()
 {
     paused_ = false;
+    wake();
+}
+
+void DelayRelay::CutRequestAfter(int minBytes, int graceMs)
+{
+    cutGraceMs_ = std::max(graceMs, 0);
+    cutAfterBytes_ = std::max(minBytes, 1);
     wake();
 }
 
@@ -175,6 +184,15 @@ void DelayRelay::run()
                 if (newRequest)
                     ++roundTrips_;
                 l.clientTalking = fromClient;
+                if (newRequest && l.cutNext) {
+                    l.cutNext = false;
+                    l.doomed = true;
+                    l.graceNs = int64_t(cutGraceMs_.load()) * 1000000;
+                } else if (newRequest) {
+                    int after = cutAfterBytes_.load();
+                    if (after > 0 && got >= after && cutAfterBytes_.compare_exchange_strong(after, 0))
+                        l.cutNext = true;
+                }
                 if (newRequest && cutMinBytes_.load() > 0) {
                     int skip = cutSkip_.load();
                     if (skip > 0 && cutSkip_.compare_exchange_strong(skip, skip - 1))

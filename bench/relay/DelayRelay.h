@@ -35,6 +35,11 @@ public:
     // connection is cut on both sides. One cut per call; smaller requests pass as usual.
     // `skip` requests (of any size) pass first: the cut lands on the request after them.
     void CutAfterNextRequest(int minBytes = 1, int graceMs = 100, int skip = 0);
+    // Any thread. A lost reply to the request that follows the next one of at least
+    // minBytes on the same connection (a change's commit, after its statement): it still
+    // reaches the server, its answer does not reach the client, and the connection is cut
+    // graceMs after the server began answering. One cut per call.
+    void CutRequestAfter(int minBytes, int graceMs = 100);
     // Any thread. Cuts every connection now, both sides at once (a router that dropped
     // them); new ones are taken as usual.
     void cutAll();
@@ -75,6 +80,7 @@ private:
     std::atomic<int> cutMinBytes_{0};
     std::atomic<int> cutGraceMs_{0};
     std::atomic<int> cutSkip_{0};
+    std::atomic<int> cutAfterBytes_{0};
     std::atomic<bool> cutAll_{false};
     std::atomic<int64_t> cuts_{0};
     std::atomic<bool> halfOpen_{false};

@@ -1,4 +1,5 @@
 #include "DbAnswers.h"
+#include "CommitCut.h"
 #include "CatalogueFixture.h"
 
 #include "forms/FormUtil.h"
@@ -391,6 +392,27 @@ TEST_F(ImageListDb, DeletesTheStrokeTableAfterConfirmation)
     // The record stays, and the grid is not reloaded.
     EXPECT_EQ(CountWhere("N=12"), 1);
     EXPECT_EQ(GridCell(f->SG1, 0, 1), "12");
+}
+
+// A drop whose commit reaches the server and whose answer is cut with the connection: the
+// table is looked for on a new connection and, gone, the drop is shown as done.
+TEST_F(ImageListDb, ADropWhoseCommitAnswerIsCutIsShownAsDone)
+{
+    CommitCut cut;
+    ASSERT_TRUE(cut.Attach(database));
+    AddImage(12, QStringLiteral("花"));
+    ASSERT_TRUE(Db().CreateImageTable("IMG_12"));
+    ImageList *f = OpenList();
+    Select(f, 1);
+    MessageRecorder rec(true);
+    f->Button9Click();
+    // Whether the table is there is read first.
+    cut.CutNextCommit(1);
+    ASSERT_TRUE(WaitForDbAnswers(40000));
+    EXPECT_EQ(cut.Cuts(), 1);
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像データ「花」(N:12)を削除しました。")});
+    EXPECT_EQ(mainWindow->ConnectionStatusText(), QString());
+    EXPECT_FALSE(Db().TableExists("IMG_12"));
 }
 
 TEST_F(ImageListDb, FailedDropIsReported)

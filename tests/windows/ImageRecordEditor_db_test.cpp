@@ -1,3 +1,4 @@
+#include "CommitCut.h"
 #include "DbAnswers.h"
 #include "CatalogueFixture.h"
 
@@ -227,6 +228,40 @@ TEST_F(ImageRecordEditorDb, EditingLoadsTheRecordAndKeepsTheAuthor)
     f->Button2Click();
     WaitForDbAnswers();
     EXPECT_EQ(f->Label2->text(), QStringLiteral("作成者：佐藤"));
+}
+
+// A record whose commit reaches the server and whose answer is cut with the connection is
+// looked for on a new connection and shown as stored, without a failure.
+TEST_F(ImageRecordEditorDb, ARecordWhoseCommitAnswerIsCutIsShownAsStored)
+{
+    struct Case {
+        const char *name;
+        bool insert;
+    };
+    const Case cases[] = {{"a new record", true}, {"a changed record", false}};
+    CommitCut cut;
+    ASSERT_TRUE(cut.Attach(database));
+    int cuts = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Db().ExecuteSql({"DELETE FROM IMGLIST"}));
+        if (!c.insert)
+            AddImage(6, QStringLiteral("海"));
+        ImageRecordEditor *f = c.insert ? OpenNewEditor() : OpenEditorOn(6);
+        ASSERT_NE(f, nullptr);
+        FillValid(f, "6");
+        MessageRecorder rec;
+        f->Button1Click();
+        // The number is looked up first.
+        cut.CutNextCommit(1);
+        ASSERT_TRUE(WaitForDbAnswers(40000));
+        EXPECT_EQ(cut.Cuts(), ++cuts);
+        EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データを登録しました")});
+        EXPECT_EQ(mainWindow->ConnectionStatusText(), QString());
+        EXPECT_EQ(StoredImage(6).mid(0, 3), (QStringList{"6", "3", QStringLiteral("花")}));
+        EXPECT_EQ(CountWhere(QString()), 1);
+        delete f;
+    }
 }
 
 TEST_F(ImageRecordEditorDb, EditFromTheMenuStartsEmptyAndLoadsOnRequest)

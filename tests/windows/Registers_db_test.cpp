@@ -2,6 +2,8 @@
 // run on both, then what only one of them does.
 #include "RegisterFixture.h"
 
+#include "CommitCut.h"
+
 #include "DbAnswers.h"
 #include "ModalAnswer.h"
 #include "StallMeter.h"
@@ -372,6 +374,71 @@ TEST_P(RegisterTest, DeleteFailureReported)
     WaitForDbAnswers();
     EXPECT_EQ(messages.messages, QStringList{QStringLiteral("削除失敗")});
     EXPECT_EQ(GridRows(Form()->SG1), QStringList{r.grid(5, QStringLiteral("山田"))});
+}
+
+// Each change whose commit reaches the server and whose answer is cut with the connection:
+// the row is looked for on a new connection and the change shown as done, no failure.
+// A statement whose own answer is cut is not committed: it says the connection was lost.
+TEST_P(RegisterTest, AChangeWhoseCommitAnswerIsCutIsShownAsStored)
+{
+    const Register &r = GetParam();
+    enum class Command { Add, Change, Delete };
+    struct Case {
+        const char *name;
+        Command command;
+        bool commitCut; // else the statement's own answer is cut
+        QString message;
+        QStringList stored; // numbers and names after it
+    };
+    const Case cases[] = {
+        {"add", Command::Add, true, QStringLiteral("登録OK"), {"4|新"}},
+        {"change", Command::Change, true, QStringLiteral("変更OK"), {"4|新"}},
+        {"delete", Command::Delete, true, QStringLiteral("削除OK"), {}},
+        {"add, the statement's answer cut", Command::Add, false,
+         QStringLiteral("登録失敗\nデータベースとの接続が切れています。"), {}},
+    };
+    CommitCut cut;
+    ASSERT_TRUE(cut.Attach(database));
+    int cuts = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sql(QStringLiteral("DELETE FROM %1").arg(r.table));
+        if (c.command != Command::Add)
+            Insert(4, QStringLiteral("旧"));
+        Form()->hide();
+        Open();
+        messages.messages.clear();
+        Form()->Edit1->setText(QStringLiteral("4"));
+        if (Form() == memberRegister)
+            memberRegister->ComboBox1->setCurrentIndex(0);
+        Form()->Edit2->setText(QStringLiteral("新"));
+        const bool checksFirst = c.command == Command::Change
+                                 || (c.command == Command::Delete && Form() == sectionRegister);
+        if (c.command == Command::Delete)
+            SelectGridRow(Form()->SG1, 1);
+        if (!checksFirst)
+            cut.CutNextCommit(0, c.commitCut);
+        if (c.command == Command::Add)
+            Form()->Button1Click();
+        else if (c.command == Command::Change)
+            Form()->Button4Click();
+        else
+            Form()->Button2Click();
+        if (checksFirst)
+            cut.CutNextCommit(1, c.commitCut);
+        ASSERT_TRUE(WaitForDbAnswers(40000));
+        EXPECT_EQ(cut.Cuts(), ++cuts);
+        EXPECT_EQ(messages.messages.join(QLatin1Char('|')).toStdString(), c.message.toStdString());
+        QStringList stored;
+        for (const QString &row : c.stored)
+            stored << r.stored(4, row.section(QLatin1Char('|'), 1));
+        EXPECT_TRUE(WaitUntil([] { return mainWindow->IsConnected(); }, 20000)) << "not connected again";
+        EXPECT_EQ(Stored(), stored);
+        if (c.commitCut) {
+            EXPECT_EQ(mainWindow->ConnectionStatusText(), QString());
+            EXPECT_TRUE(Form()->Button1->isEnabled());
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Registers, RegisterTest, ::testing::Values(kSection, kMember),
