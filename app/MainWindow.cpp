@@ -202,6 +202,7 @@ void MainWindow::attachInBackground(AttachFor why, bool create)
 
 void MainWindow::attachFinished(DataAccess &attached)
 {
+    lastAttachLost_ = BackgroundAttach::GotNoAnswer(attached);
     if (!closed_ && mainDb_->Adopt(attached))
         connected();
     switch (attachFor_) {

@@ -34,6 +34,7 @@ public:
     void CreateDatabase() override;
     void ConnectDatabase() override;
     void DisconnectDatabase() override;
+    bool LastAttachLost() const override { return lastAttachLost_; }
     // Tests only, while no request runs: whether the table is there, looked up at once
     // (the hidden ComboBox1 gets the names); an unreadable list is told.
     bool TableExists(const QString &name);
@@ -137,6 +138,7 @@ private:
     int dismissTries_ = 0;
     bool exitAgreed_ = false;
     ConnectionKeeper *keeper_ = nullptr;
+    bool lastAttachLost_ = false;
     PaintWorker worker_;
     // "未保存 N点" by database in the status bar: what the worker holds, and the journal's
     // strokes of other databases, which wait for the program to connect there.

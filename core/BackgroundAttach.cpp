@@ -1,6 +1,7 @@
 #include "core/BackgroundAttach.h"
 
 #include "db/DataAccess.h"
+#include "db/Isc.h"
 #include "db/StuckAttachCut.h"
 
 #include <chrono>
@@ -215,4 +216,10 @@ void BackgroundAttach::giveUp()
     DataAccess lost;
     lost.GiveUpConnect(path);
     emit Finished(lost);
+}
+
+bool BackgroundAttach::GotNoAnswer(const DataAccess &attached)
+{
+    // Not "not open", which a refused creation is too: the failure itself was the line's.
+    return !attached.IsConnected() && isc::IsConnectionLoss(ISC_STATUS(attached.LastErrorCode()));
 }

@@ -36,6 +36,9 @@ public:
 
     // Any thread: attach or detach threads of the process still at work, given up or not.
     static bool AnyThreadAtWork() { return ThreadsAtWork() > 0; }
+    // What Finished handed over got no answer (server unreachable, or given up at the
+    // deadline), as opposed to a refusal by the server.
+    static bool GotNoAnswer(const DataAccess &attached);
     static int ThreadsAtWork();
     // Given-up attaches of the process still waiting for their server.
     static int GivenUpAtWork();

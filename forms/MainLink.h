@@ -19,6 +19,9 @@ public:
     virtual void CreateDatabase() = 0;
     virtual void ConnectDatabase() = 0;
     virtual void DisconnectDatabase() = 0;
+    // The last attach or creation got no answer (server unreachable, or given up at its
+    // deadline): another one right after would fare no better.
+    virtual bool LastAttachLost() const = 0;
     // The painting windows' database worker (one per program).
     virtual PaintWorker &Worker() = 0;
     // Shows a child window inside the main window.

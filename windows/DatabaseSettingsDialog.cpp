@@ -101,8 +101,10 @@ void DatabaseSettingsDialog::Button1Click()
         // name another file: such a path is neither created nor attached.
         if (Cp932Length(DatabasePath()) >= 0) {
             // An existing file makes the creation fail quietly; the attach then finds it.
+            // A creation that got no answer is not followed by an attach that would wait
+            // as long again for the same server.
             MainWindowLink()->CreateDatabase();
-            if (isVisible())
+            if (isVisible() && !MainWindowLink()->LastAttachLost())
                 MainWindowLink()->ConnectDatabase();
             connected = MainWindowLink()->IsConnected();
         }

@@ -1,6 +1,8 @@
+#include "DelayRelay.h"
 #include "StallMeter.h"
 #include "TestDatabase.h"
 #include "app/MainWindow.h"
+#include "core/BackgroundAttach.h"
 #include "windows/DatabaseSettingsDialog.h"
 #include "core/SharedSettings.h"
 
@@ -129,6 +131,34 @@ TEST_F(DbSettingsDialog, FailureKeepsTheTypedSettingsAndLeavesTheProgramUnconnec
     EXPECT_EQ(messages.messages, QStringList{kCannot});
     EXPECT_EQ(ServerDataDir, missing);
     EXPECT_EQ(DatabaseName, QStringLiteral("A.B/C.FDB"));
+    EXPECT_FALSE(mainWindow->IsConnected());
+}
+
+// A server that answers the connect request and then hangs: the creation is given up at
+// its deadline, and no attach follows it to wait as long again.
+TEST_F(DbSettingsDialog, ACreationGivenUpIsNotFollowedByAnAttach)
+{
+    TempServerDir dir;
+    // Well within the bound the tests give a modal dialog.
+    const int deadline = BackgroundAttach::DeadlineMs.exchange(2000);
+    DelayRelay relay;
+    ASSERT_TRUE(relay.start(0));
+    relay.setHalfOpen(true);
+    int64_t tried = -1;
+    bool stayedOpen = false;
+    RunMenu([&] {
+        Fill(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), dir.path(), QStringLiteral("hang"));
+        databaseSettingsDialog->Button1Click();
+        tried = relay.silenced();
+        stayedOpen = databaseSettingsDialog->isVisible();
+        databaseSettingsDialog->Button2Click();
+        relay.setHalfOpen(false);
+        relay.stop();
+    });
+    BackgroundAttach::DeadlineMs = deadline;
+    EXPECT_EQ(tried, 1) << "connections the dialog's OK opened to the hanging server";
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(messages.messages, QStringList{kCannot});
     EXPECT_FALSE(mainWindow->IsConnected());
 }
 
