@@ -1,7 +1,6 @@
 #include "core/BackgroundAttach.h"
 
 #include "db/DataAccess.h"
-#include "db/Isc.h"
 #include "db/StuckAttachCut.h"
 
 #include <chrono>
@@ -220,6 +219,6 @@ void BackgroundAttach::giveUp()
 
 bool BackgroundAttach::GotNoAnswer(const DataAccess &attached)
 {
-    // Not "not open", which a refused creation is too: the failure itself was the line's.
-    return !attached.IsConnected() && isc::IsConnectionLoss(ISC_STATUS(attached.LastErrorCode()));
+    // Not merely "not open", which a refused creation is too.
+    return !attached.IsConnected() && attached.LastErrorWasNoAnswer();
 }

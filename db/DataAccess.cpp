@@ -134,6 +134,11 @@ bool DataAccess::LastFailureWasConnectionLoss() const
     return !db_.isOpen() || isc::IsConnectionLoss(lastError_.code());
 }
 
+bool DataAccess::LastErrorWasNoAnswer() const
+{
+    return isc::IsConnectionLoss(lastError_.code());
+}
+
 // ---- connection ----
 
 void DataAccess::CreateDatabase(const QString &path)

@@ -176,6 +176,9 @@ public:
     intptr_t LastErrorCode() const;
     bool LastFailureWasDuplicate() const { return lastDuplicate_; }
     bool LastFailureWasConnectionLoss() const;
+    // The last error itself was the line's (unreachable, lost, or given up at a deadline),
+    // unlike LastFailureWasConnectionLoss also when nothing was open to begin with.
+    bool LastErrorWasNoAnswer() const;
     // The change waited LockWaitSeconds for a row another connection holds and gave up.
     // The connection is fine; try again later.
     bool LastFailureWasLockTimeout() const { return lastLockTimeout_; }
