@@ -76,14 +76,8 @@ public:
     void Adopt(const std::shared_ptr<DataAccess> &attached)
     {
         db.AdoptAttachment(*attached);
-        state_->applied1();
-        noteState();
-        --*pending_;
-        if (rebuilding_) {
-            attach_->Cancel();
-            rebuilding_ = false;
+        if (connectionReplaced())
             resumeHeld();
-        }
         runQueue();
     }
 
@@ -93,12 +87,7 @@ public:
             db.DropConnection();
         else
             db.DisconnectDatabase();
-        state_->applied1();
-        noteState();
-        --*pending_;
-        if (rebuilding_) {
-            attach_->Cancel();
-            rebuilding_ = false;
+        if (connectionReplaced()) {
             checking_ = false;
             answer(held_, true);
         }
@@ -113,6 +102,19 @@ signals:
 
 private:
     void noteState() { state_->found(db.IsConnected()); }
+    // The window thread replaced the connection: a rebuild of our own under way is given
+    // up. True when one was, so that the command it held goes on.
+    bool connectionReplaced()
+    {
+        state_->applied1();
+        noteState();
+        --*pending_;
+        if (!rebuilding_)
+            return false;
+        attach_->Cancel();
+        rebuilding_ = false;
+        return true;
+    }
 
     void answer(Job &job, bool lost)
     {

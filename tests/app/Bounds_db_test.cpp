@@ -61,6 +61,13 @@ protected:
         CreateApplicationWindows();
         mainWindow->show();
     }
+    // Starts the program on `db` through `relay` and waits until it is connected.
+    void startConnectedThrough(const DelayRelay &relay, const TestDatabase &db)
+    {
+        startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
+        ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
+        ASSERT_TRUE(mainWindow->IsConnected());
+    }
     // Opens and closes the first menu, as a user would while waiting.
     static bool menuOpens()
     {
@@ -131,9 +138,7 @@ TEST_F(WindowBounds, ReconnectingKeepsTheWindowAnsweringSaysSoAndLeavesNoSocket)
         socketsBefore = OpenSockets();
         const int port = c.mute ? mute.port() : relay.port();
         MessageRecorder rec;
-        startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
-        ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
-        ASSERT_TRUE(mainWindow->IsConnected());
+        ASSERT_NO_FATAL_FAILURE(startConnectedThrough(relay, db));
         EXPECT_EQ(mainWindow->ConnectionStatusText(), QString());
         // The server goes away; the reconnecting aims at the outage.
         ServerName = QStringLiteral("127.0.0.1/%1:").arg(port);
@@ -210,9 +215,7 @@ TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWin
     DelayRelay relay;
     ASSERT_TRUE(relay.start(0));
     MessageRecorder rec;
-    startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
-    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
-    ASSERT_TRUE(mainWindow->IsConnected());
+    ASSERT_NO_FATAL_FAILURE(startConnectedThrough(relay, db));
     PcUserNo = 1;
     relay.pause();
     // The list's table lookup waits for an answer on the window thread: the deadline ends it.
@@ -252,9 +255,7 @@ TEST_F(WindowBounds, EveryDialogCommandOnASilentNetworkEndsWithTheLostMessage)
     DelayRelay relay;
     ASSERT_TRUE(relay.start(0));
     MessageRecorder rec;
-    startWith(QStringLiteral("127.0.0.1/%1:").arg(relay.port()), db.folder(), db.fileName());
-    ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 20000));
-    ASSERT_TRUE(mainWindow->IsConnected());
+    ASSERT_NO_FATAL_FAILURE(startConnectedThrough(relay, db));
     ASSERT_TRUE(WaitForDbAnswers());
     DataAccess &setup = mainWindow->Db();
     ASSERT_TRUE(setup.CreateSectionTable() && setup.CreateMemberTable() && setup.CreateImgListTable());
