@@ -31,6 +31,9 @@
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
+#include <QStatusBar>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QShowEvent>
@@ -79,6 +82,12 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&worker_, &PaintWorker::Recovered, this, [this](const QString &, int imageNo, int points) {
         StatusBar1->showMessage(QStringLiteral("前回保存されなかった画像%1の%2点を保存しました").arg(imageNo).arg(points),
                                 30000);
+    });
+    connect(&worker_, &PaintWorker::JournalPeeked, this, [this](QMap<QString, int> points) {
+        // This database's strokes are the worker's now: counted as it reports them.
+        points.remove(DatabasePath());
+        journalElsewhere_ = points;
+        showWaiting();
     });
     connect(&worker_, &PaintWorker::Orphans, this,
             [this](const QString &database, int imageNo, int points) {
@@ -267,11 +276,8 @@ void MainWindow::connected()
 {
     // Strokes that a run before could not store go into this database first.
     worker_.RecoverJournal(DatabasePath());
-    journalElsewhere_.clear();
-    for (const JournalStroke &j : JournalEntry::PeekUnheld(StrokeJournalFolder()))
-        if (j.database != DatabasePath())
-            journalElsewhere_[j.database] += static_cast<int>(j.points.size()) - j.stored;
-    showWaiting();
+    // Read on the journal thread: the folder may be on a network disk.
+    worker_.PeekJournal();
 }
 
 void MainWindow::showWaiting()
@@ -310,6 +316,8 @@ void MainWindow::withTable(ProgramTable table, bool create, std::function<void()
     setCursor(Qt::BusyCursor);
     mainDb_->Ask<TableState>(this, EnsureTable(table, create), [this, then](TableState state, DbReply reply) {
         unsetCursor();
+        if (StatusBar1->currentMessage() == ListOpeningText)
+            StatusBar1->clearMessage();
         if (reply.lost || state == TableState::Unreadable)
             reportUnreadable();
         else if (state == TableState::Present)
@@ -689,7 +697,22 @@ void MainWindow::mnuImageListClick()
 {
     if (!connectedForCommand())
         return;
-    withTable(ProgramTable::ImgList, true, [this] {
+    // The answer may take up to the reply deadline: the list already open comes to the
+    // front now, and shows that the command is at work meanwhile.
+    QPointer<QMdiSubWindow> open;
+    const QList<QMdiSubWindow *> stack = mdi_->subWindowList(QMdiArea::StackingOrder);
+    for (auto it = stack.rbegin(); it != stack.rend() && !open; ++it)
+        if (qobject_cast<ImageList *>(*it) && (*it)->isVisible())
+            open = *it;
+    if (open) {
+        mdi_->setActiveSubWindow(open);
+        open->raise();
+        open->setCursor(Qt::BusyCursor);
+    }
+    StatusBar1->showMessage(ListOpeningText);
+    withTable(ProgramTable::ImgList, true, [this, open] {
+        if (open)
+            open->unsetCursor();
         if (PcUserNo == 0) {
             ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
             return;

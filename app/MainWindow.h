@@ -79,6 +79,8 @@ public:
     void AddChild(QMdiSubWindow *child) override;
     void setVisible(bool visible) override;
     QMdiArea *MdiArea() const { return mdi_; }
+    // In the status bar while 一覧表示's request is on its way.
+    static inline const QString ListOpeningText = QStringLiteral("画像一覧を開いています…");
 
     // Beside the executable; the user's file stands in where nothing can be written there.
     QString SettingFileName;

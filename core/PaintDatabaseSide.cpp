@@ -180,14 +180,25 @@ void PaintDatabaseSide::discard(int imageNo)
 {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
         Session &s = *it->second;
+        // Only the orphans the user was asked about: a closed window's strokes wait on.
         if (!s.window && s.imageNo == imageNo) {
-            s.store->DiscardPending();
+            s.store->DiscardOrphans();
             report(s);
-            it = sessions_.erase(it);
-        } else {
-            ++it;
+            if (s.store->PendingStrokes() == 0) {
+                it = sessions_.erase(it);
+                continue;
+            }
         }
+        ++it;
     }
+}
+
+void PaintDatabaseSide::setEventsOk(bool ok)
+{
+    if (eventsOk_ == ok)
+        return;
+    eventsOk_ = ok;
+    deliver([path = path_, ok](PaintWorker &f) { f.listening_[path] = ok; });
 }
 
 StrokeStore *PaintDatabaseSide::storeOf(int id) const
@@ -257,7 +268,7 @@ PaintDatabaseSide::Session *PaintDatabaseSide::olderStrokesOf(const Session &s)
     if (s.id < 0)
         return nullptr;
     for (auto &[id, other] : sessions_)
-        if (other->id < 0 && other->imageNo == s.imageNo && other->store->PendingStrokes() > 0)
+        if (other->id < 0 && other->imageNo == s.imageNo && other->store->StorableStrokes() > 0)
             return other.get();
     return nullptr;
 }
@@ -280,7 +291,7 @@ bool PaintDatabaseSide::connected()
 void PaintDatabaseSide::dropConnection()
 {
     lost_ = false;
-    eventsOk_ = false;
+    setEventsOk(false);
     // The line goes first: nothing waits for a server that does not answer.
     db_->DropConnection();
     watchers_.clear();
@@ -333,7 +344,7 @@ void PaintDatabaseSide::connectEnded(bool ok)
     } else {
         markLost(false);
         // The server opens its events port on request: the first wait tells whether it is reachable.
-        eventsOk_ = true;
+        setEventsOk(true);
         listen();
         // Strokes a run before left for this database go first, then what waits here.
         recover();
@@ -430,7 +441,8 @@ bool PaintDatabaseSide::pictureThere(Session &s)
     if (!row) {
         if (!s.told) {
             s.told = true;
-            deliver([path = path_, no = s.imageNo, n = s.store->PendingPoints()](PaintWorker &f) {
+            // What the question names: all of it, and only that, goes if the user says so.
+            deliver([path = path_, no = s.imageNo, n = s.store->MarkOrphans()](PaintWorker &f) {
                 emit f.Orphans(path, no, n);
             });
         }
@@ -535,7 +547,7 @@ void PaintDatabaseSide::dropIfDone(int id)
     // An attachment nothing uses any more goes: it would keep the database open.
     if (sessions_.empty() && db_->IsConnected()) {
         watchers_.clear();
-        eventsOk_ = false;
+        setEventsOk(false);
         db_->DisconnectDatabase();
     }
 }
@@ -589,7 +601,7 @@ void PaintDatabaseSide::listenTo(const QString &table)
     if (!w->Arm()) {
         // The events port is blocked or the server refused: the 5-second refresh still draws,
         // and the next connect tries again.
-        eventsOk_ = false;
+        setEventsOk(false);
         watchers_.clear();
         std::fprintf(stderr, "oekaki: no events from %s: %s\n", qUtf8Printable(path_),
                      qUtf8Printable(w->LastError()));

@@ -97,6 +97,8 @@ private:
     void eventCame(const QString &table);
     void forget(const QString &table);
     void deliver(PaintDelivery what) { emit Deliver(what); }
+    // Whether the events reach us; the front keeps a copy.
+    void setEventsOk(bool ok);
 
     QString path_;
     std::shared_ptr<std::atomic<int>> busy_;

@@ -26,6 +26,7 @@ PaintWorker::PaintWorker(QObject *parent) : QObject(parent), journalBusy_(std::m
     qRegisterMetaType<PaintRequest>();
     journalThread_ = new QThread;
     journalThread_->setObjectName(QStringLiteral("journal"));
+    threadNames_ << journalThread_->objectName();
     journal_ = new StrokeJournalThread;
     journal_->moveToThread(journalThread_);
     connect(journal_, &StrokeJournalThread::Written, this, &PaintWorker::written, Qt::QueuedConnection);
@@ -37,6 +38,7 @@ PaintWorker::PaintWorker(QObject *parent) : QObject(parent), journalBusy_(std::m
         afterJournal_.erase(it);
         then();
     }, Qt::QueuedConnection);
+    connect(journal_, &StrokeJournalThread::Peeked, this, &PaintWorker::JournalPeeked, Qt::QueuedConnection);
     connect(journalThread_, &QThread::finished, journal_, &QObject::deleteLater);
     connect(journalThread_, &QThread::finished, journalThread_, &QObject::deleteLater);
     journalThread_->start();
@@ -58,6 +60,7 @@ PaintWorker::Database &PaintWorker::databaseOf(const QString &path)
     d.busy = std::make_shared<std::atomic<int>>(0);
     d.thread = new QThread;
     d.thread->setObjectName(QStringLiteral("paint-db %1").arg(databases_.size()));
+    threadNames_ << d.thread->objectName();
     d.side = new PaintDatabaseSide(path, d.busy);
     d.side->moveToThread(d.thread);
     connect(d.side, &PaintDatabaseSide::Deliver, this, [this](const PaintDelivery &what) { what(*this); },
@@ -257,24 +260,30 @@ int PaintWorker::UnjournaledPoints(int session) const
 StrokeStore *PaintWorker::StoreOf(int session) const
 {
     auto it = pictures_.find(session);
-    if (it == pictures_.end())
+    if (it == pictures_.end() || stopped_)
         return nullptr;
     auto d = databases_.find(it->second.database);
-    return d == databases_.end() || stopped_ ? nullptr : d->second.side->storeOf(session);
+    if (d == databases_.end())
+        return nullptr;
+    // Asked on its thread; the answer is kept alive by whichever side ends last.
+    struct Answer {
+        std::atomic<bool> done{false};
+        StrokeStore *store = nullptr;
+    };
+    auto answer = std::make_shared<Answer>();
+    QMetaObject::invokeMethod(d->second.side, [side = d->second.side, session, answer] {
+        answer->store = side->storeOf(session);
+        answer->done.store(true);
+    }, Qt::QueuedConnection);
+    QDeadlineTimer deadline(5000);
+    while (!answer->done.load() && !deadline.hasExpired())
+        QThread::msleep(1);
+    return answer->done.load() ? answer->store : nullptr;
 }
 
-QStringList PaintWorker::ThreadNames() const
+void PaintWorker::PeekJournal()
 {
-    QStringList out{journalThread_->objectName()};
-    for (const auto &[path, d] : databases_)
-        out << d.thread->objectName();
-    return out;
-}
-
-bool PaintWorker::Listening(const QString &database) const
-{
-    auto d = databases_.find(database);
-    return d != databases_.end() && !stopped_ && d->second.side->listening();
+    QMetaObject::invokeMethod(journal_, [jt = journal_] { jt->Peek(); }, Qt::QueuedConnection);
 }
 
 bool PaintWorker::WaitIdle(int ms)

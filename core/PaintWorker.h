@@ -75,11 +75,17 @@ public:
     // Tests: processes events until every request posted so far, and the work the
     // timers and events began, is done and its results delivered; false when `ms` pass first.
     bool WaitIdle(int ms = 20000);
-    // Tests only, while idle: the session's store, which lives on its database's thread.
+    // Tests only, while idle: the session's store, which lives on its database's thread
+    // (asked there; null when it did not answer within a few seconds).
     StrokeStore *StoreOf(int session) const;
-    // Tests and benchmarks: the threads' names, and whether a database's events reach us.
-    QStringList ThreadNames() const;
-    bool Listening(const QString &database) const;
+    // Tests and benchmarks: the threads' names, and whether a database's events reach us
+    // (as its thread last said).
+    QStringList ThreadNames() const { return threadNames_; }
+    bool Listening(const QString &database) const { return !stopped_ && listening_.value(database); }
+
+    // Reads which strokes of other databases wait in the journal, on the journal thread;
+    // JournalPeeked answers.
+    void PeekJournal();
 
     // Rows handed to a window at once.
     static constexpr int BatchRows = 4096;
@@ -111,6 +117,8 @@ signals:
     void Recovered(const QString &database, int imageNo, int points);
     // WaitingPoints() changed.
     void WaitingChanged();
+    // The answer to PeekJournal: points in entries no running program holds, by database.
+    void JournalPeeked(const QMap<QString, int> &points);
 
 private:
     friend class PaintDatabaseSide;
@@ -155,5 +163,7 @@ private:
     quint64 nextTicket_ = 1;
     QString journalTrouble_;
     QMap<int, bool> lost_;
+    QMap<QString, bool> listening_;
+    QStringList threadNames_;
     bool stopped_ = false;
 };

@@ -21,7 +21,9 @@
 namespace {
 
 constexpr char Magic[4] = {'O', 'K', 'J', 'L'};
-constexpr quint16 Version = 2;
+constexpr quint16 Version = 3;
+// The first version that notes the sending attachment.
+constexpr quint16 SenderVersion = 3;
 // Entries of the run before: one point per statement, no picture anchor.
 constexpr quint16 OldVersion = 1;
 constexpr quint32 MaxRecord = 64u << 20;   // far above any stroke; a longer length is damage
@@ -164,9 +166,23 @@ struct Parsed {
     QString why;               // why the stroke record is unreadable (empty when it is fine)
 };
 
+QByteArray senderRecord(qint64 attachment)
+{
+    Writer w('A');
+    w.i64(attachment);
+    return w.record();
+}
+
 // Applies one progress record; false when it does not follow from the state so far.
 bool applyProgress(char type, Reader &r, JournalStroke &s, quint16 version)
 {
+    if (type == 'A') {
+        const qint64 id = r.i64();
+        if (version < SenderVersion || !r.ok() || !r.atEnd() || id < 1)
+            return false;
+        s.attachment = id;
+        return true;
+    }
     const quint32 index = r.u32();
     const qint64 n = type == 'R' ? 0 : r.i64();
     const int dn = type == 'R' ? 0 : r.i32();
@@ -233,7 +249,7 @@ Parsed parse(const QByteArray &bytes)
                 break;
             }
             version = out.version = r.u16();
-            if (version != Version && version != OldVersion) {
+            if (version < OldVersion || version > Version) {
                 out.why = QStringLiteral("format version %1 is unknown here").arg(version);
                 break;
             }
@@ -469,6 +485,7 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
     s.dn = s.stored = 0;
     s.lastN = s.sendingN = 0;
     s.sendingDn = s.sendingCount = 0;
+    s.attachment = 0;
     const QByteArray record = strokeRecord(s, created);
 
     auto fail = [&](const char *what, int err, int fd, const QString &temp) {
@@ -646,6 +663,15 @@ bool JournalEntry::NoteSending(qint64 n, int dn, int count)
     stroke_.sendingDn = dn;
     stroke_.sendingCount = count;
     return true;
+}
+
+void JournalEntry::NoteSender(qint64 attachment)
+{
+    if (version_ < SenderVersion || attachment < 1 || attachment == stroke_.attachment)
+        return;
+    // Goes out with the next note, so the two are synced together.
+    pending_ += senderRecord(attachment);
+    stroke_.attachment = attachment;
 }
 
 bool JournalEntry::NoteStored(qint64 n, int dn, int count)

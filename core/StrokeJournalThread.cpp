@@ -16,3 +16,11 @@ void StrokeJournalThread::Write(int session, quint64 tag, const JournalStroke &s
     // Without an entry it is stored all the same; only a crash before then loses it.
     emit Forward(stroke.database, then(std::move(entry)));
 }
+
+void StrokeJournalThread::Peek()
+{
+    QMap<QString, int> points;
+    for (const JournalStroke &j : JournalEntry::PeekUnheld(StrokeJournalFolder()))
+        points[j.database] += static_cast<int>(j.points.size()) - j.stored;
+    emit Peeked(points);
+}

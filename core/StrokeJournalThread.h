@@ -10,6 +10,7 @@
 #include "core/PaintDatabaseSide.h"
 #include "core/StrokeJournal.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -22,6 +23,8 @@ public:
     // forwards the request `then(entry)` to the database's paint thread.
     void Write(int session, quint64 tag, const JournalStroke &stroke,
                std::function<PaintRequest(std::unique_ptr<JournalEntry>)> then);
+    // Journal thread: reads the entries no running program holds; Peeked answers.
+    void Peek();
     // Journal thread: passes a request on behind the strokes handed over before it.
     void Pass(const QString &database, const PaintRequest &request) { emit Forward(database, request); }
 
@@ -31,6 +34,8 @@ signals:
     // To the front: the stroke's entry is on disk (why empty) or could not be written,
     // `syncedNs` on the steady clock.
     void Written(int session, quint64 tag, const QString &why, qint64 syncedNs);
+    // To the front: points in the entries no running program holds, by database.
+    void Peeked(const QMap<QString, int> &points);
     // To the front: every entry asked for before the ticket is on disk (or failed).
     void Synced(quint64 ticket);
 };

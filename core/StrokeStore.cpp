@@ -16,6 +16,8 @@ namespace {
 // How long a statement whose answer was lost may still be running on the server (its
 // wait for a lock, and some): not looked for as missing before that.
 constexpr qint64 kStillRunningMs = (DataAccess::LockWaitSeconds + 2) * 1000;
+// How long one look-up waits for the attachment of a lost statement to go, once deleted.
+constexpr int kAttachmentGoneMs = 3000;
 
 qint64 nowMs()
 {
@@ -240,6 +242,8 @@ void StrokeStore::committed(PendingStroke &stroke, qint64 firstN, int dn, int co
     stroke.sendingN = 0;
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
+    stroke.sendingAttachment = 0;
+    stroke.lastStoredN = firstN + count - 1;
     const QPoint last = stroke.points[size_t(count - 1)];
     if (now)
         stroke.storedNow += count;
@@ -268,11 +272,24 @@ StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
         stroke.sendingN = 0;
         return Found::No;
     }
+    // Only what no server can still commit is trusted to be missing: the attachment that sent
+    // it is made to go first (looked up after that, the answer cannot change any more).
+    if (stroke.sendingAttachment > 0) {
+        switch (db_.EndAttachment(stroke.sendingAttachment, kAttachmentGoneMs)) {
+        case DataAccess::AttachmentEnd::Unknown:
+            return Found::Unknown;
+        case DataAccess::AttachmentEnd::StillThere:
+            return Found::NotYet;
+        case DataAccess::AttachmentEnd::Gone:
+            break;
+        }
+    }
     const QPoint p0 = stroke.points.front();
-    // Where its first row could be: the statement numbers from sendingN on, and takes the
-    // author's next stroke number unless it continues a stroke.
+    // Where its first row could be: the statement numbers from sendingN on, above the rows of
+    // its stroke committed before (stored above undrawn rows, they may lie past sendingN),
+    // and takes the author's next stroke number unless it continues a stroke.
     const QString where = QStringLiteral("N>=%1 AND MN=%2 AND PTYP=%3 AND PSIZ=%4 AND PCOL=%5 AND X=%6 AND Y=%7 AND DN")
-                              .arg(stroke.sendingN)
+                              .arg(std::max(stroke.sendingN, stroke.lastStoredN + 1))
                               .arg(stroke.user)
                               .arg(stroke.pen.type)
                               .arg(stroke.pen.size)
@@ -305,13 +322,14 @@ StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
         }
     }
     // Nothing of it: the statement was never committed (a statement is all or nothing),
-    // once it cannot be running any more.
-    if (stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
+    // once it cannot be running any more (its attachment gone, else after a while).
+    if (stroke.sendingAttachment == 0 && stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
         return Found::NotYet;
     stroke.lostAtMs = 0;
     stroke.sendingN = 0;
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
+    stroke.sendingAttachment = 0;
     return Found::No;
 }
 
@@ -370,6 +388,14 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             fail(Failure::Refused);
             return false;
         }
+        // The attachment it goes out on, so that a lost answer can be settled for sure.
+        const qint64 sender = db_.AttachmentId();
+        if (sender <= 0) {
+            fail(Failure::ConnectionLost);
+            return false;
+        }
+        if (stroke.journal)
+            stroke.journal->NoteSender(sender);
         if (stroke.journal && !stroke.journal->NoteSending(hint + 1, dn, k)) {
             lastFailure_ = Failure::JournalUnwritable;
             lastFailureText_ = stroke.journal->LastError();
@@ -408,6 +434,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             stroke.sendingN = hint + 1;
             stroke.sendingDn = dn;
             stroke.sendingCount = k;
+            stroke.sendingAttachment = sender;
             stroke.lostAtMs = nowMs();
             fail(Failure::ConnectionLost);
             return false;
@@ -459,7 +486,9 @@ void StrokeStore::Add(Stroke in)
             s.sendingN = j.sendingN;
             s.sendingDn = j.sendingDn;
             s.sendingCount = std::clamp<int>(j.sendingCount, 1, int(s.points.size()));
+            s.sendingAttachment = j.attachment;
         }
+        s.lastStoredN = j.lastN;
         s.recovered = in.journal->Recovered();
         s.journal = std::move(in.journal);
     }
@@ -567,6 +596,31 @@ void StrokeStore::DiscardPending()
         if (s.journal)
             s.journal->Discard();
     pending_.clear();
+}
+
+void StrokeStore::DiscardOrphans()
+{
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (!it->orphan) {
+            ++it;
+            continue;
+        }
+        if (it->journal)
+            it->journal->Discard();
+        it = pending_.erase(it);
+    }
+}
+
+int StrokeStore::MarkOrphans()
+{
+    for (PendingStroke &s : pending_)
+        s.orphan = true;
+    return PendingPoints();
+}
+
+int StrokeStore::StorableStrokes() const
+{
+    return int(std::count_if(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return !p.orphan; }));
 }
 
 bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &points)

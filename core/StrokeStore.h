@@ -80,6 +80,10 @@ public:
     bool StorePending();
     // The user gave the waiting strokes up: they leave the journal too.
     void DiscardPending();
+    // The user gave up the orphans he was told of (and only those): they leave the journal too.
+    void DiscardOrphans();
+    // Every waiting stroke becomes an orphan (its picture is gone); returns their points.
+    int MarkOrphans();
     // Add and StorePending in one.
     bool Store(int user, const PenTip &pen, const std::vector<QPoint> &points);
 
@@ -87,6 +91,8 @@ public:
     // Orphans included: they wait for the user to give them up.
     int PendingPoints() const;
     int PendingStrokes() const { return static_cast<int>(pending_.size()); }
+    // Strokes that wait to be stored here, orphans not counted.
+    int StorableStrokes() const;
     // Points of strokes a run before left that belong to another picture than the table of
     // this number holds now (it was deleted and made again): never stored here.
     int OrphanPoints() const;
@@ -130,9 +136,14 @@ private:
         qint64 sendingN = 0;
         int sendingDn = 0;
         int sendingCount = 0;
-        // When this object lost its answer (0: a run before did): the server may still be
-        // running the statement for a while, waiting for a lock.
+        // The server's attachment that sent it (0: not known, an entry of an older journal):
+        // once it is gone, the statement is committed or never will be.
+        qint64 sendingAttachment = 0;
+        // When this object lost its answer (0: a run before did); for a statement whose
+        // attachment is not known, which may still be running for a while, waiting for a lock.
         qint64 lostAtMs = 0;
+        // N of its last committed row (0: none): a lost statement's rows lie above it.
+        qint64 lastStoredN = 0;
     };
     enum class Found { Yes, No, Unknown, NotYet };
 

@@ -7,6 +7,8 @@
 #include "db/Statements.h"
 
 #include <chrono>
+#include <thread>
+#include <utility>
 
 static const QByteArray kUser = DataAccess::User;
 static const QByteArray kPassword = DataAccess::Password;
@@ -105,6 +107,7 @@ void DataAccess::AdoptAttachment(DataAccess &from)
     from.tr_.rollback();
     from.runTr_.rollback();
     db_.takeFrom(from.db_);
+    attachmentId_ = std::exchange(from.attachmentId_, 0);
     path_ = from.path_;
     lastError_ = isc::Status{};
 }
@@ -172,6 +175,45 @@ void DataAccess::ConnectDatabase(const QString &path)
     }
 }
 
+qint64 DataAccess::AttachmentId()
+{
+    if (attachmentId_ > 0 || !db_.isOpen())
+        return attachmentId_;
+    QStringList id;
+    if (SelectFields(QStringLiteral("CURRENT_CONNECTION"), QStringLiteral("RDB$DATABASE"), QString(), id) == 1)
+        attachmentId_ = id.value(0).toLongLong();
+    EndQuery();
+    return attachmentId_;
+}
+
+DataAccess::AttachmentEnd DataAccess::EndAttachment(qint64 id, int waitMs)
+{
+    const qint64 own = AttachmentId();
+    if (own <= 0)
+        return AttachmentEnd::Unknown;
+    if (id <= 0 || id == own)
+        return AttachmentEnd::Gone;
+    const QString table = QStringLiteral("MON$ATTACHMENTS");
+    const QString which = QStringLiteral("MON$ATTACHMENT_ID=") + QString::number(id);
+    // Each look is a transaction of its own: the monitoring tables are a snapshot per transaction.
+    const auto there = [&] {
+        const int n = SelectAll(table, which);
+        EndQuery();
+        return n;
+    };
+    int n = there();
+    if (n > 0 && !DeleteRecords(table, which) && LastFailureWasConnectionLoss())
+        return AttachmentEnd::Unknown;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (n > 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        n = there();
+    }
+    if (n < 0)
+        return AttachmentEnd::Unknown;
+    return n == 0 ? AttachmentEnd::Gone : AttachmentEnd::StillThere;
+}
+
 void DataAccess::GiveUpConnect(const QString &path)
 {
     DisconnectDatabase();
@@ -187,6 +229,7 @@ void DataAccess::DisconnectDatabase()
     tr_.rollback();
     runTr_.rollback(); // its rows are committed already
     db_.detach();
+    attachmentId_ = 0;
 }
 
 void DataAccess::DropConnection()

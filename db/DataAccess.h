@@ -64,6 +64,17 @@ public:
     // this object's own connection is closed first. `from` is left closed.
     void AdoptAttachment(DataAccess &from);
 
+    // This attachment's number on the server (CURRENT_CONNECTION), read once per
+    // attachment; 0 when it cannot be read (not connected, connection lost).
+    qint64 AttachmentId();
+    // What became of another attachment of this database, after EndAttachment.
+    enum class AttachmentEnd { Gone, StillThere, Unknown };
+    // Makes sure the attachment of that number can no longer change anything: it is
+    // deleted from MON$ATTACHMENTS (the server then cancels its statement and drops it),
+    // then looked for until it is gone, at most waitMs. Unknown when this connection
+    // could not ask. Never ends this object's own attachment.
+    AttachmentEnd EndAttachment(qint64 id, int waitMs);
+
     // An attach to `path` that was given up at its deadline (on another object): this one
     // reports it as a lost connection.
     void GiveUpConnect(const QString &path);
@@ -230,6 +241,7 @@ private:
     bool lastLockTimeout_ = false;
     bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
+    qint64 attachmentId_ = 0; // 0: not read yet for this attachment
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;
 };

@@ -72,6 +72,7 @@ EventWatcher::~EventWatcher()
         isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));
         ISC_STATUS_ARRAY st{};
         ISC_LONG id = static_cast<ISC_LONG>(id_);
+        isc::ClientCall waiting;
         isc_cancel_events(st, db_.db_.handle(), &id);
     }
     if (!armed)
@@ -106,6 +107,7 @@ bool EventWatcher::Arm()
     isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));
     ISC_STATUS_ARRAY st{};
     ISC_LONG id = 0;
+    isc::ClientCall waiting;
     isc_que_events(st, db_.db_.handle(), &id, shared_->length, shared_->events, delivered, shared_);
     if (st[0] == 1 && st[1] != 0) {
         isc::Status status;

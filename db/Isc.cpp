@@ -264,6 +264,7 @@ bool ExecuteImmediateReturning(Attachment &db, Transaction &tr, const QByteArray
         var.sqldata = reinterpret_cast<char *>(&data[size_t(i)]);
         var.sqlind = &nulls[size_t(i)];
     }
+    ClientCall waiting;
     if (isc_dsql_exec_immed2(st.vector, db.handle(), tr.handle(), static_cast<unsigned short>(sql.size()),
                              sql.constData(), 3, nullptr, out))
         return false;
@@ -293,6 +294,7 @@ bool Statement::prepare(Attachment &db, Transaction &tr, const QByteArray &sql, 
 {
     closeCursor();
     if (!handle_) {
+        ClientCall waiting;
         if (isc_dsql_alloc_statement2(st.vector, db.handle(), &handle_)) {
             handle_ = 0;
             return false;

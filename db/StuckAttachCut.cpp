@@ -112,10 +112,20 @@ bool CutLineThreadWaitsOn(pid_t tid, const QByteArray &path)
         const int line = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (line < 0)
             continue;
+        struct stat copied {};
+        if (fstat(line, &copied) != 0 || !S_ISSOCK(copied.st_mode) || peerPort(line) != wanted) {
+            close(line);
+            continue;
+        }
+        // Right before the cut: the thread still waits in that call on that descriptor, and
+        // the descriptor is still this socket (not closed and reused for another file since).
         long again = -1;
         unsigned long long argsAgain[3] = {};
-        const bool same = blockedCall(tid, again, argsAgain) && again == number && argsAgain[0] == args[0];
-        if (same && peerPort(line) == wanted) {
+        struct stat now {};
+        const bool same = blockedCall(tid, again, argsAgain) && again == number && argsAgain[0] == args[0]
+                          && waitedOn(again, argsAgain).contains(fd) && fstat(fd, &now) == 0
+                          && now.st_dev == copied.st_dev && now.st_ino == copied.st_ino;
+        if (same) {
             shutdown(line, SHUT_RDWR);
             cut = true;
         }

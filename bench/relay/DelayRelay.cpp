@@ -71,6 +71,10 @@ struct Link {
     bool passRequest = false;
     // The next request is the one whose answer is lost (see CutRequestAfter).
     bool cutNext = false;
+    // A half-cut: the server's answers are dropped, and at halfCutAt (0: none) the client's
+    // side is reset, the server's left open.
+    bool halfCut = false;
+    int64_t halfCutAt = 0;
     bool done() const { return up.closed && down.closed; }
 };
 
@@ -137,6 +141,20 @@ void DelayRelay::CutAfterNextRequest(int minBytes, int graceMs, int skip)
     wake();
 }
 
+void DelayRelay::HalfCutAfterNextRequest(int minBytes, int afterMs)
+{
+    halfCutAfterMs_ = std::max(afterMs, 0);
+    halfCutMinBytes_ = std::max(minBytes, 1);
+    wake();
+}
+
+void DelayRelay::silenceAll()
+{
+    halfOpen_ = true;
+    silenceAll_ = true;
+    wake();
+}
+
 void DelayRelay::cutAll()
 {
     cutAll_ = true;
@@ -197,6 +215,15 @@ void DelayRelay::run()
                     int skip = cutSkip_.load();
                     if (skip > 0 && cutSkip_.compare_exchange_strong(skip, skip - 1))
                         l.passRequest = true;
+                }
+                if (!fromClient && l.halfCut)
+                    continue;
+                if (fromClient && !l.halfCut) {
+                    int armed = halfCutMinBytes_.load();
+                    if (armed > 0 && got >= armed && halfCutMinBytes_.compare_exchange_strong(armed, 0)) {
+                        l.halfCut = true;
+                        l.halfCutAt = nowNs() + int64_t(halfCutAfterMs_.load()) * 1000000;
+                    }
                 }
                 if (!fromClient)
                     l.passRequest = false;
@@ -269,6 +296,8 @@ void DelayRelay::run()
                 continue;
             if (l->cutAt > 0 && (next < 0 || l->cutAt < next))
                 next = l->cutAt;
+            if (l->halfCutAt > 0 && (next < 0 || l->halfCutAt < next))
+                next = l->halfCutAt;
             for (Flow *f : {&l->up, &l->down}) {
                 if (!f->eof) {
                     fds.push_back({f->from, POLLIN, 0});
@@ -299,6 +328,14 @@ void DelayRelay::run()
             (void)!read(wakeFd_, &count, sizeof count);
             if (stopping_.load())
                 break;
+            if (silenceAll_.exchange(false)) {
+                for (auto &l : links) {
+                    l->silent = true;
+                    l->up.held.clear();
+                    l->down.held.clear();
+                    ++silenced_;
+                }
+            }
             if (cutAll_.exchange(false)) {
                 const linger abort{1, 0};
                 for (auto &l : links) {
@@ -361,6 +398,18 @@ void DelayRelay::run()
                 const linger abort{1, 0};
                 setsockopt(l.up.from, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
                 l.up.closed = l.down.closed = true;
+                ++cuts_;
+            }
+            if (l.halfCutAt > 0 && l.halfCutAt <= cutNow && !paused_.load()) {
+                // Only the client's side: reset, with nothing said to the server.
+                const linger abort{1, 0};
+                setsockopt(l.up.from, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                close(l.up.from);
+                l.up.from = l.down.to = -1;
+                l.up.eof = l.up.closed = true;
+                l.up.held.clear();
+                l.down.held.clear();
+                l.halfCutAt = 0;
                 ++cuts_;
             }
             if ((*it)->done()) {

@@ -40,6 +40,11 @@ public:
     // reaches the server, its answer does not reach the client, and the connection is cut
     // graceMs after the server began answering. One cut per call.
     void CutRequestAfter(int minBytes, int graceMs = 100);
+    // Any thread. A half-cut line: the next request of at least minBytes reaches the server,
+    // nothing of its answer reaches the client, and afterMs after the request the client's
+    // side is reset while the server's stays open (the server learns nothing of the cut and
+    // goes on with the request; what it says is read and dropped). One cut per call.
+    void HalfCutAfterNextRequest(int minBytes, int afterMs);
     // Any thread. Cuts every connection now, both sides at once (a router that dropped
     // them); new ones are taken as usual.
     void cutAll();
@@ -51,6 +56,9 @@ public:
     // closing nothing: a server that hangs right after the handshake. Off: connections
     // taken later pass as usual.
     void setHalfOpen(bool on) { halfOpen_ = on; }
+    // Any thread. Half-open at once: every connection open now goes silent too (what either
+    // side says is read and dropped, nothing is closed), and later ones as setHalfOpen(true).
+    void silenceAll();
     // Connections that went silent that way so far.
     int64_t silenced() const { return silenced_.load(); }
 
@@ -82,6 +90,9 @@ private:
     std::atomic<int> cutSkip_{0};
     std::atomic<int> cutAfterBytes_{0};
     std::atomic<bool> cutAll_{false};
+    std::atomic<bool> silenceAll_{false};
+    std::atomic<int> halfCutMinBytes_{0};
+    std::atomic<int> halfCutAfterMs_{0};
     std::atomic<int64_t> cuts_{0};
     std::atomic<bool> halfOpen_{false};
     std::atomic<int64_t> silenced_{0};

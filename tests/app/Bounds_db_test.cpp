@@ -24,6 +24,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -217,12 +218,26 @@ TEST_F(WindowBounds, ACommandOnASilentNetworkEndsWithinTheReplyDeadlineAndTheWin
     MessageRecorder rec;
     ASSERT_NO_FATAL_FAILURE(startConnectedThrough(relay, db));
     PcUserNo = 1;
+    // A list open behind another window.
+    mainWindow->mnuImageListClick();
+    ASSERT_TRUE(WaitForDbAnswers());
+    QMdiSubWindow *openList = mainWindow->MdiArea()->activeSubWindow();
+    ASSERT_TRUE(qobject_cast<ImageList *>(openList));
+    mainWindow->mnuImageNewClick();
+    ASSERT_TRUE(WaitForDbAnswers());
+    ASSERT_NE(mainWindow->MdiArea()->activeSubWindow(), openList);
     relay.pause();
-    // The list's table lookup waits for an answer on the window thread: the deadline ends it.
+    // The list's table lookup waits for an answer on the main-db thread: the deadline ends it.
     QElapsedTimer took;
     took.start();
     mainWindow->mnuImageListClick();
+    // At once, before any answer: the open list in front, and the command shown at work.
+    EXPECT_EQ(mainWindow->MdiArea()->activeSubWindow(), openList);
+    EXPECT_EQ(mainWindow->StatusBar1->currentMessage(), MainWindow::ListOpeningText);
+    EXPECT_EQ(openList->cursor().shape(), Qt::BusyCursor);
     WaitForDbAnswers();
+    EXPECT_NE(mainWindow->StatusBar1->currentMessage(), MainWindow::ListOpeningText);
+    EXPECT_NE(openList->cursor().shape(), Qt::BusyCursor);
     const double seconds = took.elapsed() / 1000.0;
     std::printf("[          ] a command on a silent network ended after %.2f s\n", seconds);
     EXPECT_LE(seconds, DataAccess::ReplyTimeoutSeconds + 1.5);

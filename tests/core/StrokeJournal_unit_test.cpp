@@ -68,7 +68,8 @@ QStringList filesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-// One progress note: 'B' sending, 'C' stored, 'R' refused; of `count` points from the first not stored.
+// One progress note: 'B' sending, 'C' stored, 'R' refused; of `count` points from the first not stored;
+// 'A' the attachment n sends from now on.
 struct Note {
     char kind;
     qint64 n = 0;
@@ -82,6 +83,7 @@ void apply(JournalEntry &e, const Note &note)
     case 'B': e.NoteSending(note.n, note.dn, note.count); break;
     case 'C': e.NoteStored(note.n, note.dn, note.count); break;
     case 'R': e.NoteNotSent(); break;
+    case 'A': e.NoteSender(note.n); break;
     }
 }
 
@@ -107,6 +109,7 @@ struct ProgressCase {
     qint64 lastN, sendingN;
     int sendingDn;
     int sendingCount = 1;
+    qint64 attachment = 0;
 };
 
 const ProgressCase progressCases[] = {
@@ -127,6 +130,11 @@ const ProgressCase progressCases[] = {
      3, {{'B', 10, 2, 4}, {'C', 10, 2, 4}}, 0, 0, 0, 0, 0},
     {"a refusal after a statement of two points: nothing of it stored",
      3, {{'B', 10, 2, 2}, {'R'}}, 0, 0, 0, 0, 0},
+    {"sent on an attachment, no answer", 3, {{'A', BigN}, {'B', 1, 5}}, 0, 0, 0, 1, 5, 1, BigN},
+    {"refused, then sent again on another attachment",
+     3, {{'A', 7}, {'B', 1, 5}, {'R'}, {'A', 8}, {'B', 1, 5, 2}}, 0, 0, 0, 1, 5, 2, 8},
+    {"stored on one attachment, the rest sent on it again: noted once",
+     3, {{'A', 7}, {'B', 1, 5}, {'C', 1, 5}, {'A', 7}, {'B', 2, 5}}, 5, 1, 1, 2, 5, 1, 7},
 };
 
 class StrokeJournalTest : public ::testing::Test {
@@ -141,8 +149,9 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
         for (const ProgressCase &c : progressCases) {
             SCOPED_TRACE(std::string(c.name) + (sync ? ", synced" : ", not synced"));
             const JournalStroke drawn = stroke(DbA, 12, c.points);
-            const JournalStroke expected =
+            JournalStroke expected =
                 withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
+            expected.attachment = c.attachment;
             QString name;
             {
                 // Progress handed to Create is not written: nothing of a new stroke is stored yet.
@@ -165,7 +174,8 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             // A claimed entry goes on where it stopped.
             if (size_t(expected.stored) < expected.points.size()) {
                 claimed[0]->NoteStored(BigN * 2, 9);
-                const JournalStroke more = withProgress(drawn, 9, expected.stored + 1, BigN * 2);
+                JournalStroke more = withProgress(drawn, 9, expected.stored + 1, BigN * 2);
+                more.attachment = expected.attachment;
                 EXPECT_EQ(claimed[0]->Stroke(), more);
                 claimed.clear();
                 claimed = JournalEntry::ClaimUnheld(folder(), DbA);
@@ -413,6 +423,9 @@ TEST_F(StrokeJournalTest, AnEntryOfTheFormerVersionIsReadAndGoesOn)
     // Its notes keep its format: one point per statement.
     EXPECT_EQ(claimed[0]->MaxNotePoints(), 1);
     EXPECT_FALSE(claimed[0]->NoteSending(9, 4, 2));
+    // Nor does it learn to name the sending attachment.
+    claimed[0]->NoteSender(77);
+    EXPECT_EQ(claimed[0]->Stroke().attachment, 0);
     EXPECT_TRUE(claimed[0]->NoteStored(9, 4, 2));
     const QString name = claimed[0]->FileName();
     claimed.clear();

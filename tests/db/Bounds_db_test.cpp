@@ -5,12 +5,17 @@
 #include "TestDatabase.h"
 
 #include "db/DataAccess.h"
+#include "db/EventWatcher.h"
 #include "db/Statements.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -20,8 +25,9 @@ QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
     return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
 }
 
-// Resumes the relay after `seconds` unless dismissed: a call the code under test fails
-// to cut then ends anyway, and the test fails on its time instead of hanging.
+// Resumes the relay after `seconds` unless dismissed, and cuts what is silenced: a call
+// the code under test fails to cut then ends anyway, and the test fails on its time
+// instead of hanging.
 class ResumeLater {
 public:
     ResumeLater(DelayRelay &relay, int seconds)
@@ -29,6 +35,8 @@ public:
               for (int i = 0; i < seconds * 20 && !done_.load(); ++i)
                   std::this_thread::sleep_for(std::chrono::milliseconds(50));
               relay.resume();
+              if (!done_.load())
+                  relay.cutAll();
           })
     {
     }
@@ -94,6 +102,130 @@ TEST(DbBounds, ACallWithoutAnAnswerIsCutAndReportedAsALostConnection)
         EXPECT_EQ(lost, 1);
         db.DisconnectDatabase();
         EXPECT_FALSE(db.IsConnected());
+    }
+}
+
+// Every call that waits on the line, on a line gone silent (the relay paused: the request
+// waits, unsent) and on a half-open server (its connections up, every word dropped). The
+// cases run side by side, each on its own thread and attachment: the deadline is per call.
+TEST(DbBounds, EveryCallThatWaitsOnTheLineEndsAtItsDeadline)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    {
+        DataAccess setup;
+        setup.ConnectDatabase(t.serverPath());
+        ASSERT_TRUE(setup.CreateImageTable("IMG_1"));
+        // More rows than one fetch brings: reading them all needs the line again.
+        ASSERT_TRUE(setup.ExecuteSql({"EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN",
+                                      "WHILE (I < 20000) DO BEGIN",
+                                      "INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (:I + 1, 1, 1, 0, 1, 0, 0, 0);",
+                                      "I = I + 1; END END"}));
+    }
+    enum Fault { Silent, HalfOpen };
+    struct Call {
+        const char *name;
+        // Made ready before the fault (a cursor opened, an event wait armed)...
+        std::function<void(DataAccess &, std::unique_ptr<EventWatcher> &)> before;
+        // ...then the call under the fault; true when it reported the failure as a lost line.
+        std::function<bool(DataAccess &, std::unique_ptr<EventWatcher> &)> call;
+        double atMostSeconds;
+    };
+    const auto nothing = [](DataAccess &, std::unique_ptr<EventWatcher> &) {};
+    const double reply = DataAccess::ReplyTimeoutSeconds + 2.0;
+    const Call calls[] = {
+        {"the table list", nothing,
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &) {
+             return !db.TableExists("RDB$DATABASE") && db.LastFailureWasConnectionLoss();
+         },
+         reply},
+        {"the stroke's statement", nothing,
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &) {
+             Statements::StrokeBlockText b;
+             b.table = "IMG_1";
+             std::vector<qint64> answer;
+             return !db.ExecuteBlock(Statements::StrokeBlock(b, {{1, 1}, {2, 2}}), 2, answer)
+                    && db.LastFailureWasConnectionLoss();
+         },
+         reply + DataAccess::LockWaitSeconds},
+        {"the fetches of an open cursor",
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &) {
+             QStringList row;
+             ASSERT_TRUE(db.OpenRows("*", "IMG_1", "", "N") && db.NextRow(row));
+         },
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &) {
+             QStringList row;
+             int rows = 1;
+             while (db.NextRow(row))
+                 ++rows;
+             db.CloseQuery();
+             return rows < 20000 && db.LastFailureWasConnectionLoss();
+         },
+         reply},
+        {"asking for an event", nothing,
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &w) {
+             w = std::make_unique<EventWatcher>(db, "IMG_1", [] {});
+             return !w->Arm();
+         },
+         reply},
+        {"cancelling an event wait",
+         [](DataAccess &db, std::unique_ptr<EventWatcher> &w) {
+             w = std::make_unique<EventWatcher>(db, "IMG_1", [] {});
+             ASSERT_TRUE(w->Arm()) << w->LastError().toStdString();
+         },
+         [](DataAccess &, std::unique_ptr<EventWatcher> &w) {
+             w.reset();
+             return true;
+         },
+         reply},
+    };
+    struct Outcome {
+        std::string name;
+        double seconds = -1;
+        bool lost = false;
+        double atMost = 0;
+    };
+    std::vector<Outcome> outcomes;
+    for (const Call &c : calls)
+        for (Fault f : {Silent, HalfOpen})
+            outcomes.push_back({std::string(c.name) + (f == Silent ? ", silent line" : ", half-open server"), -1,
+                                false, c.atMostSeconds});
+    std::vector<std::thread> runs;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        runs.emplace_back([&, i] {
+            const Call &c = calls[i / 2];
+            const Fault f = i % 2 ? HalfOpen : Silent;
+            DelayRelay relay;
+            ASSERT_TRUE(relay.start(0));
+            std::unique_ptr<EventWatcher> watcher;
+            {
+                DataAccess db;
+                db.ConnectDatabase(throughRelay(relay, t));
+                ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
+                c.before(db, watcher);
+                ResumeLater guard(relay, DataAccess::ReplyTimeoutSeconds + 20);
+                if (f == Silent)
+                    relay.pause();
+                else
+                    relay.silenceAll();
+                QElapsedTimer took;
+                took.start();
+                outcomes[i].lost = c.call(db, watcher);
+                outcomes[i].seconds = took.elapsed() / 1000.0;
+                // What is left of it ends while the line is still bad: bounded too.
+                watcher.reset();
+                db.DropConnection();
+            }
+        });
+    }
+    for (std::thread &r : runs)
+        r.join();
+    for (const Outcome &o : outcomes) {
+        SCOPED_TRACE(o.name);
+        std::printf("[          ] %s: ended after %.2f s\n", o.name.c_str(), o.seconds);
+        EXPECT_GE(o.seconds, 0) << "never ran";
+        EXPECT_LE(o.seconds, o.atMost);
+        EXPECT_TRUE(o.lost) << "not reported as a lost line";
     }
 }
 

@@ -78,6 +78,13 @@ UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray
     ready_ = QFile::exists(marker);
 }
 
+bool UncommittedChange::Commit()
+{
+    isql_.write("COMMIT;\nQUIT;\n");
+    isql_.closeWriteChannel();
+    return isql_.waitForFinished(10000) && isql_.exitStatus() == QProcess::NormalExit;
+}
+
 UncommittedChange::~UncommittedChange()
 {
     // Killed, not ended: the server rolls the change back.

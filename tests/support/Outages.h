@@ -34,6 +34,8 @@ public:
     ~UncommittedChange();
     // True once the statement has run (within 20 s).
     bool ready() const { return ready_; }
+    // Commits the change and ends the client; true once it has (within 10 s).
+    bool Commit();
     // What isql said (for the failure message).
     QString output() { return QString::fromLocal8Bit(isql_.readAll()); }
 

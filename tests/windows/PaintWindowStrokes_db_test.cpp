@@ -935,6 +935,58 @@ TEST_F(PaintWindowStrokes, RecoveredStrokesGoBeforeTheWindowsNewerOnes)
         EXPECT_EQ(rows[i].mn, 3) << "row " << i;
 }
 
+// Strokes of a picture deleted and made again under the same number: kept, they hold back
+// no stroke of the picture as it is now; discarded, they go and nothing else does (not a
+// closed window's stroke still waiting for the server).
+TEST_F(PaintWindowStrokes, OrphansKeptHoldNothingBackAndDiscardedTakeOnlyWhatWasNamed)
+{
+    ASSERT_TRUE(Db().CreateImgListTable());
+    for (bool discard : {false, true}) {
+        SCOPED_TRACE(discard ? "discard" : "keep");
+        const int no = discard ? 8 : 7;
+        const QString table = ImageTable::NameOf(no);
+        ASSERT_TRUE(Db().ExecuteSql(
+            {QStringLiteral("INSERT INTO IMGLIST (N, MN, INAME, SX, SY) VALUES (%1, 3, 'a', 64, 48)").arg(no)}));
+        ASSERT_TRUE(Db().CreateImageTable(table));
+        ASSERT_TRUE(InsertPoint(Db(), table, 1, 6, 1, 0, 1, 0, 1, 1));
+        MessageRecorder answers(discard);
+        PaintWindow *a = Open(no);
+        PaintWindow *b = Open(no);
+        CloseGate();
+        Stroke(b, Line(2, 20, 10));
+        b->close();
+        {
+            // Drawn by a run before in the picture that had this number then.
+            JournalStroke old;
+            old.database = DatabasePath();
+            old.imageNo = no;
+            old.user = 5;
+            old.points = Line(30, 30, 3);
+            old.anchorN = 1;
+            old.anchorRow = QStringLiteral("5,1,0,1,0,9,9");
+            ASSERT_NE(JournalEntry::Create(StrokeJournalFolder(), old), nullptr);
+        }
+        OpenGate();
+        ASSERT_TRUE(WaitUntil([&] { return !answers.confirmations.isEmpty(); })) << "never asked";
+        EXPECT_TRUE(answers.confirmations.value(0).contains(QStringLiteral("3点"))) << answers.confirmations.value(0).toStdString();
+        Stroke(a, Line(2, 40, 4));
+        EXPECT_TRUE(StoredOnceBack(a, 8000)) << "the open window's new stroke was held back";
+        EXPECT_TRUE(WaitUntil([&] { return Rows(table).size() == 15u; })) << Rows(table).size();
+        int closedWindows = 0, orphans = 0;
+        for (const StoredPoint &r : Rows(table)) {
+            closedWindows += r.y >= 20 && r.y < 30 && r.mn == 3;
+            orphans += r.mn == 5;
+        }
+        EXPECT_EQ(closedWindows, 10) << "the closed window's stroke was not stored";
+        EXPECT_EQ(orphans, 0);
+        // Kept: still in the journal, for a later run; discarded: gone from it.
+        EXPECT_TRUE(WaitUntil([&] { return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == (discard ? 0 : 3); }))
+            << mainWindow->Worker().WaitingPoints().value(DatabasePath());
+        EXPECT_EQ(answers.confirmations.size(), 1);
+        a->close();
+    }
+}
+
 // A picture that is still loading is not saved in part: the user is told, and nothing is
 // written. A stroke drawn meanwhile stays on top of the older rows that arrive after it.
 TEST_F(PaintWindowStrokes, SavingWaitsUntilThePictureIsIn)
