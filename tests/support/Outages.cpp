@@ -58,7 +58,7 @@ int OpenSockets()
     return count;
 }
 
-UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray &statement)
+UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray &statement, const QByteArray &then)
 {
     // An ASCII path: isql may garble other bytes read from a pipe.
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/oekaki-lock-XXXXXX"));
@@ -70,19 +70,12 @@ UncommittedChange::UncommittedChange(const QString &serverPath, const QByteArray
     if (!isql_.waitForStarted(10000))
         return;
     // The input stays open: at its end isql would commit.
-    isql_.write(statement + ";\nSHELL touch " + QFile::encodeName(marker) + ";\n");
+    isql_.write(statement + ";\nSHELL touch " + QFile::encodeName(marker) + ";\n" + then);
     isql_.waitForBytesWritten(5000);
     QDeadlineTimer deadline(20000);
     while (!QFile::exists(marker) && !deadline.hasExpired() && isql_.state() == QProcess::Running)
         QThread::msleep(50);
     ready_ = QFile::exists(marker);
-}
-
-bool UncommittedChange::Commit()
-{
-    isql_.write("COMMIT;\nQUIT;\n");
-    isql_.closeWriteChannel();
-    return isql_.waitForFinished(10000) && isql_.exitStatus() == QProcess::NormalExit;
 }
 
 UncommittedChange::~UncommittedChange()

@@ -30,12 +30,11 @@ int OpenSockets();
 // until the object goes: its rows stay locked meanwhile.
 class UncommittedChange {
 public:
-    UncommittedChange(const QString &serverPath, const QByteArray &statement);
+    // `then`: isql commands run after the statement by themselves (a timed COMMIT, say).
+    UncommittedChange(const QString &serverPath, const QByteArray &statement, const QByteArray &then = {});
     ~UncommittedChange();
     // True once the statement has run (within 20 s).
     bool ready() const { return ready_; }
-    // Commits the change and ends the client; true once it has (within 10 s).
-    bool Commit();
     // What isql said (for the failure message).
     QString output() { return QString::fromLocal8Bit(isql_.readAll()); }
 
