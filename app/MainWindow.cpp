@@ -311,11 +311,13 @@ void MainWindow::askAboutOrphans(const QString &database, int imageNo, int point
         worker_.DiscardOrphans(database, imageNo);
 }
 
-void MainWindow::withTable(ProgramTable table, bool create, std::function<void()> then)
+void MainWindow::withTable(ProgramTable table, bool create, std::function<void()> then, QPointer<QWidget> busy)
 {
     setCursor(Qt::BusyCursor);
-    mainDb_->Ask<TableState>(this, EnsureTable(table, create), [this, then](TableState state, DbReply reply) {
+    mainDb_->Ask<TableState>(this, EnsureTable(table, create), [this, then, busy](TableState state, DbReply reply) {
         unsetCursor();
+        if (busy)
+            busy->unsetCursor();
         if (StatusBar1->currentMessage() == ListOpeningText)
             StatusBar1->clearMessage();
         if (reply.lost || state == TableState::Unreadable)
@@ -710,15 +712,16 @@ void MainWindow::mnuImageListClick()
         open->setCursor(Qt::BusyCursor);
     }
     StatusBar1->showMessage(ListOpeningText);
-    withTable(ProgramTable::ImgList, true, [this, open] {
-        if (open)
-            open->unsetCursor();
-        if (PcUserNo == 0) {
-            ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
-            return;
-        }
-        AddChild(new ImageList);
-    });
+    withTable(
+        ProgramTable::ImgList, true,
+        [this] {
+            if (PcUserNo == 0) {
+                ShowMessage(QStringLiteral("PC利用者名の登録を行って下さい"));
+                return;
+            }
+            AddChild(new ImageList);
+        },
+        open.data());
 }
 
 void CreateApplicationWindows()

@@ -10,6 +10,7 @@
 #include "core/TableRequests.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class BackgroundAttach;
 class ConnectionKeeper;
@@ -119,7 +120,8 @@ private:
     WindowPlacement currentPlacement() const;
     // `then` once the table is there (made when `create`), on the main-db thread meanwhile;
     // a busy cursor on the window while it waits. Otherwise the reason is told.
-    void withTable(ProgramTable table, bool create, std::function<void()> then);
+    // `busy`: a window that shows the busy cursor too until the answer.
+    void withTable(ProgramTable table, bool create, std::function<void()> then, QPointer<QWidget> busy = nullptr);
     MainDb *mainDb_ = nullptr;
     // Why the background attach runs: what its outcome leads to.
     enum class AttachFor { Start, Settings, Reconnect, Waiting };
