@@ -569,7 +569,8 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsOfAClosedWindowAreStillAskedAboutAtE
     OpenGate();
     ASSERT_TRUE(StoredOnceBack(b));
     EXPECT_TRUE(WaitUntil([] { return mainWindow->UnstoredPoints() == 0; }));
-    EXPECT_TRUE(mainWindow->WaitingStatusText().isEmpty()) << mainWindow->WaitingStatusText().toStdString();
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->WaitingStatusText().isEmpty(); }, 10000))
+        << mainWindow->WaitingStatusText().toStdString();
     EXPECT_EQ(Rows(kTable).size(), 5u);
 }
 
