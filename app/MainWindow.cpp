@@ -269,10 +269,11 @@ bool MainWindow::connectedForCommand()
         return true;
     if (attacher_->Running() || keeper_->Active())
         ShowMessage(QStringLiteral("データベースに接続しています。しばらくしてからもう一度実行して下さい。"));
-    else if (ServerDataDir.isEmpty())
-        ShowMessage(QStringLiteral("データベースが設定されていません。初期設定の「データベース設定」を行って下さい。"));
+    // The registers' and the PC user dialog's own words for the same states.
+    else if (IsBlank(ServerDataDir) || IsBlank(DatabaseName))
+        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
     else
-        ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
+        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
     return false;
 }
 

@@ -220,7 +220,7 @@ TEST_F(MainWindowTest, CommandsBeforeAConnectionSayWhy)
         bool retrying;
     } cases[] = {
         {"first start", FirstStart, {}, {},
-         QStringLiteral("データベースが設定されていません。初期設定の「データベース設定」を行って下さい。"), false},
+         QStringLiteral("最初にデータベースの設定を行って下さい。"), false},
         {"no such folder", FailedStart, {"localhost:", "/no/such/folder/", "PAINT.FDB"}, {startFailed}, connecting, true},
         {"nobody listens", FailedStart,
          {QByteArray("127.0.0.1/") + QByteArray::number(ClosedPort()) + ":", "/tmp/", "PAINT.FDB"}, {startFailed},
