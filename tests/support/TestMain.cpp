@@ -1,6 +1,7 @@
 // Shared entry of every test program: a real QApplication on the offscreen platform.
 #include "ModalAnswer.h"
 #include "core/Translation.h"
+#include "relay/PortDrop.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -14,6 +15,8 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // A packet filter a crashed or killed test left on: lifted before anything connects.
+    PortDrop::RemoveLeftovers();
     UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
