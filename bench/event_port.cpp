@@ -7,8 +7,13 @@
 // by a firewall); each asks for an event and hangs in the request. Meanwhile a healthy
 // PC asks for one (the time its request takes) and another connection posts it (the
 // time until it arrives). Rows: 0, 1 and 3 dead PCs side by side; and the server log's
-// secondary-connection timeouts counted before and after.
+// secondary-connection timeouts counted before and after. Then (unless --quick) the program
+// itself behind that firewall for a few minutes: a painting worker with a picture open, in
+// a child process whose events port is dropped; meanwhile a healthy PC asks for an event
+// every 15 s. Its worst delay, the child's requests for events, and the server log's
+// timeouts over that time.
 
+#include "core/PaintWorker.h"
 #include "writer/LoadRun.h"
 #include "relay/PortDrop.h"
 #include "db/DataAccess.h"
@@ -20,6 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +80,22 @@ int deadPc(const QString &path, const std::string &ports)
     _exit(0); // the line is dead: no orderly goodbye
 }
 
+// The program behind the firewall: a picture open in a painting worker for `minutes`.
+int programPc(const QString &path, const std::string &ports, int minutes)
+{
+    PortDrop drop(ports);
+    if (!drop.Active()) {
+        std::fprintf(stderr, "program pc: %s\n", drop.Error().c_str());
+        return 2;
+    }
+    PaintWorker worker;
+    worker.Open(path, 1);
+    QTimer::singleShot(minutes * 60000, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 struct Healthy {
     qint64 askMs = -1;     // -1: not within CapMs
     qint64 deliverMs = -1; // from the post's commit to the delivery
@@ -126,6 +148,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() == 4 && args[1] == "--dead-pc")
         return deadPc(args[2], args[3].toStdString());
+    if (args.size() == 5 && args[1] == "--program-pc")
+        return programPc(args[2], args[3].toStdString(), args[4].toInt());
     PortDrop::RemoveLeftovers();
     const bool quick = args.contains("--quick");
     auto option = [&](const char *name, const QString &otherwise) {
@@ -175,6 +199,32 @@ int main(int argc, char **argv)
     }
     const int logAfter = logTimeouts();
     std::printf("server log: secondary-connection timeouts %d before, %d after\n", logBefore, logAfter);
+    if (!quick) {
+        const int minutes = option("--minutes", QStringLiteral("6")).toInt();
+        const int before = logTimeouts();
+        QProcess program;
+        program.setProcessChannelMode(QProcess::SeparateChannels);
+        program.start(app.applicationFilePath(),
+                      {"--program-pc", path, QString::fromStdString(eventPorts), QString::number(minutes)});
+        QElapsedTimer t;
+        t.start();
+        qint64 worstAsk = 0, worstDeliver = 0;
+        int tries = 0;
+        while (t.elapsed() < minutes * 60000 - 20000) {
+            QThread::msleep(15000);
+            const Healthy h = healthyPc(path);
+            ++tries;
+            worstAsk = h.askMs < 0 ? CapMs : std::max(worstAsk, h.askMs);
+            worstDeliver = h.deliverMs < 0 ? CapMs : std::max(worstDeliver, h.deliverMs);
+        }
+        program.waitForFinished(minutes * 60000);
+        const QByteArray said = program.readAllStandardError();
+        std::printf("the program behind the firewall for %d min: it asked for events %d times (each "
+                    "given up); a healthy PC asked %d times meanwhile: worst ask %lld ms, worst post to "
+                    "delivery %lld ms; server log: %d secondary-connection timeouts over that time\n",
+                    minutes, int(said.count("no events from")), tries, worstAsk, worstDeliver,
+                    logTimeouts() - before);
+    }
     std::fflush(nullptr);
     // Requests past the cap may still hang: nothing waits for them.
     _exit(0);
