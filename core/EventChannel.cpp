@@ -14,6 +14,7 @@
 
 std::atomic<int> EventChannel::AskDeadlineMs{5000};
 std::atomic<int> EventChannel::FirstRetryMs{30000};
+std::atomic<int> EventChannel::tries_{0};
 
 // Where the library's thread posts a delivery: the channel while it lives.
 struct EventChannelHome {
@@ -144,6 +145,7 @@ void EventChannel::tryNow()
         return;
     }
     attaching_ = true;
+    ++tries_;
     attach_->Start(path_);
 }
 

@@ -50,6 +50,8 @@ public:
     static constexpr int MaxRetryMs = 10 * 60 * 1000;
     // Any thread: given-up requests of the process still inside the library.
     static int StuckCalls();
+    // Any thread: events attachments the process has begun (tests count the tries).
+    static int Tries() { return tries_.load(); }
 
 signals:
     void EventCame(const QString &table);
@@ -84,6 +86,7 @@ private:
     bool working_ = false;
     bool stopped_ = false;
     int failures_ = 0;
+    static std::atomic<int> tries_;
     // Shared with the library's thread, which only posts here while it is set.
     std::shared_ptr<struct EventChannelHome> home_;
 };

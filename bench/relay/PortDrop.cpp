@@ -45,7 +45,7 @@ std::string output(const std::string &command)
 }
 } // namespace
 
-PortDrop::PortDrop(const std::string &ports, const std::vector<int> &except)
+PortDrop::PortDrop(const std::string &ports, const std::vector<int> &except, bool refuse)
 {
     const std::string root = cgroup2Root();
     if (run("iptables -S OUTPUT") != 0) {
@@ -67,7 +67,7 @@ PortDrop::PortDrop(const std::string &ports, const std::vector<int> &except)
     moved_ = true;
     const std::string match = "OUTPUT -m cgroup --path " + name + " -p tcp --syn -m multiport --dports ";
     const std::string tag = " -m comment --comment " + std::string(kTag);
-    std::vector<std::string> rules{match + ports + tag + " -j DROP"};
+    std::vector<std::string> rules{match + ports + tag + (refuse ? " -j REJECT --reject-with tcp-reset" : " -j DROP")};
     // Inserted after the drop, so above it.
     for (int port : except)
         rules.push_back(match + std::to_string(port) + tag + " -j ACCEPT");

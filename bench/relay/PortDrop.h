@@ -11,8 +11,9 @@
 class PortDrop {
 public:
     // ports: an iptables --dport, e.g. "3051" or "32768:60999"; except: ports among them
-    // left open (a relay of the test's own that listens on one of them).
-    explicit PortDrop(const std::string &ports, const std::vector<int> &except = {});
+    // left open (a relay of the test's own that listens on one of them); refuse: answer
+    // with a reset at once (a firewall that rejects) instead of dropping silently.
+    explicit PortDrop(const std::string &ports, const std::vector<int> &except = {}, bool refuse = false);
     ~PortDrop();
     PortDrop(const PortDrop &) = delete;
     PortDrop &operator=(const PortDrop &) = delete;
