@@ -84,6 +84,8 @@ int main(int argc, char **argv)
                 plainMs);
     std::printf("TABLE|500k picture: memory of rows + tile index|%.1f + %.1f B/row|rows <= 32 B/row\n", rowB, indexB);
 
+    // Every row added, to check the picture against a plain replay at the end.
+    std::vector<StrokeRow> later;
     // One row below the others, of a given pen size, at a random place: added and repainted.
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
     for (int size : {3, 12, 60, 250}) {
@@ -95,6 +97,7 @@ int main(int argc, char **argv)
             replay.AddRow(r);
             replay.Repaint();
             ms.push_back(msSince(t));
+            later.push_back(r);
         }
         std::printf("one row arriving below, pen %d: median %.3f ms, p95 %.3f ms (whole redraw %.0f ms)\n", size,
                     percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
@@ -114,6 +117,7 @@ int main(int argc, char **argv)
                 x += pick(-6, 6);
                 y += pick(-6, 6);
                 replay.AddRow({at + 2 * i, 4, 1, type, size, color, x, y});
+                later.push_back({at + 2 * i, 4, 1, type, size, color, x, y});
             }
             replay.Repaint();
             ms.push_back(msSince(t));
@@ -139,8 +143,11 @@ int main(int argc, char **argv)
                 replay.AddOwn(key, {0, 9, 0x0000FF}, p);
             const qint64 base = top + 400 * s;
             t.restart();
-            for (int i = 0; i < 100; ++i)
+            for (int i = 0; i < 100; ++i) {
                 replay.AddRow({base + 200 + i, 5, 1, 2, 7, 0xFF0000, x, y - 100 + 2 * i});
+                later.push_back({base + 200 + i, 5, 1, 2, 7, 0xFF0000, x, y - 100 + 2 * i});
+                later.push_back({base + i, 3, 1, 0, 9, 0x0000FF, points[size_t(i)].x(), y});
+            }
             replay.Repaint();
             drawn.push_back(msSince(t));
             t.restart();
@@ -156,5 +163,17 @@ int main(int argc, char **argv)
                     "(whole)\n",
                     percentile(back, 0.5), replayMs);
     }
-    return same ? 0 : 1;
+
+    // The picture after all these arrivals is the plain replay of every row in N order.
+    std::vector<StrokeRow> every = all;
+    every.insert(every.end(), later.begin(), later.end());
+    std::stable_sort(every.begin(), every.end(), [](const StrokeRow &a, const StrokeRow &b) { return a.n < b.n; });
+    every.erase(std::unique(every.begin(), every.end(), [](const StrokeRow &a, const StrokeRow &b) { return a.n == b.n; }),
+                every.end());
+    plain.fill(Qt::white);
+    for (const StrokeRow &r : every)
+        DrawStamp(plain, r.type, r.size, r.color, r.x, r.y);
+    const bool sameAfter = image == plain;
+    std::printf("after every arrival, the picture is the plain replay in N order: %s\n", sameAfter ? "yes" : "NO");
+    return same && sameAfter ? 0 : 1;
 }
