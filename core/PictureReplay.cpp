@@ -29,6 +29,7 @@ PictureReplay::PictureReplay(QImage &image) : image_(image)
 void PictureReplay::Reset()
 {
     const int tile = 1 << TileShift;
+    size_ = image_.size();
     gridW_ = image_.isNull() ? 0 : (image_.width() + tile - 1) >> TileShift;
     gridH_ = image_.isNull() ? 0 : (image_.height() + tile - 1) >> TileShift;
     std::vector<Tile>(size_t(gridW_) * size_t(gridH_)).swap(tiles_);
@@ -146,6 +147,7 @@ void PictureReplay::drawPacked(const Packed &p, const QRect &clip)
 
 void PictureReplay::AddRow(const StrokeRow &r)
 {
+    follow();
     if (r.n <= 0 || r.n > INT32_MAX || image_.isNull())
         return;
     QRect box;
@@ -164,6 +166,7 @@ void PictureReplay::AddRow(const StrokeRow &r)
 
 void PictureReplay::AddOwn(quint64 key, const PenTip &pen, QPoint p)
 {
+    follow();
     if (!own_.empty() && own_.back().key == key && samePen(own_.back().pen, pen)) {
         if (!own_.back().points.empty() && own_.back().points.back() == p)
             return; // on top already
@@ -181,6 +184,7 @@ void PictureReplay::AddOwn(quint64 key, const PenTip &pen, QPoint p)
 
 void PictureReplay::OwnStored(quint64 key, const StrokeRow &r)
 {
+    follow();
     // Points are stored in the order drawn: the oldest of the stroke with this pen and place.
     const QPoint at(r.x, r.y);
     auto s = own_.begin();
@@ -220,6 +224,7 @@ void PictureReplay::OwnStored(quint64 key, const StrokeRow &r)
 
 bool PictureReplay::Repaint(const std::function<bool()> &goOn)
 {
+    follow();
     while (!dirtyTiles_.empty()) {
         if (goOn && !goOn())
             return false;
@@ -235,7 +240,7 @@ void PictureReplay::repaintTile(Tile &t, int, int)
     const QRect clip = t.dirty;
     t.dirty = QRect();
     t.queued = false;
-    if (clip.isEmpty())
+    if (clip.isEmpty() || image_.isNull())
         return;
     for (int y = clip.top(); y <= clip.bottom(); ++y)
         std::fill_n(reinterpret_cast<QRgb *>(image_.scanLine(y)) + clip.left(), clip.width(), kWhite);

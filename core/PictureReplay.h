@@ -86,7 +86,15 @@ private:
     void repaintTile(Tile &t, int tx, int ty);
     void drawPacked(const Packed &p, const QRect &clip);
 
+    // A bitmap made anew behind our back: start again from it rather than write past it.
+    void follow()
+    {
+        if (image_.size() != size_)
+            Reset();
+    }
+
     QImage &image_;
+    QSize size_;
     int gridW_ = 0, gridH_ = 0;
     std::vector<Tile> tiles_;
     // The rows in the order they came, in blocks of 4096 so that growing never copies them.

@@ -491,6 +491,7 @@ void PaintWindow::FormClose()
     PointY.clear();
     toDraw_.clear();
     Bitmap = QImage();
+    picture_.Reset();
     const QSize outer = OuterSize(this);
     PaintWidth = outer.width();
     PaintHeight = outer.height();

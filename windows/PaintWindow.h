@@ -137,7 +137,8 @@ private:
     void connectWorker();
     // Draws the rows that came back, a few milliseconds at a time.
     void drawSome();
-    // The own stroke that points drawn now belong to: the tag it is stored under.
+    // The own stroke that points drawn now belong to: the tag it is stored under, which
+    // its rows bring back (storeStroke takes it at mouse-up).
     quint64 drawingTag() const { return nextTag_; }
 
     QString caption_;

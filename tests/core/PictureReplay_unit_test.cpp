@@ -244,3 +244,23 @@ TEST(PictureReplay, MemoryPerRowIsModest)
     EXPECT_LE(picture.RowBytes(), 100000LL * 32) << picture.RowBytes() / 100000 << " bytes a row";
     EXPECT_LE(picture.IndexBytes(), 100000LL * 16) << picture.IndexBytes() / 100000 << " bytes a row";
 }
+
+// The window makes its bitmap anew on opening and drops it on closing: what comes after
+// starts from the new one and never writes past it.
+TEST(PictureReplay, ABitmapMadeAnewIsStartedAgain)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    PictureReplay picture(image);
+    picture.AddRow({1, 1, 1, 2, 9, 0xFF, 35, 25});
+    image = QImage(200, 150, QImage::Format_RGB32);
+    picture.AddRow({2, 1, 1, 0, 30, 0xFF00, 180, 140});
+    picture.Repaint();
+    Model model;
+    model.rows[2] = {2, 1, 1, 0, 30, 0xFF00, 180, 140};
+    EXPECT_EQ(differing(image, model.replay(image.size())), 0);
+    EXPECT_EQ(picture.StoredRows(), 1);
+    image = QImage();
+    picture.AddRow({3, 1, 1, 2, 9, 0xFF, 5, 5});
+    picture.AddOwn(1, {2, 9, 0xFF}, {5, 5});
+    EXPECT_TRUE(picture.Repaint());
+}
