@@ -10,6 +10,7 @@
 #include <QVector>
 #include <deque>
 
+class ElidedLabel;
 class QLabel;
 class QScrollArea;
 class QStatusBar;
@@ -104,6 +105,8 @@ public:
     void StoreKeptPoints();
     // What the status bar says about the connection: empty while it is there.
     QString ConnectionStatusText() const;
+    // Why its points are not safe on disk or cannot be stored: empty when neither holds.
+    QString NoticeText() const;
     // The stored picture has been read in full since the window opened (what is drawn
     // may still lag a few milliseconds behind).
     bool PictureLoaded() const { return loaded_; }
@@ -158,7 +161,10 @@ private:
     quint64 nextTag_ = 1;
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
-    QLabel *connectionState_ = nullptr;
+    ElidedLabel *connectionState_ = nullptr;
+    ElidedLabel *notice_ = nullptr;
+    QString failureTold_; // a lasting failure to store, as the status bar tells it
+    void showNotice();
     bool loaded_ = false;
     // The bitmap as the table's replay with the own unstored points on top.
     PictureReplay picture_{Bitmap};
