@@ -254,6 +254,7 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     s->store = std::make_unique<StrokeStore>(
         *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
     s->store->SetTable(s->table);
+    s->store->onOwnRow = [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); };
     s->store->onStored = [this, raw](quint64 tag, int rows) {
         if (!raw->window)
             raw->recovered += rows;
@@ -516,7 +517,15 @@ void PaintDatabaseSide::cleared(Session &s)
 {
     if (!s.window)
         return;
-    s.batch.clear();
+    // The window's own rows not handed over yet leave its points on top all the same; the
+    // table drawn again shows them if it holds them.
+    QVector<StrokeRow> own;
+    for (StrokeRow r : std::as_const(s.batch))
+        if (r.own != 0) {
+            r.n = 0;
+            own.push_back(r);
+        }
+    s.batch = std::move(own);
     deliver([id = s.id](PaintWorker &f) { f.clearedAt(id); });
 }
 

@@ -123,6 +123,29 @@ TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtOnce)
     EXPECT_EQ(b->ReadCount, rows);
     EXPECT_EQ(a->Bitmap, b->Bitmap);
     EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
+
+    // Crossing strokes drawn at the same moment: one window's stroke is stored (lower N)
+    // while the other's is still held down there. Every screen then shows the table's
+    // replay: the stroke stored later on top at every crossing, in both windows.
+    for (int i = 0; i < 10; ++i) {
+        PaintWindow *first = i % 2 ? b : a, *held = i % 2 ? a : b;
+        const auto red = Line(2, 4 + 4 * i, 12, 5, 0), blue = Line(6 + 5 * i, 2, 10, 0, 5);
+        Press(held, i % 2 ? red : blue, i % 2 ? 2 : 0, 3, i % 2 ? 0x0000FF : 0xFF0000);
+        Stroke(first, i % 2 ? blue : red, i % 2 ? 0 : 2, 3, i % 2 ? 0xFF0000 : 0x0000FF);
+        const int stored = static_cast<int>(Rows(kTable).size());
+        EXPECT_TRUE(WaitUntil([&] {
+            Tick(held);
+            return held->ReadCount == stored;
+        })) << "pair " << i << ": the other's stroke did not arrive";
+        Release(held);
+    }
+    Tick(a);
+    Tick(b);
+    const QImage replay = Replay(kTable, a->Bitmap.size());
+    EXPECT_FALSE(IsWhite(replay));
+    EXPECT_EQ(DifferingPixels(a->Bitmap, replay), 0);
+    EXPECT_EQ(DifferingPixels(b->Bitmap, replay), 0);
+    EXPECT_EQ(DifferingPixels(Open(7)->Bitmap, replay), 0);
 }
 
 TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)
