@@ -14,6 +14,10 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // So are the local copies of the pictures it opens.
+    QTemporaryDir cache;
+    if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_CACHE"))
+        qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));

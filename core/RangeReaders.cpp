@@ -1,0 +1,219 @@
+#include "core/RangeReaders.h"
+
+#include "core/TextRoutines.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <vector>
+
+std::atomic<int> RangeReaders::Extras{3};
+std::atomic<int> RangeReaders::MinRows{40000};
+std::atomic<int> RangeReaders::StallMs{3000};
+
+namespace {
+std::atomic<int> atWork{0};
+std::mutex testPathMutex;
+QString testPath;
+
+// Rows a reader collects before it hands them over.
+constexpr size_t HandOverRows = 512;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+StrokeRow rowOf(const QStringList &row)
+{
+    using namespace ImageTable;
+    return {TextToInt(row.value(N)),    TextToInt(row.value(MN)),   TextToInt(row.value(DN)),
+            TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)), TextToInt(row.value(PCOL)),
+            TextToInt(row.value(X)),    TextToInt(row.value(Y))};
+}
+
+QString rangeCondition(qint64 lo, qint64 hi)
+{
+    return QStringLiteral("N>=%1 AND N<=%2").arg(lo).arg(hi);
+}
+} // namespace
+
+struct RangeReaders::Shared {
+    struct Range {
+        qint64 lo = 0, hi = 0;
+        // Free: nobody's yet; Reader: a reader's; Done, Failed: its reader ended;
+        // Opening: the opening reads it (or its rest) itself.
+        enum State { Free, Reader, Done, Failed, Opening } state = Free;
+        std::vector<StrokeRow> rows; // brought by the reader, not yet handed over
+        qint64 lastN = 0;            // the highest N brought so far
+        qint64 progressMs = 0;
+    };
+    std::mutex mutex;
+    std::condition_variable moved;
+    std::vector<Range> ranges;
+    bool over = false;
+    QString path;
+    QString table;
+    std::atomic<qint64> fromExtras{0};
+
+    void readerRun();
+};
+
+void RangeReaders::Shared::readerRun()
+{
+    DataAccess db;
+    db.ConnectDatabase(path);
+    while (db.IsConnected()) {
+        std::unique_lock lock(mutex);
+        auto it = std::find_if(ranges.begin(), ranges.end(), [](const Range &r) { return r.state == Range::Free; });
+        if (over || it == ranges.end())
+            break;
+        Range &r = *it;
+        r.state = Range::Reader;
+        r.progressMs = nowMs();
+        lock.unlock();
+        std::vector<StrokeRow> got;
+        got.reserve(HandOverRows);
+        bool dropped = false;
+        // Hands over what it has; false once the range is no longer this reader's.
+        const auto handOver = [&] {
+            std::lock_guard held(mutex);
+            if (r.state != Range::Reader || over) {
+                dropped = true;
+                return false;
+            }
+            if (!got.empty()) {
+                r.lastN = got.back().n;
+                r.rows.insert(r.rows.end(), got.begin(), got.end());
+                fromExtras += qint64(got.size());
+                got.clear();
+            }
+            r.progressMs = nowMs();
+            moved.notify_all();
+            return true;
+        };
+        db.ForEachRow(QStringLiteral("*"), table, rangeCondition(r.lo, r.hi), QStringLiteral("N"),
+                      [&](const QStringList &row) {
+                          got.push_back(rowOf(row));
+                          return got.size() < HandOverRows || handOver();
+                      });
+        const bool failed = db.LastErrorCode() != 0 || !db.IsConnected();
+        if (!dropped && handOver()) {
+            std::lock_guard held(mutex);
+            r.state = failed ? Range::Failed : Range::Done;
+            moved.notify_all();
+        }
+        if (failed || dropped)
+            break;
+    }
+    db.DisconnectDatabase();
+}
+
+RangeReaders::RangeReaders(const QString &path, const QString &table, qint64 lastN)
+    : shared_(std::make_shared<Shared>())
+{
+    shared_->table = table;
+    {
+        std::lock_guard lock(testPathMutex);
+        shared_->path = testPath.isEmpty() ? path : testPath;
+    }
+    const int extras = std::max(0, Extras.load());
+    const bool worth = extras > 0 && lastN >= MinRows.load();
+    // A few ranges a stream, so that the ranges ahead of the opening's are ready when it gets there.
+    const qint64 count = worth ? 2 * (extras + 1) : 1;
+    const qint64 size = std::max<qint64>(1, (lastN + count - 1) / count);
+    for (qint64 lo = 1; lo <= std::max<qint64>(lastN, 1); lo += size) {
+        Shared::Range r;
+        r.lo = lo;
+        r.hi = std::min(lastN, lo + size - 1);
+        shared_->ranges.push_back(std::move(r));
+    }
+    if (!worth)
+        return;
+    for (int i = 0; i < extras; ++i) {
+        ++atWork; // before the thread runs: nobody sees it at work and not counted
+        std::thread([shared = shared_] {
+            pthread_setname_np(pthread_self(), "range-reader");
+            shared->readerRun();
+            --atWork;
+        }).detach();
+    }
+}
+
+RangeReaders::~RangeReaders()
+{
+    std::lock_guard lock(shared_->mutex);
+    shared_->over = true;
+}
+
+qint64 RangeReaders::RowsFromExtras() const
+{
+    return shared_->fromExtras.load();
+}
+
+int RangeReaders::AtWork()
+{
+    return atWork.load();
+}
+
+void RangeReaders::SetPathForTests(const QString &path)
+{
+    std::lock_guard lock(testPathMutex);
+    testPath = path;
+}
+
+bool RangeReaders::Read(DataAccess &db, const std::function<void(const StrokeRow &, const QStringList *)> &each)
+{
+    Shared &s = *shared_;
+    const auto readHere = [&](qint64 lo, qint64 hi) {
+        if (lo > hi)
+            return true;
+        db.ForEachRow(QStringLiteral("*"), s.table, rangeCondition(lo, hi), QStringLiteral("N"),
+                      [&](const QStringList &row) { each(rowOf(row), &row); });
+        return db.LastErrorCode() == 0 && db.IsConnected();
+    };
+    std::vector<StrokeRow> batch;
+    for (Shared::Range &r : s.ranges) {
+        std::unique_lock lock(s.mutex);
+        if (r.state == Shared::Range::Free) {
+            r.state = Shared::Range::Opening;
+            lock.unlock();
+            if (!readHere(r.lo, r.hi))
+                return false;
+            continue;
+        }
+        qint64 handed = r.lo - 1;
+        for (;;) {
+            batch.clear();
+            batch.swap(r.rows);
+            const auto state = r.state;
+            if (!batch.empty()) {
+                lock.unlock();
+                for (const StrokeRow &row : batch)
+                    each(row, nullptr);
+                handed = batch.back().n;
+                lock.lock();
+                continue;
+            }
+            if (state == Shared::Range::Done)
+                break;
+            const bool stalled = nowMs() - r.progressMs >= StallMs.load();
+            if (state == Shared::Range::Failed || stalled) {
+                // The rest is read here; the reader stops at its next rows.
+                r.state = Shared::Range::Opening;
+                lock.unlock();
+                if (!readHere(handed + 1, r.hi))
+                    return false;
+                break;
+            }
+            s.moved.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+    return true;
+}
