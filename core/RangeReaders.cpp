@@ -1,6 +1,5 @@
 #include "core/RangeReaders.h"
 
-#include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
@@ -28,14 +27,6 @@ qint64 nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-StrokeRow rowOf(const QStringList &row)
-{
-    using namespace ImageTable;
-    return {TextToInt(row.value(N)),    TextToInt(row.value(MN)),   TextToInt(row.value(DN)),
-            TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)), TextToInt(row.value(PCOL)),
-            TextToInt(row.value(X)),    TextToInt(row.value(Y))};
 }
 
 QString rangeCondition(qint64 lo, qint64 hi)
@@ -98,11 +89,11 @@ void RangeReaders::Shared::readerRun()
             moved.notify_all();
             return true;
         };
-        db.ForEachRow(QStringLiteral("*"), table, rangeCondition(r.lo, r.hi), QStringLiteral("N"),
-                      [&](const QStringList &row) {
-                          got.push_back(rowOf(row));
-                          return got.size() < HandOverRows || handOver();
-                      });
+        db.ForEachIntegerRow(QStringLiteral("*"), table, rangeCondition(r.lo, r.hi), QStringLiteral("N"),
+                             [&](const qint64 *values, const bool *) {
+                                 got.push_back(RowOf(values));
+                                 return got.size() < HandOverRows || handOver();
+                             });
         const bool failed = db.LastErrorCode() != 0 || !db.IsConnected();
         if (!dropped && handOver()) {
             std::lock_guard held(mutex);
@@ -168,14 +159,23 @@ void RangeReaders::SetPathForTests(const QString &path)
     testPath = path;
 }
 
-bool RangeReaders::Read(DataAccess &db, const std::function<void(const StrokeRow &, const QStringList *)> &each)
+StrokeRow RangeReaders::RowOf(const qint64 *v)
+{
+    using namespace ImageTable;
+    return {v[N], int(v[MN]), int(v[DN]), int(v[PTYP]), int(v[PSIZ]), int(v[PCOL]), int(v[X]), int(v[Y])};
+}
+
+bool RangeReaders::Read(DataAccess &db, const Each &each)
 {
     Shared &s = *shared_;
     const auto readHere = [&](qint64 lo, qint64 hi) {
         if (lo > hi)
             return true;
-        db.ForEachRow(QStringLiteral("*"), s.table, rangeCondition(lo, hi), QStringLiteral("N"),
-                      [&](const QStringList &row) { each(rowOf(row), &row); });
+        db.ForEachIntegerRow(QStringLiteral("*"), s.table, rangeCondition(lo, hi), QStringLiteral("N"),
+                             [&](const qint64 *values, const bool *nulls) {
+                                 each(RowOf(values), nulls);
+                                 return true;
+                             });
         return db.LastErrorCode() == 0 && db.IsConnected();
     };
     std::vector<StrokeRow> batch;

@@ -16,7 +16,6 @@
 #include "core/StrokeStore.h"
 
 #include <QString>
-#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -32,10 +31,13 @@ public:
     RangeReaders(const RangeReaders &) = delete;
     RangeReaders &operator=(const RangeReaders &) = delete;
 
-    // Hands every row with N from 1 to lastN to `each`, in N order, with its text when it was
-    // read on `db` (this thread's attachment). False when a read on `db` failed: what was
-    // handed over is then a gapless start of the table.
-    bool Read(DataAccess &db, const std::function<void(const StrokeRow &, const QStringList *)> &each);
+    // Hands every row with N from 1 to lastN to `each`, in N order, with its columns' NULL
+    // flags when it was read on `db` (this thread's attachment; nullptr: not known). False
+    // when a read on `db` failed: what was handed over is then a gapless start of the table.
+    using Each = std::function<void(const StrokeRow &, const bool *nulls)>;
+    bool Read(DataAccess &db, const Each &each);
+    // A row of a stroke table's columns as read.
+    static StrokeRow RowOf(const qint64 *values);
 
     // Rows the extra readers brought (benchmarks).
     qint64 RowsFromExtras() const;

@@ -149,14 +149,18 @@ void StrokeStore::load(bool createMissing)
     // Rows are drawn as they arrive; what came before a failure is a gapless start of the
     // table and stays drawn, the rest comes with the next refresh.
     std::vector<StrokeRow> copyRows; // what the new local copy holds
-    bool lastHasText = false;
-    const auto take = [&](const StrokeRow &r, const QStringList *text) {
+    // The last row and its NULLs, for the text of the row at the watermark.
+    StrokeRow last;
+    bool lastNulls[kRowColumns] = {};
+    bool lastKnown = false;
+    const auto take = [&](const StrokeRow &r, const bool *nulls) {
         takeRow(r);
         ++readCount_;
         drawnUpTo_ = std::max<qint64>(r.n, 0);
-        lastHasText = text != nullptr;
-        if (text)
-            buffer_ = *text;
+        last = r;
+        lastKnown = nulls != nullptr;
+        if (nulls)
+            std::copy(nulls, nulls + kRowColumns, lastNulls);
         if (cached_)
             copyRows.push_back(r);
     };
@@ -183,15 +187,23 @@ void StrokeStore::load(bool createMissing)
     }
     bool ok = true;
     if (lastOpening_.fromCopy > 0) {
-        db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(drawnUpTo_), QStringLiteral("N"),
-                       [&](const QStringList &row) { take(rowOf(row), &row); });
+        db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(drawnUpTo_), QStringLiteral("N"),
+                              [&](const qint64 *values, const bool *nulls) {
+                                  take(RangeReaders::RowOf(values), nulls);
+                                  return true;
+                              });
         ok = !readFailed();
     } else {
         ok = readWhole(take, relationId);
     }
     lastOpening_.fromServer = readCount_ - lastOpening_.fromCopy;
-    if (readCount_ > 0 && lastHasText)
-        watermarkRow_ = rowContent(buffer_);
+    if (readCount_ > 0 && lastKnown) {
+        QStringList row = valuesOf(last.n, last.mn, last.dn, {last.type, last.size, last.color}, {last.x, last.y});
+        for (int i = 0; i < kRowColumns; ++i)
+            if (lastNulls[i])
+                row[i].clear();
+        watermarkRow_ = rowContent(row);
+    }
     // Otherwise not known: the next refresh takes it from the row at the watermark.
     if (cached_ && ok && relationId > 0 && lastOpening_.fromServer > 0) {
         auto copy = std::make_shared<PictureCache::Copy>();
@@ -246,7 +258,7 @@ bool StrokeStore::tableFacts(qint64 &lastN, int &relationId)
     return !readFailed();
 }
 
-bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const QStringList *)> &each, int &relationId)
+bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each, int &relationId)
 {
     qint64 lastN = 0;
     const bool extras = RangeReaders::Extras.load() > 0;
@@ -262,8 +274,11 @@ bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const QS
         above = lastN;
     }
     // All of it, or what was stored above lastN meanwhile.
-    db_.ForEachRow(QStringLiteral("*"), table_, above > 0 ? QStringLiteral("N>") + num(above) : QString(),
-                   QStringLiteral("N"), [&](const QStringList &row) { each(rowOf(row), &row); });
+    db_.ForEachIntegerRow(QStringLiteral("*"), table_, above > 0 ? QStringLiteral("N>") + num(above) : QString(),
+                          QStringLiteral("N"), [&](const qint64 *values, const bool *nulls) {
+                              each(RangeReaders::RowOf(values), nulls);
+                              return true;
+                          });
     return !readFailed();
 }
 

@@ -158,7 +158,7 @@ private:
     // The highest N and the relation id of the table, in one statement; false on failure.
     bool tableFacts(qint64 &lastN, int &relationId);
     // Reads the rows from N=1 on, on extra attachments too when there are many.
-    bool readWhole(const std::function<void(const StrokeRow &, const QStringList *)> &each, int &relationId);
+    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each, int &relationId);
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();

@@ -500,6 +500,38 @@ bool DataAccess::NextRow(QStringList &row)
     return true;
 }
 
+int DataAccess::ForEachIntegerRow(const QString &list, const QString &table, const QString &condition,
+                                  const QString &order,
+                                  const std::function<bool(const qint64 *values, const bool *nulls)> &each)
+{
+    int count = 0;
+    if (OpenRows(list, table, condition, order)) {
+        const int columns = query_.columnCount();
+        std::vector<qint64> values(size_t(columns), 0);
+        std::unique_ptr<bool[]> nulls(new bool[size_t(columns)]);
+        for (;;) {
+            Call call(*this);
+            isc::Status st;
+            if (!query_.fetch(st)) {
+                streamOpen_ = false;
+                if (st.failed())
+                    fail(st);
+                break;
+            }
+            for (int i = 0; i < columns; ++i) {
+                const isc::Value v = query_.value(i);
+                nulls[size_t(i)] = v.kind == isc::Value::Null;
+                values[size_t(i)] = v.kind == isc::Value::Integer ? v.integer : 0;
+            }
+            ++count;
+            if (!each(values.data(), nulls.get()))
+                break;
+        }
+    }
+    CloseQuery();
+    return count;
+}
+
 int DataAccess::SelectAll(const QString &table, const QString &condition)
 {
     Call call(*this);

@@ -145,6 +145,11 @@ public:
         CloseQuery();
         return count;
     }
+    // ForEachRow for a SELECT of integer columns (a stroke table's) without making text:
+    // `each(values, nulls)`, one entry per column, a NULL as 0 with its flag set. Ends
+    // early when `each` returns false.
+    int ForEachIntegerRow(const QString &list, const QString &table, const QString &condition,
+                          const QString &order, const std::function<bool(const qint64 *values, const bool *nulls)> &each);
     // ForEachRow by hand: the SELECT opened, then one row per NextRow (false at the end or
     // on failure), then CloseQuery.
     bool OpenRows(const QString &list, const QString &table, const QString &condition,
