@@ -12,7 +12,7 @@
 #include <vector>
 
 std::atomic<int> RangeReaders::Extras{3};
-std::atomic<int> RangeReaders::MinRows{40000};
+std::atomic<int> RangeReaders::StartAfter{20000};
 std::atomic<int> RangeReaders::StallMs{3000};
 
 namespace {
@@ -47,19 +47,64 @@ struct RangeReaders::Shared {
     };
     std::mutex mutex;
     std::condition_variable moved;
+    // Made once by the planner and fixed from then on (planned).
     std::vector<Range> ranges;
+    bool planning = false;
+    bool planned = false;
+    std::atomic<qint64> from{0}, to{0};
+    std::atomic<qint64> openingAt{0};
+    int extras = 0;
     bool over = false;
     QString path;
     QString table;
     std::atomic<qint64> fromExtras{0};
 
     void readerRun();
+    void plan(DataAccess &db);
 };
+
+void RangeReaders::Shared::plan(DataAccess &db)
+{
+    qint64 lastN = 0;
+    db.ForEachIntegerRow(QStringLiteral("MAX(N)"), table, QString(), QString(), [&](const qint64 *v, const bool *) {
+        lastN = v[0];
+        return true;
+    });
+    const bool ok = db.LastErrorCode() == 0 && db.IsConnected();
+    std::lock_guard lock(mutex);
+    planned = true;
+    const qint64 lo = openingAt.load() + StartAfter.load();
+    if (ok && !over && lastN >= lo + StartAfter.load()) {
+        // A few ranges a stream, so that the ranges ahead of the opening's are ready when it gets there.
+        const qint64 count = 2 * (extras + 1);
+        const qint64 size = std::max<qint64>(1, (lastN - lo + count) / count);
+        for (qint64 at = lo; at <= lastN; at += size) {
+            Range r;
+            r.lo = at;
+            r.hi = std::min(lastN, at + size - 1);
+            ranges.push_back(std::move(r));
+        }
+        to = lastN;
+        from = lo;
+    }
+    moved.notify_all();
+}
 
 void RangeReaders::Shared::readerRun()
 {
     DataAccess db;
     db.ConnectDatabase(path);
+    if (db.IsConnected()) {
+        std::unique_lock lock(mutex);
+        if (!planning) {
+            planning = true;
+            lock.unlock();
+            plan(db);
+        } else {
+            while (!planned && !over)
+                moved.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
     while (db.IsConnected()) {
         std::unique_lock lock(mutex);
         auto it = std::find_if(ranges.begin(), ranges.end(), [](const Range &r) { return r.state == Range::Free; });
@@ -106,28 +151,15 @@ void RangeReaders::Shared::readerRun()
     db.DisconnectDatabase();
 }
 
-RangeReaders::RangeReaders(const QString &path, const QString &table, qint64 lastN)
-    : shared_(std::make_shared<Shared>())
+RangeReaders::RangeReaders(const QString &path, const QString &table) : shared_(std::make_shared<Shared>())
 {
     shared_->table = table;
     {
         std::lock_guard lock(testPathMutex);
         shared_->path = testPath.isEmpty() ? path : testPath;
     }
-    const int extras = std::max(0, Extras.load());
-    const bool worth = extras > 0 && lastN >= MinRows.load();
-    // A few ranges a stream, so that the ranges ahead of the opening's are ready when it gets there.
-    const qint64 count = worth ? 2 * (extras + 1) : 1;
-    const qint64 size = std::max<qint64>(1, (lastN + count - 1) / count);
-    for (qint64 lo = 1; lo <= std::max<qint64>(lastN, 1); lo += size) {
-        Shared::Range r;
-        r.lo = lo;
-        r.hi = std::min(lastN, lo + size - 1);
-        shared_->ranges.push_back(std::move(r));
-    }
-    if (!worth)
-        return;
-    for (int i = 0; i < extras; ++i) {
+    shared_->extras = std::max(0, Extras.load());
+    for (int i = 0; i < shared_->extras; ++i) {
         ++atWork; // before the thread runs: nobody sees it at work and not counted
         std::thread([shared = shared_] {
             pthread_setname_np(pthread_self(), "range-reader");
@@ -141,6 +173,21 @@ RangeReaders::~RangeReaders()
 {
     std::lock_guard lock(shared_->mutex);
     shared_->over = true;
+}
+
+void RangeReaders::At(qint64 n)
+{
+    shared_->openingAt = n;
+}
+
+qint64 RangeReaders::PlannedFrom() const
+{
+    return shared_->from.load();
+}
+
+qint64 RangeReaders::PlannedTo() const
+{
+    return shared_->to.load();
 }
 
 qint64 RangeReaders::RowsFromExtras() const

@@ -24,14 +24,22 @@ class DataAccess;
 
 class RangeReaders {
 public:
-    // Starts the extra readers for the rows of `table` with N from 1 to lastN, when there
-    // are enough of them to be worth it.
-    RangeReaders(const QString &path, const QString &table, qint64 lastN);
+    // Starts the extra readers of `table`'s rows. The first of them to attach asks for the
+    // highest N and plans the ranges: from the opening's row (see At) plus Lead on.
+    RangeReaders(const QString &path, const QString &table);
     ~RangeReaders();
     RangeReaders(const RangeReaders &) = delete;
     RangeReaders &operator=(const RangeReaders &) = delete;
 
-    // Hands every row with N from 1 to lastN to `each`, in N order, with its columns' NULL
+    // The opening's own read has got to row n (told now and then).
+    void At(qint64 n);
+    // The first N of the planned ranges, 0 while there is no plan: the opening reads up to
+    // below it itself, then hands the ranges over with Read.
+    qint64 PlannedFrom() const;
+    // The last N of the planned ranges (rows above it are read after them).
+    qint64 PlannedTo() const;
+
+    // Hands every row of the planned ranges to `each`, in N order, with its columns' NULL
     // flags when it was read on `db` (this thread's attachment; nullptr: not known). False
     // when a read on `db` failed: what was handed over is then a gapless start of the table.
     using Each = std::function<void(const StrokeRow &, const bool *nulls)>;
@@ -44,8 +52,9 @@ public:
 
     // Extra attachments per opening (0: none).
     static std::atomic<int> Extras;
-    // A table with fewer rows is read on the opening's attachment alone.
-    static std::atomic<int> MinRows;
+    // The opening starts the readers once it has read this many rows on its own; the
+    // ranges begin this many rows past where it is then.
+    static std::atomic<int> StartAfter;
     // A reader that hands over nothing for this long is done without.
     static std::atomic<int> StallMs;
     // Readers of the process still at work, given up or not.

@@ -194,7 +194,8 @@ void StrokeStore::load(bool createMissing)
                               });
         ok = !readFailed();
     } else {
-        ok = readWhole(take, relationId);
+        relationId = db_.RelationIdOf(table_);
+        ok = readWhole(take);
     }
     lastOpening_.fromServer = readCount_ - lastOpening_.fromCopy;
     if (readCount_ > 0 && lastKnown) {
@@ -244,37 +245,42 @@ StrokeStore::CopyCheck StrokeStore::checkCopy(const std::vector<StrokeRow> &rows
     return !otherTable && same == int(sample.size()) ? CopyCheck::Same : CopyCheck::Differs;
 }
 
-bool StrokeStore::tableFacts(qint64 &lastN, int &relationId)
+bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each)
 {
-    lastN = 0;
-    relationId = 0;
-    const QString name = table_.toUpper();
-    db_.ForEachRow(QStringLiteral("(SELECT MAX(N) FROM ") + table_ + QStringLiteral("), RDB$RELATION_ID"),
-                   QStringLiteral("RDB$RELATIONS"), QStringLiteral("RDB$RELATION_NAME='") + name + QLatin1Char('\''),
-                   QString(), [&](const QStringList &row) {
-                       lastN = TextToInt(row.value(0));
-                       relationId = TextToInt(row.value(1));
-                   });
-    return !readFailed();
-}
-
-bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each, int &relationId)
-{
-    qint64 lastN = 0;
-    const bool extras = RangeReaders::Extras.load() > 0;
-    if ((cached_ || extras) && !tableFacts(lastN, relationId))
+    // Read here from the first row on; a large table's rows further on come from extra
+    // readers, planned while these are read.
+    std::unique_ptr<RangeReaders> readers;
+    const int extras = RangeReaders::Extras.load();
+    const qint64 startAfter = RangeReaders::StartAfter.load();
+    qint64 stopAt = 0;
+    bool stopped = false;
+    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"),
+                          [&](const qint64 *values, const bool *nulls) {
+                              const StrokeRow r = RangeReaders::RowOf(values);
+                              if (readers) {
+                                  if (stopAt == 0)
+                                      stopAt = readers->PlannedFrom();
+                                  if (stopAt > 0 && r.n >= stopAt) {
+                                      stopped = true;
+                                      return false;
+                                  }
+                                  if ((r.n & 255) == 0)
+                                      readers->At(r.n);
+                              } else if (extras > 0 && r.n >= startAfter) {
+                                  readers = std::make_unique<RangeReaders>(db_.DatabasePath(), table_);
+                                  readers->At(r.n);
+                              }
+                              each(r, nulls);
+                              return true;
+                          });
+    if (!stopped)
+        return !readFailed();
+    const bool ok = readers->Read(db_, each);
+    lastOpening_.fromExtras = readers->RowsFromExtras();
+    if (!ok)
         return false;
-    qint64 above = 0;
-    if (extras && lastN >= RangeReaders::MinRows.load()) {
-        RangeReaders readers(db_.DatabasePath(), table_, lastN);
-        const bool ok = readers.Read(db_, each);
-        lastOpening_.fromExtras = readers.RowsFromExtras();
-        if (!ok)
-            return false;
-        above = lastN;
-    }
-    // All of it, or what was stored above lastN meanwhile.
-    db_.ForEachIntegerRow(QStringLiteral("*"), table_, above > 0 ? QStringLiteral("N>") + num(above) : QString(),
+    // What was stored above the ranges meanwhile.
+    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(readers->PlannedTo()),
                           QStringLiteral("N"), [&](const qint64 *values, const bool *nulls) {
                               each(RangeReaders::RowOf(values), nulls);
                               return true;

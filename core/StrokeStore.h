@@ -155,10 +155,8 @@ private:
     // Compares a few of the copy's rows (the first, the last, some between) and the table's
     // relation id with the server's, in one statement.
     CopyCheck checkCopy(const std::vector<StrokeRow> &rows, int relationId);
-    // The highest N and the relation id of the table, in one statement; false on failure.
-    bool tableFacts(qint64 &lastN, int &relationId);
     // Reads the rows from N=1 on, on extra attachments too when there are many.
-    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each, int &relationId);
+    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each);
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();

@@ -212,13 +212,14 @@ bool DataAccess::TableExists(const QString &name)
     if (!db_.isOpen())
         return false;
     QStringList names;
+    relationIds_.clear();
     isc::Status st;
     isc::Transaction tr;
     bool ok = tr.start(db_, st, {.readOnly = true});
     if (ok) {
         isc::Statement stmt;
         ok = stmt.prepare(db_, tr,
-                          "SELECT RDB$RELATION_NAME FROM RDB$RELATIONS"
+                          "SELECT RDB$RELATION_NAME, RDB$RELATION_ID FROM RDB$RELATIONS"
                           " WHERE RDB$VIEW_BLR IS NULL"
                           " AND (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0)"
                           " ORDER BY RDB$RELATION_NAME",
@@ -228,6 +229,7 @@ bool DataAccess::TableExists(const QString &name)
             call.guard.Touch();
             const isc::Value v = stmt.value(0);
             names << cp932::Decode(v.text).trimmed();
+            relationIds_.insert(names.last().toUpper(), int(stmt.value(1).integer));
         }
         ok = ok && !st.failed();
         stmt.closeCursor();

@@ -7,6 +7,7 @@
 
 #include "db/RowSet.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -84,6 +85,9 @@ public:
     // True when the last TableExists could not read the names (its false then
     // means "unknown", not "missing").
     bool TableListFailed() const { return tableListFailed_; }
+    // The relation id of that table as the last TableExists listed it (0: not listed). A
+    // table dropped and made again under the same name gets a new one.
+    int RelationIdOf(const QString &name) const { return relationIds_.value(name.trimmed().toUpper()); }
     bool CreateSectionTable();
     bool CreateMemberTable();
     bool CreateImgListTable();
@@ -235,6 +239,7 @@ private:
     bool lastLockTimeout_ = false;
     bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
+    QHash<QString, int> relationIds_;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;
 };

@@ -96,7 +96,7 @@ struct Scene {
     ~Scene()
     {
         RangeReaders::SetPathForTests(QString());
-        RangeReaders::MinRows = 40000;
+        RangeReaders::StartAfter = 20000;
         RangeReaders::StallMs = 3000;
         db.DisconnectDatabase();
     }
@@ -191,7 +191,7 @@ TEST(PictureCache, OpeningCompletesWhenTheExtraReadersFail)
     Scene p;
     ASSERT_TRUE(p.db.ExecuteSql(fill(kTable, 3001, 12000, 0)));
     const std::vector<StrokeRow> table = replay(p.db, kTable);
-    RangeReaders::MinRows = 1000;
+    RangeReaders::StartAfter = 500;
     RangeReaders::StallMs = 500;
     // A slow line for the readers only: they are still reading when the opening has drawn
     // its own first range (1..1500).
