@@ -26,7 +26,6 @@ PaintWorker::PaintWorker(QObject *parent) : QObject(parent), journalBusy_(std::m
     qRegisterMetaType<PaintRequest>();
     journalThread_ = new QThread;
     journalThread_->setObjectName(QStringLiteral("journal"));
-    threadNames_ << journalThread_->objectName();
     journal_ = new StrokeJournalThread;
     journal_->moveToThread(journalThread_);
     connect(journal_, &StrokeJournalThread::Written, this, &PaintWorker::written, Qt::QueuedConnection);
@@ -60,7 +59,6 @@ PaintWorker::Database &PaintWorker::databaseOf(const QString &path)
     d.busy = std::make_shared<std::atomic<int>>(0);
     d.thread = new QThread;
     d.thread->setObjectName(QStringLiteral("paint-db %1").arg(databases_.size()));
-    threadNames_ << d.thread->objectName();
     d.side = new PaintDatabaseSide(path, d.busy);
     d.side->moveToThread(d.thread);
     connect(d.side, &PaintDatabaseSide::Deliver, this, [this](const PaintDelivery &what) { what(*this); },
@@ -279,6 +277,20 @@ StrokeStore *PaintWorker::StoreOf(int session) const
     while (!answer->done.load() && !deadline.hasExpired())
         QThread::msleep(1);
     return answer->done.load() ? answer->store : nullptr;
+}
+
+QStringList PaintWorker::ThreadNames() const
+{
+    QStringList out{journalThread_->objectName()};
+    for (const auto &[path, d] : databases_)
+        out << d.thread->objectName();
+    return out;
+}
+
+bool PaintWorker::Listening(const QString &database) const
+{
+    auto d = databases_.find(database);
+    return d != databases_.end() && !stopped_ && d->second.side->listening();
 }
 
 void PaintWorker::PeekJournal()

@@ -1,7 +1,8 @@
 #pragma once
 // The painting windows' one door to the database and the journal. Each database has
 // a thread of its own ("paint-db <n>", core/PaintDatabaseSide) for the replay on
-// opening, the refresh (at each event its pictures' writers post, and every 5 s),
+// opening, the refresh (at each event its pictures' writers post, every second while
+// those events do not come, and every 5 s),
 // the storing of strokes and of those a run before left in the journal; one
 // "journal" thread (core/StrokeJournalThread) makes each stroke's journal entry.
 // The window's thread never waits for the network or the disk: it posts requests
@@ -79,9 +80,9 @@ public:
     // (asked there; null when it did not answer within a few seconds).
     StrokeStore *StoreOf(int session) const;
     // Tests and benchmarks: the threads' names, and whether a database's events reach us
-    // (as its thread last said).
-    QStringList ThreadNames() const { return threadNames_; }
-    bool Listening(const QString &database) const { return !stopped_ && listening_.value(database); }
+    // (its "paint-events" thread has its waits armed).
+    QStringList ThreadNames() const;
+    bool Listening(const QString &database) const;
 
     // Reads which strokes of other databases wait in the journal, on the journal thread;
     // JournalPeeked answers.
@@ -163,7 +164,5 @@ private:
     quint64 nextTicket_ = 1;
     QString journalTrouble_;
     QMap<int, bool> lost_;
-    QMap<QString, bool> listening_;
-    QStringList threadNames_;
     bool stopped_ = false;
 };

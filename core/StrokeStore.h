@@ -27,9 +27,12 @@ struct PenTip {
 };
 
 // One row of a stroke table as drawn; n = 0 for a point drawn here and not yet stored.
+// `own`: the tag of the window's stroke this row stores (0: a row to draw); with n = 0,
+// a point of that stroke stored in a table that was then drawn again from scratch.
 struct StrokeRow {
     qint64 n = 0;
     int mn = 0, dn = 0, type = 0, size = 1, color = 0, x = 0, y = 0;
+    quint64 own = 0;
 };
 
 class StrokeStore {
@@ -47,6 +50,17 @@ public:
                 std::function<void()> clear);
 
     void SetTable(const QString &tableName) { table_ = tableName; }
+    // The opening draws from the local copy of the picture's rows (core/PictureCache) once
+    // the server has confirmed it, reads only the rows above it, and leaves a new copy.
+    void SetCached(bool on) { cached_ = on; }
+    // What the last opening took from where (tests and benchmarks).
+    struct Opening {
+        int fromCopy = 0;      // rows drawn from the local copy
+        int fromServer = 0;    // rows read from the server
+        qint64 fromExtras = 0; // of those, rows the extra readers brought
+        bool copyRefused = false; // a copy was there and the server's table is not its table
+    };
+    Opening LastOpening() const { return lastOpening_; }
     QString Table() const { return table_; }
 
     // Draws every stored row in N order, or creates the missing table when `createMissing`.
@@ -102,6 +116,9 @@ public:
     // Every row with N up to this has been drawn (own stored points included).
     qint64 DrawnUpTo() const { return drawnUpTo_; }
 
+    // Called with each row committed of a stroke with a tag, which `draw` is not given:
+    // the window that drew it learns its number.
+    std::function<void(const StrokeRow &row)> onOwnRow;
     // Called with the tag of each stroke once its last point is committed, and the rows
     // of it this object committed (not those a run before had committed already).
     std::function<void(quint64 tag, int rows)> onStored;
@@ -150,6 +167,13 @@ private:
     void load(bool createMissing);
     // A fetched row: an own stored point drawn already, or one to draw.
     void takeRow(const QStringList &row);
+    void takeRow(const StrokeRow &row);
+    enum class CopyCheck { Same, Differs, Unknown };
+    // Compares a few of the copy's rows (the first, the last, some between) and the table's
+    // relation id with the server's, in one statement.
+    CopyCheck checkCopy(const std::vector<StrokeRow> &rows, int relationId);
+    // Reads the rows from N=1 on, on extra attachments too when there are many.
+    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each);
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();
@@ -193,4 +217,6 @@ private:
     bool clashesOnServer_ = true;
     // Opened without a readable database: the opening is done again once there is one.
     bool openingPending_ = false;
+    bool cached_ = false;
+    Opening lastOpening_;
 };
