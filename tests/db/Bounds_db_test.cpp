@@ -164,13 +164,13 @@ TEST(DbBounds, EveryCallThatWaitsOnTheLineEndsAtItsDeadline)
          reply},
         {"asking for an event", nothing,
          [](DataAccess &db, std::unique_ptr<EventWatcher> &w) {
-             w = std::make_unique<EventWatcher>(db, "IMG_1", [] {});
+             w = std::make_unique<EventWatcher>(db, "IMG_1", [](bool) {});
              return !w->Arm();
          },
          reply},
         {"cancelling an event wait",
          [](DataAccess &db, std::unique_ptr<EventWatcher> &w) {
-             w = std::make_unique<EventWatcher>(db, "IMG_1", [] {});
+             w = std::make_unique<EventWatcher>(db, "IMG_1", [](bool) {});
              ASSERT_TRUE(w->Arm()) << w->LastError().toStdString();
          },
          [](DataAccess &, std::unique_ptr<EventWatcher> &w) {
