@@ -18,6 +18,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
 class AsyncHandshakeProbe;
 class BackgroundAttach;
@@ -46,6 +48,7 @@ public:
     void close(int id);
     void refresh(int id);
     void store(int id, StrokeStore::Stroke stroke);
+    void extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last);
     void recover();
     void discard(int imageNo);
     // Cuts everything short: the thread ends right after.
@@ -89,6 +92,9 @@ private:
     void flush(Session &s);
     void report(Session &s);
     void dropIfDone(int id);
+    // Stores what came of an open stroke once the requests queued here have run, so that
+    // the blocks that queued up meanwhile go as one; the window then hears Taken.
+    void storeSoon(Session &s, quint64 tag);
     void tick();
     // Work begun here (a timer, an event), counted in busy until it is done.
     void serveLater(int id);
@@ -113,6 +119,7 @@ private:
     QTimer *timer_ = nullptr;
     QElapsedTimer clock_;
     bool eventsOk_ = false;
+    qint64 lastRefreshMs_ = 0;
     std::map<QString, std::unique_ptr<EventWatcher>> watchers_;
     std::map<int, std::unique_ptr<Session>> sessions_;
     int nextBackground_ = 0;

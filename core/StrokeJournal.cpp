@@ -21,7 +21,9 @@
 namespace {
 
 constexpr char Magic[4] = {'O', 'K', 'J', 'L'};
-constexpr quint16 Version = 2;
+constexpr quint16 Version = 3;
+// Entries with a picture anchor, without strokes sent while drawn.
+constexpr quint16 AnchorVersion = 2;
 // Entries of the run before: one point per statement, no picture anchor.
 constexpr quint16 OldVersion = 1;
 constexpr quint32 MaxRecord = 64u << 20;   // far above any stroke; a longer length is damage
@@ -198,6 +200,53 @@ bool applyProgress(char type, Reader &r, JournalStroke &s, quint16 version)
     return false;
 }
 
+// Applies one record of a stroke sent while it is drawn; false when it does not follow.
+bool applyLive(char type, Reader &r, JournalStroke &s)
+{
+    switch (type) {
+    case 'O':
+        // Only right after the stroke record.
+        if (!r.atEnd() || s.open || s.stored > 0 || s.sendingN > 0)
+            return false;
+        s.open = true;
+        return true;
+    case 'P': {
+        const quint32 index = r.u32();
+        const quint32 count = r.u32();
+        if (!s.open || !r.ok() || index != s.points.size() || count < 1 || !r.need(quint64(count) * 8))
+            return false;
+        std::vector<QPoint> more;
+        more.reserve(count);
+        for (quint32 i = 0; i < count; ++i) {
+            const int x = r.i32();
+            more.emplace_back(x, r.i32());
+        }
+        if (!r.ok() || !r.atEnd())
+            return false;
+        s.points.insert(s.points.end(), more.begin(), more.end());
+        return true;
+    }
+    case 'E':
+        if (!s.open || !r.atEnd())
+            return false;
+        s.open = false;
+        return true;
+    }
+    return false;
+}
+
+QByteArray appendedRecord(quint32 index, const std::vector<QPoint> &points)
+{
+    Writer w('P');
+    w.u32(index);
+    w.u32(quint32(points.size()));
+    for (const QPoint &p : points) {
+        w.i32(p.x());
+        w.i32(p.y());
+    }
+    return w.record();
+}
+
 Parsed parse(const QByteArray &bytes)
 {
     Parsed out;
@@ -233,7 +282,7 @@ Parsed parse(const QByteArray &bytes)
                 break;
             }
             version = out.version = r.u16();
-            if (version != Version && version != OldVersion) {
+            if (version != Version && version != AnchorVersion && version != OldVersion) {
                 out.why = QStringLiteral("format version %1 is unknown here").arg(version);
                 break;
             }
@@ -262,6 +311,9 @@ Parsed parse(const QByteArray &bytes)
                 break;
             }
             first = false;
+        } else if (type == 'O' || type == 'P' || type == 'E') {
+            if (version < Version || !applyLive(type, r, out.stroke))
+                break;
         } else if (!applyProgress(type, r, out.stroke, version)) {
             break;
         }
@@ -469,7 +521,9 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
     s.dn = s.stored = 0;
     s.lastN = s.sendingN = 0;
     s.sendingDn = s.sendingCount = 0;
-    const QByteArray record = strokeRecord(s, created);
+    QByteArray record = strokeRecord(s, created);
+    if (s.open)
+        record += Writer('O').record();
 
     auto fail = [&](const char *what, int err, int fd, const QString &temp) {
         if (fd >= 0)
@@ -664,6 +718,25 @@ bool JournalEntry::NoteStored(qint64 n, int dn, int count)
     stroke_.sendingDn = 0;
     stroke_.sendingCount = 0;
     return ok;
+}
+
+bool JournalEntry::NoteAppended(const std::vector<QPoint> &points)
+{
+    if (fd_ < 0 || !stroke_.open || points.empty())
+        return false;
+    // Kept in memory whatever the write does: a failed write is made again with the next note.
+    const bool ok = append(appendedRecord(quint32(stroke_.points.size()), points), true);
+    stroke_.points.insert(stroke_.points.end(), points.begin(), points.end());
+    return ok;
+}
+
+bool JournalEntry::NoteEnded()
+{
+    if (fd_ < 0 || !stroke_.open)
+        return false;
+    stroke_.open = false;
+    // Not synced: an entry read back without its end is stored whole all the same.
+    return append(Writer('E').record(), false);
 }
 
 bool JournalEntry::NoteNotSent()

@@ -7,14 +7,20 @@
 //   u32 length of (type + payload) | u32 CRC-32 of (type + payload) | u8 type | payload
 // Integers little-endian, text UTF-8 (u32 byte count, then the bytes). Reading stops at the first
 // record that is short, too long or fails its checksum; what comes after it is ignored.
-//   'S' the stroke, always first: "OKJL", u16 version (2), i64 created (ns since 1970), database,
+//   'S' the stroke, always first: "OKJL", u16 version (3), i64 created (ns since 1970), database,
 //       i32 imageNo, user, penType, penSize, penColor, u32 point count, then i32 x, i32 y per point,
 //       then the picture it was drawn in: i64 anchorN, anchorRow (text). Version 1 has no anchor.
 //   'B' about to send points i..i+k-1 as one statement, N from n on, DN dn (written and synced):
 //                                u32 i, i64 n, i32 dn, u32 k
 //   'C' points i..i+k-1 are committed as N..N+k-1 with DN: u32 i, i64 N, i32 DN, u32 k
 //   'R' the send of the points from i was answered with a refusal: nothing of it is stored: u32 i
-// Version 1 entries have no k in 'B' and 'C' (one point each).
+//   'O' right after 'S': the stroke is still being drawn, more points may follow (no payload)
+//   'P' points drawn since, appended to an open stroke (synced): u32 index of the first (the
+//       point count so far), u32 k, then i32 x, i32 y per point
+//   'E' the open stroke is ended: no more points (no payload). An entry read back without its
+//       end holds what was handed over of the stroke, and is stored as it stands.
+// Version 1 entries have no k in 'B' and 'C' (one point each); versions 1 and 2 have no
+// 'O', 'P' or 'E'.
 // Each file is held with flock(LOCK_EX) by the process that created or claimed it.
 
 #include <QPoint>
@@ -42,6 +48,7 @@ struct JournalStroke {
     int sendingDn = 0;         //   DN from this on (exactly this once dn is set),
     int sendingCount = 0;      //   this many points, and no answer was noted: it may or may not be
                                //   committed (sendingN 0 = none)
+    bool open = false;         // still being drawn: more points may be appended
 
     bool operator==(const JournalStroke &) const = default;
 };
@@ -57,6 +64,7 @@ public:
     // Writes the entry and makes it durable (file and folder synced) before returning; null, with the
     // reason in *error, when it cannot. Another process never sees it half-written or unheld.
     // The progress fields of `stroke` are not written: a new entry has nothing stored yet.
+    // A stroke still being drawn (`open`) gets its further points by NoteAppended.
     static std::unique_ptr<JournalEntry> Create(const QString &folder, const JournalStroke &stroke,
                                                 QString *error = nullptr);
     // Entries of `database` (exact path match) that no running process holds, claimed and read back,
@@ -80,6 +88,11 @@ public:
     // sending cleared. Not synced: the sending note it answers already is, and a reader that
     // misses this one finds the rows.
     bool NoteStored(qint64 n, int dn, int count = 1);
+    // Points drawn since, appended to an open stroke: written and made durable. False when
+    // they could not be written (kept in memory all the same, written with the next note).
+    bool NoteAppended(const std::vector<QPoint> &points);
+    // The open stroke has all its points.
+    bool NoteEnded();
     // The statement was answered with a refusal (nothing of it stored): sending cleared.
     bool NoteNotSent();
     // Makes the notes so far durable (fdatasync).
@@ -114,5 +127,5 @@ private:
     QByteArray pending_;       // records a failed write left unwritten, written before the next one
     QString error_;
     bool recovered_ = false;
-    quint16 version_ = 2;
+    quint16 version_ = 3;
 };

@@ -73,6 +73,13 @@ int StrokeStore::PendingPoints() const
     return count;
 }
 
+int StrokeStore::StorableStrokes() const
+{
+    return int(std::count_if(pending_.begin(), pending_.end(), [](const PendingStroke &p) {
+        return !p.orphan && (!p.points.empty() || !p.open);
+    }));
+}
+
 int StrokeStore::OrphanPoints() const
 {
     int count = 0;
@@ -184,9 +191,7 @@ int StrokeStore::catchUp()
     bool first = true;
     bool gone = false;
     int drawn = 0;
-    const int m = db_.ForEachRow(
-        QStringLiteral("*"), table_, (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + num(drawnUpTo_),
-        QStringLiteral("N"), [&](const QStringList &row) {
+    const int m = db_.ForEachRowFrom(table_, check ? drawnUpTo_ : drawnUpTo_ + 1, [&](const QStringList &row) {
             const qint64 n = TextToInt(row.value(ImageTable::N));
             if (check && std::exchange(first, false)) {
                 gone = n != drawnUpTo_ || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
@@ -446,6 +451,7 @@ void StrokeStore::Add(Stroke in)
     s.user = in.user;
     s.pen = in.pen;
     s.points.assign(in.points.begin(), in.points.end());
+    s.open = in.open;
     if (in.journal) {
         // A stroke read back from the journal goes on where it stopped.
         const JournalStroke &j = in.journal->Stroke();
@@ -473,14 +479,31 @@ void StrokeStore::Add(Stroke in)
     pending_.insert(at, std::move(s));
 }
 
+void StrokeStore::Extend(quint64 tag, const std::vector<QPoint> &points, bool last)
+{
+    auto it = std::find_if(pending_.begin(), pending_.end(),
+                           [tag](const PendingStroke &p) { return p.open && !p.recovered && p.tag == tag; });
+    if (it == pending_.end())
+        return;
+    it->points.insert(it->points.end(), points.begin(), points.end());
+    if (it->journal) {
+        // A note that could not be written is written again with the next one; the entry
+        // keeps the points in memory meanwhile.
+        if (!points.empty())
+            it->journal->NoteAppended(points);
+        if (last)
+            it->journal->NoteEnded();
+    }
+    if (last)
+        it->open = false;
+}
+
 bool StrokeStore::StorePending()
 {
     lastClashes_ = 0;
     lastFailure_ = Failure::None;
     lastFailureText_.clear();
-    const auto storable = [this] {
-        return std::any_of(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return !p.orphan; });
-    };
+    const auto storable = [this] { return StorableStrokes() > 0; };
     if (!storable())
         return true;
     if (!db_.IsConnected()) {
@@ -542,6 +565,10 @@ bool StrokeStore::StorePending()
         if (!s.points.empty() && !storeStroke(s, clashes)) {
             stopped = true;
             break;
+        }
+        if (s.open) {
+            ++it; // the rest comes as it is drawn
+            continue;
         }
         if (s.journal)
             s.journal->Finish();

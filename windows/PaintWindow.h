@@ -129,6 +129,9 @@ protected:
 
 private:
     void storeStroke();
+    // Hands the points drawn since the last block to the worker; `last`: the stroke ends.
+    void sendBlock(bool last);
+    void sendTimerTimer();
     // The status bar's word on a lost connection and the points that wait for it.
     void showConnection();
     // The caption as the opener set it, with a mark while points wait too long.
@@ -153,6 +156,12 @@ private:
     };
     std::deque<Sent> unstored_; // handed to the worker, not yet stored, oldest first
     quint64 nextTag_ = 1;
+    // The stroke under the mouse goes out a block about every SendMs while it is drawn.
+    static constexpr int SendMs = 100;
+    QTimer *sendTimer_ = nullptr;
+    quint64 liveTag_ = 0;   // the stroke under the mouse, once its first block went; 0 before
+    int sentPoints_ = 0;    // of PointX/PointY, those handed to the worker
+    bool inFlight_ = false; // a block of it is not yet taken: the next one waits
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
     QLabel *connectionState_ = nullptr;

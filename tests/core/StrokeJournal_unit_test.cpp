@@ -69,6 +69,7 @@ QStringList filesIn(const QString &folder)
 }
 
 // One progress note: 'B' sending, 'C' stored, 'R' refused; of `count` points from the first not stored.
+// 'P' `count` points drawn since appended, 'E' the stroke ended.
 struct Note {
     char kind;
     qint64 n = 0;
@@ -76,12 +77,23 @@ struct Note {
     int count = 1;
 };
 
+// The points drawn after the first block, from index `from` on.
+std::vector<QPoint> appended(int from, int count)
+{
+    std::vector<QPoint> p;
+    for (int i = from; i < from + count; ++i)
+        p.emplace_back(1000 + i, -i);
+    return p;
+}
+
 void apply(JournalEntry &e, const Note &note)
 {
     switch (note.kind) {
     case 'B': e.NoteSending(note.n, note.dn, note.count); break;
     case 'C': e.NoteStored(note.n, note.dn, note.count); break;
     case 'R': e.NoteNotSent(); break;
+    case 'P': e.NoteAppended(appended(int(e.Stroke().points.size()), note.count)); break;
+    case 'E': e.NoteEnded(); break;
     }
 }
 
@@ -107,6 +119,10 @@ struct ProgressCase {
     qint64 lastN, sendingN;
     int sendingDn;
     int sendingCount = 1;
+    // A stroke sent while drawn: begun open, with this many points in the end, still open or not.
+    bool open = false;
+    int finalPoints = 0; // 0: `points`
+    bool stillOpen = false;
 };
 
 const ProgressCase progressCases[] = {
@@ -127,6 +143,13 @@ const ProgressCase progressCases[] = {
      3, {{'B', 10, 2, 4}, {'C', 10, 2, 4}}, 0, 0, 0, 0, 0},
     {"a refusal after a statement of two points: nothing of it stored",
      3, {{'B', 10, 2, 2}, {'R'}}, 0, 0, 0, 0, 0},
+    {"drawn: first block stored, two more appended, still held",
+     2, {{'B', 1, 4, 2}, {'C', 1, 4, 2}, {'P', 0, 0, 3}, {'P', 0, 0, 1}}, 4, 2, 2, 0, 0, 1, true, 6, true},
+    {"drawn: an appended block sent without answer, then the end",
+     2, {{'C', 1, 4, 2}, {'P', 0, 0, 2}, {'B', 3, 4, 2}, {'E'}}, 4, 2, 2, 3, 4, 2, true, 4, false},
+    {"drawn: ended, appended after its end is no note",
+     2, {{'E'}, {'P', 0, 0, 2}}, 0, 0, 0, 0, 0, 1, true, 2, false},
+    {"an append to a stroke not drawn open is no note", 2, {{'P', 0, 0, 2}}, 0, 0, 0, 0, 0},
 };
 
 class StrokeJournalTest : public ::testing::Test {
@@ -140,9 +163,14 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
     for (bool sync : {false, true}) {
         for (const ProgressCase &c : progressCases) {
             SCOPED_TRACE(std::string(c.name) + (sync ? ", synced" : ", not synced"));
-            const JournalStroke drawn = stroke(DbA, 12, c.points);
+            JournalStroke drawn = stroke(DbA, 12, c.points);
+            drawn.open = c.open;
+            JournalStroke full = drawn;
+            const std::vector<QPoint> more = appended(c.points, std::max(c.finalPoints - c.points, 0));
+            full.points.insert(full.points.end(), more.begin(), more.end());
+            full.open = c.stillOpen;
             const JournalStroke expected =
-                withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
+                withProgress(full, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
             QString name;
             {
                 // Progress handed to Create is not written: nothing of a new stroke is stored yet.
@@ -165,12 +193,12 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             // A claimed entry goes on where it stopped.
             if (size_t(expected.stored) < expected.points.size()) {
                 claimed[0]->NoteStored(BigN * 2, 9);
-                const JournalStroke more = withProgress(drawn, 9, expected.stored + 1, BigN * 2);
-                EXPECT_EQ(claimed[0]->Stroke(), more);
+                const JournalStroke further = withProgress(full, 9, expected.stored + 1, BigN * 2);
+                EXPECT_EQ(claimed[0]->Stroke(), further);
                 claimed.clear();
                 claimed = JournalEntry::ClaimUnheld(folder(), DbA);
                 ASSERT_EQ(claimed.size(), 1u);
-                EXPECT_EQ(claimed[0]->Stroke(), more);
+                EXPECT_EQ(claimed[0]->Stroke(), further);
             }
             claimed[0]->Finish();
         }
