@@ -143,7 +143,8 @@ void PaintWorker::Extend(int session, quint64 tag, std::vector<QPoint> points, b
     ++*d.busy; // counted until the paint thread has taken it
     // Behind the stroke's beginning, which goes through the journal thread.
     QMetaObject::invokeMethod(journal_, [j = journal_, database, session, tag, points = std::move(points), last] {
-        j->Pass(database, [session, tag, points, last](PaintDatabaseSide &s) { s.extend(session, tag, points, last); });
+        j->Append(session, tag, points, last, database,
+                  [session, tag, points, last](PaintDatabaseSide &s) { s.extend(session, tag, points, last); });
     }, Qt::QueuedConnection);
 }
 

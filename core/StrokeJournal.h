@@ -56,6 +56,23 @@ struct JournalStroke {
 // The journal's folder: $XDG_STATE_HOME/oekaki, else ~/.local/state/oekaki (made 0700 when missing).
 QString StrokeJournalFolder();
 
+// The open file of an entry, shared by the entry and its appender: each write under its lock.
+struct JournalFile;
+
+// Notes the points of an open stroke as they are drawn, on the journal thread, before they
+// go on to the database's thread: the process may end (a signal) while that thread is busy.
+// The entry (with the store) takes them in memory only, by the same call.
+class JournalAppender {
+public:
+    bool NoteAppended(const std::vector<QPoint> &points); // synced
+    bool NoteEnded();
+
+private:
+    friend class JournalEntry;
+    // The entry holds the file: once it lets go (stored, or left for the next run) no note goes.
+    std::weak_ptr<JournalFile> file_;
+};
+
 // One stroke's entry: one file in the folder, held (flock) by this process for as long as the object lives,
 // so no other running copy of the program claims it. Used by one thread at a time (made on the window's
 // thread, then handed to the database worker).
@@ -93,6 +110,9 @@ public:
     bool NoteAppended(const std::vector<QPoint> &points);
     // The open stroke has all its points.
     bool NoteEnded();
+    // Notes for this entry's file from another thread, while the entry lives.
+    // Points it noted are taken in memory by NoteAppended/NoteEnded without writing them again.
+    JournalAppender Appender() const;
     // The statement was answered with a refusal (nothing of it stored): sending cleared.
     bool NoteNotSent();
     // Makes the notes so far durable (fdatasync).
@@ -117,14 +137,13 @@ private:
     JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end);
     bool append(const QByteArray &record, bool sync);
     void remove(bool sync);
+    bool isOpen() const;
 
-    int fd_ = -1;
+    std::shared_ptr<JournalFile> file_;
     QString folder_;
     QString name_;             // full path
     JournalStroke stroke_;
     qint64 created_ = 0;
-    qint64 end_ = 0;           // the end of the last good record: where the next one goes
-    QByteArray pending_;       // records a failed write left unwritten, written before the next one
     QString error_;
     bool recovered_ = false;
     quint16 version_ = 3;

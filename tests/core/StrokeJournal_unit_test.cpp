@@ -205,6 +205,35 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
     }
 }
 
+// The journal thread notes the points of a stroke being drawn before the store takes them
+// on its own thread: each point is in the file once, and nothing is noted once the entry is gone.
+TEST_F(StrokeJournalTest, PointsNotedByTheAppenderAreWrittenOnce)
+{
+    JournalStroke s = stroke(DbA, 3, 2);
+    s.open = true;
+    auto e = create(folder(), s);
+    ASSERT_TRUE(e);
+    JournalAppender a = e->Appender();
+    EXPECT_TRUE(a.NoteAppended(appended(2, 3)));
+    EXPECT_TRUE(a.NoteAppended(appended(5, 1)));
+    EXPECT_TRUE(a.NoteEnded());
+    // The store takes them behind the appender.
+    EXPECT_TRUE(e->NoteAppended(appended(2, 3)));
+    EXPECT_TRUE(e->NoteSending(1, 4, 5));
+    EXPECT_TRUE(e->NoteAppended(appended(5, 1)));
+    EXPECT_TRUE(e->NoteEnded());
+    JournalStroke expected = withProgress(s, 0, 0, 0, 1, 4, 5);
+    const auto more = appended(2, 4);
+    expected.points.insert(expected.points.end(), more.begin(), more.end());
+    expected.open = false;
+    EXPECT_EQ(e->Stroke(), expected);
+    e.reset();
+    EXPECT_FALSE(a.NoteAppended(appended(6, 1))) << "noted after the entry was let go";
+    auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), expected);
+}
+
 TEST_F(StrokeJournalTest, ATornLastRecordCostsOnlyThatRecord)
 {
     const std::vector<Note> before = {{'B', 1, 3}, {'C', 1, 3}, {'B', 2, 3}, {'R'}};
