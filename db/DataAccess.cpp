@@ -531,7 +531,7 @@ bool DataAccess::openRowsFrom(const QString &table, qint64 from)
     if (!ok) {
         fail(st);
         // A dropped table, a lost line: prepared again next time, in a fresh transaction.
-        handles_->refresh.erase(table);
+        q->release();
         tr.rollback();
         return false;
     }
@@ -574,13 +574,19 @@ void DataAccess::ReleaseRefresh()
 {
     Call call(*this, false);
     refreshOpen_ = nullptr;
-    handles_->refresh.clear();
+    // Released, not destroyed: the client library zeroes the handles of an attachment it
+    // drops, so the statements stay until the attachment has gone.
+    for (auto &[table, q] : handles_->refresh)
+        q->release();
     handles_->refreshTr.rollback();
 }
 
 bool DataAccess::RefreshPrepared() const
 {
-    return !handles_->refresh.empty();
+    for (const auto &[table, q] : handles_->refresh)
+        if (q->isPrepared())
+            return true;
+    return handles_->refreshTr.isActive();
 }
 
 int DataAccess::SelectAll(const QString &table, const QString &condition)
