@@ -2,8 +2,8 @@
 // block by block as they are drawn (about every 100 ms, one block in flight) against whole
 // strokes sent at mouse-up, as before.
 // Each person is a PC of its own: a painting worker (its own threads and attachment) on the
-// picture, driven as the painting window drives it (the window's send logic, 100 ms timer,
-// next block once the last was taken). Every PC reaches the server through one delay relay,
+// picture, driven as the painting window drives it (the window's send logic: a 100 ms timer,
+// the next block once the last was taken, at once when that took longer). Every PC reaches the server through one delay relay,
 // which counts the round trips.
 //   - pen to other screen: from a point's mouse-move on person 1's PC to the same point
 //     drawn on person 2's PC (its window's rows), every point of every stroke;
@@ -127,8 +127,11 @@ public:
     {
         session_ = worker.Open(database, imageNo);
         connect(&worker, &PaintWorker::Taken, this, [this](int id, quint64 tag) {
-            if (id == session_ && tag == tag_)
-                inFlight_ = false;
+            if (id != session_ || tag != tag_)
+                return;
+            inFlight_ = false;
+            if (drawing_ && sent_ < pen_.size() && nowNs() - lastSendNs_ >= int64_t(kSendMs) * 1000000)
+                sendBlock(false);
         });
         connect(&worker, &PaintWorker::Stored, this, [this](int id, quint64) {
             if (id == session_)
@@ -196,6 +199,7 @@ private:
     }
     void sendBlock(bool last)
     {
+        lastSendNs_ = nowNs();
         std::vector<QPoint> rest(pen_.begin() + long(sent_), pen_.end());
         sent_ = pen_.size();
         ++blocks;
@@ -226,6 +230,7 @@ private:
     size_t sent_ = 0;
     quint64 tag_ = 0, nextTag_ = 1;
     bool inFlight_ = false;
+    int64_t lastSendNs_ = 0;
 };
 
 // Person 1's points as person 2's PC draws them.

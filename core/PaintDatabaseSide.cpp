@@ -443,6 +443,7 @@ void PaintDatabaseSide::serve(Session &s)
     }
     if (s.store->StorableStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_) {
         s.store->StorePending();
+        lastStoreMs_ = now();
         afterStore(s);
     } else if (s.window && !lost_) {
         s.store->Refresh();
@@ -589,6 +590,9 @@ void PaintDatabaseSide::tick()
     // that a picture deleted elsewhere does not wait for it.
     if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
         db_->ReleaseRefresh();
+    // The store's transaction kept for a stroke under the mouse that goes on no more.
+    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
+        db_->EndRowRun();
     for (auto &[id, s] : sessions_) {
         if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
             continue;

@@ -120,6 +120,7 @@ private:
     QElapsedTimer clock_;
     bool eventsOk_ = false;
     qint64 lastRefreshMs_ = 0;
+    qint64 lastStoreMs_ = 0;
     std::map<QString, std::unique_ptr<EventWatcher>> watchers_;
     std::map<int, std::unique_ptr<Session>> sessions_;
     int nextBackground_ = 0;

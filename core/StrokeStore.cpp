@@ -525,10 +525,18 @@ bool StrokeStore::StorePending()
         return false;
     }
     // One transaction for the store, each statement committed as it completes.
+    // A stroke still being drawn keeps the run's transaction for its next block.
     struct RowRun {
         DataAccess &db;
+        bool keep = false;
         explicit RowRun(DataAccess &d) : db(d) { db.BeginRowRun(); }
-        ~RowRun() { db.EndRowRun(); }
+        ~RowRun()
+        {
+            if (keep)
+                db.PauseRowRun();
+            else
+                db.EndRowRun();
+        }
     } run(db_);
     if (openingPending_)
         catchUp();
@@ -599,6 +607,7 @@ bool StrokeStore::StorePending()
     if (!ownAbove_.empty() && db_.IsConnected())
         catchUp();
     lastClashes_ = clashes;
+    run.keep = !stopped && std::any_of(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return p.open; });
     return !stopped && !storable();
 }
 

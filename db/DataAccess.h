@@ -101,6 +101,10 @@ public:
     static constexpr int RunRowLimit = 1000;
     void BeginRowRun() { rowRun_ = true; }
     void EndRowRun();
+    // Ends the run but keeps its transaction for the next one (a stroke still being drawn
+    // sends its next block soon): its start and end cost no round trip per block. Every
+    // statement of it is committed already; EndRowRun or any other change ends it.
+    void PauseRowRun() { rowRun_ = false; }
 
     // ---- statements ----
     bool InsertRecord(const QString &table, int count, const QStringList &names,

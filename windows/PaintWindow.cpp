@@ -311,8 +311,12 @@ void PaintWindow::connectWorker()
         showUnstoredMark();
     });
     connect(worker_, &PaintWorker::Taken, this, [this](int id, quint64 tag) {
-        if (id == session_ && tag == liveTag_)
-            inFlight_ = false;
+        if (id != session_ || tag != liveTag_)
+            return;
+        inFlight_ = false;
+        // A block that took longer than the period is followed at once.
+        if (clock_.elapsed() - lastSendMs_ >= SendMs)
+            sendTimerTimer();
     });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
         if (id != session_)
@@ -697,6 +701,7 @@ void PaintWindow::sendBlock(bool last)
 {
     if (!worker_)
         return;
+    lastSendMs_ = clock_.elapsed();
     std::vector<QPoint> points;
     for (int i = sentPoints_; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
         points.emplace_back(PointX[i], PointY[i]);

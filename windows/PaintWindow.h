@@ -162,6 +162,7 @@ private:
     quint64 liveTag_ = 0;   // the stroke under the mouse, once its first block went; 0 before
     int sentPoints_ = 0;    // of PointX/PointY, those handed to the worker
     bool inFlight_ = false; // a block of it is not yet taken: the next one waits
+    qint64 lastSendMs_ = 0; // on clock_
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
     QLabel *connectionState_ = nullptr;
