@@ -14,7 +14,7 @@
 //   - the refresh: round trips and time of one refresh that finds nothing new, as it was
 //     (a SELECT prepared, run and its transaction ended each time) and as it is now;
 //   - every person's points once, in order, N gapless.
-// usage: bench_live_pen [--quick]
+// usage: bench_live_pen [--quick] [--case <people> <round trip ms>]
 #include "core/PaintWorker.h"
 #include "core/StrokeStore.h"
 #include "db/DataAccess.h"
@@ -267,14 +267,25 @@ QString check(DataAccess &db, const QString &table, const std::vector<std::uniqu
 {
     std::map<int, std::vector<QPoint>> got;
     qint64 n = 0;
-    bool gapless = true;
+    QString gap;
     db.ForEachRow(QStringLiteral("*"), table, QString(), QStringLiteral("N"), [&](const QStringList &r) {
-        gapless = gapless && r[ImageTable::N].toLongLong() == ++n;
+        if (gap.isEmpty() && r[ImageTable::N].toLongLong() != ++n)
+            gap = QStringLiteral("N is not gapless: %1 after %2 (person %3, stroke %4)")
+                      .arg(r[ImageTable::N])
+                      .arg(n - 1)
+                      .arg(r[ImageTable::MN])
+                      .arg(r[ImageTable::DN]);
         got[r[ImageTable::MN].toInt()].emplace_back(r[ImageTable::X].toInt(), r[ImageTable::Y].toInt());
     });
     db.EndQuery();
-    if (!gapless)
-        return QStringLiteral("N is not gapless");
+    for (size_t i = 0; i < people.size() && !gap.isEmpty(); ++i)
+        if (got[int(i) + 1] != people[i]->drawn)
+            gap += QStringLiteral("; person %1: %2 rows for %3 points drawn")
+                       .arg(i + 1)
+                       .arg(got[int(i) + 1].size())
+                       .arg(people[i]->drawn.size());
+    if (!gap.isEmpty())
+        return gap;
     for (size_t i = 0; i < people.size(); ++i)
         if (got[int(i) + 1] != people[i]->drawn)
             return QStringLiteral("person %1: %2 rows for %3 points drawn")
@@ -414,7 +425,13 @@ int main(int argc, char **argv)
                 quick ? " (quick)" : "", strokes, points, kMoveMs, kSendMs);
     int imageNo = 0;
     bool ok = true;
+    // --case K RTT: that one case only (live and whole).
+    const int at = int(app.arguments().indexOf(QStringLiteral("--case")));
+    const int onlyPeople = at > 0 ? app.arguments().value(at + 1).toInt() : 0;
+    const int onlyRtt = at > 0 ? app.arguments().value(at + 2).toInt() : -1;
     for (const int rtt : {0, 2, 10}) {
+        if (onlyRtt >= 0 && rtt != onlyRtt)
+            continue;
         DelayRelay relay;
         if (!relay.start(rtt * 500)) {
             std::printf("cannot start the relay\n");
@@ -423,6 +440,8 @@ int main(int argc, char **argv)
         const QString database = QStringLiteral("localhost/%1:").arg(relay.port()) + file;
         std::printf("\nround trip %d ms\n", rtt);
         for (const int people : {2, 16}) {
+            if (onlyPeople > 0 && people != onlyPeople)
+                continue;
             Run runs[2];
             for (const bool live : {false, true}) {
                 Run &r = runs[live ? 1 : 0];
