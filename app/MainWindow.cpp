@@ -13,6 +13,7 @@
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"
+#include "forms/ElidedLabel.h"
 #include "forms/ProgramFont.h"
 #include "windows/ImageRecordEditor.h"
 #include "core/TableRequests.h"
@@ -61,6 +62,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     mdi_ = new QMdiArea(this);
     mdi_->setBackground(Qt::white);
+    // A child window reaching beyond the area is scrolled to, and never widens the window
+    // (without scroll bars the area asks for the room of its largest child).
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdi_);
 
     StatusBar1 = new QStatusBar(this);
@@ -68,10 +73,10 @@ MainWindow::MainWindow(QWidget *parent)
     StatusBar1->setSizeGripEnabled(true);
     SetBackground(StatusBar1, QColor(192, 220, 192));
     setStatusBar(StatusBar1);
-    connectionState_ = new QLabel(StatusBar1);
+    connectionState_ = new ElidedLabel(StatusBar1);
     connectionState_->setObjectName(QStringLiteral("connectionState"));
     StatusBar1->addWidget(connectionState_, 1);
-    waitingLabel_ = new QLabel(StatusBar1);
+    waitingLabel_ = new ElidedLabel(StatusBar1);
     waitingLabel_->hide();
     StatusBar1->addWidget(waitingLabel_, 1);
     connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
@@ -207,8 +212,12 @@ void MainWindow::attachFinished(DataAccess &attached)
         connected();
     switch (attachFor_) {
     case AttachFor::Start:
-        if (!IsConnected())
-            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。"));
+        if (!IsConnected() && !closed_) {
+            // Tried again as a lost connection is, also while the message is up.
+            startReconnecting();
+            ShowMessage(QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")
+                        + FolderSeparatorHint(ServerDataDir));
+        }
         break;
     case AttachFor::Settings:
         if (!IsConnected() && !closed_)
@@ -236,12 +245,12 @@ bool MainWindow::Attaching() const
 
 QString MainWindow::ConnectionStatusText() const
 {
-    return connectionState_->text();
+    return connectionState_->FullText();
 }
 
 QString MainWindow::WaitingStatusText() const
 {
-    return waitingLabel_->isVisibleTo(StatusBar1) ? waitingLabel_->text() : QString();
+    return waitingLabel_->isVisibleTo(StatusBar1) ? waitingLabel_->FullText() : QString();
 }
 
 void MainWindow::showConnectionState()
@@ -251,15 +260,20 @@ void MainWindow::showConnectionState()
         text = DatabaseLabel(DatabasePath()) + QStringLiteral("との接続が切れています。再接続を試みています…");
     else if (attacher_->Running() && !IsConnected())
         text = DatabaseLabel(DatabasePath()) + QStringLiteral("に接続しています…");
-    connectionState_->setText(text);
+    connectionState_->SetFullText(text);
 }
 
 bool MainWindow::connectedForCommand()
 {
     if (IsConnected())
         return true;
-    if (attacher_->Running())
+    if (attacher_->Running() || keeper_->Active())
         ShowMessage(QStringLiteral("データベースに接続しています。しばらくしてからもう一度実行して下さい。"));
+    // The registers' and the PC user dialog's own words for the same states.
+    else if (IsBlank(ServerDataDir) || IsBlank(DatabaseName))
+        ShowMessage(QStringLiteral("最初にデータベースの設定を行って下さい。"));
+    else
+        ShowMessage(QStringLiteral("データベースに接続出来ません。設定を確認して下さい。"));
     return false;
 }
 
@@ -286,7 +300,7 @@ void MainWindow::showWaiting()
             parts << QStringLiteral("未保存 %1点：%2").arg(it.value()).arg(DatabaseLabel(it.key()));
     if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
         parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
-    waitingLabel_->setText(parts.join(QStringLiteral("　")));
+    waitingLabel_->SetFullText(parts.join(QStringLiteral("　")));
     waitingLabel_->setVisible(!parts.isEmpty());
 }
 

@@ -12,6 +12,7 @@
 #include <QMainWindow>
 
 class BackgroundAttach;
+class ElidedLabel;
 class ConnectionKeeper;
 class QComboBox;
 class QLabel;
@@ -131,7 +132,7 @@ private:
     bool connectedForCommand();
     BackgroundAttach *attacher_ = nullptr;
     AttachFor attachFor_ = AttachFor::Start;
-    QLabel *connectionState_ = nullptr;
+    ElidedLabel *connectionState_ = nullptr;
     QMdiArea *mdi_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
@@ -142,7 +143,7 @@ private:
     PaintWorker worker_;
     // "未保存 N点" by database in the status bar: what the worker holds, and the journal's
     // strokes of other databases, which wait for the program to connect there.
-    QLabel *waitingLabel_ = nullptr;
+    ElidedLabel *waitingLabel_ = nullptr;
     QMap<QString, int> journalElsewhere_;
     void showWaiting();
     void connected();

@@ -13,7 +13,7 @@ struct AsyncHandshakeProbe::Job {
     int timeoutMs = 0;
 };
 
-AsyncHandshakeProbe::AsyncHandshakeProbe(QObject *parent) : QObject(parent)
+AsyncHandshakeProbe::AsyncHandshakeProbe(QObject *parent) : QObject(parent), deadline_(this)
 {
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] {

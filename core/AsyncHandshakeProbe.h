@@ -31,5 +31,6 @@ private:
     struct Job;
     void done(const std::shared_ptr<Job> &job, bool answered);
     std::shared_ptr<Job> current_;
+    // A child, so that it moves along with its owner to another thread.
     QTimer deadline_;
 };

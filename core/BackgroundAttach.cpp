@@ -96,7 +96,7 @@ int BackgroundAttach::GivenUpAtWork()
     return g.total;
 }
 
-BackgroundAttach::BackgroundAttach(QObject *parent) : QObject(parent)
+BackgroundAttach::BackgroundAttach(QObject *parent) : QObject(parent), deadline_(this)
 {
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, &BackgroundAttach::giveUp);

@@ -62,5 +62,6 @@ private:
     void reportLost(const QString &path);
     static void closeElsewhere(std::shared_ptr<Job> job);
     std::shared_ptr<Job> current_;
+    // A child, so that it moves along when its owner is moved to another thread (main-db's is).
     QTimer deadline_;
 };

@@ -2,7 +2,7 @@
 
 ConnectionKeeper::ConnectionKeeper(std::function<QByteArray()> path, std::function<void()> attach,
                                    QObject *parent)
-    : QObject(parent), path_(std::move(path)), attach_(std::move(attach))
+    : QObject(parent), path_(std::move(path)), attach_(std::move(attach)), probe_(this), timer_(this)
 {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &ConnectionKeeper::tryNow);

@@ -42,6 +42,7 @@ private:
 
     std::function<QByteArray()> path_;
     std::function<void()> attach_;
+    // Children, so that they move along with the keeper to another thread.
     AsyncHandshakeProbe probe_;
     QTimer timer_;
     bool active_ = false;

@@ -44,3 +44,17 @@ QString DatabasePath()
 {
     return ServerName + ServerDataDir + DatabaseName;
 }
+
+QString FolderSeparatorHint(const QString &folder)
+{
+    // Trailing blanks are another matter, not a missing separator.
+    QString end = folder;
+    while (!end.isEmpty() && end.back().isSpace())
+        end.chop(1);
+    if (end.isEmpty() || end.endsWith(QLatin1Char('/')) || end.endsWith(QLatin1Char('\\')))
+        return {};
+    // The kind the folder already uses; "/" when it uses none.
+    const QChar sep = folder.contains(QLatin1Char('\\')) && !folder.contains(QLatin1Char('/')) ? QLatin1Char('\\')
+                                                                                                : QLatin1Char('/');
+    return QStringLiteral("\nサーバーのデータのフォルダの最後に「%1」がありません（例：「%2%1」）。").arg(sep).arg(folder);
+}

@@ -34,3 +34,7 @@ extern int CurrentImageHeight;
 void AssignDefaultSettings();
 // ServerName + ServerDataDir + DatabaseName.
 QString DatabasePath();
+// For a failure message: a folder that does not end in "/" or "\" names another file
+// ("/data" + "PAINT.FDB" is "/dataPAINT.FDB"). It is not added by itself: a workgroup may
+// already keep its database at that very path. Empty when nothing is missing.
+QString FolderSeparatorHint(const QString &folder);

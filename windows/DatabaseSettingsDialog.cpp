@@ -118,7 +118,8 @@ void DatabaseSettingsDialog::Button1Click()
         accept();
         return;
     }
-    ShowMessage(QStringLiteral("データベースが作成・接続出来ません。設定を確認して下さい。"));
+    ShowMessage(QStringLiteral("データベースが作成・接続出来ません。設定を確認して下さい。")
+                + FolderSeparatorHint(ServerDataDir));
     Edit1->setFocus();
 }
 

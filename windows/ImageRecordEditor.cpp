@@ -22,6 +22,11 @@ constexpr int ClientHeight = 223;
 
 const QString AuthorCaption = QStringLiteral("作成者：");
 
+QString StoreFailedText()
+{
+    return QStringLiteral("画像一覧データが登録出来ませんでした");
+}
+
 // Limits only what is typed or pasted. QLineEdit's own maxLength would also cut a
 // value set in code, and a record number of nine digits would then load, propose
 // or overwrite another record.
@@ -250,8 +255,9 @@ void ImageRecordEditor::Button1Click()
         return;
     }
     Ask<RecordLookup>(LookUpImageRecord(n, OpenMode == 0), [this, n](RecordLookup lookup, DbReply reply) {
+        // The check before the write: for the user it is the 登録 that failed.
         if (reply.lost) {
-            ReportUnreadable();
+            ReportLostChange(StoreFailedText());
             return;
         }
         if (OpenMode == 0 && lookup.found) {
@@ -320,7 +326,7 @@ void ImageRecordEditor::Store(int n, int author)
                              TextValue(Edit3->text()), TextValue(Edit4->text()), TextValue(Edit5->text()),
                              QString::number(w), QString::number(h), TextValue(date1), TextValue(date2)};
     Ask<bool>(StoreImageRecord(OpenMode == 0, n, values), [](bool ok, DbReply reply) {
-        const QString failed = QStringLiteral("画像一覧データが登録出来ませんでした");
+        const QString failed = StoreFailedText();
         // Whether it was stored is unknown: the connection went with the answer.
         if (reply.lost) {
             ReportLostChange(failed);

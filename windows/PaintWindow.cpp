@@ -6,6 +6,7 @@
 #include "core/SharedSettings.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"
+#include "forms/ElidedLabel.h"
 #include "core/TableRequests.h"
 #include "core/PaintWorker.h"
 #include "core/DatabaseLabel.h"
@@ -25,6 +26,8 @@
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QTreeView>
+#include <QHeaderView>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -192,9 +195,13 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     SetBackground(StatusBar1, QColor(192, 220, 192));
     outer->addWidget(StatusBar1);
     // Under the passing messages (loading), which hide it while they show.
-    connectionState_ = new QLabel(StatusBar1);
-    connectionState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    connectionState_ = new ElidedLabel(StatusBar1);
     StatusBar1->addWidget(connectionState_, 1);
+    // Why points are not safe or not stored: elided like the above, whole in its tool tip.
+    notice_ = new ElidedLabel(StatusBar1);
+    notice_->setObjectName(QStringLiteral("notice"));
+    notice_->hide();
+    StatusBar1->addWidget(notice_, 1);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
@@ -308,6 +315,13 @@ void PaintWindow::connectWorker()
                 break;
             }
         }
+        if (unstored_.empty()) {
+            // Nothing left that the notices were about; a new trouble is told anew.
+            journalTold_.clear();
+            told_ = false;
+            failureTold_.clear();
+            showNotice();
+        }
         showUnstoredMark();
     });
     connect(worker_, &PaintWorker::Taken, this, [this](int id, quint64 tag) {
@@ -334,17 +348,15 @@ void PaintWindow::connectWorker()
             return;
         // Told once per failure, and again once the journal works again.
         journalTold_ = why;
-        if (why.isEmpty())
-            StatusBar1->clearMessage();
-        else
-            StatusBar1->showMessage(UnsafeText(why));
+        showNotice();
     });
     connect(worker_, &PaintWorker::WaitingChanged, this, &PaintWindow::showConnection);
     connect(worker_, &PaintWorker::LastingFailure, this, [this](int id, const QString &why) {
         if (id != session_ || told_)
             return;
         told_ = true;
-        StatusBar1->showMessage(QStringLiteral("点を保存できません（%1）。時間をおいて再試行します。").arg(why));
+        failureTold_ = QStringLiteral("点を保存できません（%1）。時間をおいて再試行します。").arg(why);
+        showNotice();
         ShowMessage(QStringLiteral("この画像の点を保存できません。\n理由: %1\n点は消さずに残し、時間をおいて再試行します。")
                         .arg(why));
     });
@@ -463,13 +475,28 @@ void PaintWindow::showConnection()
                + (waiting > 0 ? QStringLiteral("との接続切れ：未保存 %1点は再接続後に保存します").arg(waiting)
                               : QStringLiteral("との接続が切れています。再接続を試みています…"));
     }
-    connectionState_->setText(text);
-    connectionState_->setToolTip(text);
+    connectionState_->SetFullText(text);
+}
+
+void PaintWindow::showNotice()
+{
+    QStringList parts;
+    if (!journalTold_.isEmpty())
+        parts << UnsafeText(journalTold_);
+    if (!failureTold_.isEmpty())
+        parts << failureTold_;
+    notice_->SetFullText(parts.join(QStringLiteral("　")));
+    notice_->setVisible(!parts.isEmpty());
+}
+
+QString PaintWindow::NoticeText() const
+{
+    return notice_->FullText();
 }
 
 QString PaintWindow::ConnectionStatusText() const
 {
-    return connectionState_->text();
+    return connectionState_->FullText();
 }
 
 void PaintWindow::StoreKeptPoints()
@@ -536,7 +563,19 @@ QString PaintWindow::ExecuteSaveDialog()
     dlg.setNameFilter(QStringLiteral("ビットマップ (*.bmp)"));
     dlg.setDefaultSuffix(QStringLiteral("bmp"));
     dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
+    // Qt's own dialog, whatever the desktop: it speaks the program's Japanese (a desktop's
+    // dialog follows LANG), and its columns are made wide enough for whole dates and types.
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg.setViewMode(QFileDialog::Detail);
     dlg.setSizeGripEnabled(true);
+    if (auto *view = dlg.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        QHeaderView *header = view->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    dlg.resize(dlg.size().expandedTo(QSize(720, 440)));
     if (dlg.exec() != QDialog::Accepted)
         return QString();
     return dlg.selectedFiles().value(0);

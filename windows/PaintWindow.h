@@ -9,6 +9,7 @@
 #include <QVector>
 #include <deque>
 
+class ElidedLabel;
 class QLabel;
 class QScrollArea;
 class QStatusBar;
@@ -103,6 +104,8 @@ public:
     void StoreKeptPoints();
     // What the status bar says about the connection: empty while it is there.
     QString ConnectionStatusText() const;
+    // Why its points are not safe on disk or cannot be stored: empty when neither holds.
+    QString NoticeText() const;
     // The stored picture has been read in full since the window opened (what is drawn
     // may still lag a few milliseconds behind).
     bool PictureLoaded() const { return loaded_; }
@@ -165,7 +168,10 @@ private:
     qint64 lastSendMs_ = 0; // on clock_
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
-    QLabel *connectionState_ = nullptr;
+    ElidedLabel *connectionState_ = nullptr;
+    ElidedLabel *notice_ = nullptr;
+    QString failureTold_; // a lasting failure to store, as the status bar tells it
+    void showNotice();
     bool loaded_ = false;
     // Rows that arrive later are older: these go on top again once the picture is in.
     std::vector<Sent> drawnWhileLoading_;

@@ -12,15 +12,38 @@
 #include <string>
 #include <unistd.h>
 
+namespace {
+void usage(std::FILE *to, const char *self)
+{
+    std::fprintf(to,
+                 "usage: %s <round trip ms> [listen port] [server port] [half-open]\n"
+                 "  SIGUSR1 pauses forwarding in both directions (nothing is closed),\n"
+                 "  SIGUSR2 resumes it; SIGINT, SIGTERM or SIGHUP end the relay.\n"
+                 "  half-open: each connection passes the server's first reply, then goes silent.\n",
+                 self);
+}
+
+// A whole number or decimal, nothing else: "--help" or a typo must not start a relay.
+bool isNumber(const char *text)
+{
+    char *end = nullptr;
+    std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+} // namespace
+
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 5) {
-        std::fprintf(stderr,
-                     "usage: %s <round trip ms> [listen port] [server port] [half-open]\n"
-                     "  SIGUSR1 pauses forwarding in both directions (nothing is closed),\n"
-                     "  SIGUSR2 resumes it; SIGINT, SIGTERM or SIGHUP end the relay.\n"
-                     "  half-open: each connection passes the server's first reply, then goes silent.\n",
-                     argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout, argv[0]);
+            return 0;
+        }
+    }
+    if (argc < 2 || argc > 5 || !isNumber(argv[1]) || (argc > 2 && !isNumber(argv[2]))
+        || (argc > 3 && !isNumber(argv[3])) || (argc > 4 && std::string(argv[4]) != "half-open")) {
+        usage(stderr, argv[0]);
         return 2;
     }
     const double roundTripMs = std::atof(argv[1]);

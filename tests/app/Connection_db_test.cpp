@@ -1,4 +1,5 @@
 #include "DbAnswers.h"
+#include "DelayRelay.h"
 #include "StallMeter.h"
 #include "Outages.h"
 #include "TestDatabase.h"
@@ -7,6 +8,9 @@
 #include "core/SharedSettings.h"
 
 #include <QElapsedTimer>
+#include <QMdiArea>
+#include <QTest>
+#include <QAction>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -211,6 +215,62 @@ TEST(MainWindowStart, ConfiguredDatabaseIsAttachedQuietlyAndDetachedOnClose)
     ASSERT_TRUE(ReadSettingsFile(dir.path() + QStringLiteral("/oekaki.dat"), p));
     EXPECT_EQ(ServerDataDir, db.folder());
     EXPECT_EQ(DatabaseName, db.fileName());
+    AssignDefaultSettings();
+}
+
+// A start while nothing listens at the server's address says so once and then keeps
+// trying as a lost connection does; commands meanwhile say why they wait; once the server
+// is there (a relay to it on that port) the program attaches by itself and commands work.
+TEST(MainWindowStart, FailedStartRetriesUntilTheServerAppears)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    QTemporaryDir dir;
+    const int port = ClosedPort();
+    AssignDefaultSettings();
+    ServerName = QStringLiteral("127.0.0.1/%1:").arg(port);
+    ServerDataDir = db.folder();
+    DatabaseName = db.fileName();
+    PcUserNo = 1;
+    MainWindow::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
+    ASSERT_TRUE(WriteSettingsFile(MainWindow::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
+    AssignDefaultSettings();
+
+    MessageRecorder rec;
+    CreateApplicationWindows();
+    mainWindow->show();
+    ASSERT_TRUE(WaitUntil([&rec] { return !rec.messages.isEmpty(); }, 30000)) << "no message at the failed start";
+    EXPECT_EQ(rec.messages, QStringList{QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")});
+    EXPECT_TRUE(mainWindow->Reconnecting());
+    EXPECT_TRUE(mainWindow->ConnectionStatusText().endsWith(QStringLiteral("との接続が切れています。再接続を試みています…")))
+        << mainWindow->ConnectionStatusText().toStdString();
+    // Several tries go by with nobody there: each says nothing more.
+    QTest::qWait(3 * 2500);
+    EXPECT_EQ(rec.messages.size(), 1);
+    EXPECT_TRUE(mainWindow->Reconnecting());
+    QAction *list = mainWindow->findChild<QAction *>(QStringLiteral("mnuImageList"));
+    ASSERT_NE(list, nullptr);
+    list->trigger();
+    EXPECT_EQ(rec.messages.value(1),
+              QStringLiteral("データベースに接続しています。しばらくしてからもう一度実行して下さい。"));
+    EXPECT_TRUE(mainWindow->MdiArea()->subWindowList().isEmpty());
+
+    DelayRelay server;
+    ASSERT_TRUE(server.start(0, 3050, port)) << "the relay could not listen on " << port;
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->IsConnected(); }, 15000))
+        << "not attached within 15 s of the server appearing";
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->ConnectionStatusText().isEmpty(); }, 5000))
+        << mainWindow->ConnectionStatusText().toStdString();
+    EXPECT_FALSE(mainWindow->Reconnecting());
+    rec.messages.clear();
+    list->trigger();
+    EXPECT_TRUE(WaitUntil([] { return !mainWindow->MdiArea()->subWindowList().isEmpty(); }, 15000))
+        << "the image list did not open once connected";
+    EXPECT_TRUE(rec.messages.isEmpty()) << rec.messages.join('|').toStdString();
+    mainWindow->close();
+    DestroyApplicationWindows();
+    server.stop();
+    MainWindow::SettingFileOverride.clear();
     AssignDefaultSettings();
 }
 

@@ -1,5 +1,7 @@
+#include "ModalAnswer.h"
 #include "StallMeter.h"
 #include "TestDatabase.h"
+#include "forms/ElidedLabel.h"
 #include "forms/FormUtil.h"
 #include "core/SettingsFile.h"
 #include "app/MainWindow.h"
@@ -15,6 +17,8 @@
 #include <QDialog>
 #include <QFile>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScrollBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -197,55 +201,88 @@ TEST_F(MainWindowTest, DialogsOpenOverTheMiddleOfTheMainWindow)
     }
 }
 
-TEST_F(MainWindowTest, FirstStartWithoutSettingsIsQuietAndCommandsDoNothing)
+// Before any connection every command that needs the database says why it cannot run,
+// and opens nothing: at a first start (nothing configured, nothing tried, nothing said at
+// start), after a start that failed (said once; tried again as a lost connection is), and
+// after a settings OK that failed (its message names a missing final separator).
+TEST_F(MainWindowTest, CommandsBeforeAConnectionSayWhy)
 {
-    MessageRecorder rec;
-    ASSERT_FALSE(QFile::exists(settings));
-    start();
-    EXPECT_TRUE(rec.messages.isEmpty());
-    EXPECT_FALSE(mainWindow->IsConnected());
-    EXPECT_EQ(mainWindow->SettingFileName, settings);
-    EXPECT_TRUE(ServerDataDir.isEmpty());
-    EXPECT_EQ(ServerName, QStringLiteral("localhost:"));
-
-    PcUserNo = 1; // even with a PC user, nothing opens while unconnected
-    for (const char *name : {"mnuAddTable1", "mnuAddTable2", "mnuPCnameSet", "mnuImageNew", "mnuImageEdit",
-                             "mnuImageList"}) {
-        QAction *a = action(name);
-        ASSERT_NE(a, nullptr) << name;
-        EXPECT_EQ(runCommand(a), QString()) << name;
-        EXPECT_TRUE(mainWindow->MdiArea()->subWindowList().isEmpty()) << name;
-    }
-    EXPECT_TRUE(rec.messages.isEmpty());
-    EXPECT_TRUE(rec.confirmations.isEmpty());
-
-    // The database settings command does open its dialog.
-    EXPECT_EQ(runCommand(action("mnuDBset")), databaseSettingsDialog->windowTitle());
-    EXPECT_TRUE(rec.messages.isEmpty());
-}
-
-TEST_F(MainWindowTest, WrongServerGivesExactlyOneMessage)
-{
-    const QList<QByteArray> wrong[] = {
-        {"localhost:", "/no/such/folder/", "PAINT.FDB"},
-        {QByteArray("127.0.0.1/") + QByteArray::number(ClosedPort()) + ":", "/tmp/", "PAINT.FDB"},
+    const QString connecting = QStringLiteral("データベースに接続しています。しばらくしてからもう一度実行して下さい。");
+    const QString startFailed = QStringLiteral("データベース接続が出来ません。設定を確認して下さい。");
+    const QString settingsFailed = QStringLiteral("データベースが作成・接続出来ません。設定を確認して下さい。");
+    enum Before { FirstStart, FailedStart, FailedSettingsOk };
+    const struct Case {
+        const char *name;
+        Before before;
+        QList<QByteArray> lines; // of the settings file; none: no file
+        QStringList startMessages;
+        QString commandMessage;
+        bool retrying;
+    } cases[] = {
+        {"first start", FirstStart, {}, {},
+         QStringLiteral("最初にデータベースの設定を行って下さい。"), false},
+        {"no such folder", FailedStart, {"localhost:", "/no/such/folder/", "PAINT.FDB"}, {startFailed}, connecting, true},
+        {"nobody listens", FailedStart,
+         {QByteArray("127.0.0.1/") + QByteArray::number(ClosedPort()) + ":", "/tmp/", "PAINT.FDB"}, {startFailed},
+         connecting, true},
+        {"folder without its final /", FailedStart, {"localhost:", "/no/such/folder", "PAINT.FDB"},
+         {startFailed + QStringLiteral("\nサーバーのデータのフォルダの最後に「/」がありません（例：「/no/such/folder/」）。")},
+         connecting, true},
+        {"settings OK failed", FailedSettingsOk, {}, {}, connecting, true},
     };
-    for (const QList<QByteArray> &lines : wrong) {
-        writeSettings(settingsLines(lines));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(settings);
+        if (!c.lines.isEmpty())
+            writeSettings(settingsLines(c.lines));
         MessageRecorder rec;
         start();
-        EXPECT_EQ(rec.messages, QStringList{QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")})
-            << lines[0].constData();
+        EXPECT_EQ(rec.messages, c.startMessages);
+        if (c.before == FailedSettingsOk) {
+            // A folder that is not there (a relative path would be made in the server's own folder).
+            AnswerModal(QStringLiteral("the database settings"),
+                        [] { return QApplication::activeModalWidget() == databaseSettingsDialog ? databaseSettingsDialog : nullptr; },
+                        [](QWidget *) {
+                            databaseSettingsDialog->Edit2->setText(QStringLiteral("/no/such"));
+                            databaseSettingsDialog->Button1Click();
+                            databaseSettingsDialog->Button2Click();
+                        });
+            action("mnuDBset")->trigger();
+            EXPECT_EQ(rec.messages,
+                      QStringList{settingsFailed
+                                  + QStringLiteral("\nサーバーのデータのフォルダの最後に「/」がありません（例：「/no/such/」）。")});
+            // Kept as typed.
+            EXPECT_EQ(ServerDataDir, QStringLiteral("/no/such"));
+            ASSERT_TRUE(WaitUntil([] { return mainWindow->Reconnecting(); }, 15000)) << "not retrying";
+        }
         EXPECT_FALSE(mainWindow->IsConnected());
-        // Unconnected afterwards: the commands stay quiet.
-        EXPECT_EQ(runCommand(action("mnuImageList")), QString());
-        EXPECT_EQ(rec.messages.size(), 1);
+        EXPECT_EQ(mainWindow->Reconnecting(), c.retrying);
+        EXPECT_EQ(mainWindow->ConnectionStatusText().isEmpty(), !c.retrying)
+            << mainWindow->ConnectionStatusText().toStdString();
+        rec.messages.clear();
+
+        PcUserNo = 1; // even with a PC user, nothing opens while unconnected
+        for (const char *name : {"mnuAddTable1", "mnuAddTable2", "mnuPCnameSet", "mnuImageNew", "mnuImageEdit",
+                                 "mnuImageList"}) {
+            QAction *a = action(name);
+            ASSERT_NE(a, nullptr) << name;
+            EXPECT_EQ(runCommand(a), QString()) << name;
+            EXPECT_EQ(rec.messages, QStringList{c.commandMessage}) << name;
+            rec.messages.clear();
+            EXPECT_TRUE(mainWindow->MdiArea()->subWindowList().isEmpty()) << name;
+        }
+        EXPECT_TRUE(rec.confirmations.isEmpty());
+        // The database settings command does open its dialog.
+        EXPECT_EQ(runCommand(action("mnuDBset")), databaseSettingsDialog->windowTitle());
         stop();
-        // The settings survive the failed start unchanged.
-        WindowPlacement p;
-        ASSERT_TRUE(ReadSettingsFile(settings, p));
-        EXPECT_EQ(ServerName.toLatin1(), lines[0]);
-        EXPECT_EQ(ServerDataDir.toLatin1(), lines[1]);
+        if (!c.lines.isEmpty()) {
+            // The settings survive the failed start unchanged.
+            WindowPlacement p;
+            ASSERT_TRUE(ReadSettingsFile(settings, p));
+            EXPECT_EQ(ServerName.toLatin1(), c.lines[0]);
+            EXPECT_EQ(ServerDataDir.toLatin1(), c.lines[1]);
+        }
+        AssignDefaultSettings();
     }
 }
 
@@ -350,6 +387,54 @@ TEST_F(MainWindowTest, ATitleBarSavedOffTheScreenComesBackOnIt)
         EXPECT_GE(room.intersected(title).width(), 100);
         stop();
     }
+}
+
+// At the designed 347×246 nothing widens the main window: a long status text is cut short
+// with the whole text as its tool tip, and a child window larger than the area is reached
+// by the area's scroll bars.
+TEST_F(MainWindowTest, LongTextsAndLargeChildrenStayInsideTheWindow)
+{
+    start();
+    const QSize outer = OuterSize(mainWindow);
+    EXPECT_EQ(outer, QSize(347, 246));
+    auto *status = mainWindow->findChild<ElidedLabel *>(QStringLiteral("connectionState"));
+    ASSERT_NE(status, nullptr);
+    const QString longText = QStringLiteral("未保存の点はディスクに控えられていません（create: Read-only file system (")
+                             + QString(200, QLatin1Char('x')) + QStringLiteral("）");
+    status->SetFullText(longText);
+    QApplication::processEvents();
+    EXPECT_EQ(OuterSize(mainWindow), outer);
+    EXPECT_TRUE(status->Elided());
+    EXPECT_TRUE(status->text().endsWith(QStringLiteral("…"))) << status->text().toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->contentsRect().width());
+    EXPECT_EQ(status->toolTip(), longText);
+    // Room again: shown whole.
+    status->SetFullText(QStringLiteral("短い"));
+    EXPECT_FALSE(status->Elided());
+    EXPECT_EQ(status->text(), QStringLiteral("短い"));
+    status->SetFullText(QString());
+
+    auto *child = new QMdiSubWindow;
+    auto *content = new QWidget;
+    content->setMinimumSize(600, 400);
+    child->setWidget(content);
+    mainWindow->AddChild(child);
+    QApplication::processEvents();
+    EXPECT_EQ(OuterSize(mainWindow), outer);
+    QMdiArea *area = mainWindow->MdiArea();
+    const QRect reach = child->geometry();
+    EXPECT_GE(reach.left(), 0);
+    EXPECT_GE(reach.top(), 0);
+    ASSERT_TRUE(area->horizontalScrollBar()->isVisible());
+    ASSERT_TRUE(area->verticalScrollBar()->isVisible());
+    // Scrolled to the end, the child's bottom right corner (its buttons) is in view.
+    area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
+    area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+    QApplication::processEvents();
+    const QRect seen = child->geometry();
+    EXPECT_LE(seen.right(), area->viewport()->width() - 1);
+    EXPECT_LE(seen.bottom(), area->viewport()->height() - 1);
+    stop();
 }
 
 } // namespace

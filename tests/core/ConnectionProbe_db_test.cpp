@@ -5,8 +5,13 @@
 #include "TestDatabase.h"
 
 #include "core/AsyncHandshakeProbe.h"
+#include "core/BackgroundAttach.h"
+#include "core/ConnectionKeeper.h"
+#include "db/DataAccess.h"
 
 #include <QElapsedTimer>
+#include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,6 +75,40 @@ TEST(HandshakeProbe, AnswersForEachServerWithoutStallingTheWindowThread)
     }
     EXPECT_TRUE(WaitUntil([&] { return OpenSockets() <= socketsBefore; }, 3000))
         << OpenSockets() - socketsBefore << " sockets left open";
+}
+
+// Made on one thread and moved to another, as main-db's own attach is: their timers go
+// along, so that starting them there is no use of another thread's object (the test entry
+// fails the test on Qt's warning about it).
+TEST(HandshakeProbe, MovedToAnotherThreadTheyStartTheirTimersThere)
+{
+    TestDatabase db;
+    ASSERT_TRUE(db.created());
+    const QString path = db.serverPath();
+    QThread thread;
+    thread.setObjectName(QStringLiteral("moved-to"));
+    thread.start();
+    std::atomic<int> attached{-1}, answered{-1};
+    std::atomic<bool> keeperAttaches{false};
+    auto *attach = new BackgroundAttach;
+    auto *probe = new AsyncHandshakeProbe;
+    auto *keeper = new ConnectionKeeper([path] { return path.toUtf8(); }, [&keeperAttaches] { keeperAttaches = true; });
+    QObject::connect(attach, &BackgroundAttach::Finished, attach,
+                     [&attached](DataAccess &a) { attached = a.IsConnected() ? 1 : 0; });
+    QObject::connect(probe, &AsyncHandshakeProbe::Finished, probe, [&answered](bool yes) { answered = yes ? 1 : 0; });
+    for (QObject *o : std::initializer_list<QObject *>{attach, probe, keeper})
+        o->moveToThread(&thread);
+    QMetaObject::invokeMethod(attach, [attach, path] { attach->Start(path); });
+    QMetaObject::invokeMethod(probe, [probe, path] { probe->Start(path.toUtf8(), 1500); });
+    QMetaObject::invokeMethod(keeper, [keeper] { keeper->Start(); });
+    EXPECT_TRUE(WaitUntil([&] { return attached >= 0 && answered >= 0 && keeperAttaches; }, 20000))
+        << "attach " << attached << ", handshake " << answered << ", keeper's attach " << keeperAttaches;
+    EXPECT_EQ(attached, 1);
+    EXPECT_EQ(answered, 1);
+    for (QObject *o : std::initializer_list<QObject *>{attach, probe, keeper})
+        QMetaObject::invokeMethod(o, [o] { delete o; });
+    thread.quit();
+    EXPECT_TRUE(thread.wait(10000));
 }
 
 } // namespace

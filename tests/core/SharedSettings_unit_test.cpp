@@ -220,6 +220,28 @@ TEST(DefaultsAndPath, AssignDefaultSettingsRestoresEveryValue)
     AssignDefaultSettings();
 }
 
+// A folder without its final separator names the wrong file: the failure says which
+// separator is missing, of the kind the folder already uses.
+TEST(DefaultsAndPath, FolderSeparatorHintNamesTheMissingSeparator)
+{
+    const struct {
+        const char *folder;
+        const char *hint; // empty: nothing missing
+    } cases[] = {
+        {"/var/lib/oekaki/data", "\nサーバーのデータのフォルダの最後に「/」がありません（例：「/var/lib/oekaki/data/」）。"},
+        {"C:\\data", "\nサーバーのデータのフォルダの最後に「\\」がありません（例：「C:\\data\\」）。"},
+        {"C:", "\nサーバーのデータのフォルダの最後に「/」がありません（例：「C:/」）。"},
+        {"C:\\a/b", "\nサーバーのデータのフォルダの最後に「/」がありません（例：「C:\\a/b/」）。"},
+        {"/var/lib/oekaki/data/", ""},
+        {"C:\\data\\", ""},
+        {"/data/ ", ""}, // a trailing blank is not a missing separator
+        {"", ""},
+        {"%1%2", "\nサーバーのデータのフォルダの最後に「/」がありません（例：「%1%2/」）。"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FolderSeparatorHint(QString::fromUtf8(c.folder)), QString::fromUtf8(c.hint)) << c.folder;
+}
+
 } // namespace
 
 // The test entry starts like the program: Japanese for Qt's own widgets whatever LANG

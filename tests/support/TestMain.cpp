@@ -1,9 +1,11 @@
 // Shared entry of every test program: a real QApplication on the offscreen platform.
 #include "ModalAnswer.h"
+#include "ThreadWarnings.h"
 #include "core/Translation.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
@@ -14,11 +16,18 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // Inside a test the test fails (gtest takes failures from any thread); outside one, the run.
+    CatchThreadWarnings([](const QString &text) { ADD_FAILURE() << "Qt warned: " << text.toStdString(); });
     UseJapaneseSystemLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("r385－お絵描きソフト"));
     InstallQtJapanese(&app);
     ::testing::InitGoogleTest(&argc, argv);
     StartModalWatchdog();
-    return RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
+    if (ThreadWarningsCaught() > 0) {
+        std::fprintf(stderr, "%d Qt thread warning(s): the run fails\n", ThreadWarningsCaught());
+        return 1;
+    }
+    return rc;
 }

@@ -293,6 +293,16 @@ TEST_F(ImageRecordEditorDb, FailedInsertIsReportedAndKeepsTheBoxes)
     WaitForDbAnswers();
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("画像一覧データが登録出来ませんでした")});
     EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
+
+    // Without a connection the check before the insert gets no answer: still the 登録
+    // failed, told as a write (not as a read).
+    rec.messages.clear();
+    mainWindow->DisconnectDatabase();
+    f->Button1Click();
+    WaitForDbAnswers();
+    EXPECT_EQ(rec.messages,
+              QStringList{QStringLiteral("画像一覧データが登録出来ませんでした\nデータベースとの接続が切れています。")});
+    EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
 }
 
 TEST_F(ImageRecordEditorDb, MenuCommandsGuardTheTableAndThePcUser)

@@ -570,13 +570,10 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsAreNotLetGoWithoutAsking)
     Stroke(b, Line(2, 8, 1));
     // Both windows and the main window say the points are not safe on disk, and why.
     for (PaintWindow *w : {a, b})
-        EXPECT_TRUE(w->StatusBar1->currentMessage().contains(QStringLiteral("ディスクに控えられていません（")))
-            << w->StatusBar1->currentMessage().toStdString();
-    QStringList labels;
-    for (QLabel *l : mainWindow->StatusBar1->findChildren<QLabel *>())
-        labels << l->text();
-    EXPECT_TRUE(labels.join('|').contains(QStringLiteral("うち3点はディスクに控えられていません（")))
-        << labels.join('|').toStdString();
+        EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("ディスクに控えられていません（")))
+            << w->NoticeText().toStdString();
+    EXPECT_TRUE(mainWindow->WaitingStatusText().contains(QStringLiteral("うち3点はディスクに控えられていません（")))
+        << mainWindow->WaitingStatusText().toStdString();
     {
         MessageRecorder keep(false);
         a->close();
@@ -632,11 +629,34 @@ TEST_F(PaintWindowStrokes, UnjournaledPointsOfAClosedWindowAreStillAskedAboutAtE
     }
     qputenv("XDG_STATE_HOME", state);
     Stroke(b, Line(2, 20, 1));
-    EXPECT_TRUE(b->StatusBar1->currentMessage().isEmpty()) << b->StatusBar1->currentMessage().toStdString();
+    EXPECT_TRUE(b->NoticeText().isEmpty()) << b->NoticeText().toStdString();
     OpenGate();
     ASSERT_TRUE(StoredOnceBack(b));
     EXPECT_TRUE(WaitUntil([] { return mainWindow->UnstoredPoints() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return mainWindow->WaitingStatusText().isEmpty(); }, 10000))
+        << mainWindow->WaitingStatusText().toStdString();
     EXPECT_EQ(Rows(kTable).size(), 5u);
+}
+
+// The journal's warning carries its whole reason (the tool tip of a text that may be cut
+// short) and goes once nothing is left unstored, though the journal still cannot be written.
+TEST_F(PaintWindowStrokes, JournalWarningIsWholeAndEndsWhenAllIsStored)
+{
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/dev/null/state");
+    PaintWindow *w = Open(7);
+    CloseGate();
+    Stroke(w, Line(2, 2, 3));
+    ASSERT_TRUE(WaitUntil([w] { return !w->NoticeText().isEmpty(); })) << "no journal warning";
+    EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("ディスクに控えられていません（"))) << w->NoticeText().toStdString();
+    auto *notice = w->findChild<QLabel *>(QStringLiteral("notice"));
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->toolTip(), w->NoticeText());
+    OpenGate();
+    ASSERT_TRUE(StoredOnceBack(w));
+    EXPECT_TRUE(WaitUntil([w] { return w->NoticeText().isEmpty(); }, 5000)) << w->NoticeText().toStdString();
+    EXPECT_FALSE(notice->isVisibleTo(w));
+    qputenv("XDG_STATE_HOME", state);
 }
 
 

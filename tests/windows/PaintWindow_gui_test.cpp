@@ -1,6 +1,17 @@
 #include "PaintFixture.h"
 
+#include "ModalAnswer.h"
+
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -170,4 +181,56 @@ TEST_F(PaintWindowTest, PenTipAndColourDialogs)
     EXPECT_EQ(rows[0].psiz, 11);
     EXPECT_EQ(rows[0].pcol, 0x00FF8000);
     EXPECT_TRUE(rec.messages.isEmpty());
+}
+
+// Whatever LANG says (the test entry, like the program, asks Japanese of Qt itself): Qt's
+// own save dialog, a folder's type in Japanese, and the type and date columns wide enough
+// for their whole text.
+TEST_F(PaintWindowTest, SaveDialogTypesInJapaneseAndWholeDates)
+{
+    class SaveWindow : public PaintWindow {
+    public:
+        QString Save() { return ExecuteSaveDialog(); }
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    {
+        QFile f(dir.filePath(QStringLiteral("sample.bmp")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("BM");
+    }
+    auto *w = Open<SaveWindow>(4, 60, 40);
+    w->SaveDialogDir = dir.path() + QLatin1Char('/');
+    bool nonNative = false;
+    QString folderType, date;
+    int typeRoom = 0, typeNeeds = 0, dateRoom = 0, dateNeeds = 0;
+    AnswerModal(
+        QStringLiteral("the save dialog"), [] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); },
+        [&](QWidget *shown) {
+            auto *dlg = static_cast<QFileDialog *>(shown);
+            nonNative = dlg->testOption(QFileDialog::DontUseNativeDialog);
+            auto *view = dlg->findChild<QTreeView *>(QStringLiteral("treeView"));
+            auto *model = dlg->findChild<QFileSystemModel *>();
+            if (view && model) {
+                const QModelIndex sub = model->index(dir.filePath(QStringLiteral("sub")));
+                WaitUntil([&] { return !model->data(sub.siblingAtColumn(3)).toString().isEmpty(); }, 5000);
+                QApplication::processEvents();
+                folderType = model->data(sub.siblingAtColumn(2)).toString();
+                date = model->data(sub.siblingAtColumn(3)).toString();
+                const QFontMetrics fm = view->fontMetrics();
+                typeRoom = view->header()->sectionSize(2);
+                typeNeeds = fm.horizontalAdvance(folderType);
+                dateRoom = view->header()->sectionSize(3);
+                dateNeeds = fm.horizontalAdvance(date);
+            }
+            dlg->reject();
+        });
+    EXPECT_TRUE(w->Save().isEmpty());
+    EXPECT_TRUE(nonNative);
+    EXPECT_EQ(folderType, QStringLiteral("フォルダー"));
+    // "2026/12/08 0:03", whole.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}/\\d{2}/\\d{2} \\d{1,2}:\\d{2}$")).match(date).hasMatch())
+        << date.toStdString();
+    EXPECT_GE(typeRoom, typeNeeds);
+    EXPECT_GE(dateRoom, dateNeeds);
 }

@@ -192,10 +192,12 @@ TEST_F(PcUserDialogTest, ClosesAtOnceWithoutSettingsOrConnection)
     EXPECT_EQ(messages.messages,
               QStringList{QStringLiteral("データベースに接続出来ません。設定を確認して下さい。")});
 
-    // The menu command itself does nothing while unconnected.
+    // The menu command says so itself, in the same words, without opening the dialog.
     messages.messages.clear();
     mainWindow->mnuPCnameSetClick();
-    EXPECT_TRUE(messages.messages.isEmpty());
+    EXPECT_EQ(messages.messages,
+              QStringList{QStringLiteral("データベースに接続出来ません。設定を確認して下さい。")});
+    EXPECT_FALSE(pcUserDialog->isVisible());
 }
 
 } // namespace

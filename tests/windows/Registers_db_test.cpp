@@ -141,11 +141,12 @@ TEST_P(RegisterTest, MenuCreatesTheTableFirst)
     EXPECT_FALSE(Form()->isVisible());
     EXPECT_TRUE(messages.messages.isEmpty());
 
-    // Unconnected, the command does nothing at all.
+    // Unconnected, the command opens nothing and says why.
     mainWindow->DisconnectDatabase();
     (mainWindow->*r.menu)();
     EXPECT_FALSE(Form()->isVisible());
-    EXPECT_TRUE(messages.messages.isEmpty());
+    EXPECT_EQ(messages.messages,
+              QStringList{QStringLiteral("データベースに接続出来ません。設定を確認して下さい。")});
 }
 
 TEST_P(RegisterTest, OpeningRefusedWithoutSettingsOrConnection)

@@ -12,12 +12,14 @@
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 // Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
 // OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
+// A Qt thread warning ends it at once with 70.
 
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
 #include "core/SharedSettings.h"
 #include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
+#include "ThreadWarnings.h"
 
 #include <QApplication>
 #include <QMdiArea>
@@ -37,6 +39,11 @@ void reply(const QString &line)
 int main(int argc, char *argv[])
 {
     SessionEnd::BlockSignals();
+    // As in the test programs: the test that drives this copy sees it end, and fails.
+    CatchThreadWarnings([](const QString &) {
+        std::fprintf(stderr, "oekaki_paint_instance: a Qt thread warning: ending with 70\n");
+        _exit(70);
+    });
     QApplication app(argc, argv);
     if (argc != 8) {
         std::fprintf(stderr, "usage: %s prefix folder file user image width height\n", argv[0]);
