@@ -21,7 +21,9 @@
 //     transaction, read from the server while a stroke is being stored.
 //   - mouse-up to drawn in another PC's painting window (a painting worker of its own on
 //     the same picture), for every K and round trip;
-// usage: bench_human_pace [--quick] [--together]   (--together: only the K people runs)
+// usage: bench_human_pace [--quick] [--together] [--events-dropped]
+//   (--together: only the K people runs; --events-dropped: this process's connections to
+//   the server's events port are dropped, as by a firewall; needs root and iptables)
 #include "app/MainWindow.h"
 #include "core/PaintWorker.h"
 #include "core/SharedSettings.h"
@@ -30,6 +32,7 @@
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 #include "relay/DelayRelay.h"
+#include "relay/PortDrop.h"
 #include "windows/PaintWindow.h"
 #include "writer/LoadRun.h"
 
@@ -49,6 +52,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ibase.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -416,6 +420,9 @@ int main(int argc, char **argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // progress shows as it comes
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
     const bool together = app.arguments().contains(QStringLiteral("--together"));
+    const bool eventsDropped = app.arguments().contains(QStringLiteral("--events-dropped"));
+    if (eventsDropped)
+        PortDrop::RemoveLeftovers();
     const int strokesPerWriter = quick ? 3 : 6;
     const int sessionStrokes = quick ? 60 : 400;
     const std::vector<int> roundTripsMs = {0, 2, 10};
@@ -468,6 +475,15 @@ int main(int argc, char **argv)
         }
         const QString path = DatabasePath();
         std::printf("\nround trip %d ms%s\n", rtt, rtt ? " (through the delay relay)" : " (loopback)");
+        std::unique_ptr<PortDrop> drop;
+        if (eventsDropped) {
+            drop = std::make_unique<PortDrop>(PortDrop::EventPorts(), std::vector<int>{relay.port()});
+            if (!drop->Active()) {
+                std::printf("cannot drop the events port: %s\n", drop->Error().c_str());
+                return 1;
+            }
+            std::printf("  the server's events port (%s) dropped for this process\n", PortDrop::EventPorts().c_str());
+        }
 
         // One stroke at a time in the window, against the two raw loops, taken in turns.
         if (!together) {
@@ -582,7 +598,7 @@ int main(int argc, char **argv)
                         percentile(person.journaledMs, 0.5), percentile(person.journaledMs, 1.0));
             std::printf("      mouse-up to drawn in another PC's painting window (%s): median %6.1f ms, "
                         "95th percentile %6.1f ms, %zu of %d strokes\n",
-                        other.Listening(path) ? "events and the 5 s refresh" : "the 5 s refresh only",
+                        other.Listening(path) ? "events and the 5 s refresh" : "no events: the 1 s refresh",
                         percentile(other.drawnMs, 0.5), percentile(other.drawnMs, 0.95),
                         other.drawnMs.size(), person.Strokes());
             std::printf("TABLE|%d people, round trip %d ms: mouse-up to drawn on another PC|median %.0f, "

@@ -2,10 +2,10 @@
 
 #include "core/AsyncHandshakeProbe.h"
 #include "core/BackgroundAttach.h"
+#include "core/EventChannel.h"
 #include "core/PaintWorker.h"
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
-#include "db/EventWatcher.h"
 #include "db/Tables.h"
 
 #include <QThread>
@@ -83,6 +83,28 @@ PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::a
             attach_->Cancel();
             connectEnded(false);
         });
+        quick_ = new QTimer(this);
+        quick_->setInterval(QuickRefreshMs);
+        connect(quick_, &QTimer::timeout, this, [this] { quickRefresh(); });
+        quick_->start(); // until events work
+        if (EventChannel::Disabled())
+            return;
+        auto *thread = new QThread;
+        thread->setObjectName(QThread::currentThread()->objectName().replace(QStringLiteral("paint-db"),
+                                                                              QStringLiteral("paint-events")));
+        events_ = new EventChannel(path_, busy_);
+        events_->moveToThread(thread);
+        connect(events_, &EventChannel::EventCame, this, [this](const QString &table) {
+            Counted done{*busy_};
+            eventCame(table);
+        });
+        connect(events_, &EventChannel::Working, this, [this](bool working) {
+            Counted done{*busy_};
+            eventsWorking(working);
+        });
+        connect(thread, &QThread::finished, events_, &QObject::deleteLater);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        thread->start();
     }, Qt::QueuedConnection);
     // Runs inside a failed call on this thread; the line is cut once the call is over.
     db_->onConnectionLost = [this] { lost_ = true; };
@@ -90,8 +112,8 @@ PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::a
 
 PaintDatabaseSide::~PaintDatabaseSide()
 {
-    // Before anything they may post to.
-    watchers_.clear();
+    if (events_)
+        QMetaObject::invokeMethod(events_, &EventChannel::shutDown, Qt::QueuedConnection);
 }
 
 void PaintDatabaseSide::Post(PaintDatabaseSide *side, const std::shared_ptr<std::atomic<int>> &busy,
@@ -124,8 +146,7 @@ void PaintDatabaseSide::Forwarded(const QString &database, const PaintRequest &r
 void PaintDatabaseSide::open(int id, int imageNo)
 {
     Session &s = newSession(id, imageNo, true);
-    if (eventsOk_)
-        listenTo(s.table);
+    watchTables();
     serve(s);
 }
 
@@ -136,9 +157,8 @@ void PaintDatabaseSide::close(int id)
         return;
     it->second->window = false;
     it->second->batch.clear();
-    const QString table = it->second->table;
     dropIfDone(id);
-    forget(table);
+    watchTables();
 }
 
 void PaintDatabaseSide::refresh(int id)
@@ -250,7 +270,13 @@ void PaintDatabaseSide::shutDown()
         attachDeadline_->stop();
     // Without a round trip: the server drops what goes away.
     db_->DropConnection();
-    watchers_.clear();
+    if (quick_)
+        quick_->stop();
+    if (events_) {
+        QMetaObject::invokeMethod(events_, &EventChannel::shutDown, Qt::QueuedConnection);
+        events_ = nullptr;
+    }
+    eventsOk_ = false;
     sessions_.clear(); // journal entries are let go, not removed: the next run stores them
     if (attachCounted_) {
         attachCounted_ = false;
@@ -269,6 +295,7 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     s->store = std::make_unique<StrokeStore>(
         *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
     s->store->SetTable(s->table);
+    s->store->onOwnRow = [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); };
     s->store->onStored = [this, raw](quint64 tag, int rows) {
         if (!raw->window)
             raw->recovered += rows;
@@ -321,10 +348,8 @@ bool PaintDatabaseSide::connected()
 void PaintDatabaseSide::dropConnection()
 {
     lost_ = false;
-    eventsOk_ = false;
     // The line goes first: nothing waits for a server that does not answer.
     db_->DropConnection();
-    watchers_.clear();
 }
 
 void PaintDatabaseSide::startConnect()
@@ -373,9 +398,6 @@ void PaintDatabaseSide::connectEnded(bool ok)
             report(*s);
     } else {
         markLost(false);
-        // The server opens its events port on request: the first wait tells whether it is reachable.
-        eventsOk_ = true;
-        listen();
         // Strokes a run before left for this database go first, then what waits here.
         recover();
         std::vector<int> ids;
@@ -538,7 +560,15 @@ void PaintDatabaseSide::cleared(Session &s)
 {
     if (!s.window)
         return;
-    s.batch.clear();
+    // The window's own rows not handed over yet leave its points on top all the same; the
+    // table drawn again shows them if it holds them.
+    QVector<StrokeRow> own;
+    for (StrokeRow r : std::as_const(s.batch))
+        if (r.own != 0) {
+            r.n = 0;
+            own.push_back(r);
+        }
+    s.batch = std::move(own);
     deliver([id = s.id](PaintWorker &f) { f.clearedAt(id); });
 }
 
@@ -576,11 +606,8 @@ void PaintDatabaseSide::dropIfDone(int id)
         });
     sessions_.erase(it);
     // An attachment nothing uses any more goes: it would keep the database open.
-    if (sessions_.empty() && db_->IsConnected()) {
-        watchers_.clear();
-        eventsOk_ = false;
+    if (sessions_.empty() && db_->IsConnected())
         db_->DisconnectDatabase();
-    }
 }
 
 // The lost database is tried again, and strokes that wait for a retry are stored.
@@ -615,67 +642,62 @@ void PaintDatabaseSide::serveLater(int id)
     });
 }
 
-void PaintDatabaseSide::listen()
+// The channel watches the tables the windows show, and nothing else.
+void PaintDatabaseSide::watchTables()
 {
+    QSet<QString> tables;
     for (auto &[id, s] : sessions_)
         if (s->window)
-            listenTo(s->table);
-}
-
-void PaintDatabaseSide::listenTo(const QString &table)
-{
-    if (!eventsOk_ || !db_->IsConnected() || watchers_.count(table))
+            tables += s->table;
+    if (tables == watched_ || !events_)
         return;
-    // The client library's thread only posts here; the watcher, made and destroyed on
-    // this thread, stops that before this object goes.
-    auto busy = busy_;
-    auto w = std::make_unique<EventWatcher>(*db_, table.toLatin1(), [this, table, busy] {
-        ++*busy;
-        QMetaObject::invokeMethod(this, [this, table, busy] {
-            Counted done{*busy};
-            eventCame(table);
-        }, Qt::QueuedConnection);
-    });
-    if (!w->Arm()) {
-        // The events port is blocked or the server refused: the 5-second refresh still draws,
-        // and the next connect tries again.
-        eventsOk_ = false;
-        watchers_.clear();
-        std::fprintf(stderr, "oekaki: no events from %s: %s\n", qUtf8Printable(path_),
-                     qUtf8Printable(w->LastError()));
-        return;
-    }
-    watchers_[table] = std::move(w);
+    watched_ = tables;
+    QMetaObject::invokeMethod(events_, [c = events_, tables] { c->watch(tables); }, Qt::QueuedConnection);
 }
 
 void PaintDatabaseSide::eventCame(const QString &table)
 {
-    auto w = watchers_.find(table);
-    if (w == watchers_.end())
-        return;
-    if (!lost_)
-        (void)w->second->Arm(); // failing, the 5-second refresh still draws
-    for (auto &[id, s] : sessions_) {
-        if (!s->window || s->table != table || s->refreshQueued)
-            continue;
-        // One refresh at a time per picture: events meanwhile make one more after it.
-        s->refreshQueued = true;
-        ++*busy_;
-        QTimer::singleShot(0, this, [this, id = id] {
-            Counted done{*busy_};
-            auto it = sessions_.find(id);
-            if (it == sessions_.end())
-                return;
-            it->second->refreshQueued = false;
-            serve(*it->second);
-        });
+    for (auto &[id, s] : sessions_)
+        if (s->window && s->table == table)
+            refreshSoon(*s);
+}
+
+void PaintDatabaseSide::eventsWorking(bool working)
+{
+    eventsOk_ = working;
+    if (working) {
+        quick_->stop();
+        // What was stored between the last refresh and the first wait.
+        quickRefresh();
+    } else if (!stopped_) {
+        quick_->start();
     }
 }
 
-void PaintDatabaseSide::forget(const QString &table)
+// While events do not come, each window is refreshed every QuickRefreshMs: one
+// statement that finds nothing when nothing is new.
+void PaintDatabaseSide::quickRefresh()
 {
+    if (!db_->IsConnected() || lost_)
+        return; // the reconnect's tries refresh once it is back
     for (auto &[id, s] : sessions_)
-        if (s->window && s->table == table)
+        if (s->window && s->opened)
+            refreshSoon(*s);
+}
+
+// One refresh at a time per picture: asked for meanwhile, it folds into the one queued.
+void PaintDatabaseSide::refreshSoon(Session &s)
+{
+    if (s.refreshQueued)
+        return;
+    s.refreshQueued = true;
+    ++*busy_;
+    QTimer::singleShot(0, this, [this, id = s.id] {
+        Counted done{*busy_};
+        auto it = sessions_.find(id);
+        if (it == sessions_.end())
             return;
-    watchers_.erase(table);
+        it->second->refreshQueued = false;
+        serve(*it->second);
+    });
 }

@@ -1,8 +1,10 @@
 #pragma once
 // One database's painting work, on that database's own "paint-db <n>" thread: its
-// attachment, the sessions of the windows open on it with their stores, the strokes a
-// run before left in the journal, and the listening for its pictures' events. A mute
-// or hung server for one database therefore never delays another database's windows.
+// attachment, the sessions of the windows open on it with their stores, and the strokes
+// a run before left in the journal. A mute or hung server for one database therefore
+// never delays another database's windows. Its pictures' events come from an
+// EventChannel on a line of its own; while they do not, the windows are refreshed
+// every QuickRefreshMs.
 // Threads: made on the window thread, then moved to its own and used only there. The
 // front (PaintWorker) reaches it by queued calls; answers go back by the queued signal
 // Deliver, which Qt drops once the front is gone.
@@ -12,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <atomic>
@@ -24,7 +27,7 @@
 class AsyncHandshakeProbe;
 class BackgroundAttach;
 class DataAccess;
-class EventWatcher;
+class EventChannel;
 class PaintWorker;
 class PaintDatabaseSide;
 class QTimer;
@@ -55,8 +58,10 @@ public:
     void shutDown();
     // Tests only, while idle.
     StrokeStore *storeOf(int id) const;
-    // The events of its pictures reach it (false: only the 5-second refresh).
-    bool listening() const { return eventsOk_; }
+    // Any thread: the events of its pictures reach it (false: the quick refresh draws).
+    bool listening() const { return eventsOk_.load(); }
+    // While events do not reach it, its windows are refreshed this often.
+    static constexpr int QuickRefreshMs = 1000;
 
     // Any thread, while this object lives: cuts its attachment's call in progress.
     void CancelCall();
@@ -98,10 +103,11 @@ private:
     void tick();
     // Work begun here (a timer, an event), counted in busy until it is done.
     void serveLater(int id);
-    void listen();
-    void listenTo(const QString &table);
+    void watchTables();
     void eventCame(const QString &table);
-    void forget(const QString &table);
+    void eventsWorking(bool working);
+    void quickRefresh();
+    void refreshSoon(Session &s);
     void deliver(PaintDelivery what) { emit Deliver(what); }
 
     QString path_;
@@ -118,10 +124,12 @@ private:
     QTimer *attachDeadline_ = nullptr;
     QTimer *timer_ = nullptr;
     QElapsedTimer clock_;
-    bool eventsOk_ = false;
+    std::atomic<bool> eventsOk_{false};
     qint64 lastRefreshMs_ = 0;
     qint64 lastStoreMs_ = 0;
-    std::map<QString, std::unique_ptr<EventWatcher>> watchers_;
+    EventChannel *events_ = nullptr; // on its own thread, ended by shutDown
+    QSet<QString> watched_;
+    QTimer *quick_ = nullptr;
     std::map<int, std::unique_ptr<Session>> sessions_;
     int nextBackground_ = 0;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The painting windows' one door to the database and the journal. Each database has
 // a thread of its own ("paint-db <n>", core/PaintDatabaseSide) for the replay on
-// opening, the refresh (at each event its pictures' writers post, and every 5 s),
+// opening, the refresh (at each event its pictures' writers post, every second while
+// those events do not come, and every 5 s),
 // the storing of strokes and of those a run before left in the journal; one
 // "journal" thread (core/StrokeJournalThread) makes each stroke's journal entry.
 // The window's thread never waits for the network or the disk: it posts requests
@@ -82,7 +83,8 @@ public:
     bool WaitIdle(int ms = 20000);
     // Tests only, while idle: the session's store, which lives on its database's thread.
     StrokeStore *StoreOf(int session) const;
-    // Tests and benchmarks: the threads' names, and whether a database's events reach us.
+    // Tests and benchmarks: the threads' names, and whether a database's events reach us
+    // (its "paint-events" thread has its waits armed).
     QStringList ThreadNames() const;
     bool Listening(const QString &database) const;
 

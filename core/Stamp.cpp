@@ -20,23 +20,24 @@ namespace {
 
 // Coordinates are 64-bit so that stamps from foreign rows (any 32-bit size and
 // position) cannot overflow; only the part inside the bitmap is ever visited.
+// Only the clip [cx0, cx1) x [cy0, cy1), inside the bitmap, is ever written.
 struct Canvas {
     QImage &img;
     QRgb rgb;
-    int64_t w, h;
+    int64_t cx0, cy0, cx1, cy1;
 
     void pixel(int64_t x, int64_t y)
     {
-        if (x >= 0 && y >= 0 && x < w && y < h)
+        if (x >= cx0 && y >= cy0 && x < cx1 && y < cy1)
             reinterpret_cast<QRgb *>(img.scanLine(int(y)))[x] = rgb;
     }
     // Columns x0..x1 of row y, both included.
     void span(int64_t y, int64_t x0, int64_t x1)
     {
-        if (y < 0 || y >= h)
+        if (y < cy0 || y >= cy1)
             return;
-        x0 = std::max<int64_t>(x0, 0);
-        x1 = std::min<int64_t>(x1, w - 1);
+        x0 = std::max<int64_t>(x0, cx0);
+        x1 = std::min<int64_t>(x1, cx1 - 1);
         if (x0 > x1)
             return;
         std::fill_n(reinterpret_cast<QRgb *>(img.scanLine(int(y))) + x0, x1 - x0 + 1, rgb);
@@ -78,8 +79,8 @@ bool ellipseRow(int64_t l, int64_t t, int64_t size, int64_t y, int64_t &x0, int6
 
 void ellipse(Canvas &c, int64_t l, int64_t t, int64_t size, bool filled)
 {
-    const int64_t y0 = std::max<int64_t>(t, 0);
-    const int64_t y1 = std::min<int64_t>(t + size - 1, c.h - 1);
+    const int64_t y0 = std::max<int64_t>(t, c.cy0);
+    const int64_t y1 = std::min<int64_t>(t + size - 1, c.cy1 - 1);
     for (int64_t y = y0; y <= y1; ++y) {
         int64_t a, b;
         if (!ellipseRow(l, t, size, y, a, b))
@@ -107,11 +108,18 @@ void ellipse(Canvas &c, int64_t l, int64_t t, int64_t size, bool filled)
 
 void DrawStamp(QImage &image, int type, int size, int color, int x, int y)
 {
-    if (image.isNull())
+    DrawStamp(image, image.rect(), type, size, color, x, y);
+}
+
+void DrawStamp(QImage &image, const QRect &clip, int type, int size, int color, int x, int y)
+{
+    const QRect area = clip & image.rect();
+    if (image.isNull() || area.isEmpty())
         return;
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
         image.convertTo(QImage::Format_RGB32);
-    Canvas c{image, PenColorToRgb(color), image.width(), image.height()};
+    Canvas c{image, PenColorToRgb(color), area.left(), area.top(), int64_t(area.right()) + 1,
+             int64_t(area.bottom()) + 1};
     if (size == 1) {
         c.pixel(x, y);
         return;
@@ -128,28 +136,28 @@ void DrawStamp(QImage &image, int type, int size, int color, int x, int y)
         ellipse(c, left, top, size, type == 0);
         break;
     case 2:
-        for (int64_t yy = std::max<int64_t>(top, 0); yy < std::min(bottom, c.h); ++yy)
+        for (int64_t yy = std::max(top, c.cy0); yy < std::min(bottom, c.cy1); ++yy)
             c.span(yy, left, right - 1);
         break;
     case 3:
         c.span(top, left, right - 1);
         c.span(bottom - 1, left, right - 1);
-        for (int64_t yy = std::max<int64_t>(top + 1, 0); yy < std::min(bottom - 1, c.h); ++yy) {
+        for (int64_t yy = std::max(top + 1, c.cy0); yy < std::min(bottom - 1, c.cy1); ++yy) {
             c.pixel(left, yy);
             c.pixel(right - 1, yy);
         }
         break;
     case 4: {
         // From (right, top) down to the left, the end point (left, bottom) not painted.
-        const int64_t from = std::max({int64_t(0), -top, right - (c.w - 1)});
-        const int64_t to = std::min({int64_t(size), c.h - top, right + 1});
+        const int64_t from = std::max({int64_t(0), c.cy0 - top, right - (c.cx1 - 1)});
+        const int64_t to = std::min({int64_t(size), c.cy1 - top, right - c.cx0 + 1});
         for (int64_t i = from; i < to; ++i)
             c.pixel(right - i, top + i);
         break;
     }
     case 5: {
-        const int64_t from = std::max({int64_t(0), -left, -top});
-        const int64_t to = std::min({int64_t(size), c.w - left, c.h - top});
+        const int64_t from = std::max({int64_t(0), c.cx0 - left, c.cy0 - top});
+        const int64_t to = std::min({int64_t(size), c.cx1 - left, c.cy1 - top});
         for (int64_t i = from; i < to; ++i)
             c.pixel(left + i, top + i);
         break;
@@ -165,4 +173,17 @@ void ClearCanvas(QImage &canvas, int width, int height)
         return;
     QPainter p(&canvas);
     p.fillRect(0, 0, width, height, Qt::white);
+}
+
+StampBox StampBounds(int type, int size, int x, int y)
+{
+    if (size == 1)
+        return {x, y, x, y};
+    if (size < 1 || type < 0 || type > 5)
+        return {};
+    const int64_t h = size / 2;
+    const int64_t k = size - h;
+    // The rising line starts one column right of the box and ends short of its left edge.
+    const int64_t shift = type == 4 ? 1 : 0;
+    return {x - h + shift, y - h, x + k - 1 + shift, y + k - 1};
 }

@@ -260,6 +260,12 @@ void StrokeStore::committed(PendingStroke &stroke, qint64 firstN, int dn, int co
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
     const QPoint last = stroke.points[size_t(count - 1)];
+    if (onOwnRow && stroke.tag != 0)
+        for (int i = 0; i < count; ++i) {
+            const QPoint p = stroke.points[size_t(i)];
+            onOwnRow({firstN + i, stroke.user, dn, stroke.pen.type, stroke.pen.size, stroke.pen.color, p.x(), p.y(),
+                      stroke.tag});
+        }
     if (now)
         stroke.storedNow += count;
     // Drawn live already: the watermark moves past it without drawing it again.

@@ -27,9 +27,12 @@ struct PenTip {
 };
 
 // One row of a stroke table as drawn; n = 0 for a point drawn here and not yet stored.
+// `own`: the tag of the window's stroke this row stores (0: a row to draw); with n = 0,
+// a point of that stroke stored in a table that was then drawn again from scratch.
 struct StrokeRow {
     qint64 n = 0;
     int mn = 0, dn = 0, type = 0, size = 1, color = 0, x = 0, y = 0;
+    quint64 own = 0;
 };
 
 class StrokeStore {
@@ -104,6 +107,9 @@ public:
     // Every row with N up to this has been drawn (own stored points included).
     qint64 DrawnUpTo() const { return drawnUpTo_; }
 
+    // Called with each row committed of a stroke with a tag, which `draw` is not given:
+    // the window that drew it learns its number.
+    std::function<void(const StrokeRow &row)> onOwnRow;
     // Called with the tag of each stroke once its last point is committed, and the rows
     // of it this object committed (not those a run before had committed already).
     std::function<void(quint64 tag, int rows)> onStored;

@@ -4,19 +4,22 @@
 #include "db/DataAccess.h"
 #include "db/Isc.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 
 struct EventWatcher::Shared {
     std::mutex m;
-    std::function<void()> onEvent; // empty once the watcher is gone
+    std::function<void(bool)> onEvent;
     ISC_UCHAR *events = nullptr;
     ISC_UCHAR *result = nullptr;
     short length = 0;
     bool armed = false;
     bool delivered = false; // the result holds counts not yet taken
-    bool orphaned = false;
 
     ~Shared()
     {
@@ -28,60 +31,97 @@ struct EventWatcher::Shared {
 };
 
 namespace {
+// Every watcher's state by key. The library keeps only the key: the state goes with its
+// watcher, whatever the library still does or never does with the wait.
+struct Registry {
+    std::mutex m;
+    std::map<quint64, std::shared_ptr<EventWatcher::Shared>> byKey;
+    quint64 next = 1;
+    static Registry &Instance()
+    {
+        // Left alive at exit: the library's event thread may still deliver then.
+        static Registry *r = new Registry;
+        return *r;
+    }
+    std::shared_ptr<EventWatcher::Shared> find(quint64 key)
+    {
+        std::lock_guard lock(m);
+        auto it = byKey.find(key);
+        return it == byKey.end() ? nullptr : it->second;
+    }
+};
+
 // The client library's event thread.
 void delivered(void *arg, ISC_USHORT length, const ISC_UCHAR *updated)
 {
-    auto *s = static_cast<EventWatcher::Shared *>(arg);
-    bool drop = false;
-    {
-        std::lock_guard<std::mutex> lock(s->m);
-        s->armed = false;
-        if (updated && length > 0) {
-            std::memcpy(s->result, updated, std::min<size_t>(length, size_t(s->length)));
-            s->delivered = true;
-        }
-        if (s->orphaned)
-            drop = true;
-        else if (s->onEvent)
-            s->onEvent();
+    const auto s = Registry::Instance().find(static_cast<quint64>(reinterpret_cast<std::uintptr_t>(arg)));
+    if (!s)
+        return;
+    std::lock_guard<std::mutex> lock(s->m);
+    if (!s->armed)
+        return;
+    s->armed = false;
+    // Without counts the library tells that the events line is gone.
+    const bool posted = updated && length > 0;
+    if (posted) {
+        std::memcpy(s->result, updated, std::min<size_t>(length, size_t(s->length)));
+        s->delivered = true;
     }
-    if (drop)
-        delete s;
+    if (s->onEvent)
+        s->onEvent(posted);
 }
 } // namespace
 
-EventWatcher::EventWatcher(DataAccess &db, const QByteArray &name, std::function<void()> onEvent)
-    : db_(db), shared_(new Shared)
+EventWatcher::EventWatcher(DataAccess &db, const QByteArray &name, std::function<void(bool)> onEvent)
+    : db_(db)
 {
-    shared_->onEvent = std::move(onEvent);
-    shared_->length = static_cast<short>(
-        isc_event_block(&shared_->events, &shared_->result, 1, name.constData()));
+    auto s = std::make_shared<Shared>();
+    s->onEvent = std::move(onEvent);
+    s->length = static_cast<short>(isc_event_block(&s->events, &s->result, 1, name.constData()));
+    Registry &r = Registry::Instance();
+    std::lock_guard lock(r.m);
+    key_ = r.next++;
+    r.byKey[key_] = std::move(s);
 }
 
 EventWatcher::~EventWatcher()
 {
+    Registry &r = Registry::Instance();
+    std::shared_ptr<Shared> s;
+    {
+        std::lock_guard lock(r.m);
+        auto it = r.byKey.find(key_);
+        s = std::move(it->second);
+        r.byKey.erase(it);
+    }
     bool armed;
     {
-        std::lock_guard<std::mutex> lock(shared_->m);
-        shared_->onEvent = nullptr;
-        armed = shared_->armed;
-        // A delivery already on its way frees it; one that never comes costs these bytes.
-        shared_->orphaned = armed;
+        std::lock_guard<std::mutex> lock(s->m);
+        s->onEvent = nullptr;
+        armed = s->armed;
+        s->armed = false;
     }
+    // A line already dropped has no waits left to cancel: the library's handle is gone.
     if (armed && db_.IsConnected()) {
         isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));
         ISC_STATUS_ARRAY st{};
         ISC_LONG id = static_cast<ISC_LONG>(id_);
         isc_cancel_events(st, db_.db_.handle(), &id);
     }
-    if (!armed)
-        delete shared_;
+}
+
+int EventWatcher::Alive()
+{
+    Registry &r = Registry::Instance();
+    std::lock_guard lock(r.m);
+    return static_cast<int>(r.byKey.size());
 }
 
 bool EventWatcher::Armed() const
 {
-    std::lock_guard<std::mutex> lock(shared_->m);
-    return shared_->armed;
+    const auto s = Registry::Instance().find(key_);
+    std::lock_guard<std::mutex> lock(s->m);
+    return s->armed;
 }
 
 bool EventWatcher::Arm()
@@ -90,29 +130,31 @@ bool EventWatcher::Arm()
         error_ = QStringLiteral("not connected");
         return false;
     }
+    const auto s = Registry::Instance().find(key_);
     {
-        std::lock_guard<std::mutex> lock(shared_->m);
-        if (shared_->armed)
+        std::lock_guard<std::mutex> lock(s->m);
+        if (s->armed)
             return true;
         // Takes the counts delivered so far, so the next wait is for a new post (only
         // after a delivery: the client library refuses a block counted before its first wait).
-        if (shared_->delivered) {
+        if (s->delivered) {
             ISC_ULONG counts[15] = {};
-            isc_event_counts(counts, shared_->length, shared_->events, shared_->result);
-            shared_->delivered = false;
+            isc_event_counts(counts, s->length, s->events, s->result);
+            s->delivered = false;
         }
-        shared_->armed = true;
+        s->armed = true;
     }
     isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));
     ISC_STATUS_ARRAY st{};
     ISC_LONG id = 0;
-    isc_que_events(st, db_.db_.handle(), &id, shared_->length, shared_->events, delivered, shared_);
+    isc_que_events(st, db_.db_.handle(), &id, s->length, s->events, delivered,
+                   reinterpret_cast<void *>(static_cast<std::uintptr_t>(key_)));
     if (st[0] == 1 && st[1] != 0) {
         isc::Status status;
         std::memcpy(status.vector, st, sizeof st);
         error_ = status.text();
-        std::lock_guard<std::mutex> lock(shared_->m);
-        shared_->armed = false;
+        std::lock_guard<std::mutex> lock(s->m);
+        s->armed = false;
         return false;
     }
     id_ = id;

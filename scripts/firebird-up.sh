@@ -6,9 +6,14 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 PASSWORD=plumstone
 SECDB=/var/lib/firebird/3.0/system/security3.fdb
 CONF=/etc/firebird/3.0/firebird.conf
-# The server's second port, for its events (a painting window learns at once that
-# another PC stored a stroke): fixed, so that a firewall can let it through.
-AUX_PORT=3051
+# The server's events (a painting window learns at once that another PC stored a
+# stroke) go over a second connection that the PC makes to a port the server opens for
+# it. A fixed port queues those connections: one PC whose connection never arrives
+# (a firewall drops it) holds every other PC's events for ConnectionTimeout each time.
+# Port 0 gives each its own port, so a dead one delays nobody (bench_event_port).
+AUX_PORT=${OEKAKI_AUX_PORT:-0}
+# How long the server waits for that connection (default 180 s).
+CONNECTION_TIMEOUT=${OEKAKI_CONNECTION_TIMEOUT:-}
 # Where the service keeps it too, so that either can stop what the other started.
 PIDFILE=/run/firebird3.0/firebird.pid
 
@@ -49,7 +54,14 @@ start_server() {
   fi
 }
 
-aux_port_set() { grep -qx "RemoteAuxPort = $AUX_PORT" "$CONF"; }
+aux_port_set() {
+  grep -qx "RemoteAuxPort = $AUX_PORT" "$CONF" || return 1
+  if [ -n "$CONNECTION_TIMEOUT" ]; then
+    grep -qx "ConnectionTimeout = $CONNECTION_TIMEOUT" "$CONF"
+  else
+    ! grep -q '^[[:space:]]*ConnectionTimeout[[:space:]]*=' "$CONF"
+  fi
+}
 
 if listening && login_works && aux_port_set; then
   echo "firebird: already running on 127.0.0.1:3050"
@@ -58,8 +70,11 @@ fi
 
 stop_server
 if ! aux_port_set; then
-  sed -i '/^[[:space:]]*RemoteAuxPort[[:space:]]*=/d' "$CONF"
+  sed -i '/^[[:space:]]*RemoteAuxPort[[:space:]]*=/d; /^[[:space:]]*ConnectionTimeout[[:space:]]*=/d' "$CONF"
   echo "RemoteAuxPort = $AUX_PORT" >> "$CONF"
+  if [ -n "$CONNECTION_TIMEOUT" ]; then
+    echo "ConnectionTimeout = $CONNECTION_TIMEOUT" >> "$CONF"
+  fi
 fi
 set_password
 

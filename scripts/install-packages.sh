@@ -10,7 +10,7 @@ PKGS=(
   libgtest-dev googletest
   xvfb imagemagick xauth
   clang libclang-rt-14-dev
-  procps iproute2
+  procps iproute2 iptables
   dpkg-dev lintian desktop-file-utils qt6-qpa-plugins xdotool
 )
 missing=()

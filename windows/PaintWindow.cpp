@@ -226,9 +226,11 @@ PaintWindow::~PaintWindow()
 
 void PaintWindow::DrawPoint(int type, int size, int color, int x, int y)
 {
-    DrawStamp(Bitmap, type, size, color, x, y);
-    const int reach = size > 0 ? qMin(size, 1 << 16) + 2 : 2;
-    Image1->update(QRect(x - reach, y - reach, 2 * reach + 1, 2 * reach + 1));
+    // On top of everything stored until its row comes back with its number.
+    picture_.AddOwn(drawingTag(), {type, size, color}, {x, y});
+    const QRect changed = picture_.TakeChanged();
+    if (!changed.isEmpty())
+        Image1->update(changed);
 }
 
 void PaintWindow::FormShow()
@@ -255,6 +257,7 @@ void PaintWindow::FormShow()
     if (ImageWidth > 0 && ImageHeight > 0)
         Bitmap = QImage(ImageWidth, ImageHeight, QImage::Format_RGB32);
     ClearCanvas(Bitmap, ImageWidth, ImageHeight);
+    picture_.Reset();
     Image1->Fit();
     Image1->update();
 
@@ -278,20 +281,24 @@ void PaintWindow::connectWorker()
         if (id != session_)
             return;
         for (const StrokeRow &r : rows) {
-            if (r.n > 0) { // own unstored points are drawn here already
+            // Unstored points (n = 0) are drawn here already; own rows come back to leave the top.
+            if (r.n > 0 || r.own != 0)
                 toDraw_.push_back(r);
+            if (r.n > 0)
                 ++ReadCount;
-            }
         }
         drawSome();
     });
     connect(worker_, &PaintWorker::Cleared, this, [this](int id) {
         if (id != session_)
             return;
+        // Own points whose rows were on their way are stored: the table drawn again holds them.
+        for (const StrokeRow &r : toDraw_)
+            if (r.own != 0)
+                picture_.OwnStored(r.own, {0, r.mn, r.dn, r.type, r.size, r.color, r.x, r.y, r.own});
         toDraw_.clear();
         ReadCount = 0;
-        ClearCanvas(Bitmap, ImageWidth, ImageHeight);
-        ownOnTop_ = true;
+        picture_.Reset();
         drawSome();
     });
     connect(worker_, &PaintWorker::Loading, this, [this](int id, int rows, bool done) {
@@ -300,7 +307,6 @@ void PaintWindow::connectWorker()
         if (done) {
             StatusBar1->clearMessage();
             loaded_ = true;
-            ownOnTop_ = ownOnTop_ || !drawnWhileLoading_.empty();
             drawSome();
         } else
             StatusBar1->showMessage(QStringLiteral("読込中… %1点").arg(rows));
@@ -310,7 +316,6 @@ void PaintWindow::connectWorker()
             return;
         for (auto it = unstored_.begin(); it != unstored_.end(); ++it) {
             if (it->tag == tag) {
-                ReadCount += static_cast<int>(it->points.size());
                 unstored_.erase(it);
                 break;
             }
@@ -367,45 +372,28 @@ void PaintWindow::drawSome()
     // A large picture arrives in many batches; the window keeps answering between them.
     QElapsedTimer budget;
     budget.start();
-    QRect dirty;
     while (!toDraw_.empty() && budget.elapsed() < 8) {
         for (int i = 0; i < 256 && !toDraw_.empty(); ++i) {
             const StrokeRow r = toDraw_.front();
             toDraw_.pop_front();
-            DrawStamp(Bitmap, r.type, r.size, r.color, r.x, r.y);
-            const int reach = r.size > 0 ? qMin(r.size, 1 << 16) + 2 : 2;
-            dirty |= QRect(r.x - reach, r.y - reach, 2 * reach + 1, 2 * reach + 1);
+            if (r.own != 0)
+                picture_.OwnStored(r.own, r);
+            else
+                picture_.AddRow(r);
         }
     }
-    if (toDraw_.empty() && ownOnTop_) {
-        ownOnTop_ = false;
-        drawOwnUnstored();
-        dirty = Bitmap.rect();
-    }
-    if (!dirty.isNull())
+    // Rows that came below others are drawn again where they lie, in N order.
+    picture_.Repaint([&budget] { return budget.elapsed() < 8; });
+    const QRect dirty = picture_.TakeChanged();
+    if (!dirty.isEmpty())
         Image1->update(dirty);
-    if (!toDraw_.empty() && !drawScheduled_) {
+    if ((!toDraw_.empty() || picture_.Waiting()) && !drawScheduled_) {
         drawScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
             drawScheduled_ = false;
             drawSome();
         });
     }
-}
-
-void PaintWindow::drawOwnUnstored()
-{
-    for (const Sent &s : drawnWhileLoading_)
-        for (const QPoint &p : s.points)
-            DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
-    if (loaded_)
-        drawnWhileLoading_.clear();
-    for (const Sent &s : unstored_)
-        for (const QPoint &p : s.points)
-            DrawStamp(Bitmap, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y());
-    if (Drawing)
-        for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
-            DrawStamp(Bitmap, CurPenType, CurPenSize, CurPenColor, PointX[i], PointY[i]);
 }
 
 StrokeStore *PaintWindow::Store() const
@@ -421,9 +409,9 @@ bool PaintWindow::WaitIdle(int ms)
     t.start();
     if (!worker_->WaitIdle(ms))
         return false;
-    while (!toDraw_.empty() && t.elapsed() < ms)
+    while ((!toDraw_.empty() || picture_.Waiting()) && t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return toDraw_.empty();
+    return toDraw_.empty() && !picture_.Waiting();
 }
 
 int PaintWindow::UnstoredPoints() const
@@ -547,6 +535,7 @@ void PaintWindow::FormClose()
     PointY.clear();
     toDraw_.clear();
     Bitmap = QImage();
+    picture_.Reset();
     const QSize outer = OuterSize(this);
     PaintWidth = outer.width();
     PaintHeight = outer.height();
@@ -608,7 +597,7 @@ void PaintWindow::SpeedButton1Click()
         const QString ext = dot > slash ? name.mid(dot) : QString();
         if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull()) {
             // Rows that arrived while the dialog was open are drawn first.
-            while (!toDraw_.empty())
+            while (!toDraw_.empty() || picture_.Waiting())
                 drawSome();
             // A file that cannot be written whole is not touched.
             QSaveFile file(name);
@@ -751,9 +740,6 @@ void PaintWindow::sendBlock(bool last)
                 s.points.insert(s.points.end(), points.begin(), points.end());
                 s.atMs = clock_.elapsed(); // waiting counts from its latest block
             }
-        for (Sent &s : drawnWhileLoading_)
-            if (s.tag == liveTag_)
-                s.points.insert(s.points.end(), points.begin(), points.end());
         if (points.empty() && !last)
             return;
         inFlight_ = !last;
@@ -768,8 +754,6 @@ void PaintWindow::sendBlock(bool last)
     // program from then on, the next run stores what went out of the stroke.
     const quint64 tag = nextTag_++;
     unstored_.push_back({tag, pen, points, clock_.elapsed(), true});
-    if (!loaded_)
-        drawnWhileLoading_.push_back(unstored_.back());
     if (last) {
         worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 // The painting window: one picture, drawn with the mouse, stored point by point.
 
+#include "core/PictureReplay.h"
 #include "core/StrokeStore.h"
 #include "forms/ChildForm.h"
 
@@ -142,7 +143,9 @@ private:
     void connectWorker();
     // Draws the rows that came back, a few milliseconds at a time.
     void drawSome();
-    void drawOwnUnstored();
+    // The own stroke that points drawn now belong to: the tag it is stored under, which
+    // its rows bring back (its first block, or storeStroke at mouse-up, takes it).
+    quint64 drawingTag() const { return liveTag_ != 0 ? liveTag_ : nextTag_; }
 
     QString caption_;
     bool closing_ = false;
@@ -173,11 +176,10 @@ private:
     QString failureTold_; // a lasting failure to store, as the status bar tells it
     void showNotice();
     bool loaded_ = false;
-    // Rows that arrive later are older: these go on top again once the picture is in.
-    std::vector<Sent> drawnWhileLoading_;
+    // The bitmap as the table's replay with the own unstored points on top.
+    PictureReplay picture_{Bitmap};
     std::deque<StrokeRow> toDraw_;
     bool drawScheduled_ = false;
-    bool ownOnTop_ = false;
     bool told_ = false;
     QString journalTold_; // the journal failure the status bar tells; empty: none
 };

@@ -196,3 +196,31 @@ TEST(Stamp, ExtremeValuesFromForeignRowsAreClipped)
     DrawStamp(null, 0, 5, 0, 1, 1);
     EXPECT_TRUE(null.isNull());
 }
+
+// A stamp drawn inside a clip paints there exactly what the whole stamp paints, and
+// nothing outside it; its bounds hold every pixel it paints.
+TEST(Stamp, ClippedStampIsTheWholeStampInsideTheClip)
+{
+    const QRect clips[] = {{0, 0, 24, 24}, {5, 5, 7, 9}, {10, 0, 1, 24}, {0, 11, 24, 2}, {-4, -4, 12, 12},
+                           {20, 20, 10, 10}, {8, 8, 0, 0}};
+    for (int type = 0; type <= 6; ++type)
+        for (int size : {0, 1, 2, 3, 4, 7, 10, 16, 33})
+            for (QPoint at : {QPoint(10, 10), QPoint(0, 0), QPoint(23, 3), QPoint(-5, 12), QPoint(12, 30)}) {
+                const Pixels whole = stamp(type, size, at.x(), at.y());
+                const StampBox b = StampBounds(type, size, at.x(), at.y());
+                for (QPair<int, int> p : whole)
+                    EXPECT_TRUE(p.first >= b.x0 && p.first <= b.x1 && p.second >= b.y0 && p.second <= b.y1)
+                        << "type " << type << " size " << size << " paints outside its bounds";
+                for (const QRect &clip : clips) {
+                    QImage img = whiteImage();
+                    DrawStamp(img, clip, type, size, 0, at.x(), at.y());
+                    Pixels inside;
+                    for (QPair<int, int> p : whole)
+                        if (clip.contains(p.first, p.second))
+                            inside.insert(p);
+                    EXPECT_EQ(painted(img), inside) << "type " << type << " size " << size << " at " << at.x()
+                                                    << "," << at.y() << " clip " << clip.x() << "," << clip.y()
+                                                    << " " << clip.width() << "x" << clip.height();
+                }
+            }
+}

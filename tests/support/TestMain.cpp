@@ -2,6 +2,7 @@
 #include "ModalAnswer.h"
 #include "ThreadWarnings.h"
 #include "core/Translation.h"
+#include "relay/PortDrop.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -16,6 +17,8 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // A packet filter a crashed or killed test left on: lifted before anything connects.
+    PortDrop::RemoveLeftovers();
     // Inside a test the test fails (gtest takes failures from any thread); outside one, the run.
     CatchThreadWarnings([](const QString &text) { ADD_FAILURE() << "Qt warned: " << text.toStdString(); });
     UseJapaneseSystemLocale();

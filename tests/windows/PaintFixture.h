@@ -6,6 +6,7 @@
 #include "DbAnswers.h"
 #include "app/MainWindow.h"
 #include "core/SharedSettings.h"
+#include "core/Stamp.h"
 #include "windows/PaintWindow.h"
 #include "windows/PenTipDialog.h"
 #include "relay/DelayRelay.h"
@@ -111,6 +112,14 @@ protected:
     static void Stroke(PaintWindow *w, const std::vector<QPoint> &points, int type = -1, int size = -1,
                        int color = -1)
     {
+        Press(w, points, type, size, color);
+        Release(w);
+    }
+
+    // The first part of Stroke: the button is still held at the last point.
+    static void Press(PaintWindow *w, const std::vector<QPoint> &points, int type = -1, int size = -1,
+                      int color = -1)
+    {
         if (w->DrawMode == 0)
             w->SpeedButton4Click();
         if (type >= 0)
@@ -122,9 +131,33 @@ protected:
         w->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, points[0].x(), points[0].y());
         for (size_t i = 1; i < points.size(); ++i)
             w->Image1MouseMove(Qt::LeftButton, points[i].x(), points[i].y());
-        const QPoint last = points.back();
-        w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, last.x(), last.y());
+    }
+
+    static void Release(PaintWindow *w)
+    {
+        w->Image1MouseUp(Qt::LeftButton, Qt::NoButton, w->LastX, w->LastY);
         EXPECT_TRUE(w->WaitIdle()) << "the stroke was not stored in time";
+    }
+
+    // The table replayed in N order on a white picture, as an opening draws it.
+    static QImage Replay(const QString &table, QSize size)
+    {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        for (const StoredPoint &p : Rows(table))
+            DrawStamp(img, p.ptyp, p.psiz, p.pcol, p.x, p.y);
+        return img;
+    }
+
+    static int DifferingPixels(const QImage &a, const QImage &b)
+    {
+        if (a.size() != b.size())
+            return a.width() * a.height() + b.width() * b.height();
+        int count = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                count += a.pixel(x, y) != b.pixel(x, y);
+        return count;
     }
 
     // The 5-second refresh, and what it brings drawn.

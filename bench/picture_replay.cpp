@@ -1,0 +1,179 @@
+// A painting window's picture of 500,000 points (2000 x 2000), measured side by side in one run:
+//   its replay in N order, through the window's picture and as plain stamps on a bitmap,
+//   the memory its rows and their tile index take,
+//   a row arriving below rows drawn already (by pen size), repainted where it lies, against
+//   drawing the whole picture again,
+//   a 100-point stroke arriving below the others, and an own stroke of 100 points coming
+//   back with numbers below another's 100 rows drawn over it.
+// No database: the rows are made here. Usage: bench_picture_replay [--quick]
+#include "core/PictureReplay.h"
+#include "core/Stamp.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kSide = 2000;
+
+// Strokes of 50 points wandering over the picture, pens as people use them: mostly small.
+std::vector<StrokeRow> picture(int rows, std::mt19937 &rnd)
+{
+    std::vector<StrokeRow> out;
+    out.reserve(size_t(rows));
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+    while (int(out.size()) < rows) {
+        const int type = pick(0, 5), size = pick(0, 9) ? pick(1, 12) : pick(13, 60), color = pick(0, 0xFFFFFF);
+        int x = pick(0, kSide - 1), y = pick(0, kSide - 1);
+        for (int i = 0; i < 50 && int(out.size()) < rows; ++i) {
+            x = std::clamp(x + pick(-6, 6), 0, kSide - 1);
+            y = std::clamp(y + pick(-6, 6), 0, kSide - 1);
+            // Even numbers: odd ones are left for rows that arrive late.
+            out.push_back({2 * qint64(out.size() + 1), 1, 1, type, size, color, x, y});
+        }
+    }
+    return out;
+}
+
+double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const int rows = 500000;
+    const int probes = quick ? 50 : 300;
+    std::mt19937 rnd(2026);
+    const std::vector<StrokeRow> all = picture(rows, rnd);
+
+    QImage plain(kSide, kSide, QImage::Format_RGB32);
+    plain.fill(Qt::white);
+    QElapsedTimer t;
+    t.start();
+    for (const StrokeRow &r : all)
+        DrawStamp(plain, r.type, r.size, r.color, r.x, r.y);
+    const double plainMs = msSince(t);
+
+    QImage image(kSide, kSide, QImage::Format_RGB32);
+    PictureReplay replay(image);
+    t.restart();
+    for (const StrokeRow &r : all)
+        replay.AddRow(r);
+    replay.Repaint();
+    const double replayMs = msSince(t);
+    const bool same = image == plain;
+    const double rowB = double(replay.RowBytes()) / rows, indexB = double(replay.IndexBytes()) / rows;
+
+    std::printf("picture: %d points on %dx%d, strokes of 50, pens 1-12 (a tenth 13-60)\n", rows, kSide, kSide);
+    std::printf("replay in N order: window's picture %.0f ms, plain stamps %.0f ms (x%.2f), same pixels: %s\n",
+                replayMs, plainMs, replayMs / plainMs, same ? "yes" : "NO");
+    std::printf("memory: rows %.1f B/row, tile index %.1f B/row, together %.1f MB\n", rowB, indexB,
+                double(replay.RowBytes() + replay.IndexBytes()) / 1e6);
+    std::printf("TABLE|500k picture: replay in N order (window / plain stamps)|%.0f / %.0f ms|within 1.5x\n", replayMs,
+                plainMs);
+    std::printf("TABLE|500k picture: memory of rows + tile index|%.1f + %.1f B/row|rows <= 32 B/row\n", rowB, indexB);
+
+    // Every row added, to check the picture against a plain replay at the end.
+    std::vector<StrokeRow> later;
+    // One row below the others, of a given pen size, at a random place: added and repainted.
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+    for (int size : {3, 12, 60, 250}) {
+        std::vector<double> ms;
+        for (int i = 0; i < probes; ++i) {
+            const StrokeRow r{2 * qint64(pick(0, rows - 1)) + 1, 2, 1, pick(0, 5), size, pick(0, 0xFFFFFF),
+                              pick(0, kSide - 1), pick(0, kSide - 1)};
+            t.restart();
+            replay.AddRow(r);
+            replay.Repaint();
+            ms.push_back(msSince(t));
+            later.push_back(r);
+        }
+        std::printf("one row arriving below, pen %d: median %.3f ms, p95 %.3f ms (whole redraw %.0f ms)\n", size,
+                    percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+        std::printf("TABLE|500k picture: a row arriving below, pen %d, median / p95|%.3f / %.3f ms|<< %.0f ms (whole)\n",
+                    size, percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+    }
+
+    // Another's 100-point stroke stored below rows drawn already, arriving at once.
+    {
+        std::vector<double> ms;
+        for (int s = 0; s < (quick ? 5 : 20); ++s) {
+            const qint64 at = 2 * qint64(pick(0, rows - 200)) + 1;
+            int x = pick(100, kSide - 100), y = pick(100, kSide - 100);
+            const int size = pick(3, 12), type = pick(0, 5), color = pick(0, 0xFFFFFF);
+            t.restart();
+            for (int i = 0; i < 100; ++i) {
+                x += pick(-6, 6);
+                y += pick(-6, 6);
+                replay.AddRow({at + 2 * i, 4, 1, type, size, color, x, y});
+                later.push_back({at + 2 * i, 4, 1, type, size, color, x, y});
+            }
+            replay.Repaint();
+            ms.push_back(msSince(t));
+        }
+        std::printf("100-point stroke arriving below: median %.2f ms, p95 %.2f ms\n", percentile(ms, 0.5),
+                    percentile(ms, 0.95));
+        std::printf("TABLE|500k picture: a 100-point stroke arriving below, median / p95|%.2f / %.2f ms|<< %.0f ms (whole)\n",
+                    percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+    }
+
+    // The window's own stroke drawn first; another's crossing 100 rows arrive above it, then
+    // the own rows come back numbered below them.
+    {
+        std::vector<double> drawn, back;
+        const qint64 top = 2 * qint64(rows) + 10;
+        for (int s = 0; s < (quick ? 5 : 20); ++s) {
+            const quint64 key = quint64(s + 1);
+            const int x = pick(200, kSide - 200), y = pick(200, kSide - 200);
+            std::vector<QPoint> points;
+            for (int i = 0; i < 100; ++i)
+                points.emplace_back(x - 100 + 2 * i, y);
+            for (const QPoint &p : points)
+                replay.AddOwn(key, {0, 9, 0x0000FF}, p);
+            const qint64 base = top + 400 * s;
+            t.restart();
+            for (int i = 0; i < 100; ++i) {
+                replay.AddRow({base + 200 + i, 5, 1, 2, 7, 0xFF0000, x, y - 100 + 2 * i});
+                later.push_back({base + 200 + i, 5, 1, 2, 7, 0xFF0000, x, y - 100 + 2 * i});
+                later.push_back({base + i, 3, 1, 0, 9, 0x0000FF, points[size_t(i)].x(), y});
+            }
+            replay.Repaint();
+            drawn.push_back(msSince(t));
+            t.restart();
+            for (int i = 0; i < 100; ++i)
+                replay.OwnStored(key, {base + i, 3, 1, 0, 9, 0x0000FF, points[size_t(i)].x(), y, key});
+            replay.Repaint();
+            back.push_back(msSince(t));
+        }
+        std::printf("own stroke of 100 points: another's crossing rows over it %.2f ms, own rows back below them "
+                    "%.2f ms (medians)\n",
+                    percentile(drawn, 0.5), percentile(back, 0.5));
+        std::printf("TABLE|500k picture: own 100 points back below another's crossing stroke, median|%.2f ms|<< %.0f ms "
+                    "(whole)\n",
+                    percentile(back, 0.5), replayMs);
+    }
+
+    // The picture after all these arrivals is the plain replay of every row in N order.
+    std::vector<StrokeRow> every = all;
+    every.insert(every.end(), later.begin(), later.end());
+    std::stable_sort(every.begin(), every.end(), [](const StrokeRow &a, const StrokeRow &b) { return a.n < b.n; });
+    every.erase(std::unique(every.begin(), every.end(), [](const StrokeRow &a, const StrokeRow &b) { return a.n == b.n; }),
+                every.end());
+    plain.fill(Qt::white);
+    for (const StrokeRow &r : every)
+        DrawStamp(plain, r.type, r.size, r.color, r.x, r.y);
+    const bool sameAfter = image == plain;
+    std::printf("after every arrival, the picture is the plain replay in N order: %s\n", sameAfter ? "yes" : "NO");
+    return same && sameAfter ? 0 : 1;
+}
