@@ -4,6 +4,7 @@
 #include "core/BackgroundAttach.h"
 #include "core/EventChannel.h"
 #include "core/PaintWorker.h"
+#include "core/PictureCache.h"
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
@@ -295,6 +296,7 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     s->store = std::make_unique<StrokeStore>(
         *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
     s->store->SetTable(s->table);
+    s->store->SetCached(window && PictureCache::Enabled.load());
     s->store->onOwnRow = [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); };
     s->store->onStored = [this, raw](quint64 tag, int rows) {
         if (!raw->window)

@@ -1,5 +1,7 @@
 #include "core/StrokeStore.h"
 
+#include "core/PictureCache.h"
+#include "core/RangeReaders.h"
 #include "core/Stamp.h"
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
@@ -48,6 +50,18 @@ QStringList valuesOf(qint64 n, int user, int dn, const PenTip &pen, QPoint p)
 }
 
 QString num(qint64 v) { return QString::number(v); }
+
+// The table's relation id as a value of a SELECT: a table dropped and made again gets a new one.
+QString relationIdOf(const QString &table)
+{
+    return QStringLiteral("(SELECT RDB$RELATION_ID FROM RDB$RELATIONS WHERE RDB$RELATION_NAME='%1')").arg(table.toUpper());
+}
+
+bool sameRow(const StrokeRow &a, const StrokeRow &b)
+{
+    return a.n == b.n && a.mn == b.mn && a.dn == b.dn && a.type == b.type && a.size == b.size && a.color == b.color
+           && a.x == b.x && a.y == b.y;
+}
 } // namespace
 
 StrokeStore::StrokeStore(DataAccess &db, QImage &image)
@@ -100,7 +114,11 @@ void StrokeStore::drawRow(const StrokeRow &row)
 
 void StrokeStore::takeRow(const QStringList &row)
 {
-    const StrokeRow r = rowOf(row);
+    takeRow(rowOf(row));
+}
+
+void StrokeStore::takeRow(const StrokeRow &r)
+{
     auto it = ownAbove_.upper_bound(r.n);
     if (it != ownAbove_.begin()) {
         --it;
@@ -125,6 +143,7 @@ void StrokeStore::load(bool createMissing)
     highestDn_.clear();
     watermarkRow_.clear();
     ownAbove_.clear();
+    lastOpening_ = {};
     const bool exists = db_.TableExists(table_);
     openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
     if (!exists) {
@@ -136,14 +155,144 @@ void StrokeStore::load(bool createMissing)
     }
     // Rows are drawn as they arrive; what came before a failure is a gapless start of the
     // table and stays drawn, the rest comes with the next refresh.
-    db_.ForEachRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"), [&](const QStringList &row) {
-        takeRow(row);
+    std::vector<StrokeRow> copyRows; // what the new local copy holds
+    // The last row and its NULLs, for the text of the row at the watermark.
+    StrokeRow last;
+    bool lastNulls[kRowColumns] = {};
+    bool lastKnown = false;
+    const auto take = [&](const StrokeRow &r, const bool *nulls) {
+        takeRow(r);
         ++readCount_;
-        drawnUpTo_ = std::max<qint64>(TextToInt(row.value(ImageTable::N)), 0);
-        buffer_ = row;
-    });
-    if (readCount_ > 0)
-        watermarkRow_ = rowContent(buffer_);
+        drawnUpTo_ = std::max<qint64>(r.n, 0);
+        last = r;
+        lastKnown = nulls != nullptr;
+        if (nulls)
+            std::copy(nulls, nulls + kRowColumns, lastNulls);
+        if (cached_)
+            copyRows.push_back(r);
+    };
+    const QString key = cached_ ? PictureCache::KeyOf(db_.DatabasePath(), table_) : QString();
+    int relationId = 0;
+    if (cached_) {
+        PictureCache::Copy copy = PictureCache::Read(key);
+        if (!copy.rows.empty()) {
+            const CopyCheck check = checkCopy(copy.rows, copy.relationId);
+            if (check == CopyCheck::Same) {
+                for (const StrokeRow &r : copy.rows) {
+                    takeRow(r);
+                    ++readCount_;
+                }
+                drawnUpTo_ = copy.rows.back().n;
+                lastOpening_.fromCopy = readCount_;
+                relationId = copy.relationId;
+                copyRows = std::move(copy.rows);
+            } else if (check == CopyCheck::Differs) {
+                PictureCache::Remove(key);
+                lastOpening_.copyRefused = true;
+            }
+        }
+    }
+    bool ok = true;
+    if (lastOpening_.fromCopy > 0) {
+        db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(drawnUpTo_), QStringLiteral("N"),
+                              [&](const qint64 *values, const bool *nulls) {
+                                  take(RangeReaders::RowOf(values), nulls);
+                                  return true;
+                              });
+        ok = !readFailed();
+    } else {
+        relationId = db_.RelationIdOf(table_);
+        ok = readWhole(take);
+    }
+    lastOpening_.fromServer = readCount_ - lastOpening_.fromCopy;
+    if (readCount_ > 0 && lastKnown) {
+        QStringList row = valuesOf(last.n, last.mn, last.dn, {last.type, last.size, last.color}, {last.x, last.y});
+        for (int i = 0; i < kRowColumns; ++i)
+            if (lastNulls[i])
+                row[i].clear();
+        watermarkRow_ = rowContent(row);
+    }
+    // Otherwise not known: the next refresh takes it from the row at the watermark.
+    if (cached_ && ok && relationId > 0 && lastOpening_.fromServer > 0) {
+        auto copy = std::make_shared<PictureCache::Copy>();
+        copy->relationId = relationId;
+        copy->rows = std::move(copyRows);
+        PictureCache::WriteLater(key, std::move(copy));
+    }
+}
+
+StrokeStore::CopyCheck StrokeStore::checkCopy(const std::vector<StrokeRow> &rows, int relationId)
+{
+    // The first, the last and a few between, chosen afresh each time.
+    std::map<qint64, const StrokeRow *> sample;
+    const size_t last = rows.size() - 1;
+    sample[rows.front().n] = &rows.front();
+    sample[rows.back().n] = &rows.back();
+    for (int i = 0; i < 6 && last > 1; ++i) {
+        const size_t at = 1 + std::uniform_int_distribution<size_t>(0, last - 2)(random_);
+        sample[rows[at].n] = &rows[at];
+    }
+    QStringList numbers;
+    for (const auto &[n, row] : sample)
+        numbers << num(n);
+    int same = 0;
+    bool otherTable = false;
+    db_.ForEachRow(QStringLiteral("T.*, ") + relationIdOf(table_), table_ + QStringLiteral(" T"),
+                   QStringLiteral("T.N IN (") + numbers.join(QLatin1Char(',')) + QLatin1Char(')'),
+                   QStringLiteral("T.N"), [&](const QStringList &row) {
+                       const StrokeRow r = rowOf(row);
+                       auto it = sample.find(r.n);
+                       if (TextToInt(row.value(kRowColumns)) != relationId)
+                           otherTable = true;
+                       else if (it != sample.end() && sameRow(r, *it->second))
+                           ++same;
+                   });
+    if (readFailed())
+        return CopyCheck::Unknown;
+    return !otherTable && same == int(sample.size()) ? CopyCheck::Same : CopyCheck::Differs;
+}
+
+bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each)
+{
+    // Read here from the first row on; a large table's rows further on come from extra
+    // readers, planned while these are read.
+    std::unique_ptr<RangeReaders> readers;
+    const int extras = RangeReaders::Extras.load();
+    const qint64 startAfter = RangeReaders::StartAfter.load();
+    qint64 stopAt = 0;
+    bool stopped = false;
+    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"),
+                          [&](const qint64 *values, const bool *nulls) {
+                              const StrokeRow r = RangeReaders::RowOf(values);
+                              if (readers) {
+                                  if (stopAt == 0)
+                                      stopAt = readers->PlannedFrom();
+                                  if (stopAt > 0 && r.n >= stopAt) {
+                                      stopped = true;
+                                      return false;
+                                  }
+                                  if ((r.n & 255) == 0)
+                                      readers->At(r.n);
+                              } else if (extras > 0 && r.n >= startAfter) {
+                                  readers = std::make_unique<RangeReaders>(db_.DatabasePath(), table_);
+                                  readers->At(r.n);
+                              }
+                              each(r, nulls);
+                              return true;
+                          });
+    if (!stopped)
+        return !readFailed();
+    const bool ok = readers->Read(db_, each);
+    lastOpening_.fromExtras = readers->RowsFromExtras();
+    if (!ok)
+        return false;
+    // What was stored above the ranges meanwhile.
+    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(readers->PlannedTo()),
+                          QStringLiteral("N"), [&](const qint64 *values, const bool *nulls) {
+                              each(RangeReaders::RowOf(values), nulls);
+                              return true;
+                          });
+    return !readFailed();
 }
 
 void StrokeStore::redraw(bool asOpening)

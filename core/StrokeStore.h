@@ -50,6 +50,17 @@ public:
                 std::function<void()> clear);
 
     void SetTable(const QString &tableName) { table_ = tableName; }
+    // The opening draws from the local copy of the picture's rows (core/PictureCache) once
+    // the server has confirmed it, reads only the rows above it, and leaves a new copy.
+    void SetCached(bool on) { cached_ = on; }
+    // What the last opening took from where (tests and benchmarks).
+    struct Opening {
+        int fromCopy = 0;      // rows drawn from the local copy
+        int fromServer = 0;    // rows read from the server
+        qint64 fromExtras = 0; // of those, rows the extra readers brought
+        bool copyRefused = false; // a copy was there and the server's table is not its table
+    };
+    Opening LastOpening() const { return lastOpening_; }
     QString Table() const { return table_; }
 
     // Draws every stored row in N order, or creates the missing table when `createMissing`.
@@ -154,6 +165,13 @@ private:
     void load(bool createMissing);
     // A fetched row: an own stored point drawn already, or one to draw.
     void takeRow(const QStringList &row);
+    void takeRow(const StrokeRow &row);
+    enum class CopyCheck { Same, Differs, Unknown };
+    // Compares a few of the copy's rows (the first, the last, some between) and the table's
+    // relation id with the server's, in one statement.
+    CopyCheck checkCopy(const std::vector<StrokeRow> &rows, int relationId);
+    // Reads the rows from N=1 on, on extra attachments too when there are many.
+    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each);
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();
@@ -197,4 +215,6 @@ private:
     bool clashesOnServer_ = true;
     // Opened without a readable database: the opening is done again once there is one.
     bool openingPending_ = false;
+    bool cached_ = false;
+    Opening lastOpening_;
 };

@@ -1,5 +1,6 @@
 #include "core/TableRequests.h"
 
+#include "core/PictureCache.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
@@ -54,7 +55,12 @@ DbRequest<TableState> ImageTableState(int imageNo)
 
 DbRequest<bool> DropImageTable(int imageNo)
 {
-    return {false, [imageNo](DataAccess &db) { return db.DropTable(ImageTable::NameOf(imageNo)); },
+    return {false,
+            [imageNo](DataAccess &db) {
+                // This PC's copy of its rows goes too (another PC's is refused at its next opening).
+                PictureCache::Remove(PictureCache::KeyOf(db.DatabasePath(), ImageTable::NameOf(imageNo)));
+                return db.DropTable(ImageTable::NameOf(imageNo));
+            },
             [imageNo](DataAccess &db) -> std::optional<bool> {
                 if (TableGone(db, ImageTable::NameOf(imageNo)))
                     return true;

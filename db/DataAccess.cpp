@@ -219,13 +219,14 @@ bool DataAccess::TableExists(const QString &name)
     if (!db_.isOpen())
         return false;
     QStringList names;
+    relationIds_.clear();
     isc::Status st;
     isc::Transaction tr;
     bool ok = tr.start(db_, st, {.readOnly = true});
     if (ok) {
         isc::Statement stmt;
         ok = stmt.prepare(db_, tr,
-                          "SELECT RDB$RELATION_NAME FROM RDB$RELATIONS"
+                          "SELECT RDB$RELATION_NAME, RDB$RELATION_ID FROM RDB$RELATIONS"
                           " WHERE RDB$VIEW_BLR IS NULL"
                           " AND (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0)"
                           " ORDER BY RDB$RELATION_NAME",
@@ -235,6 +236,7 @@ bool DataAccess::TableExists(const QString &name)
             call.guard.Touch();
             const isc::Value v = stmt.value(0);
             names << cp932::Decode(v.text).trimmed();
+            relationIds_.insert(names.last().toUpper(), int(stmt.value(1).integer));
         }
         ok = ok && !st.failed();
         stmt.closeCursor();
@@ -587,6 +589,38 @@ bool DataAccess::RefreshPrepared() const
         if (q->isPrepared())
             return true;
     return handles_->refreshTr.isActive();
+}
+
+int DataAccess::ForEachIntegerRow(const QString &list, const QString &table, const QString &condition,
+                                  const QString &order,
+                                  const std::function<bool(const qint64 *values, const bool *nulls)> &each)
+{
+    int count = 0;
+    if (OpenRows(list, table, condition, order)) {
+        const int columns = query_.columnCount();
+        std::vector<qint64> values(size_t(columns), 0);
+        std::unique_ptr<bool[]> nulls(new bool[size_t(columns)]);
+        for (;;) {
+            Call call(*this);
+            isc::Status st;
+            if (!query_.fetch(st)) {
+                streamOpen_ = false;
+                if (st.failed())
+                    fail(st);
+                break;
+            }
+            for (int i = 0; i < columns; ++i) {
+                const isc::Value v = query_.value(i);
+                nulls[size_t(i)] = v.kind == isc::Value::Null;
+                values[size_t(i)] = v.kind == isc::Value::Integer ? v.integer : 0;
+            }
+            ++count;
+            if (!each(values.data(), nulls.get()))
+                break;
+        }
+    }
+    CloseQuery();
+    return count;
 }
 
 int DataAccess::SelectAll(const QString &table, const QString &condition)

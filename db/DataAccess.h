@@ -7,6 +7,7 @@
 
 #include "db/RowSet.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -84,6 +85,9 @@ public:
     // True when the last TableExists could not read the names (its false then
     // means "unknown", not "missing").
     bool TableListFailed() const { return tableListFailed_; }
+    // The relation id of that table as the last TableExists listed it (0: not listed). A
+    // table dropped and made again under the same name gets a new one.
+    int RelationIdOf(const QString &name) const { return relationIds_.value(name.trimmed().toUpper()); }
     bool CreateSectionTable();
     bool CreateMemberTable();
     bool CreateImgListTable();
@@ -149,6 +153,11 @@ public:
         CloseQuery();
         return count;
     }
+    // ForEachRow for a SELECT of integer columns (a stroke table's) without making text:
+    // `each(values, nulls)`, one entry per column, a NULL as 0 with its flag set. Ends
+    // early when `each` returns false.
+    int ForEachIntegerRow(const QString &list, const QString &table, const QString &condition,
+                          const QString &order, const std::function<bool(const qint64 *values, const bool *nulls)> &each);
     // ForEachRow by hand: the SELECT opened, then one row per NextRow (false at the end or
     // on failure), then CloseQuery.
     bool OpenRows(const QString &list, const QString &table, const QString &condition,
@@ -266,6 +275,7 @@ private:
     bool lastLockTimeout_ = false;
     bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
+    QHash<QString, int> relationIds_;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;
 };

@@ -17,6 +17,10 @@ int main(int argc, char **argv)
     QTemporaryDir state;
     if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_STATE"))
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // So are the local copies of the pictures it opens.
+    QTemporaryDir cache;
+    if (qEnvironmentVariableIsEmpty("OEKAKI_KEEP_CACHE"))
+        qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     // A packet filter a crashed or killed test left on: lifted before anything connects.
     PortDrop::RemoveLeftovers();
     // Inside a test the test fails (gtest takes failures from any thread); outside one, the run.

@@ -1,0 +1,211 @@
+// Opening a large picture through a slow line, as a painting window does: the painting
+// worker replays the table and the rows are drawn on a bitmap as they arrive. Side by side
+// in one run: the opening as it was (one attachment, no local copy), the first opening now
+// (extra readers, the local copy written) and the second (from the local copy).
+//   bench_opening [--quick] [rows] [round trip ms]   (needs the local server on 127.0.0.1:3050)
+
+#include "writer/LoadRun.h"
+#include "relay/DelayRelay.h"
+#include "core/PaintWorker.h"
+#include "core/PictureCache.h"
+#include "core/RangeReaders.h"
+#include "core/Stamp.h"
+#include "db/DataAccess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+long StatusKb(const char *field)
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+struct Outcome {
+    double firstMs = -1;
+    double doneMs = -1;
+    long rows = 0;
+    long peakKb = 0; // resident memory above the start
+    qint64 roundTrips = 0;
+    StrokeStore::Opening opening;
+    QImage image;
+};
+
+Outcome Open(const QString &path, DelayRelay &relay, int width, int height)
+{
+    Outcome o;
+    o.image = QImage(width, height, QImage::Format_RGB32);
+    ClearCanvas(o.image, width, height);
+    PaintWorker worker;
+    const long rssBefore = StatusKb("VmRSS:");
+    const qint64 tripsBefore = relay.roundTrips();
+    QElapsedTimer since;
+    bool done = false;
+    int session = 0;
+    long batches = 0;
+    QObject::connect(&worker, &PaintWorker::Rows, [&](int id, const QVector<StrokeRow> &rows) {
+        if (id != session)
+            return;
+        if (!qEnvironmentVariableIsSet("BENCH_NO_DRAW"))
+            for (const StrokeRow &r : rows)
+                DrawStamp(o.image, r.type, r.size, r.color, r.x, r.y);
+        if (o.rows == 0)
+            o.firstMs = since.nsecsElapsed() / 1e6;
+        o.rows += rows.size();
+        if (++batches % 16 == 0)
+            o.peakKb = std::max(o.peakKb, StatusKb("VmRSS:") - rssBefore);
+    });
+    QObject::connect(&worker, &PaintWorker::Loading, [&](int id, int, bool finished) {
+        if (id == session && finished && !done) {
+            done = true;
+            o.doneMs = since.nsecsElapsed() / 1e6;
+        }
+    });
+    since.start();
+    session = worker.Open(path, 1);
+    QElapsedTimer limit;
+    limit.start();
+    while (!done && limit.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    o.peakKb = std::max(o.peakKb, StatusKb("VmRSS:") - rssBefore);
+    o.roundTrips = relay.roundTrips() - tripsBefore;
+    worker.WaitIdle(20000);
+    if (StrokeStore *store = worker.StoreOf(session))
+        o.opening = store->LastOpening();
+    worker.Close(session);
+    worker.WaitIdle(20000);
+    worker.Stop();
+    PictureCache::WaitForWrites(60000);
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const bool quick = args.removeAll("--quick") > 0;
+    const int rows = args.value(0).toInt() > 0 ? args.value(0).toInt() : (quick ? 100000 : 500000);
+    const int roundTripMs = args.size() > 1 ? args.value(1).toInt() : 10;
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
+
+    const QString folder = MakeServerFolder();
+    if (folder.isEmpty())
+        return 1;
+    const QString file = folder + "OPENING.FDB";
+    const int side = 1000;
+    {
+        DataAccess db;
+        db.CreateDatabase(QStringLiteral("localhost:") + file);
+        if (!db.IsConnected()) {
+            std::fprintf(stderr, "no database at localhost:%s (is the server up?)\n", qPrintable(file));
+            QDir(folder).removeRecursively();
+            return 1;
+        }
+        db.CreateImageTable("IMG_1");
+        bool filled = true;
+        for (int from = 0; filled && from < rows; from += 100000) {
+            const int to = std::min(rows, from + 100000);
+            filled = db.ExecuteSql(
+                {"INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y)",
+                 "WITH RECURSIVE R (I) AS (SELECT 0 FROM RDB$DATABASE UNION ALL",
+                 "  SELECT I + 1 FROM R WHERE I < " + QString::number(side - 1) + ")",
+                 "SELECT A.I * " + QString::number(side) + " + B.I + 1, 1, A.I, MOD(B.I, 6), 1 + MOD(B.I, 9),",
+                 "  A.I * 7919, B.I, A.I FROM R A CROSS JOIN R B",
+                 "WHERE A.I * " + QString::number(side) + " + B.I >= " + QString::number(from) + " AND A.I * "
+                     + QString::number(side) + " + B.I < " + QString::number(to)});
+        }
+        db.DisconnectDatabase();
+        if (!filled) {
+            std::fprintf(stderr, "could not fill the table\n");
+            QDir(folder).removeRecursively();
+            return 1;
+        }
+    }
+    DelayRelay relay;
+    if (!relay.start(roundTripMs * 500)) {
+        std::fprintf(stderr, "no relay\n");
+        QDir(folder).removeRecursively();
+        return 1;
+    }
+    const QString path = QStringLiteral("localhost/%1:").arg(relay.port()) + file;
+    const int width = side, height = (rows + side - 1) / side;
+    std::printf("opening a %d-point picture through a %d ms round trip (median of the runs)\n", rows, roundTripMs);
+
+    struct Kind {
+        const char *name;
+        bool cached;
+        int extras;
+        bool keepCopy; // the second opening: the first one's copy stays
+    };
+    const Kind kinds[] = {{"before: one attachment, no local copy", false, 0, false},
+                          {"first opening: extra readers, copy written", true, qEnvironmentVariableIntValue("BENCH_EXTRAS") ? qEnvironmentVariableIntValue("BENCH_EXTRAS") : 3, false},
+                          {"second opening: from the local copy", true, 3, true}};
+    const int runs = quick ? 1 : 3;
+    std::vector<std::vector<Outcome>> all(3);
+    QImage reference;
+    bool equal = true;
+    for (int run = 0; run < runs; ++run) {
+        for (int k = 0; k < 3; ++k) {
+            if (!kinds[k].keepCopy)
+                QDir(PictureCache::Folder()).removeRecursively();
+            PictureCache::Enabled = kinds[k].cached;
+            RangeReaders::Extras = kinds[k].extras;
+            Outcome o = Open(path, relay, width, height);
+            if (reference.isNull())
+                reference = o.image;
+            equal = equal && o.image == reference && o.rows == rows;
+            std::printf("  %-44s first rows %6.0f ms, whole %6.0f ms, %ld rows (%d from the copy, %lld by extra "
+                        "readers), round trips %lld, memory +%ld MB\n",
+                        kinds[k].name, o.firstMs, o.doneMs, o.rows, o.opening.fromCopy,
+                        (long long)o.opening.fromExtras, (long long)o.roundTrips, o.peakKb / 1024);
+            std::fflush(stdout);
+            o.image = QImage();
+            all[size_t(k)].push_back(std::move(o));
+        }
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("\n| opening | first rows drawn | whole picture | memory | round trips |\n|---|---|---|---|---|\n");
+    for (int k = 0; k < 3; ++k) {
+        std::vector<double> first, whole, mem, trips;
+        for (const Outcome &o : all[size_t(k)]) {
+            first.push_back(o.firstMs);
+            whole.push_back(o.doneMs);
+            mem.push_back(o.peakKb / 1024.0);
+            trips.push_back(double(o.roundTrips));
+        }
+        std::printf("| %s | %.0f ms | %.2f s | +%.0f MB | %.0f |\n", kinds[k].name, median(first),
+                    median(whole) / 1000, median(mem), median(trips));
+    }
+    std::printf("every opening drew the same picture, all %d rows: %s\n", rows, equal ? "yes" : "NO");
+    std::printf("copy on disk: %lld bytes\n", [] {
+        qint64 total = 0;
+        for (const QFileInfo &f : QDir(PictureCache::Folder()).entryInfoList(QDir::Files))
+            total += f.size();
+        return (long long)total;
+    }());
+    relay.stop();
+    QDir(folder).removeRecursively();
+    return equal ? 0 : 1;
+}
