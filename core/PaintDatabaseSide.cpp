@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Milliseconds between tries of a lost database, and how long its handshake may take.
@@ -19,6 +20,8 @@ constexpr int ReconnectMs = 2500;
 constexpr int HandshakeMs = 2000;
 // An attach that has not ended by then is given up (its thread closes what it gets).
 constexpr int AttachDeadlineMs = (DataAccess::ConnectTimeoutSeconds + 2) * 1000;
+// The refresh's prepared statement is let go after this long without a refresh.
+constexpr int RefreshKeptMs = 1500;
 // A picture's rows reach its window at least this often while it is replayed.
 constexpr int FlushMs = 50;
 // A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
@@ -56,6 +59,8 @@ struct PaintDatabaseSide::Session {
     int recovered = 0;      // points a run before left in the journal, stored by this one
     int locks = 0;          // stores in a row that met a lock, or could not note in the journal
     bool refreshQueued = false; // an event's refresh waits to run: more events fold into it
+    bool storeQueued = false;   // a store of an open stroke's blocks waits to run
+    std::set<quint64> toAnswer; // the open strokes whose blocks it takes
 };
 
 PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy)
@@ -171,8 +176,44 @@ void PaintDatabaseSide::store(int id, StrokeStore::Stroke stroke)
         return;
     Session &s = *it->second;
     s.added += static_cast<int>(stroke.points.size());
+    const bool open = stroke.open;
+    const quint64 tag = stroke.tag;
     s.store->Add(std::move(stroke));
-    serve(s);
+    if (open)
+        storeSoon(s, tag);
+    else
+        serve(s);
+}
+
+void PaintDatabaseSide::extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end())
+        return;
+    Session &s = *it->second;
+    s.added += static_cast<int>(points.size());
+    s.store->Extend(tag, points, last);
+    storeSoon(s, tag);
+}
+
+void PaintDatabaseSide::storeSoon(Session &s, quint64 tag)
+{
+    s.toAnswer.insert(tag);
+    if (s.storeQueued)
+        return;
+    s.storeQueued = true;
+    ++*busy_;
+    QTimer::singleShot(0, this, [this, id = s.id] {
+        Counted done{*busy_};
+        auto it = sessions_.find(id);
+        if (it == sessions_.end())
+            return;
+        it->second->storeQueued = false;
+        const std::set<quint64> tags = std::exchange(it->second->toAnswer, {});
+        serve(*it->second); // may end the session
+        for (quint64 tag : tags)
+            deliver([id, tag](PaintWorker &f) { emit f.Taken(id, tag); });
+    });
 }
 
 void PaintDatabaseSide::recover()
@@ -427,11 +468,13 @@ void PaintDatabaseSide::serve(Session &s)
         auto it = sessions_.find(olderId);
         older = it == sessions_.end() ? nullptr : olderStrokesOf(s);
     }
-    if (s.store->PendingStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_) {
+    if (s.store->StorableStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_) {
         s.store->StorePending();
+        lastStoreMs_ = now();
         afterStore(s);
     } else if (s.window && !lost_) {
         s.store->Refresh();
+        lastRefreshMs_ = now();
     }
     flush(s);
     // Another connection of this program (the image list's delete) must not wait for
@@ -576,8 +619,15 @@ void PaintDatabaseSide::dropIfDone(int id)
 // The lost database is tried again, and strokes that wait for a retry are stored.
 void PaintDatabaseSide::tick()
 {
+    // The refresh's statement keeps its table in use: let go once the refreshes pause, so
+    // that a picture deleted elsewhere does not wait for it.
+    if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
+        db_->ReleaseRefresh();
+    // The store's transaction kept for a stroke under the mouse that goes on no more.
+    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
+        db_->EndRowRun();
     for (auto &[id, s] : sessions_) {
-        if (s->store->PendingStrokes() == 0 && (s->opened || !s->window))
+        if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
             continue;
         if (!connected()) {
             report(*s);

@@ -21,6 +21,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
 class AsyncHandshakeProbe;
 class BackgroundAttach;
@@ -49,6 +51,7 @@ public:
     void close(int id);
     void refresh(int id);
     void store(int id, StrokeStore::Stroke stroke);
+    void extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last);
     void recover();
     void discard(int imageNo);
     // Cuts everything short: the thread ends right after.
@@ -94,6 +97,9 @@ private:
     void flush(Session &s);
     void report(Session &s);
     void dropIfDone(int id);
+    // Stores what came of an open stroke once the requests queued here have run, so that
+    // the blocks that queued up meanwhile go as one; the window then hears Taken.
+    void storeSoon(Session &s, quint64 tag);
     void tick();
     // Work begun here (a timer, an event), counted in busy until it is done.
     void serveLater(int id);
@@ -119,6 +125,8 @@ private:
     QTimer *timer_ = nullptr;
     QElapsedTimer clock_;
     std::atomic<bool> eventsOk_{false};
+    qint64 lastRefreshMs_ = 0;
+    qint64 lastStoreMs_ = 0;
     EventChannel *events_ = nullptr; // on its own thread, ended by shutDown
     QSet<QString> watched_;
     QTimer *quick_ = nullptr;

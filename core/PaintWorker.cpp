@@ -113,6 +113,44 @@ void PaintWorker::Refresh(int session)
 
 void PaintWorker::Store(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points)
 {
+    hand(session, tag, user, pen, std::move(points), false);
+}
+
+void PaintWorker::Begin(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points)
+{
+    hand(session, tag, user, pen, std::move(points), true);
+}
+
+void PaintWorker::Extend(int session, quint64 tag, std::vector<QPoint> points, bool last)
+{
+    auto it = pictures_.find(session);
+    if (it == pictures_.end() || stopped_)
+        return;
+    const int n = static_cast<int>(points.size());
+    if (n > 0) {
+        auto &w = waiting_[session];
+        w.points += n;
+        w.posted += n;
+        emit WaitingChanged();
+        if (auto j = inJournal_.find({session, tag}); j != inJournal_.end())
+            j->second += n;
+        if (auto u = unjournaled_.find(session); u != unjournaled_.end() && u->second.count(tag)) {
+            u->second[tag] += n;
+            emit JournalTroubleChanged();
+        }
+    }
+    const QString database = it->second.database;
+    Database &d = databaseOf(database);
+    ++*d.busy; // counted until the paint thread has taken it
+    // Behind the stroke's beginning, which goes through the journal thread.
+    QMetaObject::invokeMethod(journal_, [j = journal_, database, session, tag, points = std::move(points), last] {
+        j->Append(session, tag, points, last, database,
+                  [session, tag, points, last](PaintDatabaseSide &s) { s.extend(session, tag, points, last); });
+    }, Qt::QueuedConnection);
+}
+
+void PaintWorker::hand(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points, bool open)
+{
     auto it = pictures_.find(session);
     if (it == pictures_.end() || stopped_)
         return;
@@ -131,11 +169,12 @@ void PaintWorker::Store(int session, quint64 tag, int user, const PenTip &pen, s
     j.points = points;
     j.anchorN = p.anchorN;
     j.anchorRow = p.anchorRow;
+    j.open = open;
     inJournal_[{session, tag}] = static_cast<int>(points.size());
     Database &d = databaseOf(p.database);
     ++*d.busy; // counted until the paint thread has taken it
     auto stroke = std::make_shared<StrokeStore::Stroke>(
-        StrokeStore::Stroke{tag, user, pen, std::move(points), nullptr});
+        StrokeStore::Stroke{tag, user, pen, std::move(points), nullptr, open});
     QMetaObject::invokeMethod(journal_, [jt = journal_, session, tag, j = std::move(j), stroke] {
         jt->Write(session, tag, j, [session, stroke](std::unique_ptr<JournalEntry> entry) -> PaintRequest {
             // The entry moves to the paint thread with the stroke and is touched there only.

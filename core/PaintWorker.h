@@ -44,6 +44,11 @@ public:
     // Stores a stroke drawn in the session's window: its journal entry is made first,
     // on the journal thread; Journaled tells how that went.
     void Store(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points);
+    // As Store, for a stroke still being drawn: its further points come by Extend, the
+    // last of them with `last`. Each block is stored as it comes, all with one DN; blocks
+    // that queue up meanwhile go as one. Taken tells when the side has tried a block.
+    void Begin(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points);
+    void Extend(int session, quint64 tag, std::vector<QPoint> points, bool last);
     // Stores the journal's strokes of `database` that no running program holds.
     void RecoverJournal(const QString &database);
     // The user gave up the journal's strokes of a picture that is gone.
@@ -103,6 +108,9 @@ signals:
     void Loading(int session, int rows, bool done);
     // A stroke is wholly stored.
     void Stored(int session, quint64 tag);
+    // What was handed over of an open stroke has been tried: stored, or waiting for the
+    // connection or a retry. The window sends its next block after this.
+    void Taken(int session, quint64 tag);
     // A stroke's journal entry is on disk (why empty) or could not be written;
     // `syncedNs`: when, on std::chrono::steady_clock.
     void Journaled(int session, quint64 tag, const QString &why, qint64 syncedNs);
@@ -131,6 +139,7 @@ private:
     Database &databaseOf(const QString &path);
     void post(const QString &database, std::function<void(PaintDatabaseSide &)> request);
     void setPending(int session, const QString &database, int points);
+    void hand(int session, quint64 tag, int user, const PenTip &pen, std::vector<QPoint> points, bool open);
     int posted_points(int session) const;
     void rowsFor(int session, const QVector<StrokeRow> &rows);
     void clearedAt(int session);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <unistd.h>
 #include <zlib.h>
+#include <mutex>
 
 namespace {
 
@@ -214,6 +215,53 @@ bool applyProgress(char type, Reader &r, JournalStroke &s, quint16 version)
     return false;
 }
 
+// Applies one record of a stroke sent while it is drawn; false when it does not follow.
+bool applyLive(char type, Reader &r, JournalStroke &s)
+{
+    switch (type) {
+    case 'O':
+        // Only right after the stroke record.
+        if (!r.atEnd() || s.open || s.stored > 0 || s.sendingN > 0)
+            return false;
+        s.open = true;
+        return true;
+    case 'P': {
+        const quint32 index = r.u32();
+        const quint32 count = r.u32();
+        if (!s.open || !r.ok() || index != s.points.size() || count < 1 || !r.need(quint64(count) * 8))
+            return false;
+        std::vector<QPoint> more;
+        more.reserve(count);
+        for (quint32 i = 0; i < count; ++i) {
+            const int x = r.i32();
+            more.emplace_back(x, r.i32());
+        }
+        if (!r.ok() || !r.atEnd())
+            return false;
+        s.points.insert(s.points.end(), more.begin(), more.end());
+        return true;
+    }
+    case 'E':
+        if (!s.open || !r.atEnd())
+            return false;
+        s.open = false;
+        return true;
+    }
+    return false;
+}
+
+QByteArray appendedRecord(quint32 index, const std::vector<QPoint> &points)
+{
+    Writer w('P');
+    w.u32(index);
+    w.u32(quint32(points.size()));
+    for (const QPoint &p : points) {
+        w.i32(p.x());
+        w.i32(p.y());
+    }
+    return w.record();
+}
+
 Parsed parse(const QByteArray &bytes)
 {
     Parsed out;
@@ -278,6 +326,9 @@ Parsed parse(const QByteArray &bytes)
                 break;
             }
             first = false;
+        } else if (type == 'O' || type == 'P' || type == 'E') {
+            if (version < Version || !applyLive(type, r, out.stroke))
+                break;
         } else if (!applyProgress(type, r, out.stroke, version)) {
             break;
         }
@@ -459,16 +510,119 @@ QString StrokeJournalFolder()
     return folder;
 }
 
-JournalEntry::JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end)
-    : fd_(fd), folder_(std::move(folder)), name_(std::move(name)), stroke_(std::move(stroke)), created_(created),
-      end_(end)
+struct JournalFile {
+    std::mutex lock;
+    int fd = -1;
+    QString name;
+    qint64 end = 0;          // the end of the last good record: where the next one goes
+    QByteArray pending;      // records a failed write left unwritten, written before the next one
+    size_t points = 0;       // points of the stroke in the file (or pending)
+    bool open = false;       // no end noted
+    ~JournalFile()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+namespace {
+// With the file's lock held: appends the records (and what a failed write left), synced if asked.
+bool writeRecords(JournalFile &f, const QByteArray &record, bool sync, QString &error)
 {
+    if (f.fd < 0)
+        return false;
+    const QByteArray data = f.pending + record;
+    if (!data.isEmpty()) {
+        if (!writeAll(f.fd, data, f.end)) {
+            error = errnoText("write", errno) + QStringLiteral(" (") + f.name + QLatin1Char(')');
+            // No torn record stays between the good ones and the next write.
+            if (ftruncate(f.fd, off_t(f.end)) != 0)
+                qWarning("Stroke journal: cannot cut %s back", qPrintable(f.name));
+            f.pending = data;
+            return false;
+        }
+        f.end += data.size();
+        f.pending.clear();
+    }
+    if (sync && fdatasync(f.fd) != 0) {
+        error = errnoText("fdatasync", errno) + QStringLiteral(" (") + f.name + QLatin1Char(')');
+        // What the failed sync was to make durable is written again with the next note.
+        f.end -= data.size();
+        f.pending = data;
+        if (ftruncate(f.fd, off_t(f.end)) != 0)
+            qWarning("Stroke journal: cannot cut %s back", qPrintable(f.name));
+        return false;
+    }
+    error.clear();
+    return true;
 }
 
-JournalEntry::~JournalEntry()
+// With the file's lock held: the points after the `known` ones, unless the file has them already.
+bool notePoints(JournalFile &f, size_t known, const std::vector<QPoint> &points, QString &error)
 {
-    if (fd_ >= 0)
-        close(fd_);
+    if (f.points >= known + points.size())
+        return true;
+    const bool ok = writeRecords(f, appendedRecord(quint32(f.points), points), true, error);
+    f.points += points.size();
+    return ok;
+}
+
+bool noteEnd(JournalFile &f, QString &error)
+{
+    if (!f.open)
+        return true;
+    f.open = false;
+    // Not synced: an entry read back without its end is stored whole all the same.
+    return writeRecords(f, Writer('E').record(), false, error);
+}
+} // namespace
+
+bool JournalAppender::NoteAppended(const std::vector<QPoint> &points)
+{
+    const auto file = file_.lock();
+    if (!file || points.empty())
+        return false;
+    std::lock_guard hold(file->lock);
+    if (!file->open)
+        return false;
+    QString error;
+    return notePoints(*file, file->points, points, error);
+}
+
+bool JournalAppender::NoteEnded()
+{
+    const auto file = file_.lock();
+    if (!file)
+        return false;
+    std::lock_guard hold(file->lock);
+    QString error;
+    return noteEnd(*file, error);
+}
+
+JournalEntry::JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end)
+    : file_(std::make_shared<JournalFile>()), folder_(std::move(folder)), name_(std::move(name)),
+      stroke_(std::move(stroke)), created_(created)
+{
+    file_->fd = fd;
+    file_->name = name_;
+    file_->end = end;
+    file_->points = stroke_.points.size();
+    file_->open = stroke_.open;
+}
+
+// The hold goes with the entry (an appender writing at that moment keeps it a little longer).
+JournalEntry::~JournalEntry() = default;
+
+bool JournalEntry::isOpen() const
+{
+    return file_->fd >= 0;
+}
+
+JournalAppender JournalEntry::Appender() const
+{
+    JournalAppender a;
+    a.file_ = file_;
+    return a;
 }
 
 std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const JournalStroke &stroke,
@@ -486,7 +640,9 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
     s.lastN = s.sendingN = 0;
     s.sendingDn = s.sendingCount = 0;
     s.attachment = 0;
-    const QByteArray record = strokeRecord(s, created);
+    QByteArray record = strokeRecord(s, created);
+    if (s.open)
+        record += Writer('O').record();
 
     auto fail = [&](const char *what, int err, int fd, const QString &temp) {
         if (fd >= 0)
@@ -624,37 +780,13 @@ QString JournalEntry::FileName() const { return name_; }
 
 bool JournalEntry::append(const QByteArray &record, bool sync)
 {
-    if (fd_ < 0)
-        return false;
-    const QByteArray data = pending_ + record;
-    if (!data.isEmpty()) {
-        if (!writeAll(fd_, data, end_)) {
-            error_ = errnoText("write", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
-            // No torn record stays between the good ones and the next write.
-            if (ftruncate(fd_, off_t(end_)) != 0)
-                qWarning("Stroke journal: cannot cut %s back", qPrintable(name_));
-            pending_ = data;
-            return false;
-        }
-        end_ += data.size();
-        pending_.clear();
-    }
-    if (sync && fdatasync(fd_) != 0) {
-        error_ = errnoText("fdatasync", errno) + QStringLiteral(" (") + name_ + QLatin1Char(')');
-        // What the failed sync was to make durable is written again with the next note.
-        end_ -= data.size();
-        pending_ = data;
-        if (ftruncate(fd_, off_t(end_)) != 0)
-            qWarning("Stroke journal: cannot cut %s back", qPrintable(name_));
-        return false;
-    }
-    error_.clear();
-    return true;
+    std::lock_guard hold(file_->lock);
+    return writeRecords(*file_, record, sync, error_);
 }
 
 bool JournalEntry::NoteSending(qint64 n, int dn, int count)
 {
-    if (fd_ < 0 || count < 1 || count > MaxNotePoints()
+    if (!isOpen() || count < 1 || count > MaxNotePoints()
         || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
         return false;
     if (!append(progressRecord(version_, 'B', stroke_.stored, n, dn, count), true))
@@ -676,7 +808,7 @@ void JournalEntry::NoteSender(qint64 attachment)
 
 bool JournalEntry::NoteStored(qint64 n, int dn, int count)
 {
-    if (fd_ < 0 || count < 1 || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
+    if (!isOpen() || count < 1 || size_t(stroke_.stored) + size_t(count) > stroke_.points.size())
         return false;
     // Kept in memory whatever the write does: a reader of what is on disk finds the rows.
     QByteArray records;
@@ -692,9 +824,32 @@ bool JournalEntry::NoteStored(qint64 n, int dn, int count)
     return ok;
 }
 
+bool JournalEntry::NoteAppended(const std::vector<QPoint> &points)
+{
+    if (!isOpen() || !stroke_.open || points.empty())
+        return false;
+    bool ok;
+    {
+        std::lock_guard hold(file_->lock);
+        ok = notePoints(*file_, stroke_.points.size(), points, error_);
+    }
+    // Kept in memory whatever the write does: a failed write is made again with the next note.
+    stroke_.points.insert(stroke_.points.end(), points.begin(), points.end());
+    return ok;
+}
+
+bool JournalEntry::NoteEnded()
+{
+    if (!isOpen() || !stroke_.open)
+        return false;
+    stroke_.open = false;
+    std::lock_guard hold(file_->lock);
+    return noteEnd(*file_, error_);
+}
+
 bool JournalEntry::NoteNotSent()
 {
-    if (fd_ < 0 || size_t(stroke_.stored) >= stroke_.points.size())
+    if (!isOpen() || size_t(stroke_.stored) >= stroke_.points.size())
         return false;
     const bool ok = append(progressRecord(version_, 'R', stroke_.stored), false);
     stroke_.sendingN = 0;
@@ -705,14 +860,15 @@ bool JournalEntry::NoteNotSent()
 
 bool JournalEntry::Sync()
 {
-    if (fd_ < 0)
+    if (!isOpen())
         return false;
     return append({}, true);
 }
 
 void JournalEntry::remove(bool sync)
 {
-    if (fd_ < 0)
+    std::lock_guard hold(file_->lock);
+    if (file_->fd < 0)
         return;
     // Removed while still held, so no claimant takes it between the unlink and the close.
     if (unlink(QFile::encodeName(name_).constData()) != 0 && errno != ENOENT) {
@@ -721,8 +877,8 @@ void JournalEntry::remove(bool sync)
     }
     if (sync && !syncFolder(folder_))
         error_ = errnoText("fsync of the folder", errno) + QStringLiteral(" (") + folder_ + QLatin1Char(')');
-    close(fd_);
-    fd_ = -1;
+    close(file_->fd);
+    file_->fd = -1;
 }
 
 // A stored stroke whose removal a power cut undoes comes back with its rows found

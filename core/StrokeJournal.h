@@ -16,7 +16,13 @@
 //   'R' the send of the points from i was answered with a refusal: nothing of it is stored: u32 i
 //   'A' the sends noted from here on go out on the server's attachment of this number
 //       (CURRENT_CONNECTION), written before their 'B' and synced with it: i64 id
-// Version 1 entries have no k in 'B' and 'C' (one point each); versions 1 and 2 have no 'A'.
+//   'O' right after 'S': the stroke is still being drawn, more points may follow (no payload)
+//   'P' points drawn since, appended to an open stroke (synced): u32 index of the first (the
+//       point count so far), u32 k, then i32 x, i32 y per point
+//   'E' the open stroke is ended: no more points (no payload). An entry read back without its
+//       end holds what was handed over of the stroke, and is stored as it stands.
+// Version 1 entries have no k in 'B' and 'C' (one point each); versions 1 and 2 have no
+// 'A', 'O', 'P' or 'E'.
 // Each file is held with flock(LOCK_EX) by the process that created or claimed it.
 
 #include <QPoint>
@@ -46,12 +52,30 @@ struct JournalStroke {
                                //   committed (sendingN 0 = none)
     qint64 attachment = 0;     // the server's attachment that sends (0: not known, entries before version 3):
                                //   an unanswered statement is no longer running once it is gone
+    bool open = false;         // still being drawn: more points may be appended
 
     bool operator==(const JournalStroke &) const = default;
 };
 
 // The journal's folder: $XDG_STATE_HOME/oekaki, else ~/.local/state/oekaki (made 0700 when missing).
 QString StrokeJournalFolder();
+
+// The open file of an entry, shared by the entry and its appender: each write under its lock.
+struct JournalFile;
+
+// Notes the points of an open stroke as they are drawn, on the journal thread, before they
+// go on to the database's thread: the process may end (a signal) while that thread is busy.
+// The entry (with the store) takes them in memory only, by the same call.
+class JournalAppender {
+public:
+    bool NoteAppended(const std::vector<QPoint> &points); // synced
+    bool NoteEnded();
+
+private:
+    friend class JournalEntry;
+    // The entry holds the file: once it lets go (stored, or left for the next run) no note goes.
+    std::weak_ptr<JournalFile> file_;
+};
 
 // One stroke's entry: one file in the folder, held (flock) by this process for as long as the object lives,
 // so no other running copy of the program claims it. Used by one thread at a time (made on the window's
@@ -61,6 +85,7 @@ public:
     // Writes the entry and makes it durable (file and folder synced) before returning; null, with the
     // reason in *error, when it cannot. Another process never sees it half-written or unheld.
     // The progress fields of `stroke` are not written: a new entry has nothing stored yet.
+    // A stroke still being drawn (`open`) gets its further points by NoteAppended.
     static std::unique_ptr<JournalEntry> Create(const QString &folder, const JournalStroke &stroke,
                                                 QString *error = nullptr);
     // Entries of `database` (exact path match) that no running process holds, claimed and read back,
@@ -87,6 +112,14 @@ public:
     // sending cleared. Not synced: the sending note it answers already is, and a reader that
     // misses this one finds the rows.
     bool NoteStored(qint64 n, int dn, int count = 1);
+    // Points drawn since, appended to an open stroke: written and made durable. False when
+    // they could not be written (kept in memory all the same, written with the next note).
+    bool NoteAppended(const std::vector<QPoint> &points);
+    // The open stroke has all its points.
+    bool NoteEnded();
+    // Notes for this entry's file from another thread, while the entry lives.
+    // Points it noted are taken in memory by NoteAppended/NoteEnded without writing them again.
+    JournalAppender Appender() const;
     // The statement was answered with a refusal (nothing of it stored): sending cleared.
     bool NoteNotSent();
     // Makes the notes so far durable (fdatasync).
@@ -111,14 +144,13 @@ private:
     JournalEntry(int fd, QString folder, QString name, JournalStroke stroke, qint64 created, qint64 end);
     bool append(const QByteArray &record, bool sync);
     void remove(bool sync);
+    bool isOpen() const;
 
-    int fd_ = -1;
+    std::shared_ptr<JournalFile> file_;
     QString folder_;
     QString name_;             // full path
     JournalStroke stroke_;
     qint64 created_ = 0;
-    qint64 end_ = 0;           // the end of the last good record: where the next one goes
-    QByteArray pending_;       // records a failed write left unwritten, written before the next one
     QString error_;
     bool recovered_ = false;
     quint16 version_ = 3;

@@ -89,6 +89,13 @@ int StrokeStore::PendingPoints() const
     return count;
 }
 
+int StrokeStore::StorableStrokes() const
+{
+    return int(std::count_if(pending_.begin(), pending_.end(), [](const PendingStroke &p) {
+        return !p.orphan && (!p.points.empty() || !p.open);
+    }));
+}
+
 int StrokeStore::OrphanPoints() const
 {
     int count = 0;
@@ -334,25 +341,37 @@ int StrokeStore::catchUp()
     const bool check = drawnUpTo_ > 0;
     bool first = true;
     bool gone = false;
+    bool gap = false;
     int drawn = 0;
-    const int m = db_.ForEachRow(
-        QStringLiteral("*"), table_, (check ? QStringLiteral("N>=") : QStringLiteral("N>")) + num(drawnUpTo_),
-        QStringLiteral("N"), [&](const QStringList &row) {
-            const qint64 n = TextToInt(row.value(ImageTable::N));
-            if (check && std::exchange(first, false)) {
-                gone = n != drawnUpTo_ || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
-                if (watermarkRow_.isEmpty() && !gone)
-                    watermarkRow_ = rowContent(row);
-                return !gone;
-            }
-            // A statement commits all its rows at once and every writer numbers above the
-            // highest committed N, so what one SELECT sees is gapless above the watermark.
-            takeRow(row);
-            drawnUpTo_ = n;
-            watermarkRow_ = rowContent(row);
-            ++drawn;
-            return true;
-        });
+    const auto take = [&](const QStringList &row, bool gapsAllowed) {
+        const qint64 n = TextToInt(row.value(ImageTable::N));
+        if (check && std::exchange(first, false)) {
+            gone = n != drawnUpTo_ || (!watermarkRow_.isEmpty() && rowContent(row) != watermarkRow_);
+            if (watermarkRow_.isEmpty() && !gone)
+                watermarkRow_ = rowContent(row);
+            return !gone;
+        }
+        // A statement commits all its rows at once and every writer numbers above the
+        // highest committed N, so the committed rows are gapless. A read-committed read sees
+        // each row as it passes it, though: a statement committed between two of them shows
+        // its rows without the one just passed. Such a gap is read again in a snapshot.
+        if (!gapsAllowed && n != drawnUpTo_ + 1) {
+            gap = true;
+            return false;
+        }
+        takeRow(row);
+        drawnUpTo_ = n;
+        watermarkRow_ = rowContent(row);
+        ++drawn;
+        return true;
+    };
+    const int m = db_.ForEachRowFrom(table_, check ? drawnUpTo_ : drawnUpTo_ + 1,
+                                     [&](const QStringList &row) { return take(row, false); });
+    if (gap && !gone) {
+        first = false;
+        db_.ForEachRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(drawnUpTo_), QStringLiteral("N"),
+                       [&](const QStringList &row) { return take(row, true); });
+    }
     if (check && m == 0)
         gone = watermarkRowGone();
     if (gone) {
@@ -628,6 +647,7 @@ void StrokeStore::Add(Stroke in)
     s.user = in.user;
     s.pen = in.pen;
     s.points.assign(in.points.begin(), in.points.end());
+    s.open = in.open;
     if (in.journal) {
         // A stroke read back from the journal goes on where it stopped.
         const JournalStroke &j = in.journal->Stroke();
@@ -657,14 +677,31 @@ void StrokeStore::Add(Stroke in)
     pending_.insert(at, std::move(s));
 }
 
+void StrokeStore::Extend(quint64 tag, const std::vector<QPoint> &points, bool last)
+{
+    auto it = std::find_if(pending_.begin(), pending_.end(),
+                           [tag](const PendingStroke &p) { return p.open && !p.recovered && p.tag == tag; });
+    if (it == pending_.end())
+        return;
+    it->points.insert(it->points.end(), points.begin(), points.end());
+    if (it->journal) {
+        // A note that could not be written is written again with the next one; the entry
+        // keeps the points in memory meanwhile.
+        if (!points.empty())
+            it->journal->NoteAppended(points);
+        if (last)
+            it->journal->NoteEnded();
+    }
+    if (last)
+        it->open = false;
+}
+
 bool StrokeStore::StorePending()
 {
     lastClashes_ = 0;
     lastFailure_ = Failure::None;
     lastFailureText_.clear();
-    const auto storable = [this] {
-        return std::any_of(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return !p.orphan; });
-    };
+    const auto storable = [this] { return StorableStrokes() > 0; };
     if (!storable())
         return true;
     if (!db_.IsConnected()) {
@@ -672,10 +709,18 @@ bool StrokeStore::StorePending()
         return false;
     }
     // One transaction for the store, each statement committed as it completes.
+    // A stroke still being drawn keeps the run's transaction for its next block.
     struct RowRun {
         DataAccess &db;
+        bool keep = false;
         explicit RowRun(DataAccess &d) : db(d) { db.BeginRowRun(); }
-        ~RowRun() { db.EndRowRun(); }
+        ~RowRun()
+        {
+            if (keep)
+                db.PauseRowRun();
+            else
+                db.EndRowRun();
+        }
     } run(db_);
     if (openingPending_)
         catchUp();
@@ -727,6 +772,10 @@ bool StrokeStore::StorePending()
             stopped = true;
             break;
         }
+        if (s.open) {
+            ++it; // the rest comes as it is drawn
+            continue;
+        }
         if (s.journal)
             s.journal->Finish();
         const quint64 tag = s.tag;
@@ -742,6 +791,7 @@ bool StrokeStore::StorePending()
     if (!ownAbove_.empty() && db_.IsConnected())
         catchUp();
     lastClashes_ = clashes;
+    run.keep = !stopped && std::any_of(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return p.open; });
     return !stopped && !storable();
 }
 

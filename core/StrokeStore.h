@@ -85,8 +85,13 @@ public:
         PenTip pen;
         std::vector<QPoint> points;
         std::unique_ptr<JournalEntry> journal;
+        // Still being drawn: Extend brings its further points, and its end.
+        bool open = false;
     };
     void Add(Stroke stroke);
+    // Points drawn since, for the open stroke of that tag; `last`: it is ended. Its blocks
+    // keep the DN of its first. Nothing happens for a tag not waiting here.
+    void Extend(quint64 tag, const std::vector<QPoint> &points, bool last);
     // Stores the strokes added so far, in order (those a run before left first). A stroke
     // whose statement got no answer is first looked for where it went. Stops at the first
     // failure and keeps what is left for the next call. True when nothing is left to store
@@ -105,7 +110,8 @@ public:
     // Orphans included: they wait for the user to give them up.
     int PendingPoints() const;
     int PendingStrokes() const { return static_cast<int>(pending_.size()); }
-    // Strokes that wait to be stored here, orphans not counted.
+    // Strokes with points to store, or ended and not finished yet (an open stroke stored so
+    // far waits for the window, not for a retry).
     int StorableStrokes() const;
     // Points of strokes a run before left that belong to another picture than the table of
     // this number holds now (it was deleted and made again): never stored here.
@@ -143,6 +149,7 @@ private:
         PenTip pen;
         std::deque<QPoint> points;
         bool numbered = false; // a row of it is stored: dn is final
+        bool open = false;     // more points may come
         std::unique_ptr<JournalEntry> journal;
         bool recovered = false;   // left by a run before: its picture is checked first
         bool anchorChecked = false;

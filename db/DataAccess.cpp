@@ -7,6 +7,8 @@
 #include "db/Statements.h"
 
 #include <chrono>
+#include <map>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -19,6 +21,9 @@ struct DataAccess::Handles {
     isc::Transaction runTr;
     isc::Statement query;
     isc::Status lastError;
+    // The refresh's statements by table, and their read-only read-committed transaction.
+    std::map<QString, std::unique_ptr<isc::Statement>> refresh;
+    isc::Transaction refreshTr;
 };
 
 static_assert(sizeof(isc_db_handle) == sizeof(unsigned int));
@@ -102,6 +107,7 @@ void DataAccess::ShortenReplyTimeout(int milliseconds)
 void DataAccess::AdoptAttachment(DataAccess &from)
 {
     DisconnectDatabase();
+    from.ReleaseRefresh();
     from.clearRows();
     from.query_.release();
     from.tr_.rollback();
@@ -225,6 +231,7 @@ void DataAccess::DisconnectDatabase()
 {
     Call call(*this, false, 0, DetachTimeoutSeconds);
     clearRows();
+    ReleaseRefresh();
     query_.release();
     tr_.rollback();
     runTr_.rollback(); // its rows are committed already
@@ -543,6 +550,88 @@ bool DataAccess::NextRow(QStringList &row)
     rows_.rewind();
     rows_.readRow(row);
     return true;
+}
+
+bool DataAccess::openRowsFrom(const QString &table, qint64 from)
+{
+    Call call(*this);
+    if (!db_.isOpen()) {
+        fail(isc::Status::Fail(isc_bad_db_handle));
+        return false;
+    }
+    isc::Status st;
+    auto &q = handles_->refresh[table];
+    if (!q)
+        q = std::make_unique<isc::Statement>();
+    isc::Transaction &tr = handles_->refreshTr;
+    bool ok = tr.isActive() || tr.start(db_, st, {.readOnly = true});
+    if (ok && !q->isPrepared()) {
+        QByteArray sql;
+        ok = encodeStatement(Statements::SelectOrdered(QStringLiteral("*"), table, QStringLiteral("N>=?"),
+                                                       QStringLiteral("N")),
+                             sql, st)
+             && q->prepare(db_, tr, sql, st);
+    }
+    ok = ok && q->execute(tr, st, from);
+    if (!ok) {
+        fail(st);
+        // A dropped table, a lost line: prepared again next time, in a fresh transaction.
+        q->release();
+        tr.rollback();
+        return false;
+    }
+    refreshOpen_ = q.get();
+    rows_.clear();
+    return true;
+}
+
+bool DataAccess::nextRowFrom(QStringList &row)
+{
+    if (!refreshOpen_)
+        return false;
+    Call call(*this);
+    isc::Status st;
+    if (!refreshOpen_->fetch(st)) {
+        refreshOpen_ = nullptr;
+        if (st.failed())
+            fail(st);
+        return false;
+    }
+    rows_.reuse();
+    rows_.setColumns(refreshOpen_->columnCount());
+    refreshOpen_->appendRowTo(rows_);
+    rows_.rewind();
+    rows_.readRow(row);
+    return true;
+}
+
+void DataAccess::closeRowsFrom()
+{
+    Call call(*this, false);
+    // Read to the end the cursor is closed by the server already; else the rest is let go.
+    if (refreshOpen_)
+        refreshOpen_->closeCursor();
+    refreshOpen_ = nullptr;
+    rows_.clear();
+}
+
+void DataAccess::ReleaseRefresh()
+{
+    Call call(*this, false);
+    refreshOpen_ = nullptr;
+    // Released, not destroyed: the client library zeroes the handles of an attachment it
+    // drops, so the statements stay until the attachment has gone.
+    for (auto &[table, q] : handles_->refresh)
+        q->release();
+    handles_->refreshTr.rollback();
+}
+
+bool DataAccess::RefreshPrepared() const
+{
+    for (const auto &[table, q] : handles_->refresh)
+        if (q->isPrepared())
+            return true;
+    return handles_->refreshTr.isActive();
 }
 
 int DataAccess::ForEachIntegerRow(const QString &list, const QString &table, const QString &condition,

@@ -116,6 +116,10 @@ public:
     static constexpr int RunRowLimit = 1000;
     void BeginRowRun() { rowRun_ = true; }
     void EndRowRun();
+    // Ends the run but keeps its transaction for the next one (a stroke still being drawn
+    // sends its next block soon): its start and end cost no round trip per block. Every
+    // statement of it is committed already; EndRowRun or any other change ends it.
+    void PauseRowRun() { rowRun_ = false; }
 
     // ---- statements ----
     bool InsertRecord(const QString &table, int count, const QStringList &names,
@@ -171,6 +175,34 @@ public:
                   const QString &order);
     bool NextRow(QStringList &row);
 
+    // ---- the refresh: the rows of a table from N on, in N order ----
+    // Its statement stays prepared per table, and it reads in a read-only read-committed
+    // transaction kept open (it holds back no garbage collection): a refresh costs its
+    // execute and fetches. Prepared, it keeps its table in use (a DROP TABLE elsewhere
+    // waits for it): ReleaseRefresh lets it go when the refreshes pause. Returns the rows
+    // handed to `each` (which may end them by returning false); 0 on failure, with
+    // LastErrorCode set. `each` must not use this object.
+    template <class Each> int ForEachRowFrom(const QString &table, qint64 from, Each &&each)
+    {
+        int count = 0;
+        if (openRowsFrom(table, from)) {
+            QStringList row;
+            while (nextRowFrom(row)) {
+                ++count;
+                if constexpr (std::is_same_v<decltype(each(row)), bool>) {
+                    if (!each(row))
+                        break;
+                } else {
+                    each(row);
+                }
+            }
+        }
+        closeRowsFrom();
+        return count;
+    }
+    void ReleaseRefresh();
+    bool RefreshPrepared() const;
+
     // ---- a stroke as one statement ----
     // Sends one EXECUTE BLOCK that returns one row of `count` integers, in one autocommit
     // transaction (the row run's while one is open): one round trip, its changes committed
@@ -225,6 +257,9 @@ private:
     bool openSelect(const QStringList &lines);
     void fail(const isc::Status &st);
     void clearRows();
+    bool openRowsFrom(const QString &table, qint64 from);
+    bool nextRowFrom(QStringList &row);
+    void closeRowsFrom();
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
@@ -243,6 +278,7 @@ private:
     RowSet rows_;
     bool rowsOpen_ = false;
     bool streamOpen_ = false;
+    isc::Statement *refreshOpen_ = nullptr; // the refresh statement whose rows are being read
     bool cursorOpen_ = false;
     bool cursorEof_ = true;
 

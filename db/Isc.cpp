@@ -346,6 +346,25 @@ bool Statement::execute(Transaction &tr, Status &st)
     return true;
 }
 
+bool Statement::execute(Transaction &tr, Status &st, int64_t parameter)
+{
+    closeCursor();
+    alignas(XSQLDA) char mem[XSQLDA_LENGTH(1)] = {};
+    XSQLDA *in = reinterpret_cast<XSQLDA *>(mem);
+    in->version = SQLDA_VERSION1;
+    in->sqln = in->sqld = 1;
+    short notNull = 0;
+    in->sqlvar[0].sqltype = SQL_INT64 | 1;
+    in->sqlvar[0].sqllen = sizeof parameter;
+    in->sqlvar[0].sqldata = reinterpret_cast<char *>(&parameter);
+    in->sqlvar[0].sqlind = &notNull;
+    ClientCall waiting;
+    if (isc_dsql_execute2(st.vector, tr.handle(), &handle_, 3, in, nullptr))
+        return false;
+    cursorOpen_ = isSelect_;
+    return true;
+}
+
 bool Statement::fetch(Status &st)
 {
     if (!cursorOpen_)

@@ -114,6 +114,9 @@ public:
 
     bool prepare(Attachment &db, Transaction &tr, const QByteArray &sql, Status &st);
     bool execute(Transaction &tr, Status &st);
+    // With one BIGINT parameter (the statement's only '?').
+    bool execute(Transaction &tr, Status &st, int64_t parameter);
+    bool isPrepared() const { return handle_ != 0 && isSelect_; }
     // Moves to the next row; false at the end or on failure (st tells which).
     bool fetch(Status &st);
     void closeCursor();

@@ -214,6 +214,9 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     connect(Image1, &TImageControl::MouseMove, this, &PaintWindow::Image1MouseMove);
     connect(Image1, &TImageControl::MouseUp, this, &PaintWindow::Image1MouseUp);
     connect(Timer1, &QTimer::timeout, this, &PaintWindow::Timer1Timer);
+    sendTimer_ = new QTimer(this);
+    sendTimer_->setInterval(SendMs);
+    connect(sendTimer_, &QTimer::timeout, this, &PaintWindow::sendTimerTimer);
 }
 
 PaintWindow::~PaintWindow()
@@ -325,6 +328,14 @@ void PaintWindow::connectWorker()
             showNotice();
         }
         showUnstoredMark();
+    });
+    connect(worker_, &PaintWorker::Taken, this, [this](int id, quint64 tag) {
+        if (id != session_ || tag != liveTag_)
+            return;
+        inFlight_ = false;
+        // A block that took longer than the period is followed at once.
+        if (clock_.elapsed() - lastSendMs_ >= SendMs)
+            sendTimerTimer();
     });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
         if (id != session_)
@@ -509,6 +520,12 @@ void PaintWindow::closeEvent(QCloseEvent *e)
 void PaintWindow::FormClose()
 {
     Timer1->stop();
+    sendTimer_->stop();
+    // What went out of a stroke under the mouse stays; the rest is dropped, as is a
+    // stroke closed before its first block.
+    if (worker_ && Drawing && liveTag_ != 0)
+        worker_->Extend(session_, liveTag_, {}, true);
+    liveTag_ = 0;
     if (worker_)
         worker_->Close(session_);
     worker_ = nullptr;
@@ -643,6 +660,10 @@ void PaintWindow::Image1MouseDown(Qt::MouseButton, Qt::MouseButtons shift, int x
     PointCount = 1;
     PointX = {x};
     PointY = {y};
+    liveTag_ = 0;
+    sentPoints_ = 0;
+    inFlight_ = false;
+    sendTimer_->start();
     Timer1->start();
 }
 
@@ -665,6 +686,7 @@ void PaintWindow::Image1MouseMove(Qt::MouseButtons shift, int x, int y)
 void PaintWindow::Image1MouseUp(Qt::MouseButton, Qt::MouseButtons, int, int)
 {
     Timer1->stop();
+    sendTimer_->stop();
     if (DrawMode > 0 && Drawing) {
         Drawing = false;
         storeStroke();
@@ -679,6 +701,7 @@ void PaintWindow::KeepStrokeInProgress()
 {
     if (!Drawing || DrawMode <= 0)
         return;
+    sendTimer_->stop();
     Drawing = false;
     storeStroke();
     PointCount = 0;
@@ -688,20 +711,56 @@ void PaintWindow::KeepStrokeInProgress()
 
 void PaintWindow::storeStroke()
 {
+    // Mouse-up sends what is left at once, behind a block still on its way.
+    sendBlock(true);
+    liveTag_ = 0;
+    sentPoints_ = 0;
+    inFlight_ = false;
+}
+
+void PaintWindow::sendTimerTimer()
+{
+    if (!Drawing || inFlight_ || sentPoints_ >= PointCount)
+        return;
+    sendBlock(false);
+}
+
+void PaintWindow::sendBlock(bool last)
+{
     if (!worker_)
         return;
+    lastSendMs_ = clock_.elapsed();
     std::vector<QPoint> points;
-    points.reserve(PointCount);
-    for (int i = 0; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
+    for (int i = sentPoints_; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
         points.emplace_back(PointX[i], PointY[i]);
+    sentPoints_ += static_cast<int>(points.size());
+    if (liveTag_ != 0) {
+        for (Sent &s : unstored_)
+            if (s.tag == liveTag_) {
+                s.points.insert(s.points.end(), points.begin(), points.end());
+                s.atMs = clock_.elapsed(); // waiting counts from its latest block
+            }
+        if (points.empty() && !last)
+            return;
+        inFlight_ = !last;
+        worker_->Extend(session_, liveTag_, std::move(points), last);
+        showUnstoredMark();
+        return;
+    }
     if (points.empty())
         return;
     const PenTip pen{CurPenType, CurPenSize, CurPenColor};
     // The journal thread makes it durable before storing starts: whatever happens to the
-    // program from then on, the next run stores the stroke.
+    // program from then on, the next run stores what went out of the stroke.
     const quint64 tag = nextTag_++;
     unstored_.push_back({tag, pen, points, clock_.elapsed(), true});
-    worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
+    if (last) {
+        worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
+    } else {
+        liveTag_ = tag;
+        inFlight_ = true;
+        worker_->Begin(session_, tag, PcUserNo, pen, std::move(points));
+    }
     showUnstoredMark();
 }
 

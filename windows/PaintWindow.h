@@ -133,6 +133,9 @@ protected:
 
 private:
     void storeStroke();
+    // Hands the points drawn since the last block to the worker; `last`: the stroke ends.
+    void sendBlock(bool last);
+    void sendTimerTimer();
     // The status bar's word on a lost connection and the points that wait for it.
     void showConnection();
     // The caption as the opener set it, with a mark while points wait too long.
@@ -141,8 +144,8 @@ private:
     // Draws the rows that came back, a few milliseconds at a time.
     void drawSome();
     // The own stroke that points drawn now belong to: the tag it is stored under, which
-    // its rows bring back (storeStroke takes it at mouse-up).
-    quint64 drawingTag() const { return nextTag_; }
+    // its rows bring back (its first block, or storeStroke at mouse-up, takes it).
+    quint64 drawingTag() const { return liveTag_ != 0 ? liveTag_ : nextTag_; }
 
     QString caption_;
     bool closing_ = false;
@@ -159,6 +162,13 @@ private:
     };
     std::deque<Sent> unstored_; // handed to the worker, not yet stored, oldest first
     quint64 nextTag_ = 1;
+    // The stroke under the mouse goes out a block about every SendMs while it is drawn.
+    static constexpr int SendMs = 100;
+    QTimer *sendTimer_ = nullptr;
+    quint64 liveTag_ = 0;   // the stroke under the mouse, once its first block went; 0 before
+    int sentPoints_ = 0;    // of PointX/PointY, those handed to the worker
+    bool inFlight_ = false; // a block of it is not yet taken: the next one waits
+    qint64 lastSendMs_ = 0; // on clock_
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
     ElidedLabel *connectionState_ = nullptr;

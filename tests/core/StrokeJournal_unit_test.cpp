@@ -69,13 +69,22 @@ QStringList filesIn(const QString &folder)
 }
 
 // One progress note: 'B' sending, 'C' stored, 'R' refused; of `count` points from the first not stored;
-// 'A' the attachment n sends from now on.
+// 'A' the attachment n sends from now on; 'P' `count` points drawn since appended, 'E' the stroke ended.
 struct Note {
     char kind;
     qint64 n = 0;
     int dn = 0;
     int count = 1;
 };
+
+// The points drawn after the first block, from index `from` on.
+std::vector<QPoint> appended(int from, int count)
+{
+    std::vector<QPoint> p;
+    for (int i = from; i < from + count; ++i)
+        p.emplace_back(1000 + i, -i);
+    return p;
+}
 
 void apply(JournalEntry &e, const Note &note)
 {
@@ -84,6 +93,8 @@ void apply(JournalEntry &e, const Note &note)
     case 'C': e.NoteStored(note.n, note.dn, note.count); break;
     case 'R': e.NoteNotSent(); break;
     case 'A': e.NoteSender(note.n); break;
+    case 'P': e.NoteAppended(appended(int(e.Stroke().points.size()), note.count)); break;
+    case 'E': e.NoteEnded(); break;
     }
 }
 
@@ -110,6 +121,10 @@ struct ProgressCase {
     int sendingDn;
     int sendingCount = 1;
     qint64 attachment = 0;
+    // A stroke sent while drawn: begun open, with this many points in the end, still open or not.
+    bool open = false;
+    int finalPoints = 0; // 0: `points`
+    bool stillOpen = false;
 };
 
 const ProgressCase progressCases[] = {
@@ -135,6 +150,13 @@ const ProgressCase progressCases[] = {
      3, {{'A', 7}, {'B', 1, 5}, {'R'}, {'A', 8}, {'B', 1, 5, 2}}, 0, 0, 0, 1, 5, 2, 8},
     {"stored on one attachment, the rest sent on it again: noted once",
      3, {{'A', 7}, {'B', 1, 5}, {'C', 1, 5}, {'A', 7}, {'B', 2, 5}}, 5, 1, 1, 2, 5, 1, 7},
+    {"drawn: first block stored, two more appended, still held",
+     2, {{'B', 1, 4, 2}, {'C', 1, 4, 2}, {'P', 0, 0, 3}, {'P', 0, 0, 1}}, 4, 2, 2, 0, 0, 1, 0, true, 6, true},
+    {"drawn: an appended block sent without answer, then the end",
+     2, {{'C', 1, 4, 2}, {'P', 0, 0, 2}, {'B', 3, 4, 2}, {'E'}}, 4, 2, 2, 3, 4, 2, 0, true, 4, false},
+    {"drawn: ended, appended after its end is no note",
+     2, {{'E'}, {'P', 0, 0, 2}}, 0, 0, 0, 0, 0, 1, 0, true, 2, false},
+    {"an append to a stroke not drawn open is no note", 2, {{'P', 0, 0, 2}}, 0, 0, 0, 0, 0},
 };
 
 class StrokeJournalTest : public ::testing::Test {
@@ -148,9 +170,14 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
     for (bool sync : {false, true}) {
         for (const ProgressCase &c : progressCases) {
             SCOPED_TRACE(std::string(c.name) + (sync ? ", synced" : ", not synced"));
-            const JournalStroke drawn = stroke(DbA, 12, c.points);
+            JournalStroke drawn = stroke(DbA, 12, c.points);
+            drawn.open = c.open;
+            JournalStroke full = drawn;
+            const std::vector<QPoint> more = appended(c.points, std::max(c.finalPoints - c.points, 0));
+            full.points.insert(full.points.end(), more.begin(), more.end());
+            full.open = c.stillOpen;
             JournalStroke expected =
-                withProgress(drawn, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
+                withProgress(full, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
             expected.attachment = c.attachment;
             QString name;
             {
@@ -174,17 +201,46 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             // A claimed entry goes on where it stopped.
             if (size_t(expected.stored) < expected.points.size()) {
                 claimed[0]->NoteStored(BigN * 2, 9);
-                JournalStroke more = withProgress(drawn, 9, expected.stored + 1, BigN * 2);
-                more.attachment = expected.attachment;
-                EXPECT_EQ(claimed[0]->Stroke(), more);
+                JournalStroke further = withProgress(full, 9, expected.stored + 1, BigN * 2);
+                further.attachment = expected.attachment;
+                EXPECT_EQ(claimed[0]->Stroke(), further);
                 claimed.clear();
                 claimed = JournalEntry::ClaimUnheld(folder(), DbA);
                 ASSERT_EQ(claimed.size(), 1u);
-                EXPECT_EQ(claimed[0]->Stroke(), more);
+                EXPECT_EQ(claimed[0]->Stroke(), further);
             }
             claimed[0]->Finish();
         }
     }
+}
+
+// The journal thread notes the points of a stroke being drawn before the store takes them
+// on its own thread: each point is in the file once, and nothing is noted once the entry is gone.
+TEST_F(StrokeJournalTest, PointsNotedByTheAppenderAreWrittenOnce)
+{
+    JournalStroke s = stroke(DbA, 3, 2);
+    s.open = true;
+    auto e = create(folder(), s);
+    ASSERT_TRUE(e);
+    JournalAppender a = e->Appender();
+    EXPECT_TRUE(a.NoteAppended(appended(2, 3)));
+    EXPECT_TRUE(a.NoteAppended(appended(5, 1)));
+    EXPECT_TRUE(a.NoteEnded());
+    // The store takes them behind the appender.
+    EXPECT_TRUE(e->NoteAppended(appended(2, 3)));
+    EXPECT_TRUE(e->NoteSending(1, 4, 5));
+    EXPECT_TRUE(e->NoteAppended(appended(5, 1)));
+    EXPECT_TRUE(e->NoteEnded());
+    JournalStroke expected = withProgress(s, 0, 0, 0, 1, 4, 5);
+    const auto more = appended(2, 4);
+    expected.points.insert(expected.points.end(), more.begin(), more.end());
+    expected.open = false;
+    EXPECT_EQ(e->Stroke(), expected);
+    e.reset();
+    EXPECT_FALSE(a.NoteAppended(appended(6, 1))) << "noted after the entry was let go";
+    auto claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), expected);
 }
 
 TEST_F(StrokeJournalTest, ATornLastRecordCostsOnlyThatRecord)

@@ -19,6 +19,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sys/resource.h>
 #include <tuple>
 
@@ -104,6 +105,15 @@ public:
         EXPECT_EQ(lost, 0);
         EXPECT_EQ(doubled, 0);
         EXPECT_EQ(got.size(), want.size()) << "rows of no stroke";
+    }
+
+    // The stroke numbers the rows of `user` got.
+    std::set<int> dnsOf(int user)
+    {
+        std::set<int> out;
+        db.ForEachRow(QStringLiteral("DN"), kTable, QStringLiteral("MN=") + QString::number(user), QString(),
+                      [&](const QStringList &r) { out.insert(r.value(0).toInt()); });
+        return out;
     }
 
     TestDatabase t;
@@ -336,6 +346,110 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             // The first statement was answered; the second was committed, only its answer lost.
             EXPECT_EQ(rows, sameStore ? 240 : 0);
             sc.expectEachPointOnce(sameStore ? "same store" : "next run");
+        }
+    }
+    {
+        SCOPED_TRACE("cut mid-drag (a crash or a signal while the button is held): what was handed over, once");
+        // Cut: 0 after its first block is stored, 1 with a block appended and not sent,
+        // 2 with an appended block sent and committed, its answer never noted.
+        for (int cut : {0, 1, 2}) {
+            SCOPED_TRACE(cut);
+            Scene sc;
+            JournalStroke a = drawn(3, 1, 3);
+            a.open = true;
+            const JournalStroke before = drawn(4, 40, 2);
+            sc.strokes.push_back(before);
+            sc.commit(before, 1, 1);
+            {
+                StrokeStore store(sc.db, sc.image);
+                store.SetTable(kTable);
+                store.Load(false);
+                store.Add({5, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a), true});
+                EXPECT_TRUE(store.StorePending()) << "an open stroke stored so far leaves nothing to store";
+                EXPECT_EQ(store.PendingStrokes(), 1) << "held until its end";
+                std::vector<QPoint> more;
+                for (int i = 0; i < 4; ++i)
+                    more.emplace_back(60 + i, 5);
+                sc.strokes.back().points.insert(sc.strokes.back().points.end(), more.begin(), more.end());
+                if (cut >= 1)
+                    store.Extend(5, more, false);
+                else
+                    sc.strokes.back().points.resize(3);
+                if (cut == 2) {
+                    // The block reaches the server; the program dies before its answer is noted.
+                    store.beforeInsert = [&](int n) {
+                        sc.commit(sc.strokes.back(), n, 1, 3);
+                        throw 0;
+                    };
+                    try {
+                        store.StorePending();
+                    } catch (int) {
+                    }
+                }
+                // The store goes with the program: the entry is let go, not ended.
+            }
+            StrokeStore next(sc.db, sc.image);
+            next.SetTable(kTable);
+            next.Load(false);
+            auto claimed = sc.claim();
+            ASSERT_EQ(claimed.size(), 1u);
+            EXPECT_TRUE(claimed[0]->Stroke().open) << "read back without its end";
+            EXPECT_EQ(claimed[0]->Stroke().points.size(), sc.strokes.back().points.size());
+            sc.add(next, std::move(claimed));
+            EXPECT_TRUE(next.StorePending()) << "stored whole as it stands";
+            EXPECT_EQ(next.PendingStrokes(), 0);
+            EXPECT_TRUE(sc.claim().empty());
+            sc.expectEachPointOnce("cut mid-drag");
+            EXPECT_EQ(sc.dnsOf(3).size(), 1u) << "one stroke number for all its blocks";
+        }
+    }
+    {
+        SCOPED_TRACE("a line lost while the button is held: the blocks after it keep the stroke's number");
+        for (bool sameStore : {true, false}) {
+            SCOPED_TRACE(sameStore ? "the line comes back" : "the program dies while the line is gone");
+            Scene sc;
+            DelayRelay relay;
+            ASSERT_TRUE(relay.start(0));
+            const QString path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
+            DataAccess db;
+            db.ConnectDatabase(path);
+            ASSERT_TRUE(db.IsConnected());
+            auto store = std::make_unique<StrokeStore>(db, sc.image);
+            store->SetTable(kTable);
+            store->Load();
+            JournalStroke a = drawn(3, 1, 5);
+            a.open = true;
+            store->Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a), true});
+            EXPECT_TRUE(store->StorePending());
+            // Another PC's stroke falls between two blocks.
+            const JournalStroke other = drawn(9, 30, 2);
+            sc.strokes.push_back(other);
+            sc.commit(other, 6, 1);
+            std::vector<QPoint> second{{70, 1}, {71, 2}}, third{{72, 3}};
+            for (const QPoint &p : second)
+                sc.strokes[0].points.push_back(p);
+            store->Extend(1, second, false);
+            store->beforeInsert = [&](int) { relay.CutAfterNextRequest(64); };
+            EXPECT_FALSE(store->StorePending());
+            EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
+            store->beforeInsert = nullptr;
+            for (const QPoint &p : third)
+                sc.strokes[0].points.push_back(p);
+            store->Extend(1, third, true); // released while the line is gone
+            db.DisconnectDatabase();
+            db.ConnectDatabase(path);
+            ASSERT_TRUE(db.IsConnected());
+            if (!sameStore) {
+                store.reset();
+                store = std::make_unique<StrokeStore>(db, sc.image);
+                store->SetTable(kTable);
+                store->Load(false);
+                sc.add(*store, sc.claim());
+            }
+            EXPECT_TRUE(store->StorePending());
+            EXPECT_EQ(store->PendingStrokes(), 0);
+            sc.expectEachPointOnce("lost line mid-drag");
+            EXPECT_EQ(sc.dnsOf(3), (std::set<int>{1}));
         }
     }
     {

@@ -1,5 +1,6 @@
 // A real second program ended by SIGTERM while points wait, or killed (-9) while it
-// stores: started again, it stores every point of its journal exactly once.
+// stores or while a stroke it sends as it is drawn is under the mouse: started again, it
+// stores every point of its journal exactly once.
 #include "DelayRelay.h"
 #include "TestDatabase.h"
 
@@ -338,6 +339,59 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
         std::printf("[          ] kill -9, %s: %d of 12 points stored at the kill; the rest stored %lld ms "
                     "after the next start began\n",
                     c.name, storedAtKill, static_cast<long long>(storedAfter));
+    }
+}
+
+// A stroke under the mouse goes out block by block; the program ends before the button is
+// released: by SIGTERM, right after more moves (the session end keeps them), or by kill -9
+// once every block is out. The next start stores what was drawn once, with one DN.
+TEST(PaintProcesses, AStrokeCutMidDragIsStoredOnceWithItsNumber)
+{
+    for (int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGKILL");
+        Scene s;
+        ASSERT_NO_FATAL_FAILURE(s.SetUp());
+        const std::vector<QPoint> held = Line(5, 30, 12);
+        const std::vector<QPoint> firstPart(held.begin(), held.begin() + 6), rest(held.begin() + 6, held.end());
+        const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), held, Line(5, 60, 2)};
+        {
+            Instance first(s.state.path(), s.args);
+            ASSERT_TRUE(first.Started());
+            ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
+            ASSERT_EQ(first.Command(StrokeCommand(strokes[0])), QStringLiteral("drawn"));
+            ASSERT_EQ(first.Command(StrokeCommand(firstPart, "hold")), QStringLiteral("held"));
+            ASSERT_TRUE(s.picture.WaitForCount(3 + 6, 15000))
+                << "the held stroke did not go out while drawn: " << s.picture.Count();
+            ASSERT_EQ(first.Command(StrokeCommand(rest, "move")), QStringLiteral("moved"));
+            if (signal == SIGKILL) {
+                ASSERT_TRUE(s.picture.WaitForCount(3 + 12, 15000)) << s.picture.Count();
+                ::kill(pid_t(first.Pid()), SIGKILL);
+                ASSERT_TRUE(first.Process().waitForFinished(5000)) << "not ended by SIGKILL";
+            } else {
+                ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
+            }
+        }
+        const auto left = JournalEntry::PeekUnheld(s.journal);
+        if (signal == SIGKILL) {
+            // Ended by nobody: the entry holds every block, all of it stored.
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_TRUE(left[0].open);
+            EXPECT_EQ(left[0].points.size(), held.size());
+        } else if (!left.empty()) {
+            // Not all stored by the ending program: the journal has every point drawn.
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(left[0].points.size(), held.size());
+            EXPECT_FALSE(left[0].open) << "the session's end ends the stroke";
+        }
+        Instance second(s.state.path(), s.args);
+        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
+        ASSERT_TRUE(s.picture.WaitForCount(15, 20000)) << "rows: " << s.picture.Count();
+        EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
+            << "the journal still holds strokes";
+        ASSERT_EQ(second.Command(StrokeCommand(strokes[2])), QStringLiteral("drawn"));
+        ASSERT_TRUE(s.picture.WaitForCount(17, 15000)) << "rows: " << s.picture.Count();
+        EXPECT_EQ(s.picture.Rows(), Expected(strokes));
     }
 }
 

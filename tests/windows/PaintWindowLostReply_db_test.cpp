@@ -1,6 +1,6 @@
 // A stroke's statement committed by the server whose answer never came back: after the
 // worker attaches again by itself, its points count as stored, once, and its stroke
-// keeps its stroke number.
+// keeps its stroke number; also when the line goes while the stroke is still under the mouse.
 #include "PaintFixture.h"
 
 #include "db/Tables.h"
@@ -28,11 +28,14 @@ TEST_F(PaintWindowLostReply, ACommittedStatementWhoseAnswerWasLostIsStoredOnceAn
         const char *name;
         int points;  // of the second stroke
         int lostAt;  // index in it of the first point of the statement whose answer is lost
+        bool held = false; // drawn live: the answer of a block is lost, the line then closed, the
+                           // rest drawn and released while it is gone
     };
     const Case cases[] = {
         {"a stroke of one statement", 5, 0},
         {"the first statement of a long stroke: it decides the stroke number", 300, 0},
         {"the last statement of a long stroke: nothing of it is left to send", 300, 240},
+        {"a block of a stroke under the mouse, the rest drawn while the line is gone", 30, 10, true},
     };
     int image = 7;
     for (const Case &c : cases) {
@@ -45,17 +48,44 @@ TEST_F(PaintWindowLostReply, ACommittedStatementWhoseAnswerWasLostIsStoredOnceAn
         Stroke(a, first); // N 1..3, stroke 1
         const int lostN = 4 + c.lostAt;
         const int64_t cutsBefore = gate_.cuts();
-        a->Store()->beforeInsert = [&](int n) {
+        const auto cutAtLostN = [&](int n) {
             if (n == lostN)
                 gate_.CutAfterNextRequest(kInsertBytes);
         };
-        Stroke(a, second);
-        a->Store()->beforeInsert = nullptr;
-        // Held away until the facts are read: the worker would attach again within a second.
-        CloseGate();
+        if (c.held) {
+            a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, second[0].x(), second[0].y());
+            for (int i = 1; i < c.lostAt; ++i)
+                a->Image1MouseMove(Qt::LeftButton, second[size_t(i)].x(), second[size_t(i)].y());
+            ASSERT_TRUE(WaitUntil([&] { return watcher->ReadCount == 3 + c.lostAt; }))
+                << "the held stroke's first block was not stored: " << watcher->ReadCount;
+            ASSERT_TRUE(a->WaitIdle());
+            a->Store()->beforeInsert = cutAtLostN;
+            for (int i = c.lostAt; i < c.lostAt + 10; ++i)
+                a->Image1MouseMove(Qt::LeftButton, second[size_t(i)].x(), second[size_t(i)].y());
+            ASSERT_TRUE(WaitUntil([&] { return gate_.cuts() > cutsBefore; })) << "the relay cut no block";
+            CloseGate();
+            for (int i = c.lostAt + 10; i < c.points; ++i)
+                a->Image1MouseMove(Qt::LeftButton, second[size_t(i)].x(), second[size_t(i)].y());
+            a->Image1MouseUp(Qt::LeftButton, Qt::NoButton, second.back().x(), second.back().y());
+            EXPECT_TRUE(a->WaitIdle());
+            EXPECT_TRUE(a->Drawing == false);
+        } else {
+            a->Store()->beforeInsert = cutAtLostN;
+            Stroke(a, second);
+            a->Store()->beforeInsert = nullptr;
+            // Held away until the facts are read: the worker would attach again within a second.
+            CloseGate();
+            EXPECT_EQ(a->UnstoredPoints(), c.points - c.lostAt);
+        }
         EXPECT_EQ(gate_.cuts() - cutsBefore, 1) << "the relay cut no statement";
-        EXPECT_EQ(a->UnstoredPoints(), c.points - c.lostAt);
-        {
+        if (c.held) {
+            DataAccess direct;
+            direct.ConnectDatabase(db_.serverPath());
+            const auto rows = Rows(table, direct);
+            ASSERT_GT(rows.size(), size_t(3 + c.lostAt)) << "the block whose answer was lost was not committed";
+            ASSERT_LT(rows.size(), size_t(3 + c.points)) << "stored while the line was gone";
+            EXPECT_EQ(rows.back().dn, 2);
+        } else {
             DataAccess direct;
             direct.ConnectDatabase(db_.serverPath());
             const auto rows = Rows(table, direct);
@@ -69,6 +99,7 @@ TEST_F(PaintWindowLostReply, ACommittedStatementWhoseAnswerWasLostIsStoredOnceAn
 
         OpenGate();
         ASSERT_TRUE(StoredOnceBack(a)) << "the worker did not store what waited";
+        a->Store()->beforeInsert = nullptr;
         Stroke(a, third);
         Tick(watcher);
 

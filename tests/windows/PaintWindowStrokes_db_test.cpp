@@ -10,6 +10,7 @@
 #include "db/Tables.h"
 #include "forms/FormUtil.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <cmath>
 #include <QDir>
@@ -146,6 +147,69 @@ TEST_F(PaintWindowStrokes, TwoWindowsDrawEachOthersStrokesAtOnce)
     EXPECT_EQ(DifferingPixels(a->Bitmap, replay), 0);
     EXPECT_EQ(DifferingPixels(b->Bitmap, replay), 0);
     EXPECT_EQ(DifferingPixels(Open(7)->Bitmap, replay), 0);
+}
+
+// A stroke held down goes out a block about every 100 ms: the other window (its refresh
+// stopped) draws it growing before the button is released, every block with one DN.
+TEST_F(PaintWindowStrokes, AStrokeHeldDownGrowsInTheOtherWindowBeforeRelease)
+{
+    PaintWindow *a = Open(7);
+    PaintWindow *b = Open(7);
+    b->Timer1->stop();
+    Stroke(a, Line(40, 40, 2), 0, 3, 0xFF00); // a stroke before: the held one is a's second
+    EXPECT_TRUE(WaitUntil([b] { return b->ReadCount == 2; })) << "the event did not bring the first stroke";
+    const std::vector<QPoint> points = Line(2, 2, 18, 3, 2);
+    a->CurPenColor = 0xFF;
+    a->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, points[0].x(), points[0].y());
+    int seen = b->ReadCount;
+    for (size_t i = 1; i < points.size(); ++i) {
+        a->Image1MouseMove(Qt::LeftButton, points[i].x(), points[i].y());
+        if (i % 6 != 5)
+            continue;
+        const int drawn = 2 + a->PointCount;
+        EXPECT_TRUE(WaitUntil([&] { return b->ReadCount >= drawn; }, 5000))
+            << "the held stroke did not grow in the other window: " << b->ReadCount - 2 << " of "
+            << a->PointCount << " points";
+        EXPECT_TRUE(a->Drawing);
+        EXPECT_GT(b->ReadCount, seen);
+        seen = b->ReadCount;
+        EXPECT_EQ(b->Bitmap.pixel(points[i]), a->Bitmap.pixel(points[i])) << "a drawn point not on the other screen";
+        EXPECT_NE(b->Bitmap.pixel(points[i]), QColor(Qt::white).rgb());
+    }
+    a->Image1MouseMove(Qt::LeftButton, 70, 50);
+    const QPoint last(70, 50);
+    a->Image1MouseUp(Qt::LeftButton, Qt::NoButton, last.x(), last.y());
+    EXPECT_TRUE(a->WaitIdle());
+    EXPECT_TRUE(WaitUntil([b] { return b->ReadCount == 21; })) << b->ReadCount;
+    const auto rows = Rows(kTable);
+    ASSERT_EQ(rows.size(), 21u);
+    for (size_t i = 2; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].n, int(i) + 1);
+        EXPECT_EQ(rows[i].dn, 2) << "every block of the stroke has its one DN";
+        const QPoint p = i - 2 < points.size() ? points[i - 2] : last;
+        EXPECT_EQ(QPoint(rows[i].x, rows[i].y), p) << i;
+    }
+    EXPECT_EQ(a->UnstoredPoints(), 0);
+    EXPECT_EQ(a->Bitmap, b->Bitmap);
+    EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
+}
+
+// The refresh reads committed rows as it passes them: a hole in the numbers makes it read
+// the rest again in a snapshot. A hole that stays (a hand-made row) is passed, not waited on.
+TEST_F(PaintWindowStrokes, AHoleInTheNumbersIsReadAgainAndPassed)
+{
+    PaintWindow *a = Open(7);
+    a->Timer1->stop();
+    for (int n : {1, 2, 4})
+        ASSERT_TRUE(InsertPoint(Db(), kTable, n, 9, n, 2, 3, 0xFF00, 5 + 4 * n, 10));
+    Tick(a);
+    EXPECT_EQ(a->ReadCount, 3);
+    EXPECT_EQ(a->Store()->DrawnUpTo(), 4);
+    ASSERT_TRUE(InsertPoint(Db(), kTable, 5, 9, 5, 2, 3, 0xFF00, 40, 10));
+    Tick(a);
+    Tick(a);
+    EXPECT_EQ(a->ReadCount, 4);
+    EXPECT_EQ(Open(7)->Bitmap, a->Bitmap);
 }
 
 TEST_F(PaintWindowStrokes, ForeignWriterClashesKeepNumbersGapless)

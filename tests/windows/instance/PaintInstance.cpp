@@ -3,7 +3,8 @@
 //
 // usage: oekaki_paint_instance <server prefix> <folder> <file> <pc user> <image no> <w> <h>
 // commands: "stroke x,y x,y ..." (answers once stored or given up), "hold x,y ..." (the
-// button stays down; answers at once), "draw x,y ..." (answers
+// button stays down; answers at once), "move x,y ..." (the held button moved on; answers
+// at once), "draw x,y ..." (answers
 // once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
 // stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
 // connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
@@ -115,6 +116,12 @@ int main(int argc, char *argv[])
             }
             w->WaitIdle();
             reply(QStringLiteral("stroked %1").arg(w->UnstoredPoints()));
+        } else if (words[0] == QLatin1String("move") && words.size() > 1) {
+            for (int i = 1; i < words.size(); ++i) {
+                const QStringList xy = words[i].split(QLatin1Char(','));
+                w->Image1MouseMove(Qt::LeftButton, xy.value(0).toInt(), xy.value(1).toInt());
+            }
+            reply(QStringLiteral("moved"));
         } else if (words[0] == QLatin1String("dump") && words.size() > 1) {
             w->WaitIdle();
             w->Bitmap.save(words[1], "PNG");
