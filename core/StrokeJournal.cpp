@@ -799,10 +799,13 @@ bool JournalEntry::NoteSending(qint64 n, int dn, int count)
 
 void JournalEntry::NoteSender(qint64 attachment)
 {
-    if (version_ < SenderVersion || attachment < 1 || attachment == stroke_.attachment)
+    if (!isOpen() || version_ < SenderVersion || attachment < 1 || attachment == stroke_.attachment)
         return;
     // Goes out with the next note, so the two are synced together.
-    pending_ += senderRecord(attachment);
+    {
+        std::lock_guard hold(file_->lock);
+        file_->pending += senderRecord(attachment);
+    }
     stroke_.attachment = attachment;
 }
 

@@ -823,11 +823,6 @@ int StrokeStore::MarkOrphans()
     return PendingPoints();
 }
 
-int StrokeStore::StorableStrokes() const
-{
-    return int(std::count_if(pending_.begin(), pending_.end(), [](const PendingStroke &p) { return !p.orphan; }));
-}
-
 bool StrokeStore::Store(int user, const PenTip &pen, const std::vector<QPoint> &points)
 {
     if (!points.empty())
