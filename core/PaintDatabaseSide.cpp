@@ -475,6 +475,10 @@ void PaintDatabaseSide::serve(Session &s)
     } else if (s.window && !lost_) {
         s.store->Refresh();
         lastRefreshMs_ = now();
+        // Refreshed every second while events do not come, the kept statement would never be
+        // let go, and a picture deleted elsewhere would wait for it for as long.
+        if (quick_ && quick_->isActive())
+            db_->ReleaseRefresh();
     }
     flush(s);
     // Another connection of this program (the image list's delete) must not wait for
