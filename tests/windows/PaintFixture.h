@@ -171,6 +171,8 @@ protected:
     static std::vector<StoredPoint> Rows(const QString &table, DataAccess &db = Db())
     {
         EXPECT_TRUE(mainWindow->Worker().WaitIdle()) << "the painting worker did not finish in time";
+        // A reconnect hands the attachment to the main-db thread later; read after it.
+        EXPECT_TRUE(WaitForDbAnswers());
         std::vector<StoredPoint> out;
         const int n = db.SelectOrdered(QStringLiteral("*"), table, QString(), QStringLiteral("N"));
         QStringList r(8);
