@@ -3,6 +3,7 @@
 // memory of reading a whole stroke table of a million rows.
 //   bench_db_access [--quick]      (needs the local server on 127.0.0.1:3050)
 
+#include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
 #include "db/Cp932.h"
@@ -23,18 +24,9 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+using namespace measure;
 
-long StatusKb(const char *field)
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
+namespace {
 
 bool Check(const ISC_STATUS *st, const char *what)
 {

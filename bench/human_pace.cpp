@@ -24,6 +24,7 @@
 // usage: bench_human_pace [--quick] [--together] [--events-dropped]
 //   (--together: only the K people runs; --events-dropped: this process's connections to
 //   the server's events port are dropped, as by a firewall; needs root and iptables)
+#include "measure/Measures.h"
 #include "app/MainWindow.h"
 #include "core/PaintWorker.h"
 #include "core/SharedSettings.h"
@@ -59,19 +60,12 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace measure;
+
 namespace {
 
 constexpr int kPoints = 60;
 constexpr int kMoveMs = 8; // between two mouse moves of a stroke
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = static_cast<size_t>(p * double(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
 
 std::vector<QPoint> strokePoints(int seed)
 {
@@ -79,64 +73,6 @@ std::vector<QPoint> strokePoints(int seed)
     for (int i = 0; i < kPoints; ++i)
         p.emplace_back((seed * 13 + i * 3) % 600, (seed * 7 + i) % 400);
     return p;
-}
-
-int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Lives on the window thread: ticks every 5 ms; the longest stall is the largest gap
-// between two ticks less the 5 ms.
-class Heartbeat : public QObject {
-public:
-    Heartbeat()
-    {
-        tick_.setTimerType(Qt::PreciseTimer);
-        tick_.setInterval(kTickMs);
-        connect(&tick_, &QTimer::timeout, this, [this] {
-            const int64_t now = nowNs();
-            longestNs_ = std::max(longestNs_, now - lastNs_ - int64_t(kTickMs) * 1000000);
-            lastNs_ = now;
-        });
-        Reset();
-        tick_.start();
-    }
-    void Reset()
-    {
-        lastNs_ = nowNs();
-        longestNs_ = 0;
-    }
-    double LongestMs() const
-    {
-        return double(std::max(longestNs_, nowNs() - lastNs_ - int64_t(kTickMs) * 1000000)) / 1e6;
-    }
-
-private:
-    static constexpr int kTickMs = 5;
-    QTimer tick_;
-    int64_t lastNs_ = 0;
-    int64_t longestNs_ = 0;
-};
-
-// Runs the window thread's event loop until `done` holds or `ms` pass.
-bool RunUntil(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(5);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start();
-    loop.exec();
-    return done();
 }
 
 void RunFor(int ms)
@@ -178,7 +114,7 @@ public:
         connect(&mainWindow->Worker(), &PaintWorker::Stored, this, [this](int id, quint64 tag) {
             if (id != session_ || tag == 0 || tag > ups_.size())
                 return;
-            storedMs.push_back(double(nowNs() - ups_[tag - 1]) / 1e6);
+            storedMs.push_back(double(NowNs() - ups_[tag - 1]) / 1e6);
         });
         connect(&mainWindow->Worker(), &PaintWorker::Journaled, this,
                 [this](int id, quint64 tag, const QString &, qint64 syncedNs) {
@@ -195,7 +131,7 @@ public:
             w_->Image1MouseMove(Qt::LeftButton, points[i].x(), points[i].y());
         }
         RunFor(kMoveMs);
-        ups_.push_back(nowNs());
+        ups_.push_back(NowNs());
         w_->Image1MouseUp(Qt::LeftButton, Qt::NoButton, points.back().x(), points.back().y());
         drawn.insert(drawn.end(), points.begin(), points.end());
     }
@@ -251,7 +187,7 @@ public:
         connect(&worker_, &PaintWorker::Rows, this, [this](int id, const QVector<StrokeRow> &rows) {
             if (id != session_)
                 return;
-            const int64_t now = nowNs();
+            const int64_t now = NowNs();
             for (const StrokeRow &r : rows) {
                 if (r.mn != 1 || r.dn < 1)
                     continue;
@@ -513,8 +449,8 @@ int main(int argc, char **argv)
                 tripsAuto.push_back(double(relay.roundTrips() - before));
                 rawN += kPoints;
             }
-            const double wm = percentile(person.storedMs, 0.5), r3 = percentile(raw3, 0.5),
-                         ra = percentile(rawAuto, 0.5), st = percentile(stalls, 1.0);
+            const double wm = Percentile(person.storedMs, 0.5), r3 = Percentile(raw3, 0.5),
+                         ra = Percentile(rawAuto, 0.5), st = Percentile(stalls, 1.0);
             std::printf("  one %d-point stroke alone (median of %d): mouse-up to committed %.1f ms; "
                         "raw start/execute/commit loop %.1f ms; bare autocommit loop %.1f ms (ratio "
                         "%.2f); window's longest stall %.1f ms\n",
@@ -523,10 +459,10 @@ int main(int argc, char **argv)
                 std::printf("  round trips per stroke: window %.0f (mouse-up to stored), raw loop %.0f, "
                             "autocommit loop %.0f (the raw loops include attaching); relay late by "
                             "%.0f us on average\n",
-                            percentile(tripsWin, 0.5), percentile(tripsRaw3, 0.5),
-                            percentile(tripsAuto, 0.5), relay.meanLateMicroseconds());
+                            Percentile(tripsWin, 0.5), Percentile(tripsRaw3, 0.5),
+                            Percentile(tripsAuto, 0.5), relay.meanLateMicroseconds());
             std::printf("  mouse-up to its journal entry on disk: median %.2f ms, worst %.2f ms\n",
-                        percentile(person.journaledMs, 0.5), percentile(person.journaledMs, 1.0));
+                        Percentile(person.journaledMs, 0.5), Percentile(person.journaledMs, 1.0));
             std::printf("TABLE|One %d-point stroke alone, round trip %d ms: mouse-up to committed|%.0f "
                         "ms; bare autocommit loop %.0f ms (ratio %.2f); raw 3-round-trip loop %.0f ms; "
                         "longest stall %.0f ms|at most 1.03x the autocommit loop\n",
@@ -589,25 +525,25 @@ int main(int argc, char **argv)
             std::printf("  %2d people: window's longest stall %6.1f ms; mouse-up to committed median "
                         "%6.1f ms, 95th percentile %6.1f ms, worst %6.1f ms; writers' store median "
                         "%6.1f ms, 95th %6.1f ms; %d clashes; N gapless and every point once: %s\n",
-                        k, stall, percentile(m, 0.5), percentile(m, 0.95), percentile(m, 1.0),
-                        percentile(o.storeMs, 0.5), percentile(o.storeMs, 0.95), o.clashes,
+                        k, stall, Percentile(m, 0.5), Percentile(m, 0.95), Percentile(m, 1.0),
+                        Percentile(o.storeMs, 0.5), Percentile(o.storeMs, 0.95), o.clashes,
                         passed ? "yes" : "NO");
             for (const QString &p : problems)
                 std::printf("    problem: %s\n", qPrintable(p));
             std::printf("      mouse-up to the journal entry on disk: median %.2f ms, worst %.2f ms\n",
-                        percentile(person.journaledMs, 0.5), percentile(person.journaledMs, 1.0));
+                        Percentile(person.journaledMs, 0.5), Percentile(person.journaledMs, 1.0));
             std::printf("      mouse-up to drawn in another PC's painting window (%s): median %6.1f ms, "
                         "95th percentile %6.1f ms, %zu of %d strokes\n",
                         other.Listening(path) ? "events and the 5 s refresh" : "no events: the 1 s refresh",
-                        percentile(other.drawnMs, 0.5), percentile(other.drawnMs, 0.95),
+                        Percentile(other.drawnMs, 0.5), Percentile(other.drawnMs, 0.95),
                         other.drawnMs.size(), person.Strokes());
             std::printf("TABLE|%d people, round trip %d ms: mouse-up to drawn on another PC|median %.0f, "
                         "95th percentile %.0f ms|95th percentile at most 200 ms\n",
-                        k, rtt, percentile(other.drawnMs, 0.5), percentile(other.drawnMs, 0.95));
+                        k, rtt, Percentile(other.drawnMs, 0.5), Percentile(other.drawnMs, 0.95));
             std::printf("TABLE|%d people at a person's pace, round trip %d ms|longest stall %.0f ms; "
                         "mouse-up to committed median %.0f, 95th percentile %.0f, worst %.0f ms; "
                         "check %s|stall at most 50 ms%s\n",
-                        k, rtt, stall, percentile(m, 0.5), percentile(m, 0.95), percentile(m, 1.0),
+                        k, rtt, stall, Percentile(m, 0.5), Percentile(m, 0.95), Percentile(m, 1.0),
                         passed ? "passed" : "FAILED",
                         k == 16 && rtt == 0 ? "; 95th percentile at most 200 ms" : "");
         }
@@ -657,7 +593,7 @@ int main(int argc, char **argv)
             allPassed = allPassed && problem.isEmpty();
             std::printf("  silent network for 30 s mid-stroke: window's longest stall %.1f ms; both "
                         "strokes stored, the first %.1f s after its mouse-up (%.1f s after the resume); %s\n",
-                        stall, percentile(person.storedMs, 1.0) / 1000,
+                        stall, Percentile(person.storedMs, 1.0) / 1000,
                         afterResume,
                         problem.isEmpty() ? "every point once" : qPrintable(problem));
             std::printf("TABLE|Silent network (relay paused 30 s mid-stroke)|longest stall %.0f ms; "
@@ -700,7 +636,7 @@ int main(int argc, char **argv)
             allPassed = allPassed && problem.isEmpty();
             std::printf("  row locked for 10 s by an uncommitted insert of the next N: window's "
                         "longest stall %.1f ms; stored %.1f s after mouse-up; %s\n",
-                        stall, percentile(person.storedMs, 1.0) / 1000,
+                        stall, Percentile(person.storedMs, 1.0) / 1000,
                         problem.isEmpty() ? "every point once" : qPrintable(problem));
             std::printf("TABLE|Locked row (uncommitted insert of the next N, 10 s)|longest stall %.0f "
                         "ms; stored once %s|stall at most 100 ms\n",

@@ -15,6 +15,7 @@
 //     (a SELECT prepared, run and its transaction ended each time) and as it is now;
 //   - every person's points once, in order, N gapless.
 // usage: bench_live_pen [--quick] [--case <people> <round trip ms>]
+#include "measure/Measures.h"
 #include "core/PaintWorker.h"
 #include "core/StrokeStore.h"
 #include "db/DataAccess.h"
@@ -39,64 +40,12 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace measure;
+
 namespace {
 
 constexpr int kMoveMs = 10;   // between two mouse moves
 constexpr int kSendMs = 100;  // as the painting window sends
-
-int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = static_cast<size_t>(p * double(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
-
-bool RunUntil(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(5);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start();
-    loop.exec();
-    return done();
-}
-
-class Heartbeat : public QObject {
-public:
-    Heartbeat()
-    {
-        tick_.setTimerType(Qt::PreciseTimer);
-        tick_.setInterval(5);
-        connect(&tick_, &QTimer::timeout, this, [this] {
-            const int64_t now = nowNs();
-            longestNs_ = std::max(longestNs_, now - lastNs_ - 5000000);
-            lastNs_ = now;
-        });
-        lastNs_ = nowNs();
-        tick_.start();
-    }
-    double LongestMs() const { return double(longestNs_) / 1e6; }
-
-private:
-    QTimer tick_;
-    int64_t lastNs_ = 0;
-    int64_t longestNs_ = 0;
-};
 
 // The server's process (user + system) time so far, in seconds; -1 when not found.
 double serverCpuSeconds()
@@ -130,7 +79,7 @@ public:
             if (id != session_ || tag != tag_)
                 return;
             inFlight_ = false;
-            if (drawing_ && sent_ < pen_.size() && nowNs() - lastSendNs_ >= int64_t(kSendMs) * 1000000)
+            if (drawing_ && sent_ < pen_.size() && NowNs() - lastSendNs_ >= int64_t(kSendMs) * 1000000)
                 sendBlock(false);
         });
         connect(&worker, &PaintWorker::Stored, this, [this](int id, quint64) {
@@ -146,7 +95,7 @@ public:
         move_.setInterval(kMoveMs);
         connect(&move_, &QTimer::timeout, this, &Person::step);
     }
-    void Start() { pauseUntil_ = nowNs() + int64_t(rng_.bounded(1000)) * 1000000, move_.start(); }
+    void Start() { pauseUntil_ = NowNs() + int64_t(rng_.bounded(1000)) * 1000000, move_.start(); }
     bool Done() const { return int(strokeMoves.size()) == strokes_ && !drawing_; }
     bool AllStored() const { return stored == strokes_; }
     int Session() const { return session_; }
@@ -161,7 +110,7 @@ public:
 private:
     void step()
     {
-        const int64_t now = nowNs();
+        const int64_t now = NowNs();
         if (!drawing_) {
             if (int(strokeMoves.size()) == strokes_ || now < pauseUntil_)
                 return;
@@ -191,7 +140,7 @@ private:
         if (int(pen_.size()) < points_)
             return;
         send_.stop();
-        ups.push_back(nowNs());
+        ups.push_back(NowNs());
         sendBlock(true);
         drawn.insert(drawn.end(), pen_.begin(), pen_.end());
         drawing_ = false;
@@ -199,7 +148,7 @@ private:
     }
     void sendBlock(bool last)
     {
-        lastSendNs_ = nowNs();
+        lastSendNs_ = NowNs();
         std::vector<QPoint> rest(pen_.begin() + long(sent_), pen_.end());
         sent_ = pen_.size();
         ++blocks;
@@ -241,7 +190,7 @@ public:
         connect(&at.worker, &PaintWorker::Rows, this, [this](int id, const QVector<StrokeRow> &rows) {
             if (id != at_.Session())
                 return;
-            const int64_t now = nowNs();
+            const int64_t now = NowNs();
             for (const StrokeRow &r : rows) {
                 if (r.mn != 1 || r.dn < 1 || size_t(r.dn) > watched_.strokeMoves.size())
                     continue;
@@ -391,11 +340,11 @@ void refreshCost(const QString &database, DelayRelay &relay, const QString &tabl
     }
     std::printf("  one refresh finding nothing new: before %.0f round trips, %.1f ms; now %.0f round trips, "
                 "%.1f ms (statement kept prepared, read-only read-committed transaction kept open)\n",
-                percentile(oldTrips, 0.5), percentile(oldMs, 0.5), percentile(newTrips, 0.5), percentile(newMs, 0.5));
+                Percentile(oldTrips, 0.5), Percentile(oldMs, 0.5), Percentile(newTrips, 0.5), Percentile(newMs, 0.5));
     std::printf("TABLE|Refresh finding nothing, round trip %d ms|before %.0f round trips (%.0f ms); now %.0f "
                 "(%.0f ms)|as few as Firebird allows\n",
-                rtt, percentile(oldTrips, 0.5), percentile(oldMs, 0.5), percentile(newTrips, 0.5),
-                percentile(newMs, 0.5));
+                rtt, Percentile(oldTrips, 0.5), Percentile(oldMs, 0.5), Percentile(newTrips, 0.5),
+                Percentile(newMs, 0.5));
 }
 
 } // namespace
@@ -450,15 +399,15 @@ int main(int argc, char **argv)
                 std::printf("  %2d people, %s: pen to other screen median %6.0f ms, 95th %6.0f ms; mouse-up to "
                             "drawn elsewhere median %5.0f ms, 95th %5.0f ms; %.1f blocks/s and %.0f round trips/s "
                             "per person; server CPU %.0f %%; longest stall %.0f ms; every point once: %s\n",
-                            people, live ? "live " : "whole", percentile(r.penMs, 0.5), percentile(r.penMs, 0.95),
-                            percentile(r.upMs, 0.5), percentile(r.upMs, 0.95), r.blocksPerSecond,
+                            people, live ? "live " : "whole", Percentile(r.penMs, 0.5), Percentile(r.penMs, 0.95),
+                            Percentile(r.upMs, 0.5), Percentile(r.upMs, 0.95), r.blocksPerSecond,
                             r.tripsPerSecond, r.serverCpu, r.stallMs,
                             r.problem.isEmpty() ? "yes" : qPrintable(r.problem));
             }
             std::printf("TABLE|Pen to other screen, %d people, round trip %d ms|median %.0f, 95th %.0f ms (whole "
                         "strokes: %.0f, %.0f ms)|95th at most %d ms\n",
-                        people, rtt, percentile(runs[1].penMs, 0.5), percentile(runs[1].penMs, 0.95),
-                        percentile(runs[0].penMs, 0.5), percentile(runs[0].penMs, 0.95), people == 2 ? 150 : 300);
+                        people, rtt, Percentile(runs[1].penMs, 0.5), Percentile(runs[1].penMs, 0.95),
+                        Percentile(runs[0].penMs, 0.5), Percentile(runs[0].penMs, 0.95), people == 2 ? 150 : 300);
             if (people == 16)
                 std::printf("TABLE|16 people drawing, round trip %d ms|%.1f blocks/s and %.0f round trips/s per "
                             "person, server CPU %.0f %%, longest stall %.0f ms (whole strokes: %.1f, %.0f, %.0f "
@@ -469,8 +418,8 @@ int main(int argc, char **argv)
             if (people == 2)
                 std::printf("TABLE|Mouse-up to drawn elsewhere, 2 people, round trip %d ms|median %.0f, 95th %.0f "
                             "ms (whole strokes: %.0f, %.0f ms)|at most 50 ms\n",
-                            rtt, percentile(runs[1].upMs, 0.5), percentile(runs[1].upMs, 0.95),
-                            percentile(runs[0].upMs, 0.5), percentile(runs[0].upMs, 0.95));
+                            rtt, Percentile(runs[1].upMs, 0.5), Percentile(runs[1].upMs, 0.95),
+                            Percentile(runs[0].upMs, 0.5), Percentile(runs[0].upMs, 0.95));
         }
         refreshCost(database, relay, ImageTable::NameOf(imageNo), rtt);
         relay.stop();

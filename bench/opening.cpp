@@ -4,6 +4,7 @@
 // (extra readers, the local copy written) and the second (from the local copy).
 //   bench_opening [--quick] [rows] [round trip ms]   (needs the local server on 127.0.0.1:3050)
 
+#include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
 #include "core/PaintWorker.h"
@@ -24,18 +25,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+using namespace measure;
 
-long StatusKb(const char *field)
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(static_cast<qsizetype>(strlen(field))).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
+namespace {
 
 struct Outcome {
     double firstMs = -1;

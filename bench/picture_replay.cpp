@@ -6,6 +6,7 @@
 //   a 100-point stroke arriving below the others, and an own stroke of 100 points coming
 //   back with numbers below another's 100 rows drawn over it.
 // No database: the rows are made here. Usage: bench_picture_replay [--quick]
+#include "measure/Measures.h"
 #include "core/PictureReplay.h"
 #include "core/Stamp.h"
 
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <random>
 #include <vector>
+
+using namespace measure;
 
 namespace {
 
@@ -40,12 +43,6 @@ std::vector<StrokeRow> picture(int rows, std::mt19937 &rnd)
 }
 
 double msSince(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 
 } // namespace
 
@@ -100,9 +97,9 @@ int main(int argc, char **argv)
             later.push_back(r);
         }
         std::printf("one row arriving below, pen %d: median %.3f ms, p95 %.3f ms (whole redraw %.0f ms)\n", size,
-                    percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+                    Percentile(ms, 0.5), Percentile(ms, 0.95), replayMs);
         std::printf("TABLE|500k picture: a row arriving below, pen %d, median / p95|%.3f / %.3f ms|<< %.0f ms (whole)\n",
-                    size, percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+                    size, Percentile(ms, 0.5), Percentile(ms, 0.95), replayMs);
     }
 
     // Another's 100-point stroke stored below rows drawn already, arriving at once.
@@ -122,10 +119,10 @@ int main(int argc, char **argv)
             replay.Repaint();
             ms.push_back(msSince(t));
         }
-        std::printf("100-point stroke arriving below: median %.2f ms, p95 %.2f ms\n", percentile(ms, 0.5),
-                    percentile(ms, 0.95));
+        std::printf("100-point stroke arriving below: median %.2f ms, p95 %.2f ms\n", Percentile(ms, 0.5),
+                    Percentile(ms, 0.95));
         std::printf("TABLE|500k picture: a 100-point stroke arriving below, median / p95|%.2f / %.2f ms|<< %.0f ms (whole)\n",
-                    percentile(ms, 0.5), percentile(ms, 0.95), replayMs);
+                    Percentile(ms, 0.5), Percentile(ms, 0.95), replayMs);
     }
 
     // The window's own stroke drawn first; another's crossing 100 rows arrive above it, then
@@ -158,10 +155,10 @@ int main(int argc, char **argv)
         }
         std::printf("own stroke of 100 points: another's crossing rows over it %.2f ms, own rows back below them "
                     "%.2f ms (medians)\n",
-                    percentile(drawn, 0.5), percentile(back, 0.5));
+                    Percentile(drawn, 0.5), Percentile(back, 0.5));
         std::printf("TABLE|500k picture: own 100 points back below another's crossing stroke, median|%.2f ms|<< %.0f ms "
                     "(whole)\n",
-                    percentile(back, 0.5), replayMs);
+                    Percentile(back, 0.5), replayMs);
     }
 
     // The picture after all these arrivals is the plain replay of every row in N order.

@@ -58,8 +58,7 @@ struct PaintDatabaseSide::Session {
     int added = 0;          // points the window handed over so far
     int recovered = 0;      // points a run before left in the journal, stored by this one
     int locks = 0;          // stores in a row that met a lock, or could not note in the journal
-    bool refreshQueued = false; // an event's refresh waits to run: more events fold into it
-    bool storeQueued = false;   // a store of an open stroke's blocks waits to run
+    bool serveQueued = false;   // a store or an event's refresh waits to run: more fold into it
     std::set<quint64> toAnswer; // the open strokes whose blocks it takes
 };
 
@@ -199,21 +198,7 @@ void PaintDatabaseSide::extend(int id, quint64 tag, const std::vector<QPoint> &p
 void PaintDatabaseSide::storeSoon(Session &s, quint64 tag)
 {
     s.toAnswer.insert(tag);
-    if (s.storeQueued)
-        return;
-    s.storeQueued = true;
-    ++*busy_;
-    QTimer::singleShot(0, this, [this, id = s.id] {
-        Counted done{*busy_};
-        auto it = sessions_.find(id);
-        if (it == sessions_.end())
-            return;
-        it->second->storeQueued = false;
-        const std::set<quint64> tags = std::exchange(it->second->toAnswer, {});
-        serve(*it->second); // may end the session
-        for (quint64 tag : tags)
-            deliver([id, tag](PaintWorker &f) { emit f.Taken(id, tag); });
-    });
+    serveSoon(s);
 }
 
 void PaintDatabaseSide::recover()
@@ -669,7 +654,7 @@ void PaintDatabaseSide::eventCame(const QString &table)
 {
     for (auto &[id, s] : sessions_)
         if (s->window && s->table == table)
-            refreshSoon(*s);
+            serveSoon(*s);
 }
 
 void PaintDatabaseSide::eventsWorking(bool working)
@@ -692,22 +677,26 @@ void PaintDatabaseSide::quickRefresh()
         return; // the reconnect's tries refresh once it is back
     for (auto &[id, s] : sessions_)
         if (s->window && s->opened)
-            refreshSoon(*s);
+            serveSoon(*s);
 }
 
-// One refresh at a time per picture: asked for meanwhile, it folds into the one queued.
-void PaintDatabaseSide::refreshSoon(Session &s)
+// One store and refresh at a time per picture: asked for meanwhile, it folds into the one
+// queued, which also answers the open strokes whose blocks it took.
+void PaintDatabaseSide::serveSoon(Session &s)
 {
-    if (s.refreshQueued)
+    if (s.serveQueued)
         return;
-    s.refreshQueued = true;
+    s.serveQueued = true;
     ++*busy_;
     QTimer::singleShot(0, this, [this, id = s.id] {
         Counted done{*busy_};
         auto it = sessions_.find(id);
         if (it == sessions_.end())
             return;
-        it->second->refreshQueued = false;
-        serve(*it->second);
+        it->second->serveQueued = false;
+        const std::set<quint64> tags = std::exchange(it->second->toAnswer, {});
+        serve(*it->second); // may end the session
+        for (quint64 tag : tags)
+            deliver([id, tag](PaintWorker &f) { emit f.Taken(id, tag); });
     });
 }

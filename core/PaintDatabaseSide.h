@@ -107,7 +107,7 @@ private:
     void eventCame(const QString &table);
     void eventsWorking(bool working);
     void quickRefresh();
-    void refreshSoon(Session &s);
+    void serveSoon(Session &s);
     void deliver(PaintDelivery what) { emit Deliver(what); }
 
     QString path_;

@@ -537,16 +537,22 @@ bool DataAccess::NextRow(QStringList &row)
     if (!streamOpen_)
         return false;
     Call call(*this);
+    streamOpen_ = fetchRow(query_, row);
+    return streamOpen_;
+}
+
+// One row of `q` as text; false at the end or on a failure (noted).
+bool DataAccess::fetchRow(isc::Statement &q, QStringList &row)
+{
     isc::Status st;
-    if (!query_.fetch(st)) {
-        streamOpen_ = false;
+    if (!q.fetch(st)) {
         if (st.failed())
             fail(st);
         return false;
     }
     rows_.reuse();
-    rows_.setColumns(query_.columnCount());
-    query_.appendRowTo(rows_);
+    rows_.setColumns(q.columnCount());
+    q.appendRowTo(rows_);
     rows_.rewind();
     rows_.readRow(row);
     return true;
@@ -590,19 +596,9 @@ bool DataAccess::nextRowFrom(QStringList &row)
     if (!refreshOpen_)
         return false;
     Call call(*this);
-    isc::Status st;
-    if (!refreshOpen_->fetch(st)) {
+    if (!fetchRow(*refreshOpen_, row))
         refreshOpen_ = nullptr;
-        if (st.failed())
-            fail(st);
-        return false;
-    }
-    rows_.reuse();
-    rows_.setColumns(refreshOpen_->columnCount());
-    refreshOpen_->appendRowTo(rows_);
-    rows_.rewind();
-    rows_.readRow(row);
-    return true;
+    return refreshOpen_ != nullptr;
 }
 
 void DataAccess::closeRowsFrom()

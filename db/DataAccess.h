@@ -148,19 +148,7 @@ public:
     int ForEachRow(const QString &list, const QString &table, const QString &condition,
                    const QString &order, Each &&each)
     {
-        int count = 0;
-        if (OpenRows(list, table, condition, order)) {
-            QStringList row;
-            while (NextRow(row)) {
-                ++count;
-                if constexpr (std::is_same_v<decltype(each(row)), bool>) {
-                    if (!each(row))
-                        break;
-                } else {
-                    each(row);
-                }
-            }
-        }
+        const int count = OpenRows(list, table, condition, order) ? eachRow([this](QStringList &r) { return NextRow(r); }, each) : 0;
         CloseQuery();
         return count;
     }
@@ -184,19 +172,7 @@ public:
     // LastErrorCode set. `each` must not use this object.
     template <class Each> int ForEachRowFrom(const QString &table, qint64 from, Each &&each)
     {
-        int count = 0;
-        if (openRowsFrom(table, from)) {
-            QStringList row;
-            while (nextRowFrom(row)) {
-                ++count;
-                if constexpr (std::is_same_v<decltype(each(row)), bool>) {
-                    if (!each(row))
-                        break;
-                } else {
-                    each(row);
-                }
-            }
-        }
+        const int count = openRowsFrom(table, from) ? eachRow([this](QStringList &r) { return nextRowFrom(r); }, each) : 0;
         closeRowsFrom();
         return count;
     }
@@ -257,6 +233,23 @@ private:
     bool openSelect(const QStringList &lines);
     void fail(const isc::Status &st);
     void clearRows();
+    // Hands the rows `next` reads to `each` until either says no more; their count.
+    template <class Next, class Each> static int eachRow(Next &&next, Each &&each)
+    {
+        int count = 0;
+        QStringList row;
+        while (next(row)) {
+            ++count;
+            if constexpr (std::is_same_v<decltype(each(row)), bool>) {
+                if (!each(row))
+                    break;
+            } else {
+                each(row);
+            }
+        }
+        return count;
+    }
+    bool fetchRow(isc::Statement &q, QStringList &row);
     bool openRowsFrom(const QString &table, qint64 from);
     bool nextRowFrom(QStringList &row);
     void closeRowsFrom();

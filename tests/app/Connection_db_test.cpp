@@ -184,21 +184,29 @@ TEST_F(ConnectionTest, UnansweredHandshakeIsGivenUpWithinABoundedTime)
     std::printf("unanswered handshake: CreateDatabase gave up after %.3f s\n", create);
 }
 
+// The program started as a user starts it, with a settings file in `dir` naming `db` on
+// `server` (PC user 1).
+void StartWithSettingsFile(const QTemporaryDir &dir, const QString &server, const TestDatabase &db)
+{
+    AssignDefaultSettings();
+    ServerName = server;
+    ServerDataDir = db.folder();
+    DatabaseName = db.fileName();
+    PcUserNo = 1;
+    MainWindow::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
+    ASSERT_TRUE(WriteSettingsFile(MainWindow::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
+    AssignDefaultSettings();
+    CreateApplicationWindows();
+    mainWindow->show();
+}
+
 TEST(MainWindowStart, ConfiguredDatabaseIsAttachedQuietlyAndDetachedOnClose)
 {
     TestDatabase db;
     ASSERT_TRUE(db.created());
     QTemporaryDir dir;
-    AssignDefaultSettings();
-    ServerDataDir = db.folder();
-    DatabaseName = db.fileName();
-    MainWindow::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
-    ASSERT_TRUE(WriteSettingsFile(MainWindow::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
-    AssignDefaultSettings();
-
     MessageRecorder rec;
-    CreateApplicationWindows();
-    mainWindow->show();
+    StartWithSettingsFile(dir, QStringLiteral("localhost:"), db);
     ASSERT_TRUE(WaitUntil([] { return !mainWindow->Attaching(); }, 30000))
         << "the start's attach did not end within 30 s";
     EXPECT_TRUE(mainWindow->IsConnected());
@@ -227,18 +235,8 @@ TEST(MainWindowStart, FailedStartRetriesUntilTheServerAppears)
     ASSERT_TRUE(db.created());
     QTemporaryDir dir;
     const int port = ClosedPort();
-    AssignDefaultSettings();
-    ServerName = QStringLiteral("127.0.0.1/%1:").arg(port);
-    ServerDataDir = db.folder();
-    DatabaseName = db.fileName();
-    PcUserNo = 1;
-    MainWindow::SettingFileOverride = dir.path() + QStringLiteral("/oekaki.dat");
-    ASSERT_TRUE(WriteSettingsFile(MainWindow::SettingFileOverride, WindowPlacement{0, 0, 400, 300, {}}));
-    AssignDefaultSettings();
-
     MessageRecorder rec;
-    CreateApplicationWindows();
-    mainWindow->show();
+    StartWithSettingsFile(dir, QStringLiteral("127.0.0.1/%1:").arg(port), db);
     ASSERT_TRUE(WaitUntil([&rec] { return !rec.messages.isEmpty(); }, 30000)) << "no message at the failed start";
     EXPECT_EQ(rec.messages, QStringList{QStringLiteral("データベース接続が出来ません。設定を確認して下さい。")});
     EXPECT_TRUE(mainWindow->Reconnecting());

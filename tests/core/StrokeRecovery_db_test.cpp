@@ -107,6 +107,24 @@ public:
         EXPECT_EQ(got.size(), want.size()) << "rows of no stroke";
     }
 
+    // A store of the table on `on`: a new one of this run, or the next run's, which takes
+    // over what the journal holds (once the store before it is gone and has let go of it).
+    std::unique_ptr<StrokeStore> store(DataAccess &on, bool nextRun = false)
+    {
+        auto s = std::make_unique<StrokeStore>(on, image);
+        s->SetTable(kTable);
+        s->Load(!nextRun);
+        if (nextRun)
+            add(*s, claim());
+        return s;
+    }
+    // Every attachment but `killer`'s is deleted on the server, as an administrator can.
+    static void cutOthers(DataAccess &killer)
+    {
+        ASSERT_TRUE(killer.ExecuteSql(
+            {"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + QString::number(killer.AttachmentId())}));
+    }
+
     // The stroke numbers the rows of `user` got.
     std::set<int> dnsOf(int user)
     {
@@ -121,6 +139,26 @@ public:
     DataAccess db;
     QImage image{64, 64, QImage::Format_RGB32};
     std::vector<JournalStroke> strokes;
+};
+
+// The scene's database through a relay that a case cuts, and attached again after the cut.
+struct RelayedLine {
+    explicit RelayedLine(Scene &sc)
+    {
+        EXPECT_TRUE(relay.start(0));
+        path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
+        db.ConnectDatabase(path);
+        EXPECT_TRUE(db.IsConnected());
+    }
+    bool reconnect()
+    {
+        db.DisconnectDatabase();
+        db.ConnectDatabase(path);
+        return db.IsConnected();
+    }
+    DelayRelay relay;
+    QString path;
+    DataAccess db;
 };
 
 TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
@@ -312,15 +350,9 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         SCOPED_TRACE("a lost answer on a statement, found by the same store and by the next run");
         for (bool sameStore : {true, false}) {
             Scene sc;
-            DelayRelay relay;
-            ASSERT_TRUE(relay.start(0));
-            const QString path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
-            DataAccess db;
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
-            auto store = std::make_unique<StrokeStore>(db, sc.image);
-            store->SetTable(kTable);
-            store->Load();
+            RelayedLine line(sc);
+            auto &relay = line.relay;
+            auto store = sc.store(line.db);
             const JournalStroke a = drawn(3, 1, 300); // two statements
             store->beforeInsert = [&](int n) {
                 if (n > 1)
@@ -330,15 +362,10 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             EXPECT_FALSE(store->StorePending());
             EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
             store->beforeInsert = nullptr;
-            db.DisconnectDatabase();
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
+            ASSERT_TRUE(line.reconnect());
             if (!sameStore) {
                 store.reset();
-                store = std::make_unique<StrokeStore>(db, sc.image);
-                store->SetTable(kTable);
-                store->Load(false);
-                sc.add(*store, sc.claim());
+                store = sc.store(line.db, true);
             }
             int rows = -1;
             store->onStored = [&](quint64, int n) { rows = n; };
@@ -408,15 +435,9 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         for (bool sameStore : {true, false}) {
             SCOPED_TRACE(sameStore ? "the line comes back" : "the program dies while the line is gone");
             Scene sc;
-            DelayRelay relay;
-            ASSERT_TRUE(relay.start(0));
-            const QString path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
-            DataAccess db;
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
-            auto store = std::make_unique<StrokeStore>(db, sc.image);
-            store->SetTable(kTable);
-            store->Load();
+            RelayedLine line(sc);
+            auto &relay = line.relay;
+            auto store = sc.store(line.db);
             JournalStroke a = drawn(3, 1, 5);
             a.open = true;
             store->Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a), true});
@@ -436,15 +457,10 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             for (const QPoint &p : third)
                 sc.strokes[0].points.push_back(p);
             store->Extend(1, third, true); // released while the line is gone
-            db.DisconnectDatabase();
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
+            ASSERT_TRUE(line.reconnect());
             if (!sameStore) {
                 store.reset();
-                store = std::make_unique<StrokeStore>(db, sc.image);
-                store->SetTable(kTable);
-                store->Load(false);
-                sc.add(*store, sc.claim());
+                store = sc.store(line.db, true);
             }
             EXPECT_TRUE(store->StorePending());
             EXPECT_EQ(store->PendingStrokes(), 0);
@@ -457,14 +473,13 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         Scene sc;
         DataAccess killer;
         killer.ConnectDatabase(sc.t.serverPath());
-        const qint64 own = killer.AttachmentId();
-        ASSERT_GT(own, 0);
+        ASSERT_GT(killer.AttachmentId(), 0);
         StrokeStore store(sc.db, sc.image);
         store.SetTable(kTable);
         store.Load();
         const JournalStroke a = drawn(3, 1, 4);
         store.beforeInsert = [&](int) {
-            ASSERT_TRUE(killer.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + QString::number(own)}));
+            Scene::cutOthers(killer);
         };
         store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
         EXPECT_FALSE(store.StorePending());
@@ -483,9 +498,8 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         for (bool sameStore : {true, false}) {
             SCOPED_TRACE(sameStore ? "same store" : "next run");
             Scene sc;
-            DelayRelay relay;
-            ASSERT_TRUE(relay.start(0));
-            const QString path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
+            RelayedLine line(sc);
+            auto &relay = line.relay;
             const JournalStroke other = drawn(9, 40, 4);
             sc.strokes.push_back(other);
             // Holder i commits 2 s after the one before it, counted from the moment the
@@ -515,12 +529,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
                         + ";\nCOMMIT;\n"));
                 ASSERT_TRUE(holders.back()->ready()) << holders.back()->output().toStdString();
             }
-            DataAccess db;
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
-            auto store = std::make_unique<StrokeStore>(db, sc.image);
-            store->SetTable(kTable);
-            store->Load();
+            auto store = sc.store(line.db);
             const JournalStroke a = drawn(3, 1, 10);
             store->beforeInsert = [&](int) {
                 relay.HalfCutAfterNextRequest(64, 500);
@@ -533,14 +542,10 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             EXPECT_FALSE(store->StorePending());
             EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
             store->beforeInsert = nullptr;
-            db.DisconnectDatabase();
-            db.ConnectDatabase(path);
-            ASSERT_TRUE(db.IsConnected());
+            ASSERT_TRUE(line.reconnect());
             if (!sameStore) {
-                store = std::make_unique<StrokeStore>(db, sc.image);
-                store->SetTable(kTable);
-                store->Load(false);
-                sc.add(*store, sc.claim());
+                store.reset();
+                store = sc.store(line.db, true);
             }
             bool stored = false;
             while (!stored && chain.elapsed() < 30000) {
@@ -565,8 +570,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         Scene sc;
         DataAccess killer;
         killer.ConnectDatabase(sc.t.serverPath());
-        const qint64 own = killer.AttachmentId();
-        ASSERT_GT(own, 0);
+        ASSERT_GT(killer.AttachmentId(), 0);
         StrokeStore store(sc.db, sc.image);
         store.SetTable(kTable);
         store.Load();
@@ -578,8 +582,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         int sends = 0;
         store.beforeInsert = [&](int) {
             if (++sends == 2) {
-                ASSERT_TRUE(
-                    killer.ExecuteSql({"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID<>" + QString::number(own)}));
+                Scene::cutOthers(killer);
             }
         };
         store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
