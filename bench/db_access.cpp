@@ -3,6 +3,7 @@
 // memory of reading a whole stroke table of a million rows.
 //   bench_db_access [--quick]      (needs the local server on 127.0.0.1:3050)
 
+#include "measure/BigPicture.h"
 #include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
@@ -169,24 +170,9 @@ int main(int argc, char **argv)
         std::printf("mode: %s (%d stroke rows, %d fetched, %d inserts)\n", quick ? "quick" : "full",
                     bigRows, fetchRows, insertRows);
 
-        // Filled on the server in one statement: a cross join of two counters.
         QElapsedTimer t;
         t.start();
-        db.CreateImageTable("IMG_1");
-        const int side = 1000;
-        // In parts, each well within the reply deadline on a busy machine.
-        bool filled = true;
-        for (int from = 0; filled && from < bigRows; from += 100000) {
-            const int to = std::min(bigRows, from + 100000);
-            filled = db.ExecuteSql(
-                {"INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y)",
-                 "WITH RECURSIVE R (I) AS (SELECT 0 FROM RDB$DATABASE UNION ALL",
-                 "  SELECT I + 1 FROM R WHERE I < " + QString::number(side - 1) + ")",
-                 "SELECT A.I * " + QString::number(side) + " + B.I + 1, 1, A.I, MOD(B.I, 6), 1 + MOD(B.I, 9),",
-                 "  A.I * 7919, B.I, A.I FROM R A CROSS JOIN R B",
-                 "WHERE A.I * " + QString::number(side) + " + B.I >= " + QString::number(from) + " AND A.I * "
-                     + QString::number(side) + " + B.I < " + QString::number(to)});
-        }
+        const bool filled = FillBigPicture(db, bigRows);
         std::printf("fill IMG_1: %s, %d rows in %.1f s\n", filled ? "ok" : "FAILED",
                     db.SelectAll("IMG_1", ""), t.elapsed() / 1000.0);
         db.EndQuery();

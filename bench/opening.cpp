@@ -4,6 +4,7 @@
 // (extra readers, the local copy written) and the second (from the local copy).
 //   bench_opening [--quick] [rows] [round trip ms]   (needs the local server on 127.0.0.1:3050)
 
+#include "measure/BigPicture.h"
 #include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
@@ -112,19 +113,7 @@ int main(int argc, char **argv)
             QDir(folder).removeRecursively();
             return 1;
         }
-        db.CreateImageTable("IMG_1");
-        bool filled = true;
-        for (int from = 0; filled && from < rows; from += 100000) {
-            const int to = std::min(rows, from + 100000);
-            filled = db.ExecuteSql(
-                {"INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y)",
-                 "WITH RECURSIVE R (I) AS (SELECT 0 FROM RDB$DATABASE UNION ALL",
-                 "  SELECT I + 1 FROM R WHERE I < " + QString::number(side - 1) + ")",
-                 "SELECT A.I * " + QString::number(side) + " + B.I + 1, 1, A.I, MOD(B.I, 6), 1 + MOD(B.I, 9),",
-                 "  A.I * 7919, B.I, A.I FROM R A CROSS JOIN R B",
-                 "WHERE A.I * " + QString::number(side) + " + B.I >= " + QString::number(from) + " AND A.I * "
-                     + QString::number(side) + " + B.I < " + QString::number(to)});
-        }
+        const bool filled = FillBigPicture(db, rows);
         db.DisconnectDatabase();
         if (!filled) {
             std::fprintf(stderr, "could not fill the table\n");

@@ -1,0 +1,31 @@
+#pragma once
+// A large picture made on the server: `rows` points in IMG_1, 1,000 to a stroke, filled by
+// a cross join of two counters in parts, each well within the reply deadline on a busy
+// machine. False when a part failed.
+
+#include "db/DataAccess.h"
+
+#include <algorithm>
+
+namespace measure {
+
+inline bool FillBigPicture(DataAccess &db, int rows)
+{
+    const int side = 1000;
+    db.CreateImageTable("IMG_1");
+    bool filled = true;
+    for (int from = 0; filled && from < rows; from += 100000) {
+        const int to = std::min(rows, from + 100000);
+        filled = db.ExecuteSql(
+            {"INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y)",
+             "WITH RECURSIVE R (I) AS (SELECT 0 FROM RDB$DATABASE UNION ALL",
+             "  SELECT I + 1 FROM R WHERE I < " + QString::number(side - 1) + ")",
+             "SELECT A.I * " + QString::number(side) + " + B.I + 1, 1, A.I, MOD(B.I, 6), 1 + MOD(B.I, 9),",
+             "  A.I * 7919, B.I, A.I FROM R A CROSS JOIN R B",
+             "WHERE A.I * " + QString::number(side) + " + B.I >= " + QString::number(from) + " AND A.I * "
+                 + QString::number(side) + " + B.I < " + QString::number(to)});
+    }
+    return filled;
+}
+
+} // namespace measure
