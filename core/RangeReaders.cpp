@@ -1,5 +1,7 @@
 #include "core/RangeReaders.h"
 
+#include "core/StrokeRowsRead.h"
+
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
@@ -27,11 +29,6 @@ qint64 nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-QString rangeCondition(qint64 lo, qint64 hi)
-{
-    return QStringLiteral("N>=%1 AND N<=%2").arg(lo).arg(hi);
 }
 } // namespace
 
@@ -134,12 +131,10 @@ void RangeReaders::Shared::readerRun()
             moved.notify_all();
             return true;
         };
-        db.ForEachIntegerRow(QStringLiteral("*"), table, rangeCondition(r.lo, r.hi), QStringLiteral("N"),
-                             [&](const qint64 *values, const bool *) {
-                                 got.push_back(RowOf(values));
-                                 return got.size() < HandOverRows || handOver();
-                             });
-        const bool failed = db.LastErrorCode() != 0 || !db.IsConnected();
+        const bool failed = !ReadStrokeRows(db, table, r.lo, r.hi, [&](const qint64 *values, const bool *) {
+            got.push_back(RowOf(values));
+            return got.size() < HandOverRows || handOver();
+        });
         if (!dropped && handOver()) {
             std::lock_guard held(mutex);
             r.state = failed ? Range::Failed : Range::Done;
@@ -218,12 +213,10 @@ bool RangeReaders::Read(DataAccess &db, const Each &each)
     const auto readHere = [&](qint64 lo, qint64 hi) {
         if (lo > hi)
             return true;
-        db.ForEachIntegerRow(QStringLiteral("*"), s.table, rangeCondition(lo, hi), QStringLiteral("N"),
-                             [&](const qint64 *values, const bool *nulls) {
-                                 each(RowOf(values), nulls);
-                                 return true;
-                             });
-        return db.LastErrorCode() == 0 && db.IsConnected();
+        return ReadStrokeRows(db, s.table, lo, hi, [&](const qint64 *values, const bool *nulls) {
+            each(RowOf(values), nulls);
+            return true;
+        });
     };
     std::vector<StrokeRow> batch;
     for (Shared::Range &r : s.ranges) {
