@@ -250,6 +250,17 @@ TEST_F(ImageListDb, DetailPanelShowsTheSelectedRecord)
     EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
     EXPECT_EQ(f->LabelC->text(), QStringLiteral("日　付：20100101　20100202"));
 
+    // Without a MEMBER table at all the same, and nothing is said.
+    {
+        MessageRecorder rec;
+        ASSERT_TRUE(Db().DropTable(QStringLiteral("MEMBER")));
+        f->SG1SelectCell(0, 1);
+        WaitForDbAnswers();
+        EXPECT_EQ(f->Edit2->text(), QStringLiteral("花"));
+        EXPECT_EQ(f->LabelA->text(), QStringLiteral("作成者："));
+        EXPECT_TRUE(rec.messages.isEmpty()) << rec.messages.join(' ').toStdString();
+    }
+
     // The record vanished after the page was loaded.
     ASSERT_TRUE(Db().DeleteRecords("IMGLIST", "N=12"));
     f->SG1SelectCell(0, 1);
