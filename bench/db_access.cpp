@@ -3,7 +3,7 @@
 // memory of reading a whole stroke table of a million rows.
 //   bench_db_access [--quick]      (needs the local server on 127.0.0.1:3050)
 
-#include "measure/BigPicture.h"
+#include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
@@ -160,9 +160,8 @@ int main(int argc, char **argv)
     int rc = 0;
     {
         DataAccess db;
-        db.CreateDatabase(path);
         Raw raw;
-        if (!db.IsConnected() || !raw.attach(path.toLocal8Bit())) {
+        if (!CreateBenchDatabase(db, path) || !raw.attach(path.toLocal8Bit())) {
             std::fprintf(stderr, "no database at %s (is the server up?)\n", qPrintable(path));
             QDir(folder).removeRecursively();
             return 1;

@@ -13,6 +13,7 @@
 // every 15 s. Its worst delay, the child's requests for events, and the server log's
 // timeouts over that time.
 
+#include "measure/BenchDatabase.h"
 #include "core/PaintWorker.h"
 #include "writer/LoadRun.h"
 #include "relay/PortDrop.h"
@@ -32,6 +33,8 @@
 #include <future>
 #include <thread>
 #include <unistd.h>
+
+using namespace measure;
 
 namespace {
 constexpr int CapMs = 60000;
@@ -165,11 +168,8 @@ int main(int argc, char **argv)
     const QString path = server + QStringLiteral(":") + folder + "EVENTS.FDB";
     {
         DataAccess db;
-        db.CreateDatabase(path);
-        if (!db.IsConnected()) {
-            std::fprintf(stderr, "no database at %s (is the server up?)\n", qPrintable(path));
+        if (!CreateBenchDatabase(db, path))
             return 1;
-        }
     }
     std::printf("server: RemoteAuxPort = %s, ConnectionTimeout = %s; events port(s) dropped for dead PCs: %s\n",
                 qPrintable(confValue("RemoteAuxPort")), qPrintable(confValue("ConnectionTimeout")),

@@ -24,6 +24,7 @@
 // usage: bench_human_pace [--quick] [--together] [--events-dropped]
 //   (--together: only the K people runs; --events-dropped: this process's connections to
 //   the server's events port are dropped, as by a firewall; needs root and iptables)
+#include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
 #include "app/MainWindow.h"
 #include "core/PaintWorker.h"
@@ -368,11 +369,8 @@ int main(int argc, char **argv)
     const QString file = dir + QStringLiteral("PACE.FDB");
     const QString direct = QStringLiteral("localhost:") + file;
     DataAccess db;
-    db.CreateDatabase(direct);
-    if (!db.IsConnected()) {
-        std::printf("cannot create %s: %s\n", qPrintable(direct), qPrintable(db.LastErrorText()));
+    if (!CreateBenchDatabase(db, direct))
         return 1;
-    }
 
     // The program's windows, as its entry makes them, connected straight to the server;
     // painting windows reach it through the relay of the round trip measured.

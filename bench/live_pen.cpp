@@ -15,6 +15,7 @@
 //     (a SELECT prepared, run and its transaction ended each time) and as it is now;
 //   - every person's points once, in order, N gapless.
 // usage: bench_live_pen [--quick] [--case <people> <round trip ms>]
+#include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
 #include "core/PaintWorker.h"
 #include "core/StrokeStore.h"
@@ -362,11 +363,8 @@ int main(int argc, char **argv)
     const QString file = dir + QStringLiteral("LIVE.FDB");
     const QString direct = QStringLiteral("localhost:") + file;
     DataAccess db;
-    db.CreateDatabase(direct);
-    if (!db.IsConnected()) {
-        std::printf("cannot create %s: %s\n", qPrintable(direct), qPrintable(db.LastErrorText()));
+    if (!CreateBenchDatabase(db, direct))
         return 1;
-    }
     db.DisconnectDatabase();
     std::printf("live pen%s: %d strokes of %d points per person, a move every %d ms, a pause of about 1 s; "
                 "each person a PC of its own (painting worker, threads, attachment) through one delay relay; "

@@ -5,6 +5,7 @@
 // usage: bench_load_shared_painting [--quick] [writers strokes points]
 //   (default 16 writers x 200 strokes x 10 points; --quick: 4 x 20 x 10)
 
+#include "measure/BenchDatabase.h"
 #include "db/DataAccess.h"
 #include "writer/LoadRun.h"
 
@@ -45,11 +46,8 @@ int main(int argc, char **argv)
     c.serverPath = QStringLiteral("localhost:") + folder + QStringLiteral("LOAD.FDB");
     {
         DataAccess db;
-        db.CreateDatabase(c.serverPath);
-        if (!db.IsConnected()) {
-            std::printf("cannot create %s\n", qPrintable(c.serverPath));
+        if (!measure::CreateBenchDatabase(db, c.serverPath))
             return 1;
-        }
     }
 
     // One writer alone, the same strokes: what the many together are measured against.

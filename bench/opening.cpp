@@ -4,7 +4,7 @@
 // (extra readers, the local copy written) and the second (from the local copy).
 //   bench_opening [--quick] [rows] [round trip ms]   (needs the local server on 127.0.0.1:3050)
 
-#include "measure/BigPicture.h"
+#include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
@@ -107,9 +107,7 @@ int main(int argc, char **argv)
     const int side = 1000;
     {
         DataAccess db;
-        db.CreateDatabase(QStringLiteral("localhost:") + file);
-        if (!db.IsConnected()) {
-            std::fprintf(stderr, "no database at localhost:%s (is the server up?)\n", qPrintable(file));
+        if (!CreateBenchDatabase(db, QStringLiteral("localhost:") + file)) {
             QDir(folder).removeRecursively();
             return 1;
         }

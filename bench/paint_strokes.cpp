@@ -4,6 +4,7 @@
 //   storing a stroke vs a raw ISC loop of one committed insert per point,
 //   storing on a large picture vs an empty one.
 // Usage: bench_paint_strokes [--quick]
+#include "measure/BenchDatabase.h"
 #include "writer/LoadRun.h"
 #include "db/DataAccess.h"
 #include "core/StrokeStore.h"
@@ -19,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace measure;
 
 namespace {
 
@@ -134,11 +137,8 @@ int main(int argc, char **argv)
     const QString dir = MakeServerFolder();
     const QString path = QStringLiteral("localhost:") + dir + QStringLiteral("BENCH.FDB");
     DataAccess db;
-    db.CreateDatabase(path);
-    if (!db.IsConnected()) {
-        std::printf("cannot create %s\n", qPrintable(path));
+    if (!CreateBenchDatabase(db, path))
         return 1;
-    }
     std::printf("painting benchmarks%s: big picture %d rows, small %d rows, stroke %d points\n",
                 quick ? " (quick)" : "", bigRows, smallRows, strokeLen);
 

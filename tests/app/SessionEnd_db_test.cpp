@@ -166,11 +166,6 @@ TEST(SessionEnd, SignalsCloseTheProgramAsItsExitDoesWithoutAsking)
 
 // ---- the end while connects hang: a server that goes silent after its first reply ----
 
-QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
-{
-    return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
-}
-
 // The attach deadline shortened for a test, and put back.
 class ShortDeadline {
 public:
@@ -209,7 +204,7 @@ TEST(ExitDuringConnect, AnAttachThatHangsIsGivenUpAtItsDeadlineAndItsThreadEndsB
         TempServerDir newFolder;
         const QString path = c.create ? QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + newFolder.path()
                                             + QStringLiteral("NEW.FDB")
-                                      : throughRelay(relay, t);
+                                      : t.pathVia(relay.port());
         auto attacher = std::make_unique<BackgroundAttach>();
         int finished = 0;
         bool connected = true, lostConnection = false;

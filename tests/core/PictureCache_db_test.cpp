@@ -198,7 +198,7 @@ TEST(PictureCache, OpeningCompletesWhenTheExtraReadersFail)
     DelayRelay relay;
     ASSERT_TRUE(relay.start(20000));
     const QString file = p.t.folder() + p.t.fileName();
-    const QString throughRelay = QStringLiteral("localhost/%1:").arg(relay.port()) + file;
+    const QString throughRelay = p.t.pathVia(relay.port());
     struct Case {
         const char *what;
         QString path;              // where the extra readers attach

@@ -146,7 +146,7 @@ struct RelayedLine {
     explicit RelayedLine(Scene &sc)
     {
         EXPECT_TRUE(relay.start(0));
-        path = QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + sc.t.folder() + sc.t.fileName();
+        path = sc.t.pathVia(relay.port());
         db.ConnectDatabase(path);
         EXPECT_TRUE(db.IsConnected());
     }
@@ -474,21 +474,19 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         DataAccess killer;
         killer.ConnectDatabase(sc.t.serverPath());
         ASSERT_GT(killer.AttachmentId(), 0);
-        StrokeStore store(sc.db, sc.image);
-        store.SetTable(kTable);
-        store.Load();
+        auto store = sc.store(sc.db);
         const JournalStroke a = drawn(3, 1, 4);
-        store.beforeInsert = [&](int) {
+        store->beforeInsert = [&](int) {
             Scene::cutOthers(killer);
         };
-        store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
-        EXPECT_FALSE(store.StorePending());
-        store.beforeInsert = nullptr;
+        store->Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
+        EXPECT_FALSE(store->StorePending());
+        store->beforeInsert = nullptr;
         sc.db.DisconnectDatabase();
         sc.db.ConnectDatabase(sc.t.serverPath());
         ASSERT_TRUE(sc.db.IsConnected());
         // Its attachment is gone: nothing can commit it any more, so it goes again at once.
-        EXPECT_TRUE(store.StorePending());
+        EXPECT_TRUE(store->StorePending());
         sc.expectEachPointOnce("lost before it ran");
     }
     {
@@ -571,28 +569,26 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         DataAccess killer;
         killer.ConnectDatabase(sc.t.serverPath());
         ASSERT_GT(killer.AttachmentId(), 0);
-        StrokeStore store(sc.db, sc.image);
-        store.SetTable(kTable);
-        store.Load();
+        auto store = sc.store(sc.db);
         const JournalStroke other = drawn(9, 40, 5);
         sc.strokes.push_back(other);
         sc.commit(other, 1, 1);
         JournalStroke a = drawn(3, 1, 241);
         a.points[240] = a.points[0];
         int sends = 0;
-        store.beforeInsert = [&](int) {
+        store->beforeInsert = [&](int) {
             if (++sends == 2) {
                 Scene::cutOthers(killer);
             }
         };
-        store.Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
-        EXPECT_FALSE(store.StorePending());
+        store->Add({1, a.user, {a.penType, a.penSize, a.penColor}, a.points, sc.entry(a)});
+        EXPECT_FALSE(store->StorePending());
         EXPECT_EQ(sends, 2);
-        store.beforeInsert = nullptr;
+        store->beforeInsert = nullptr;
         sc.db.DisconnectDatabase();
         sc.db.ConnectDatabase(sc.t.serverPath());
         ASSERT_TRUE(sc.db.IsConnected());
-        EXPECT_TRUE(store.StorePending());
+        EXPECT_TRUE(store->StorePending());
         const int points = sc.db.SelectAll(kTable, QStringLiteral("MN=3"));
         std::printf("[          ] split stroke, lost second block: %d of 241 points stored\n", points);
         EXPECT_EQ(points, 241);

@@ -109,7 +109,7 @@ TEST(StrokeRowsRead, ALineCutMidReadFailsAfterAGaplessStart)
     DelayRelay relay;
     ASSERT_TRUE(relay.start(0));
     DataAccess db;
-    db.ConnectDatabase(QStringLiteral("localhost/%1:").arg(relay.port()) + t.folder() + t.fileName());
+    db.ConnectDatabase(t.pathVia(relay.port()));
     ASSERT_TRUE(db.IsConnected());
     fill(db, "IMG_1", 30000, "");
     std::vector<qint64> got;

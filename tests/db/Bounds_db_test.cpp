@@ -20,11 +20,6 @@
 
 namespace {
 
-QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
-{
-    return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
-}
-
 // Resumes the relay after `seconds` unless dismissed, and cuts what is silenced: a call
 // the code under test fails to cut then ends anyway, and the test fails on its time
 // instead of hanging.
@@ -73,7 +68,7 @@ TEST(DbBounds, ACallWithoutAnAnswerIsCutAndReportedAsALostConnection)
         DataAccess db;
         int lost = 0;
         db.onConnectionLost = [&] { ++lost; };
-        db.ConnectDatabase(throughRelay(relay, t));
+        db.ConnectDatabase(t.pathVia(relay.port()));
         ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
         ASSERT_TRUE(db.TableExists("NONE") || !db.TableListFailed());
         relay.pause();
@@ -200,7 +195,7 @@ TEST(DbBounds, EveryCallThatWaitsOnTheLineEndsAtItsDeadline)
             std::unique_ptr<EventWatcher> watcher;
             {
                 DataAccess db;
-                db.ConnectDatabase(throughRelay(relay, t));
+                db.ConnectDatabase(t.pathVia(relay.port()));
                 ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
                 c.before(db, watcher);
                 ResumeLater guard(relay, DataAccess::ReplyTimeoutSeconds + 20);

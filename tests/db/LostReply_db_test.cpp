@@ -11,11 +11,6 @@
 
 namespace {
 
-QString throughRelay(const DelayRelay &relay, const TestDatabase &t)
-{
-    return QStringLiteral("127.0.0.1/%1:").arg(relay.port()) + t.folder() + t.fileName();
-}
-
 // Rows of that table and condition, read past the relay.
 int rowsWhere(const TestDatabase &t, const QString &table, const QString &condition)
 {
@@ -71,7 +66,7 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
         DataAccess db;
         int lost = 0;
         db.onConnectionLost = [&] { ++lost; };
-        db.ConnectDatabase(throughRelay(relay, t));
+        db.ConnectDatabase(t.pathVia(relay.port()));
         ASSERT_TRUE(db.IsConnected()) << db.LastErrorText().toStdString();
         const QString name = QStringLiteral("lost%1").arg(n + 1);
         if (c.rowRun) {
@@ -103,7 +98,7 @@ TEST(LostReply, TheRequestIsDoneAndOnlyItsAnswerIsLost)
 
         // One cut per call: the next connection through the relay works as before.
         DataAccess again;
-        again.ConnectDatabase(throughRelay(relay, t));
+        again.ConnectDatabase(t.pathVia(relay.port()));
         ASSERT_TRUE(again.IsConnected()) << again.LastErrorText().toStdString();
         EXPECT_TRUE(again.InsertRecord("SECTION", 2, {"N", "SNAME"}, {QString::number(++n), "'after'"}));
         EXPECT_EQ(relay.cuts(), 1);
@@ -117,7 +112,7 @@ TEST(LostReply, RequestsSmallerThanTheMarkPassAndTheCutWaitsForALargerOne)
     DelayRelay relay;
     ASSERT_TRUE(relay.start(0));
     DataAccess db;
-    db.ConnectDatabase(throughRelay(relay, t));
+    db.ConnectDatabase(t.pathVia(relay.port()));
     ASSERT_TRUE(db.IsConnected());
     ASSERT_TRUE(db.CreateSectionTable());
     relay.CutAfterNextRequest(1 << 20);

@@ -25,6 +25,8 @@ public:
     explicit TestDatabase(const QString &fileName = QStringLiteral("TEST.FDB"));
     ~TestDatabase();
     QString serverPath() const { return QStringLiteral("localhost:") + dir_.path() + fileName_; }
+    // The same database reached through a port on 127.0.0.1 (a relay's).
+    QString pathVia(int port) const { return QStringLiteral("127.0.0.1/%1:").arg(port) + dir_.path() + fileName_; }
     QString folder() const { return dir_.path(); }
     QString fileName() const { return fileName_; }
     bool created() const { return created_; }

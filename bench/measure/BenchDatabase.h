@@ -1,14 +1,27 @@
 #pragma once
-// A large picture made on the server: `rows` points in IMG_1, 1,000 to a stroke, filled by
-// a cross join of two counters in parts, each well within the reply deadline on a busy
-// machine. False when a part failed.
+// The database a benchmark measures on, and a large picture in it.
 
 #include "db/DataAccess.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace measure {
 
+// Creates the database at `path`, attached on `db`; false, saying why, when it cannot.
+inline bool CreateBenchDatabase(DataAccess &db, const QString &path)
+{
+    db.CreateDatabase(path);
+    if (db.IsConnected())
+        return true;
+    std::fprintf(stderr, "cannot create %s (is the server up?): %s\n", qPrintable(path),
+                 qPrintable(db.LastErrorText()));
+    return false;
+}
+
+// `rows` points in IMG_1, 1,000 to a stroke, filled on the server by a cross join of two
+// counters in parts, each well within the reply deadline on a busy machine. False when a
+// part failed.
 inline bool FillBigPicture(DataAccess &db, int rows)
 {
     const int side = 1000;
