@@ -150,10 +150,16 @@ struct RelayedLine {
         db.ConnectDatabase(path);
         EXPECT_TRUE(db.IsConnected());
     }
-    bool reconnect()
+    // The line back after a cut: the same store goes on, or (the program died meanwhile)
+    // the next run's takes over.
+    bool comeBack(Scene &sc, std::unique_ptr<StrokeStore> &store, bool sameStore)
     {
         db.DisconnectDatabase();
         db.ConnectDatabase(path);
+        if (!sameStore) {
+            store.reset();
+            store = sc.store(db, true);
+        }
         return db.IsConnected();
     }
     DelayRelay relay;
@@ -362,11 +368,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             EXPECT_FALSE(store->StorePending());
             EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
             store->beforeInsert = nullptr;
-            ASSERT_TRUE(line.reconnect());
-            if (!sameStore) {
-                store.reset();
-                store = sc.store(line.db, true);
-            }
+            ASSERT_TRUE(line.comeBack(sc, store, sameStore));
             int rows = -1;
             store->onStored = [&](quint64, int n) { rows = n; };
             EXPECT_TRUE(store->StorePending());
@@ -457,11 +459,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             for (const QPoint &p : third)
                 sc.strokes[0].points.push_back(p);
             store->Extend(1, third, true); // released while the line is gone
-            ASSERT_TRUE(line.reconnect());
-            if (!sameStore) {
-                store.reset();
-                store = sc.store(line.db, true);
-            }
+            ASSERT_TRUE(line.comeBack(sc, store, sameStore));
             EXPECT_TRUE(store->StorePending());
             EXPECT_EQ(store->PendingStrokes(), 0);
             sc.expectEachPointOnce("lost line mid-drag");
@@ -540,11 +538,7 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
             EXPECT_FALSE(store->StorePending());
             EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::ConnectionLost);
             store->beforeInsert = nullptr;
-            ASSERT_TRUE(line.reconnect());
-            if (!sameStore) {
-                store.reset();
-                store = sc.store(line.db, true);
-            }
+            ASSERT_TRUE(line.comeBack(sc, store, sameStore));
             bool stored = false;
             while (!stored && chain.elapsed() < 30000) {
                 stored = store->StorePending();
