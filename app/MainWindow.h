@@ -1,13 +1,13 @@
 #pragma once
 // The main window: the frame of the child windows, the menu bar, and the owner of the
-// program's one connection, which lives on the "main-db" thread (core/MainDb).
+// program's one connection, which lives on the "main-db" thread (core/connection/MainDb).
 
 #include "forms/MainLink.h"
-#include "core/PaintWorker.h"
-#include "core/ProgramIcon.h"
-#include "core/SettingsFile.h"
-#include "core/MainDb.h"
-#include "core/TableRequests.h"
+#include "core/painting/PaintWorker.h"
+#include "core/settings/ProgramIcon.h"
+#include "core/settings/SettingsFile.h"
+#include "core/connection/MainDb.h"
+#include "core/catalogue/TableRequests.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "app/SessionEnd.h"
 
-#include "core/CallDeadline.h"
+#include "core/connection/CallDeadline.h"
 
 #include <csignal>
 #include <poll.h>

@@ -1,6 +1,6 @@
 #include "forms/FormUtil.h"
 #include "app/SessionEnd.h"
-#include "core/Translation.h"
+#include "core/settings/Translation.h"
 #include "app/MainWindow.h"
 #include "app/EndProcess.h"
 

@@ -14,7 +14,7 @@
 // timeouts over that time.
 
 #include "measure/BenchDatabase.h"
-#include "core/PaintWorker.h"
+#include "core/painting/PaintWorker.h"
 #include "writer/LoadRun.h"
 #include "relay/PortDrop.h"
 #include "db/DataAccess.h"

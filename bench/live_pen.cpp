@@ -17,8 +17,8 @@
 // usage: bench_live_pen [--quick] [--case <people> <round trip ms>]
 #include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
-#include "core/PaintWorker.h"
-#include "core/StrokeStore.h"
+#include "core/painting/PaintWorker.h"
+#include "core/painting/StrokeStore.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 #include "relay/DelayRelay.h"

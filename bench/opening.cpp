@@ -8,10 +8,10 @@
 #include "measure/Measures.h"
 #include "writer/LoadRun.h"
 #include "relay/DelayRelay.h"
-#include "core/PaintWorker.h"
-#include "core/PictureCache.h"
-#include "core/RangeReaders.h"
-#include "core/Stamp.h"
+#include "core/painting/PaintWorker.h"
+#include "core/picture/PictureCache.h"
+#include "core/picture/RangeReaders.h"
+#include "core/picture/Stamp.h"
 #include "db/DataAccess.h"
 
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 #include "measure/BenchDatabase.h"
 #include "writer/LoadRun.h"
 #include "db/DataAccess.h"
-#include "core/StrokeStore.h"
+#include "core/painting/StrokeStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,8 +7,8 @@
 //   back with numbers below another's 100 rows drawn over it.
 // No database: the rows are made here. Usage: bench_picture_replay [--quick]
 #include "measure/Measures.h"
-#include "core/PictureReplay.h"
-#include "core/Stamp.h"
+#include "core/picture/PictureReplay.h"
+#include "core/picture/Stamp.h"
 
 #include <QElapsedTimer>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "forms/ChildForm.h"
 
 #include "forms/FormUtil.h"
-#include "core/ProgramIcon.h"
+#include "core/settings/ProgramIcon.h"
 #include "forms/ProgramFont.h"
 
 #include <QCloseEvent>

@@ -4,7 +4,7 @@
 // close it) and every window keeps answering; the answer runs on the window's thread,
 // and not at all once the window is gone.
 
-#include "core/MainDb.h"
+#include "core/connection/MainDb.h"
 #include "forms/MainLink.h"
 
 #include <QList>

@@ -2,9 +2,9 @@
 
 #include "forms/FormUtil.h"
 #include "forms/DbCommand.h"
-#include "core/ProgramIcon.h"
+#include "core/settings/ProgramIcon.h"
 #include "forms/MainLink.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "forms/ProgramFont.h"

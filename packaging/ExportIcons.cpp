@@ -1,7 +1,7 @@
 // Writes the program's icon as PNG files for the desktop's icon theme:
 // <folder>/<n>x<n>/apps/oekaki.png for each size given, enlarged pixel by pixel.
 
-#include "core/ProgramIcon.h"
+#include "core/settings/ProgramIcon.h"
 
 #include <QDir>
 #include <QGuiApplication>

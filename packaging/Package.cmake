@@ -13,7 +13,7 @@ set(OEKAKI_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 # The icon in the sizes desktops look for, exported from the code that draws it.
 set(OEKAKI_ICON_SIZES 16 22 24 32 48 64 128 256)
 add_executable(oekaki_export_icons ${OEKAKI_PACKAGING_DIR}/ExportIcons.cpp
-                                   ${CMAKE_SOURCE_DIR}/core/ProgramIcon.cpp)
+                                   ${CMAKE_SOURCE_DIR}/core/settings/ProgramIcon.cpp)
 target_include_directories(oekaki_export_icons PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(oekaki_export_icons PRIVATE Qt6::Gui)
 set(oekaki_icon_files)

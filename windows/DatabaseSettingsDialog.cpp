@@ -1,9 +1,9 @@
 #include "windows/DatabaseSettingsDialog.h"
 
 #include "forms/FormUtil.h"
-#include "core/ProgramIcon.h"
+#include "core/settings/ProgramIcon.h"
 #include "forms/MainLink.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"

@@ -2,8 +2,8 @@
 
 #include "forms/FormUtil.h"
 #include "forms/DbCommand.h"
-#include "core/ImageRequests.h"
-#include "core/SharedSettings.h"
+#include "core/catalogue/ImageRequests.h"
+#include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "windows/ImageRecordEditor.h"

@@ -3,7 +3,7 @@
 // with a detail panel; opens records for editing and pictures for painting.
 
 #include "forms/ChildForm.h"
-#include "core/MainDb.h"
+#include "core/connection/MainDb.h"
 
 #include <QSize>
 #include <QString>

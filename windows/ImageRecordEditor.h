@@ -2,7 +2,7 @@
 // The image record editor: creates or changes one IMGLIST row.
 
 #include "forms/ChildForm.h"
-#include "core/MainDb.h"
+#include "core/connection/MainDb.h"
 
 class QLabel;
 class QLineEdit;

@@ -2,15 +2,15 @@
 
 #include "forms/FormUtil.h"
 #include "forms/MainLink.h"
-#include "core/SettingsFile.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SettingsFile.h"
+#include "core/settings/SharedSettings.h"
 #include "forms/MessageBoxes.h"
 #include "forms/BusyCursor.h"
 #include "forms/ElidedLabel.h"
-#include "core/TableRequests.h"
-#include "core/PaintWorker.h"
-#include "core/DatabaseLabel.h"
-#include "core/Stamp.h"
+#include "core/catalogue/TableRequests.h"
+#include "core/painting/PaintWorker.h"
+#include "core/settings/DatabaseLabel.h"
+#include "core/picture/Stamp.h"
 #include "windows/PenTipDialog.h"
 
 #include <QButtonGroup>

@@ -1,8 +1,8 @@
 #pragma once
 // The painting window: one picture, drawn with the mouse, stored point by point.
 
-#include "core/PictureReplay.h"
-#include "core/StrokeStore.h"
+#include "core/picture/PictureReplay.h"
+#include "core/painting/StrokeStore.h"
 #include "forms/ChildForm.h"
 
 #include <QElapsedTimer>

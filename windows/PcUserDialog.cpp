@@ -1,8 +1,8 @@
 #include "windows/PcUserDialog.h"
 
 #include "forms/FormUtil.h"
-#include "core/RegisterRequests.h"
-#include "core/SharedSettings.h"
+#include "core/catalogue/RegisterRequests.h"
+#include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/DbCommand.h"
 #include "forms/MessageBoxes.h"

@@ -5,7 +5,7 @@
 
 #include "forms/FormDialog.h"
 #include "forms/DbCommand.h"
-#include "core/RegisterRequests.h"
+#include "core/catalogue/RegisterRequests.h"
 
 #include <functional>
 

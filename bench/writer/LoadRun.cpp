@@ -3,8 +3,8 @@
 #include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
-#include "core/Stamp.h"
-#include "core/StrokeStore.h"
+#include "core/picture/Stamp.h"
+#include "core/painting/StrokeStore.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -12,8 +12,8 @@
 // as the window's timer would; it then also writes the time each store took.
 
 #include "db/DataAccess.h"
-#include "core/Stamp.h"
-#include "core/StrokeStore.h"
+#include "core/picture/Stamp.h"
+#include "core/painting/StrokeStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

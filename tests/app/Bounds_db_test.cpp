@@ -7,9 +7,9 @@
 #include "TestDatabase.h"
 
 #include "app/MainWindow.h"
-#include "core/ConnectionKeeper.h"
-#include "core/SettingsFile.h"
-#include "core/SharedSettings.h"
+#include "core/connection/ConnectionKeeper.h"
+#include "core/settings/SettingsFile.h"
+#include "core/settings/SharedSettings.h"
 #include "windows/DatabaseSettingsDialog.h"
 #include "windows/ImageList.h"
 #include "windows/ImageRecordEditor.h"

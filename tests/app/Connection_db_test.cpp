@@ -3,9 +3,9 @@
 #include "StallMeter.h"
 #include "Outages.h"
 #include "TestDatabase.h"
-#include "core/SettingsFile.h"
+#include "core/settings/SettingsFile.h"
 #include "app/MainWindow.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QElapsedTimer>
 #include <QMdiArea>

@@ -5,7 +5,7 @@
 #include "app/MainWindow.h"
 #include "windows/DatabaseSettingsDialog.h"
 #include "windows/PcUserDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "forms/FormUtil.h"
 #include "windows/ImageRecordEditor.h"
 #include "windows/ImageList.h"

@@ -1,7 +1,7 @@
 // The real program, started from a copy with its own settings file, ended by the
 // signals a desktop session sends at logout or shutdown.
-#include "core/BackgroundAttach.h"
-#include "core/SettingsFile.h"
+#include "core/connection/BackgroundAttach.h"
+#include "core/settings/SettingsFile.h"
 #include "DelayRelay.h"
 #include "Outages.h"
 #include "StallMeter.h"

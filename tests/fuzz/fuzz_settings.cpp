@@ -1,7 +1,7 @@
 // The settings reader on any bytes: no crash, the minimums hold, and what it
 // writes back reads back to the same file.
-#include "core/SettingsFile.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SettingsFile.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QFile>
 #include <QString>

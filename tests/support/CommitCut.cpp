@@ -5,8 +5,8 @@
 #include "TestDatabase.h"
 
 #include "app/MainWindow.h"
-#include "core/MainDb.h"
-#include "core/SharedSettings.h"
+#include "core/connection/MainDb.h"
+#include "core/settings/SharedSettings.h"
 
 #include <gtest/gtest.h>
 

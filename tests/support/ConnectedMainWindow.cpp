@@ -3,7 +3,7 @@
 #include "DbAnswers.h"
 
 #include "app/MainWindow.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>

@@ -2,7 +2,7 @@
 
 #include "StallMeter.h"
 #include "app/MainWindow.h"
-#include "core/MainDb.h"
+#include "core/connection/MainDb.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

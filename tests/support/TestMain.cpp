@@ -1,7 +1,7 @@
 // Shared entry of every test program: a real QApplication on the offscreen platform.
 #include "ModalAnswer.h"
 #include "ThreadWarnings.h"
-#include "core/Translation.h"
+#include "core/settings/Translation.h"
 #include "relay/PortDrop.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 
 #include "ConnectedMainWindow.h"
 #include "app/MainWindow.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "windows/ImageRecordEditor.h"
 #include "windows/ImageList.h"
 

@@ -4,7 +4,7 @@
 #include "TestInput.h"
 #include "app/MainWindow.h"
 #include "windows/DatabaseSettingsDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -2,9 +2,9 @@
 #include "StallMeter.h"
 #include "TestDatabase.h"
 #include "app/MainWindow.h"
-#include "core/BackgroundAttach.h"
+#include "core/connection/BackgroundAttach.h"
 #include "windows/DatabaseSettingsDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QFileInfo>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "TestDatabase.h"
 #include "windows/DatabaseSettingsDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 #include "ModalAnswer.h"
 #include "TestDatabase.h"
 #include "windows/DatabaseSettingsDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "forms/MessageBoxes.h"
 #include "windows/PenTipDialog.h"
 #include "windows/SectionRegister.h"

@@ -4,7 +4,7 @@
 #include "DelayRelay.h"
 #include "TestDatabase.h"
 
-#include "core/StrokeJournal.h"
+#include "core/journal/StrokeJournal.h"
 #include "db/DataAccess.h"
 
 #include <QDeadlineTimer>

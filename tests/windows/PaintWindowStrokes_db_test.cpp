@@ -1,12 +1,12 @@
 #include "PaintFixture.h"
-#include "core/DatabaseLabel.h"
+#include "core/settings/DatabaseLabel.h"
 
 #include "Outages.h"
 #include "StallMeter.h"
-#include "core/EventChannel.h"
+#include "core/painting/EventChannel.h"
 #include "relay/PortDrop.h"
-#include "core/PaintWorker.h"
-#include "core/StrokeJournal.h"
+#include "core/painting/PaintWorker.h"
+#include "core/journal/StrokeJournal.h"
 #include "db/Tables.h"
 #include "forms/FormUtil.h"
 

@@ -3,7 +3,7 @@
 #include "ConnectedMainWindow.h"
 #include "app/MainWindow.h"
 #include "windows/PcUserDialog.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 
 #include <QComboBox>

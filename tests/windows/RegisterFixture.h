@@ -2,7 +2,7 @@
 // A database on the local server, the program's windows, the main window attached to it.
 
 #include "ConnectedMainWindow.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "forms/FormUtil.h"
 #include "app/MainWindow.h"
 

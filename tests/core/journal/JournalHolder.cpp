@@ -4,7 +4,7 @@
 //   JournalHolder create FOLDER DATABASE COUNT  prints "created <file>" per entry, then "ready";
 //     entry i (imageNo i, 5 points) has points 0 and 1 stored as N=100i+1, 100i+2 and point 2 sent as
 //     N=100i+3, all with DN=i, written but never synced.
-#include "core/StrokeJournal.h"
+#include "core/journal/StrokeJournal.h"
 
 #include <cstdio>
 #include <cstring>

@@ -16,7 +16,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SessionEnd.h"
-#include "core/SharedSettings.h"
+#include "core/settings/SharedSettings.h"
 #include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
 #include "ThreadWarnings.h"

@@ -1,0 +1,702 @@
+#include "core/painting/PaintDatabaseSide.h"
+
+#include "core/connection/AsyncHandshakeProbe.h"
+#include "core/connection/BackgroundAttach.h"
+#include "core/painting/EventChannel.h"
+#include "core/painting/PaintWorker.h"
+#include "core/picture/PictureCache.h"
+#include "core/TextRoutines.h"
+#include "db/DataAccess.h"
+#include "db/Tables.h"
+
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+#include <utility>
+
+namespace {
+// Milliseconds between tries of a lost database, and how long its handshake may take.
+constexpr int ReconnectMs = 2500;
+constexpr int HandshakeMs = 2000;
+// An attach that has not ended by then is given up (its thread closes what it gets).
+constexpr int AttachDeadlineMs = (DataAccess::ConnectTimeoutSeconds + 2) * 1000;
+// The refresh's prepared statement is let go after this long without a refresh.
+constexpr int RefreshKeptMs = 1500;
+// A picture's rows reach its window at least this often while it is replayed.
+constexpr int FlushMs = 50;
+// A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
+// the user is told, and it is tried every 80 s.
+constexpr int RefusalsBeforeTelling = 4;
+// A lock held by another PC: the stroke is tried again after this (at the next tick of
+// the timer), not at once.
+constexpr int LockedWaitMs = 300;
+// Tries (each waiting out the server's lock wait) before a lasting lock is told.
+constexpr int LocksBeforeTelling = 4;
+
+// Ends a piece of counted work when it goes out of scope.
+struct Counted {
+    std::atomic<int> &busy;
+    ~Counted() { --busy; }
+};
+} // namespace
+
+struct PaintDatabaseSide::Session {
+    int id = 0;
+    QString table;
+    int imageNo = 0;
+    bool window = true;     // a window shows it; false: strokes only, drawn nowhere
+    bool opened = false;    // its picture was drawn (or its table found, for the journal's)
+    std::unique_ptr<StrokeStore> store;
+    QVector<StrokeRow> batch;
+    QElapsedTimer sinceFlush;
+    int loadedRows = 0;
+    bool loading = false;
+    qint64 retryAtMs = 0;   // after a refusal or a lock
+    int refusals = 0;
+    bool lostShown = false;
+    bool told = false;      // the user was told that its picture is gone
+    int added = 0;          // points the window handed over so far
+    int recovered = 0;      // points a run before left in the journal, stored by this one
+    int locks = 0;          // stores in a row that met a lock, or could not note in the journal
+    bool serveQueued = false;   // a store or an event's refresh waits to run: more fold into it
+    std::set<quint64> toAnswer; // the open strokes whose blocks it takes
+};
+
+PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy)
+    : path_(path), busy_(std::move(busy)), db_(std::make_unique<DataAccess>())
+{
+    // Made on the window thread and moved: children are made once on this thread.
+    QMetaObject::invokeMethod(this, [this] {
+        clock_.start();
+        timer_ = new QTimer(this);
+        // Often enough for the retries; a lost database is tried only every ReconnectMs.
+        timer_->setInterval(500);
+        connect(timer_, &QTimer::timeout, this, [this] { tick(); });
+        timer_->start();
+        probe_ = new AsyncHandshakeProbe(this);
+        connect(probe_, &AsyncHandshakeProbe::Finished, this, &PaintDatabaseSide::handshakeDone);
+        attach_ = new BackgroundAttach(this);
+        connect(attach_, &BackgroundAttach::Finished, this, &PaintDatabaseSide::attachDone);
+        attachDeadline_ = new QTimer(this);
+        attachDeadline_->setSingleShot(true);
+        connect(attachDeadline_, &QTimer::timeout, this, [this] {
+            attach_->Cancel();
+            connectEnded(false);
+        });
+        quick_ = new QTimer(this);
+        quick_->setInterval(QuickRefreshMs);
+        connect(quick_, &QTimer::timeout, this, [this] { quickRefresh(); });
+        quick_->start(); // until events work
+        if (EventChannel::Disabled())
+            return;
+        auto *thread = new QThread;
+        thread->setObjectName(QThread::currentThread()->objectName().replace(QStringLiteral("paint-db"),
+                                                                              QStringLiteral("paint-events")));
+        events_ = new EventChannel(path_, busy_);
+        events_->moveToThread(thread);
+        connect(events_, &EventChannel::EventCame, this, [this](const QString &table) {
+            Counted done{*busy_};
+            eventCame(table);
+        });
+        connect(events_, &EventChannel::Working, this, [this](bool working) {
+            Counted done{*busy_};
+            eventsWorking(working);
+        });
+        connect(thread, &QThread::finished, events_, &QObject::deleteLater);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        thread->start();
+    }, Qt::QueuedConnection);
+    // Runs inside a failed call on this thread; the line is cut once the call is over.
+    db_->onConnectionLost = [this] { lost_ = true; };
+}
+
+PaintDatabaseSide::~PaintDatabaseSide()
+{
+    if (events_)
+        QMetaObject::invokeMethod(events_, &EventChannel::shutDown, Qt::QueuedConnection);
+}
+
+void PaintDatabaseSide::Post(PaintDatabaseSide *side, const std::shared_ptr<std::atomic<int>> &busy,
+                             PaintRequest request)
+{
+    ++*busy;
+    // Runs on the side's thread; dropped with the side if it is gone by then.
+    QMetaObject::invokeMethod(
+        side,
+        [side, busy, request = std::move(request)] {
+            Counted done{*busy};
+            request(*side);
+        },
+        Qt::QueuedConnection);
+}
+
+void PaintDatabaseSide::CancelCall()
+{
+    db_->CancelCall();
+}
+
+void PaintDatabaseSide::Forwarded(const QString &database, const PaintRequest &request)
+{
+    if (database != path_)
+        return;
+    Counted done{*busy_};
+    request(*this);
+}
+
+void PaintDatabaseSide::open(int id, int imageNo)
+{
+    Session &s = newSession(id, imageNo, true);
+    watchTables();
+    serve(s);
+}
+
+void PaintDatabaseSide::close(int id)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end())
+        return;
+    it->second->window = false;
+    it->second->batch.clear();
+    dropIfDone(id);
+    watchTables();
+}
+
+void PaintDatabaseSide::refresh(int id)
+{
+    auto it = sessions_.find(id);
+    if (it != sessions_.end())
+        serve(*it->second);
+}
+
+void PaintDatabaseSide::store(int id, StrokeStore::Stroke stroke)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end())
+        return;
+    Session &s = *it->second;
+    s.added += static_cast<int>(stroke.points.size());
+    const bool open = stroke.open;
+    const quint64 tag = stroke.tag;
+    s.store->Add(std::move(stroke));
+    if (open)
+        storeSoon(s, tag);
+    else
+        serve(s);
+}
+
+void PaintDatabaseSide::extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end())
+        return;
+    Session &s = *it->second;
+    s.added += static_cast<int>(points.size());
+    s.store->Extend(tag, points, last);
+    storeSoon(s, tag);
+}
+
+void PaintDatabaseSide::storeSoon(Session &s, quint64 tag)
+{
+    s.toAnswer.insert(tag);
+    serveSoon(s);
+}
+
+void PaintDatabaseSide::recover()
+{
+    // Claimed before any attach: with nothing in the journal, no attachment is made.
+    auto entries = JournalEntry::ClaimUnheld(StrokeJournalFolder(), path_);
+    if (entries.empty())
+        return;
+    for (auto &e : entries) {
+        const JournalStroke &j = e->Stroke();
+        Session &s = backgroundSession(j.imageNo);
+        std::vector<QPoint> rest(j.points.begin() + std::min<size_t>(j.stored, j.points.size()),
+                                 j.points.end());
+        s.store->Add({0, j.user, {j.penType, j.penSize, j.penColor}, std::move(rest), std::move(e)});
+    }
+    // Serving may end a session: not while iterating over them.
+    std::vector<int> ids;
+    for (auto &[id, s] : sessions_)
+        if (!s->window)
+            ids.push_back(id);
+    for (int id : ids)
+        refresh(id);
+}
+
+void PaintDatabaseSide::discard(int imageNo)
+{
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        Session &s = *it->second;
+        // Only the orphans the user was asked about: a closed window's strokes wait on.
+        if (!s.window && s.imageNo == imageNo) {
+            s.store->DiscardOrphans();
+            report(s);
+            if (s.store->PendingStrokes() == 0) {
+                it = sessions_.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+}
+
+StrokeStore *PaintDatabaseSide::storeOf(int id) const
+{
+    auto it = sessions_.find(id);
+    return it == sessions_.end() ? nullptr : it->second->store.get();
+}
+
+void PaintDatabaseSide::shutDown()
+{
+    stopped_ = true;
+    if (timer_)
+        timer_->stop();
+    if (attach_)
+        attach_->Cancel();
+    if (probe_)
+        probe_->Cancel();
+    if (attachDeadline_)
+        attachDeadline_->stop();
+    // Without a round trip: the server drops what goes away.
+    db_->DropConnection();
+    if (quick_)
+        quick_->stop();
+    if (events_) {
+        QMetaObject::invokeMethod(events_, &EventChannel::shutDown, Qt::QueuedConnection);
+        events_ = nullptr;
+    }
+    eventsOk_ = false;
+    sessions_.clear(); // journal entries are let go, not removed: the next run stores them
+    if (attachCounted_) {
+        attachCounted_ = false;
+        --*busy_;
+    }
+}
+
+PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, bool window)
+{
+    auto s = std::make_unique<Session>();
+    s->id = id;
+    s->table = ImageTable::NameOf(imageNo);
+    s->imageNo = imageNo;
+    s->window = window;
+    Session *raw = s.get();
+    s->store = std::make_unique<StrokeStore>(
+        *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
+    s->store->SetTable(s->table);
+    s->store->SetCached(window && PictureCache::Enabled.load());
+    s->store->onOwnRow = [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); };
+    s->store->onStored = [this, raw](quint64 tag, int rows) {
+        if (!raw->window)
+            raw->recovered += rows;
+        // Also after the window closed: the front counts its strokes without an entry.
+        if (tag != 0)
+            deliver([id = raw->id, tag](PaintWorker &f) { f.storedAt(id, tag); });
+    };
+    // A stroke of a picture deleted and made again under the same number.
+    s->store->onOrphaned = [this, raw](int points) {
+        deliver([path = path_, no = raw->imageNo, points](PaintWorker &f) { emit f.Orphans(path, no, points); });
+    };
+    Session &ref = *s;
+    sessions_[id] = std::move(s);
+    return ref;
+}
+
+PaintDatabaseSide::Session &PaintDatabaseSide::backgroundSession(int imageNo)
+{
+    for (auto &[id, s] : sessions_)
+        if (!s->window && s->imageNo == imageNo && s->id < 0)
+            return *s;
+    return newSession(--nextBackground_, imageNo, false);
+}
+
+PaintDatabaseSide::Session *PaintDatabaseSide::olderStrokesOf(const Session &s)
+{
+    if (s.id < 0)
+        return nullptr;
+    for (auto &[id, other] : sessions_)
+        if (other->id < 0 && other->imageNo == s.imageNo && other->store->StorableStrokes() > 0)
+            return other.get();
+    return nullptr;
+}
+
+// True when attached; otherwise a connect is started if its time has come.
+bool PaintDatabaseSide::connected()
+{
+    if (db_->IsConnected() && !lost_)
+        return true;
+    if (lost_) {
+        dropConnection();
+        nextTryMs_ = now() + 500;
+        markLost(true);
+        return false;
+    }
+    startConnect();
+    return false;
+}
+
+void PaintDatabaseSide::dropConnection()
+{
+    lost_ = false;
+    // The line goes first: nothing waits for a server that does not answer.
+    db_->DropConnection();
+}
+
+void PaintDatabaseSide::startConnect()
+{
+    if (attaching_ || stopped_ || now() < nextTryMs_ || !probe_)
+        return;
+    attaching_ = true;
+    // The first connect of a window is waited for like a call; a lost database's tries are not.
+    if (!shownLost_ && !attachCounted_) {
+        attachCounted_ = true;
+        ++*busy_;
+    }
+    probe_->Start(ToCp932(path_), HandshakeMs);
+}
+
+void PaintDatabaseSide::handshakeDone(bool answered)
+{
+    if (!attaching_)
+        return;
+    if (!answered) {
+        connectEnded(false);
+        return;
+    }
+    attachDeadline_->start(AttachDeadlineMs);
+    attach_->Start(path_);
+}
+
+void PaintDatabaseSide::attachDone(DataAccess &got)
+{
+    if (!attaching_)
+        return;
+    attachDeadline_->stop();
+    if (got.IsConnected())
+        db_->AdoptAttachment(got);
+    connectEnded(db_->IsConnected());
+}
+
+void PaintDatabaseSide::connectEnded(bool ok)
+{
+    attaching_ = false;
+    // Spaced from the end of a failed try: an attach may take its whole time limit.
+    nextTryMs_ = ok ? 0 : now() + ReconnectMs;
+    if (!ok) {
+        markLost(true);
+        for (auto &[id, s] : sessions_)
+            report(*s);
+    } else {
+        markLost(false);
+        // Strokes a run before left for this database go first, then what waits here.
+        recover();
+        std::vector<int> ids;
+        for (auto &[id, s] : sessions_)
+            ids.push_back(id);
+        for (int id : ids)
+            refresh(id);
+    }
+    if (attachCounted_) {
+        attachCounted_ = false;
+        --*busy_;
+    }
+}
+
+void PaintDatabaseSide::markLost(bool lost)
+{
+    shownLost_ = lost;
+    for (auto &[id, s] : sessions_) {
+        if (!s->window || s->lostShown == lost)
+            continue;
+        s->lostShown = lost;
+        deliver([id = s->id, lost](PaintWorker &f) {
+            f.lost_[id] = lost;
+            emit f.LostChanged(id, lost);
+        });
+    }
+}
+
+void PaintDatabaseSide::serve(Session &s)
+{
+    if (!connected()) {
+        if (s.window && !s.opened && !s.loading) {
+            // Said at once, so the window shows it is at work, not empty.
+            deliver([id = s.id](PaintWorker &f) { emit f.Loading(id, 0, false); });
+            s.loading = true;
+        }
+        report(s);
+        return;
+    }
+    if (!s.opened) {
+        s.loading = s.window;
+        s.loadedRows = 0;
+        s.sinceFlush.start();
+        if (s.window) {
+            deliver([id = s.id](PaintWorker &f) { emit f.Loading(id, 0, false); });
+            s.store->Load(true);
+        } else if (!pictureThere(s)) {
+            db_->EndQuery();
+            report(s);
+            return;
+        }
+        s.opened = !lost_;
+        s.loading = false;
+        flush(s);
+        if (s.window)
+            deliver([id = s.id, n = s.loadedRows](PaintWorker &f) { emit f.Loading(id, n, true); });
+    }
+    // The strokes a run before left for this picture are stored before the window's newer ones.
+    Session *older = olderStrokesOf(s);
+    if (older && now() >= older->retryAtMs && !lost_) {
+        const int olderId = older->id;
+        serve(*older);
+        auto it = sessions_.find(olderId);
+        older = it == sessions_.end() ? nullptr : olderStrokesOf(s);
+    }
+    if (s.store->StorableStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_) {
+        s.store->StorePending();
+        lastStoreMs_ = now();
+        afterStore(s);
+    } else if (s.window && !lost_) {
+        s.store->Refresh();
+        lastRefreshMs_ = now();
+        // Refreshed every second while events do not come, the kept statement would never be
+        // let go, and a picture deleted elsewhere would wait for it for as long.
+        if (quick_ && quick_->isActive())
+            db_->ReleaseRefresh();
+    }
+    flush(s);
+    // Another connection of this program (the image list's delete) must not wait for
+    // a read transaction of ours left open between refreshes.
+    db_->EndQuery();
+    if (lost_)
+        connected(); // drops the line and marks the windows
+    report(s);
+    dropIfDone(s.id);
+}
+
+// The journal's strokes are stored only into the picture they were drawn in.
+bool PaintDatabaseSide::pictureThere(Session &s)
+{
+    const bool table = db_->TableExists(s.table);
+    if (db_->TableListFailed() || lost_)
+        return false;
+    const bool row = table && db_->SelectAll(QStringLiteral("IMGLIST"),
+                                             QStringLiteral("N=") + QString::number(s.imageNo)) > 0;
+    db_->CloseQuery();
+    if (lost_)
+        return false;
+    if (!row) {
+        if (!s.told) {
+            s.told = true;
+            // What the question names: all of it, and only that, goes if the user says so.
+            deliver([path = path_, no = s.imageNo, n = s.store->MarkOrphans()](PaintWorker &f) {
+                emit f.Orphans(path, no, n);
+            });
+        }
+        return false;
+    }
+    s.store->Load(false);
+    return true;
+}
+
+void PaintDatabaseSide::afterStore(Session &s)
+{
+    switch (s.store->LastFailure()) {
+    case StrokeStore::Failure::None:
+        s.refusals = 0;
+        s.locks = 0;
+        s.retryAtMs = 0;
+        break;
+    case StrokeStore::Failure::ConnectionLost:
+        break; // the tries bring it back
+    case StrokeStore::Failure::Locked:
+        // Each try waits for the lock on the server; told once when it lasts.
+        s.retryAtMs = now() + LockedWaitMs;
+        if (++s.locks == LocksBeforeTelling && s.window)
+            deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                emit f.LastingFailure(id, why);
+            });
+        break;
+    case StrokeStore::Failure::JournalUnwritable:
+        // Nothing is sent unnoted: told once, tried again as the journal may be written again.
+        s.retryAtMs = now() + PaintWorker::FirstRetryMs.load();
+        if (++s.locks == 1 && s.window)
+            deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                emit f.LastingFailure(id, why);
+            });
+        break;
+    case StrokeStore::Failure::Refused:
+    case StrokeStore::Failure::TableGone: {
+        ++s.refusals;
+        const int exp = std::min(s.refusals - 1, RefusalsBeforeTelling);
+        s.retryAtMs = now() + (qint64(PaintWorker::FirstRetryMs.load()) << exp);
+        if (s.refusals == RefusalsBeforeTelling && s.window)
+            deliver([id = s.id, why = s.store->LastFailureText()](PaintWorker &f) {
+                emit f.LastingFailure(id, why);
+            });
+        break;
+    }
+    }
+}
+
+void PaintDatabaseSide::rowDrawn(Session &s, const StrokeRow &r)
+{
+    if (!s.window)
+        return;
+    s.batch.push_back(r);
+    if (s.loading)
+        ++s.loadedRows;
+    if (s.batch.size() >= PaintWorker::BatchRows || (s.loading && s.sinceFlush.elapsed() >= FlushMs))
+        flush(s);
+}
+
+void PaintDatabaseSide::cleared(Session &s)
+{
+    if (!s.window)
+        return;
+    // The window's own rows not handed over yet leave its points on top all the same; the
+    // table drawn again shows them if it holds them.
+    QVector<StrokeRow> own;
+    for (StrokeRow r : std::as_const(s.batch))
+        if (r.own != 0) {
+            r.n = 0;
+            own.push_back(r);
+        }
+    s.batch = std::move(own);
+    deliver([id = s.id](PaintWorker &f) { f.clearedAt(id); });
+}
+
+void PaintDatabaseSide::flush(Session &s)
+{
+    if (s.loading)
+        deliver([id = s.id, n = s.loadedRows](PaintWorker &f) { emit f.Loading(id, n, false); });
+    s.sinceFlush.restart();
+    if (s.batch.isEmpty())
+        return;
+    deliver([id = s.id, rows = std::move(s.batch)](PaintWorker &f) { f.rowsFor(id, rows); });
+    s.batch = {};
+}
+
+void PaintDatabaseSide::report(Session &s)
+{
+    // A window counts what it handed over less what is stored: strokes still on their
+    // way here are not in the store yet.
+    const int pending = s.store->PendingPoints();
+    const int stored = s.window ? s.added - pending : -1;
+    deliver([id = s.id, path = path_, pending, stored](PaintWorker &f) {
+        f.setPending(id, path, stored >= 0 ? f.posted_points(id) - stored : pending);
+    });
+}
+
+void PaintDatabaseSide::dropIfDone(int id)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second->window || it->second->store->PendingStrokes() > 0)
+        return;
+    deliver([id](PaintWorker &f) { f.setPending(id, QString(), 0); });
+    if (const Session &done = *it->second; done.recovered > 0)
+        deliver([path = path_, no = done.imageNo, n = done.recovered](PaintWorker &f) {
+            emit f.Recovered(path, no, n);
+        });
+    sessions_.erase(it);
+    // An attachment nothing uses any more goes: it would keep the database open.
+    if (sessions_.empty() && db_->IsConnected())
+        db_->DisconnectDatabase();
+}
+
+// The lost database is tried again, and strokes that wait for a retry are stored.
+void PaintDatabaseSide::tick()
+{
+    // The refresh's statement keeps its table in use: let go once the refreshes pause, so
+    // that a picture deleted elsewhere does not wait for it.
+    if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
+        db_->ReleaseRefresh();
+    // The store's transaction kept for a stroke under the mouse that goes on no more.
+    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
+        db_->EndRowRun();
+    for (auto &[id, s] : sessions_) {
+        if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
+            continue;
+        if (!connected()) {
+            report(*s);
+            continue;
+        }
+        if (now() >= s->retryAtMs)
+            serveLater(id);
+    }
+}
+
+// Serving may end or add sessions: not while iterating over them.
+void PaintDatabaseSide::serveLater(int id)
+{
+    ++*busy_;
+    QTimer::singleShot(0, this, [this, id] {
+        Counted done{*busy_};
+        refresh(id);
+    });
+}
+
+// The channel watches the tables the windows show, and nothing else.
+void PaintDatabaseSide::watchTables()
+{
+    QSet<QString> tables;
+    for (auto &[id, s] : sessions_)
+        if (s->window)
+            tables += s->table;
+    if (tables == watched_ || !events_)
+        return;
+    watched_ = tables;
+    QMetaObject::invokeMethod(events_, [c = events_, tables] { c->watch(tables); }, Qt::QueuedConnection);
+}
+
+void PaintDatabaseSide::eventCame(const QString &table)
+{
+    for (auto &[id, s] : sessions_)
+        if (s->window && s->table == table)
+            serveSoon(*s);
+}
+
+void PaintDatabaseSide::eventsWorking(bool working)
+{
+    eventsOk_ = working;
+    if (working) {
+        quick_->stop();
+        // What was stored between the last refresh and the first wait.
+        quickRefresh();
+    } else if (!stopped_) {
+        quick_->start();
+    }
+}
+
+// While events do not come, each window is refreshed every QuickRefreshMs: one
+// statement that finds nothing when nothing is new.
+void PaintDatabaseSide::quickRefresh()
+{
+    if (!db_->IsConnected() || lost_)
+        return; // the reconnect's tries refresh once it is back
+    for (auto &[id, s] : sessions_)
+        if (s->window && s->opened)
+            serveSoon(*s);
+}
+
+// One store and refresh at a time per picture: asked for meanwhile, it folds into the one
+// queued, which also answers the open strokes whose blocks it took.
+void PaintDatabaseSide::serveSoon(Session &s)
+{
+    if (s.serveQueued)
+        return;
+    s.serveQueued = true;
+    ++*busy_;
+    QTimer::singleShot(0, this, [this, id = s.id] {
+        Counted done{*busy_};
+        auto it = sessions_.find(id);
+        if (it == sessions_.end())
+            return;
+        it->second->serveQueued = false;
+        const std::set<quint64> tags = std::exchange(it->second->toAnswer, {});
+        serve(*it->second); // may end the session
+        for (quint64 tag : tags)
+            deliver([id, tag](PaintWorker &f) { emit f.Taken(id, tag); });
+    });
+}

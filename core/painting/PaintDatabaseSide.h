@@ -1,0 +1,135 @@
+#pragma once
+// One database's painting work, on that database's own "paint-db <n>" thread: its
+// attachment, the sessions of the windows open on it with their stores, and the strokes
+// a run before left in the journal. A mute or hung server for one database therefore
+// never delays another database's windows. Its pictures' events come from an
+// EventChannel on a line of its own; while they do not, the windows are refreshed
+// every QuickRefreshMs.
+// Threads: made on the window thread, then moved to its own and used only there. The
+// front (PaintWorker) reaches it by queued calls; answers go back by the queued signal
+// Deliver, which Qt drops once the front is gone.
+
+#include "core/painting/StrokeStore.h"
+
+#include <QElapsedTimer>
+#include <QMetaType>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QVector>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+class AsyncHandshakeProbe;
+class BackgroundAttach;
+class DataAccess;
+class EventChannel;
+class PaintWorker;
+class PaintDatabaseSide;
+class QTimer;
+
+// What the front does with an answer, run on the window thread.
+using PaintDelivery = std::function<void(PaintWorker &)>;
+// A request, run on the database's thread.
+using PaintRequest = std::function<void(PaintDatabaseSide &)>;
+Q_DECLARE_METATYPE(PaintDelivery)
+Q_DECLARE_METATYPE(PaintRequest)
+
+class PaintDatabaseSide : public QObject {
+    Q_OBJECT
+public:
+    // busy: shared with the front; requests posted and work begun here and not yet done.
+    PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy);
+    ~PaintDatabaseSide() override;
+
+    // Requests (this thread).
+    void open(int id, int imageNo);
+    void close(int id);
+    void refresh(int id);
+    void store(int id, StrokeStore::Stroke stroke);
+    void extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last);
+    void recover();
+    void discard(int imageNo);
+    // Cuts everything short: the thread ends right after.
+    void shutDown();
+    // Tests only, while idle.
+    StrokeStore *storeOf(int id) const;
+    // Any thread: the events of its pictures reach it (false: the quick refresh draws).
+    bool listening() const { return eventsOk_.load(); }
+    // While events do not reach it, its windows are refreshed this often.
+    static constexpr int QuickRefreshMs = 1000;
+
+    // Any thread, while this object lives: cuts its attachment's call in progress.
+    void CancelCall();
+    // Any thread: the front's request, counted in busy until it has run here.
+    static void Post(PaintDatabaseSide *side, const std::shared_ptr<std::atomic<int>> &busy,
+                     PaintRequest request);
+
+public slots:
+    // A request that went through the journal thread, for whichever database it names.
+    void Forwarded(const QString &database, const PaintRequest &request);
+
+signals:
+    void Deliver(const PaintDelivery &what);
+
+private:
+    struct Session;
+    Session &newSession(int id, int imageNo, bool window);
+    Session &backgroundSession(int imageNo);
+    Session *olderStrokesOf(const Session &s);
+    qint64 now() const { return clock_.elapsed(); }
+    bool connected();
+    void startConnect();
+    void handshakeDone(bool answered);
+    void attachDone(DataAccess &got);
+    void connectEnded(bool ok);
+    void dropConnection();
+    void markLost(bool lost);
+    void serve(Session &s);
+    bool pictureThere(Session &s);
+    void afterStore(Session &s);
+    void rowDrawn(Session &s, const StrokeRow &r);
+    void cleared(Session &s);
+    void flush(Session &s);
+    void report(Session &s);
+    void dropIfDone(int id);
+    // Stores what came of an open stroke once the requests queued here have run, so that
+    // the blocks that queued up meanwhile go as one; the window then hears Taken.
+    void storeSoon(Session &s, quint64 tag);
+    void tick();
+    // Work begun here (a timer, an event), counted in busy until it is done.
+    void serveLater(int id);
+    void watchTables();
+    void eventCame(const QString &table);
+    void eventsWorking(bool working);
+    void quickRefresh();
+    void serveSoon(Session &s);
+    void deliver(PaintDelivery what) { emit Deliver(what); }
+
+    QString path_;
+    std::shared_ptr<std::atomic<int>> busy_;
+    std::unique_ptr<DataAccess> db_;
+    bool lost_ = false;          // the connection broke: dropped at the next look
+    bool shownLost_ = false;     // the windows were told it is lost
+    bool attaching_ = false;
+    bool attachCounted_ = false; // a first connect: tests wait for it as for a call
+    qint64 nextTryMs_ = 0;
+    bool stopped_ = false;
+    AsyncHandshakeProbe *probe_ = nullptr;
+    BackgroundAttach *attach_ = nullptr;
+    QTimer *attachDeadline_ = nullptr;
+    QTimer *timer_ = nullptr;
+    QElapsedTimer clock_;
+    std::atomic<bool> eventsOk_{false};
+    qint64 lastRefreshMs_ = 0;
+    qint64 lastStoreMs_ = 0;
+    EventChannel *events_ = nullptr; // on its own thread, ended by shutDown
+    QSet<QString> watched_;
+    QTimer *quick_ = nullptr;
+    std::map<int, std::unique_ptr<Session>> sessions_;
+    int nextBackground_ = 0;
+};

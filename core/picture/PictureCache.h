@@ -1,0 +1,55 @@
+#pragma once
+// The local copy of opened pictures' rows, one file per picture in $XDG_CACHE_HOME/oekaki
+// (by default ~/.cache/oekaki), keyed by server, database file and table. A picture's rows
+// are only ever added, so a copy stays good for the rows it holds; whether the table is
+// still the one copied is for the caller to check against the server before it trusts it.
+//
+// A file: magic, version, the key, the table's relation id, the row count, the columns
+// one after another each as differences from the row before, zlib-compressed, and a
+// CRC-32 of all of it. It is replaced whole (written beside, synced, renamed), so it is
+// never seen half written; one that cannot be read whole and right is removed, never used.
+// The folder is kept under CapBytes, the least recently opened copies going first.
+//
+// Threads: every function may be called from any thread; a copy is written by one thread
+// at a time (the last write of a picture wins, whole).
+
+#include "core/painting/StrokeStore.h"
+
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class PictureCache {
+public:
+    struct Copy {
+        int relationId = 0;
+        std::vector<StrokeRow> rows; // in N order; empty: no usable copy
+    };
+
+    // The key of a table of a database, as the program names it ("server:file").
+    static QString KeyOf(const QString &database, const QString &table);
+    static QString Folder();
+    static QString FileOf(const QString &key);
+
+    // The copy under `key`, marked as opened now; empty when there is none. A damaged copy,
+    // or one of another key, is removed.
+    static Copy Read(const QString &key);
+    // Replaces the copy under `key`, then keeps the folder under the cap. False (and why)
+    // when it could not be written; an older copy is then left as it was.
+    static bool Write(const QString &key, const Copy &copy, QString *why = nullptr);
+    // The same on a thread of its own: the caller goes on at once.
+    static void WriteLater(const QString &key, std::shared_ptr<const Copy> copy);
+    static void Remove(const QString &key);
+    // Removes the least recently opened copies until the folder holds at most CapBytes,
+    // never `keep`'s.
+    static void KeepUnderCap(const QString &keep = QString());
+
+    // Copies being written by WriteLater now (tests and benchmarks wait for none).
+    static int WritesInFlight();
+    static bool WaitForWrites(int ms);
+
+    static std::atomic<qint64> CapBytes;
+    // Whether the painting windows' openings use copies (benchmarks compare without).
+    static std::atomic<bool> Enabled;
+};

@@ -1,0 +1,266 @@
+#include "core/picture/PictureReplay.h"
+#include "core/picture/Stamp.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One step of what a window is told: a stored row, an own point drawn, the oldest own point
+// of a stroke coming back with its number, or the picture drawn again from scratch.
+struct Step {
+    enum Kind { Row, Own, Back, Reset } kind;
+    qint64 n = 0;
+    int type = 0, size = 1, color = 0, x = 0, y = 0;
+    quint64 key = 0;
+};
+
+Step row(qint64 n, int type, int size, int color, int x, int y) { return {Step::Row, n, type, size, color, x, y}; }
+Step own(quint64 key, int type, int size, int color, int x, int y)
+{
+    return {Step::Own, 0, type, size, color, x, y, key};
+}
+Step back(quint64 key, qint64 n) { return {Step::Back, n, 0, 0, 0, 0, 0, key}; }
+Step reset() { return {Step::Reset}; }
+
+// What the window must show: the rows held, replayed in N order on white, the own points over them.
+struct Model {
+    std::map<qint64, StrokeRow> rows;
+    struct Point {
+        quint64 key;
+        PenTip pen;
+        QPoint at;
+    };
+    std::vector<Point> own;
+
+    QImage replay(QSize size) const
+    {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        for (const auto &[n, r] : rows)
+            DrawStamp(img, r.type, r.size, r.color, r.x, r.y);
+        for (const Point &p : own)
+            DrawStamp(img, p.pen.type, p.pen.size, p.pen.color, p.at.x(), p.at.y());
+        return img;
+    }
+};
+
+int differing(const QImage &a, const QImage &b)
+{
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y);
+    return count;
+}
+
+// Plays the steps, comparing the picture with the full replay after each one (and once
+// more at the end, repaints spread over many calls).
+void play(const std::string &name, const std::vector<Step> &steps, QSize size = {150, 100})
+{
+    QImage image(size, QImage::Format_RGB32);
+    PictureReplay picture(image);
+    Model model;
+    int stepNo = 0;
+    for (const Step &s : steps) {
+        ++stepNo;
+        switch (s.kind) {
+        case Step::Row: {
+            const StrokeRow r{s.n, 9, 1, s.type, s.size, s.color, s.x, s.y};
+            picture.AddRow(r);
+            if (s.n > 0)
+                model.rows.emplace(s.n, r);
+            break;
+        }
+        case Step::Own: {
+            const PenTip pen{s.type, s.size, s.color};
+            picture.AddOwn(s.key, pen, {s.x, s.y});
+            const bool again = !model.own.empty() && model.own.back().key == s.key
+                               && model.own.back().at == QPoint(s.x, s.y) && model.own.back().pen.type == s.type
+                               && model.own.back().pen.size == s.size && model.own.back().pen.color == s.color;
+            if (!again)
+                model.own.push_back({s.key, pen, {s.x, s.y}});
+            break;
+        }
+        case Step::Back: {
+            auto it = std::find_if(model.own.begin(), model.own.end(), [&](const Model::Point &p) { return p.key == s.key; });
+            ASSERT_NE(it, model.own.end()) << name << ": step " << stepNo << " has no own point to store";
+            const StrokeRow r{s.n, 3, 1, it->pen.type, it->pen.size, it->pen.color, it->at.x(), it->at.y(), s.key};
+            picture.OwnStored(s.key, r);
+            model.own.erase(it);
+            if (s.n > 0)
+                model.rows.emplace(s.n, r);
+            break;
+        }
+        case Step::Reset:
+            picture.Reset();
+            model.rows.clear();
+            break;
+        }
+        // Half the time a tile at a time, as the window does between events.
+        if (stepNo % 2)
+            picture.Repaint();
+        else
+            while (!picture.Repaint([n = 0]() mutable { return n++ < 1; })) {
+            }
+        ASSERT_EQ(differing(image, model.replay(size)), 0) << name << ": after step " << stepNo;
+    }
+    EXPECT_EQ(picture.OwnPoints(), int(model.own.size())) << name;
+}
+
+std::vector<Step> stroke(qint64 firstN, int type, int size, int color, QPoint from, QPoint step, int count)
+{
+    std::vector<Step> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(row(firstN + i, type, size, color, from.x() + i * step.x(), from.y() + i * step.y()));
+    return out;
+}
+
+std::vector<Step> join(std::initializer_list<std::vector<Step>> parts)
+{
+    std::vector<Step> out;
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+std::vector<Step> reversed(std::vector<Step> v)
+{
+    std::reverse(v.begin(), v.end());
+    return v;
+}
+
+} // namespace
+
+TEST(PictureReplay, EqualsTheReplayInNOrderWhateverArrivesWhen)
+{
+    const int red = 0x0000FF, blue = 0xFF0000, green = 0x00FF00;
+    const auto across = stroke(1, 0, 9, red, {10, 50}, {8, 0}, 16);  // N 1..16, left to right
+    const auto down = stroke(17, 2, 7, blue, {70, 5}, {0, 6}, 15);   // N 17..31, top to bottom
+    std::vector<Step> ownAcross, ownBack;
+    for (int i = 0; i < 16; ++i) {
+        ownAcross.push_back(own(1, 0, 9, red, 10 + 8 * i, 50));
+        ownBack.push_back(back(1, 1 + i));
+    }
+    std::vector<Step> shuffled = join({across, down, stroke(32, 1, 13, green, {0, 0}, {9, 7}, 20)});
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+
+    const struct {
+        std::string name;
+        std::vector<Step> steps;
+        QSize size = {150, 100};
+    } cases[] = {
+        {"crossing strokes in N order", join({across, down})},
+        {"the later stroke arrives first", join({down, across})},
+        {"each stroke backwards", join({reversed(down), reversed(across)})},
+        {"rows out of N order", shuffled},
+        {"the same rows twice", join({down, across, down})},
+        {"own points over rows that arrive later", join({ownAcross, down})},
+        // The window's stroke drawn first gets the lower numbers: the other's stays on top.
+        {"own rows back below the others'", join({ownAcross, down, ownBack})},
+        {"own rows back before the others' arrive", join({ownAcross, ownBack, down})},
+        {"own rows back above the others'",
+         join({ownAcross, stroke(1, 2, 7, blue, {70, 5}, {0, 6}, 15),
+               [] {
+                   std::vector<Step> v;
+                   for (int i = 0; i < 16; ++i)
+                       v.push_back(back(1, 16 + i));
+                   return v;
+               }()})},
+        {"two own strokes, the second stored first in part",
+         {own(1, 0, 9, red, 40, 40), own(1, 0, 9, red, 40, 40), own(1, 0, 9, red, 46, 40), own(2, 3, 11, green, 44, 42),
+          own(2, 3, 11, green, 50, 44), row(1, 2, 5, blue, 45, 41), back(2, 3), back(1, 2), row(4, 5, 20, blue, 40, 40),
+          back(1, 5), back(2, 6)}},
+        {"drawn again from scratch",
+         join({across, ownAcross, {reset()}, down, {back(1, 0), back(1, 0)}, stroke(1, 0, 9, red, {10, 50}, {8, 0}, 3),
+               {back(1, 4)}})},
+        {"stamps over the edges",
+         {row(5, 0, 30, red, -3, -3), row(3, 2, 31, blue, 149, 99), row(4, 4, 25, green, 140, -5),
+          row(1, 5, 25, green, -10, 90), row(2, 1, 40, blue, 150, 50), own(1, 3, 20, red, 0, 99),
+          row(6, 2, 3, green, -1, 50), row(7, 0, 1, red, 149, 0), back(1, 8), row(0, 2, 50, blue, 75, 50),
+          row(9, 2, 5, red, 200, 200), row(10, 7, 5, red, 20, 20), row(11, 7, 1, green, 20, 20), row(12, 2, 0, red, 30, 30)}},
+        {"big pens among small ones",
+         {row(2, 2, 3, red, 30, 30), row(7, 0, 600, blue, 100, 60), row(3, 1, 180, green, 60, 60), own(1, 4, 301, red, 80, 40),
+          row(1, 2, 2000, green, 75, 50), row(4, 5, 260, red, 10, 10), row(6, 3, 130, blue, 90, 50), back(1, 5),
+          row(8, 2, 9, green, 100, 60)},
+         {300, 200}},
+        {"a window of one tile and a bit", join({stroke(2, 0, 5, red, {0, 0}, {5, 5}, 15), {row(1, 2, 70, blue, 33, 33)}}),
+         {65, 65}},
+    };
+    for (const auto &c : cases)
+        play(c.name, c.steps, c.size);
+}
+
+// Everything at random: rows of many pens in any order, own strokes drawn and coming back
+// below, between or above the others, and redraws from scratch.
+TEST(PictureReplay, RandomArrivalsEqualTheReplay)
+{
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rnd(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+        std::vector<qint64> numbers(300);
+        std::iota(numbers.begin(), numbers.end(), 1);
+        std::shuffle(numbers.begin(), numbers.end(), rnd);
+        std::vector<Step> steps;
+        std::map<quint64, int> ownLeft;
+        size_t next = 0;
+        for (int i = 0; i < 260 && next < numbers.size(); ++i) {
+            const int what = pick(0, 9);
+            if (what < 5) {
+                steps.push_back(row(numbers[next++], pick(0, 6), pick(0, 3) ? pick(1, 12) : pick(40, 200),
+                                    pick(0, 0xFFFFFF), pick(-20, 220), pick(-20, 150)));
+            } else if (what < 8) {
+                const quint64 key = quint64(pick(1, 3));
+                steps.push_back(own(key, pick(0, 5), pick(1, 15), pick(0, 0xFFFFFF), pick(-5, 205), pick(-5, 135)));
+                ++ownLeft[key];
+            } else if (what == 8) {
+                for (auto &[key, left] : ownLeft)
+                    if (left > 0) {
+                        --left;
+                        steps.push_back(back(key, numbers[next++]));
+                        break;
+                    }
+            } else if (pick(0, 20) == 0) {
+                steps.push_back(reset());
+            }
+        }
+        play("seed " + std::to_string(seed), steps, {200, 130});
+    }
+}
+
+TEST(PictureReplay, MemoryPerRowIsModest)
+{
+    QImage image(2000, 2000, QImage::Format_RGB32);
+    PictureReplay picture(image);
+    std::mt19937 rnd(1);
+    for (int n = 1; n <= 100000; ++n)
+        picture.AddRow({n, 1, 1, 0, 8, 0, int(rnd() % 2000), int(rnd() % 2000)});
+    EXPECT_EQ(picture.StoredRows(), 100000);
+    EXPECT_LE(picture.RowBytes(), 100000LL * 32) << picture.RowBytes() / 100000 << " bytes a row";
+    EXPECT_LE(picture.IndexBytes(), 100000LL * 16) << picture.IndexBytes() / 100000 << " bytes a row";
+}
+
+// The window makes its bitmap anew on opening and drops it on closing: what comes after
+// starts from the new one and never writes past it.
+TEST(PictureReplay, ABitmapMadeAnewIsStartedAgain)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    PictureReplay picture(image);
+    picture.AddRow({1, 1, 1, 2, 9, 0xFF, 35, 25});
+    image = QImage(200, 150, QImage::Format_RGB32);
+    picture.AddRow({2, 1, 1, 0, 30, 0xFF00, 180, 140});
+    picture.Repaint();
+    Model model;
+    model.rows[2] = {2, 1, 1, 0, 30, 0xFF00, 180, 140};
+    EXPECT_EQ(differing(image, model.replay(image.size())), 0);
+    EXPECT_EQ(picture.StoredRows(), 1);
+    image = QImage();
+    picture.AddRow({3, 1, 1, 2, 9, 0xFF, 5, 5});
+    picture.AddOwn(1, {2, 9, 0xFF}, {5, 5});
+    EXPECT_TRUE(picture.Repaint());
+}
