@@ -2,8 +2,17 @@
 # client header is reached from outside the database layer, or when a layer above core/
 # includes from db/ (windows, forms and the main window ask core/, whose main-db thread
 # runs the statements). A layer is a folder; OEKAKI_LAYERS lists them lowest first.
-# cmake -DSOURCE_DIR=... -DOEKAKI_LAYERS=db,core,forms,windows,app -P CheckLayers.cmake
+# Inside core/ the same holds for its rooms (sub-folders, OEKAKI_CORE_ROOMS lowest first):
+# a room includes from the rooms below it and from core/'s own files, which include no room.
+# cmake -DSOURCE_DIR=... -DOEKAKI_LAYERS=db,core,forms,windows,app
+#       -DOEKAKI_CORE_ROOMS=settings,connection,... -P CheckLayers.cmake
 string(REPLACE "," ";" OEKAKI_LAYERS "${OEKAKI_LAYERS}")
+string(REPLACE "," ";" OEKAKI_CORE_ROOMS "${OEKAKI_CORE_ROOMS}")
+set(rank 0)
+foreach(room ${OEKAKI_CORE_ROOMS})
+  set(room_rank_of_${room} ${rank})
+  math(EXPR rank "${rank} + 1")
+endforeach()
 
 set(rank 0)
 foreach(layer ${OEKAKI_LAYERS})
@@ -16,7 +25,32 @@ foreach(layer ${OEKAKI_LAYERS})
   file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
   foreach(file ${files})
     file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include")
+    # The core/ room the file lives in: -1 for core/'s own files.
+    set(own_room "")
+    if(layer STREQUAL "core")
+      set(own_rank -1)
+      if(file MATCHES "^core/([^/]+)/")
+        set(own_room ${CMAKE_MATCH_1})
+        if(NOT DEFINED room_rank_of_${own_room})
+          string(APPEND faults "  ${file}: core/${own_room}/ is not a room of OEKAKI_CORE_ROOMS\n")
+          continue()
+        endif()
+        set(own_rank ${room_rank_of_${own_room}})
+      endif()
+    endif()
     foreach(line ${includes})
+      if(layer STREQUAL "core" AND line MATCHES "\"core/([^\"/]+)/[^\"]+\\.h\"")
+        set(room ${CMAKE_MATCH_1})
+        if(NOT DEFINED room_rank_of_${room})
+          string(APPEND faults "  ${file} includes from core/${room}/, not a room of OEKAKI_CORE_ROOMS\n")
+        elseif(room_rank_of_${room} GREATER own_rank)
+          if(own_room STREQUAL "")
+            string(APPEND faults "  ${file} (core/) includes from the room core/${room}/\n")
+          else()
+            string(APPEND faults "  ${file} (core/${own_room}/) includes from the room above it, core/${room}/\n")
+          endif()
+        endif()
+      endif()
       if(line MATCHES "<ibase\\.h>|\"db/Isc\\.h\"" AND NOT layer STREQUAL "db")
         string(APPEND faults "  ${file}: the Firebird client header belongs inside db/\n")
       endif()
@@ -37,5 +71,5 @@ foreach(layer ${OEKAKI_LAYERS})
 endforeach()
 
 if(faults)
-  message(FATAL_ERROR "Includes from a layer above (layers, lowest first: ${OEKAKI_LAYERS}):\n${faults}")
+  message(FATAL_ERROR "Includes from a layer or a room above (layers, lowest first: ${OEKAKI_LAYERS}; core/ rooms: ${OEKAKI_CORE_ROOMS}):\n${faults}")
 endif()

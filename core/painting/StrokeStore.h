@@ -4,6 +4,7 @@
 // statement that commits all its rows at once (a long stroke as a few). No widgets, no threads of its own: the painting windows
 // run it on the database worker, the headless writer on its only thread.
 
+#include "core/StrokeRow.h"
 #include "core/journal/StrokeJournal.h"
 
 #include <QImage>
@@ -19,21 +20,6 @@
 #include <vector>
 
 class DataAccess;
-
-struct PenTip {
-    int type = 0;
-    int size = 1;
-    int color = 0;
-};
-
-// One row of a stroke table as drawn; n = 0 for a point drawn here and not yet stored.
-// `own`: the tag of the window's stroke this row stores (0: a row to draw); with n = 0,
-// a point of that stroke stored in a table that was then drawn again from scratch.
-struct StrokeRow {
-    qint64 n = 0;
-    int mn = 0, dn = 0, type = 0, size = 1, color = 0, x = 0, y = 0;
-    quint64 own = 0;
-};
 
 class StrokeStore {
 public:

@@ -13,7 +13,7 @@
 // Threads: every function may be called from any thread; a copy is written by one thread
 // at a time (the last write of a picture wins, whole).
 
-#include "core/painting/StrokeStore.h"
+#include "core/StrokeRow.h"
 
 #include <QString>
 #include <atomic>

@@ -5,7 +5,7 @@
 // repainted inside their stamps' area only: a grid of tiles lists the rows whose stamps
 // meet each tile, in N order. No widgets: the window shows the bitmap.
 
-#include "core/painting/StrokeStore.h"
+#include "core/StrokeRow.h"
 
 #include <QImage>
 #include <QPoint>

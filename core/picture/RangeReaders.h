@@ -13,7 +13,7 @@
 // Threads: made and read on the opening's thread; the readers share only the ranges'
 // state, under a mutex.
 
-#include "core/painting/StrokeStore.h"
+#include "core/StrokeRow.h"
 
 #include <QString>
 #include <atomic>
