@@ -1,7 +1,8 @@
 #!/bin/bash
-# Configures and builds everything into ./build (or $BUILD_DIR).
+# Configures and builds into ./build (or $BUILD_DIR): everything, or the targets named
+# (for example --target oekaki).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)"
+cmake --build "$BUILD_DIR" -j "$(nproc)" "$@"

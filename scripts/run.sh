@@ -5,5 +5,6 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$ROOT/scripts/firebird-up.sh"
 install -d -o firebird -g firebird -m 0775 /var/lib/oekaki/data
-bash "$ROOT/scripts/build.sh"
+# Only the program: the tests and benchmarks are built by the test command.
+bash "$ROOT/scripts/build.sh" --target oekaki
 exec bash "$ROOT/scripts/start.sh" "$@"
