@@ -39,6 +39,10 @@ void PictureReplay::Reset()
     std::vector<uint32_t>().swap(big_);
     dirtyTiles_.clear();
     maxN_ = 0;
+    ++generation_;
+    std::vector<Stroke>().swap(strokes_);
+    strokeIndex_.clear();
+    lastStroke_ = UINT32_MAX;
     if (image_.isNull())
         return;
     if (image_.format() != QImage::Format_RGB32)
@@ -90,7 +94,7 @@ bool PictureReplay::insert(const StrokeRow &r, const QRect &box, uint32_t &index
         blocks_.push_back(std::make_unique<Packed[]>(size_t(1) << BlockShift));
     // Size 1 sets its pixel whatever the tip.
     const uint32_t type = r.size == 1 ? 0 : uint32_t(r.type);
-    row(index) = {n, r.x, r.y, r.size, (uint32_t(r.color) & 0xFFFFFFu) | (type << 24)};
+    row(index) = {n, r.x, r.y, r.size, (uint32_t(r.color) & 0xFFFFFFu) | (type << 24), strokeOf(r.mn, r.dn)};
     ++rowCount_;
     auto file = [&](std::vector<uint32_t> &list) {
         if (list.empty() || row(list.back()).n < n)
@@ -140,9 +144,20 @@ void PictureReplay::markDirty(const QRect &box)
         }
 }
 
-void PictureReplay::drawPacked(const Packed &p, const QRect &clip)
+void PictureReplay::drawPacked(QImage &image, const Packed &p, const QRect &clip)
 {
-    DrawStamp(image_, clip, int(p.colorType >> 24), p.size, int(p.colorType & 0xFFFFFFu), p.x, p.y);
+    DrawStamp(image, clip, int(p.colorType >> 24), p.size, int(p.colorType & 0xFFFFFFu), p.x, p.y);
+}
+
+uint32_t PictureReplay::strokeOf(int mn, int dn)
+{
+    if (lastStroke_ != UINT32_MAX && strokes_[lastStroke_].mn == mn && strokes_[lastStroke_].dn == dn)
+        return lastStroke_;
+    const quint64 key = (quint64(uint32_t(mn)) << 32) | uint32_t(dn);
+    auto [it, added] = strokeIndex_.try_emplace(key, uint32_t(strokes_.size()));
+    if (added)
+        strokes_.push_back({mn, dn});
+    return lastStroke_ = it->second;
 }
 
 void PictureReplay::AddRow(const StrokeRow &r)
@@ -289,7 +304,8 @@ qint64 PictureReplay::RowBytes() const
 
 qint64 PictureReplay::IndexBytes() const
 {
-    qint64 bytes = qint64(big_.capacity()) * 4 + qint64(tiles_.capacity()) * qint64(sizeof(Tile));
+    qint64 bytes = qint64(big_.capacity()) * 4 + qint64(tiles_.capacity()) * qint64(sizeof(Tile))
+                   + qint64(strokes_.capacity()) * qint64(sizeof(Stroke)) + qint64(strokeIndex_.size()) * 32;
     for (const Tile &t : tiles_)
         bytes += qint64(t.rows.capacity()) * 4;
     return bytes;

@@ -3,7 +3,8 @@
 // and in whatever order they arrive, with the window's own points not stored yet on top.
 // A row that lands below what is drawn already, and an own point that leaves the top, are
 // repainted inside their stamps' area only: a grid of tiles lists the rows whose stamps
-// meet each tile, in N order. No widgets: the window shows the bitmap.
+// meet each tile, in N order. Each row keeps its stroke (MN, DN), so that PictureHistory
+// can show the picture as it stood after any stroke. No widgets: the window shows the bitmap.
 
 #include "core/StrokeRow.h"
 
@@ -14,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class PictureReplay {
@@ -41,7 +43,14 @@ public:
     // The part of the bitmap changed since the last call.
     QRect TakeChanged();
 
+    // A stroke as the rows name it: its author's member number and that author's stroke.
+    struct Stroke {
+        int mn = 0, dn = 0;
+    };
+
     int StoredRows() const { return static_cast<int>(rowCount_); }
+    // Goes up at every Reset: rows taken before it are gone.
+    quint64 Generation() const { return generation_; }
     int OwnPoints() const;
     qint64 HighestN() const { return maxN_; }
     // What the rows, and their index, hold in memory, in bytes.
@@ -53,10 +62,13 @@ public:
     static constexpr int MaxTilesPerRow = 16;
 
 private:
-    // A stored row that paints something inside the picture: 20 bytes.
+    friend class PictureHistory;
+
+    // A stored row that paints something inside the picture: 24 bytes.
     struct Packed {
         int32_t n, x, y, size;
         uint32_t colorType; // 0x00BBGGRR, the tip in the high byte
+        uint32_t stroke;    // index into strokes_
     };
     struct Tile {
         std::vector<uint32_t> rows; // indices of rows, ascending N
@@ -84,7 +96,9 @@ private:
     void countOwn(const QRect &box, int delta);
     void markDirty(const QRect &box);
     void repaintTile(Tile &t, int tx, int ty);
-    void drawPacked(const Packed &p, const QRect &clip);
+    void drawPacked(const Packed &p, const QRect &clip) const { drawPacked(image_, p, clip); }
+    static void drawPacked(QImage &image, const Packed &p, const QRect &clip);
+    uint32_t strokeOf(int mn, int dn);
 
     // A bitmap made anew behind our back: start again from it rather than write past it.
     void follow()
@@ -107,5 +121,10 @@ private:
     std::deque<OwnStroke> own_;   // oldest first
     std::vector<int> dirtyTiles_; // tiles with an area to repaint
     qint64 maxN_ = 0;
+    quint64 generation_ = 0;
+    // The strokes met, each once; rows of one stroke mostly come together.
+    std::vector<Stroke> strokes_;
+    std::unordered_map<quint64, uint32_t> strokeIndex_;
+    uint32_t lastStroke_ = UINT32_MAX;
     QRect changed_;
 };

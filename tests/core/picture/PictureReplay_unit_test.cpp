@@ -1,8 +1,10 @@
+#include "core/picture/PictureHistory.h"
 #include "core/picture/PictureReplay.h"
 #include "core/picture/Stamp.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <numeric>
 #include <random>
@@ -263,4 +265,221 @@ TEST(PictureReplay, ABitmapMadeAnewIsStartedAgain)
     picture.AddRow({3, 1, 1, 2, 9, 0xFF, 5, 5});
     picture.AddOwn(1, {2, 9, 0xFF}, {5, 5});
     EXPECT_TRUE(picture.Repaint());
+}
+
+namespace {
+
+// Rows of one stroke of author `mn`, numbered from `firstN` on (every `gap`-th number).
+std::vector<StrokeRow> strokeOf(int mn, int dn, qint64 firstN, int count, const PenTip &pen, QPoint from, QPoint step,
+                                int gap = 1)
+{
+    std::vector<StrokeRow> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back({firstN + qint64(i) * gap, mn, dn, pen.type, pen.size, pen.color, from.x() + i * step.x(),
+                       from.y() + i * step.y()});
+    return out;
+}
+
+// A fresh replay of the rows up to `lastN`, as the table read anew would draw them.
+QImage freshUpTo(const std::map<qint64, StrokeRow> &rows, qint64 lastN, QSize size)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    for (const auto &[n, r] : rows)
+        if (n <= lastN)
+            DrawStamp(img, r.type, r.size, r.color, r.x, r.y);
+    return img;
+}
+
+// The steps as the rows that paint inside the picture cut them: runs of one (MN, DN) in N order.
+std::vector<PictureHistory::StepInfo> expectedSteps(const std::map<qint64, StrokeRow> &rows, QSize size)
+{
+    std::vector<PictureHistory::StepInfo> steps;
+    for (const auto &[n, r] : rows) {
+        const StampBox b = StampBounds(r.type, r.size, r.x, r.y);
+        if (b.x0 > b.x1 || b.x1 < 0 || b.y1 < 0 || b.x0 >= size.width() || b.y0 >= size.height())
+            continue;
+        if (steps.empty() || steps.back().mn != r.mn || steps.back().dn != r.dn)
+            steps.push_back({r.mn, r.dn, n, n, 0});
+        steps.back().lastN = n;
+        ++steps.back().rows;
+    }
+    return steps;
+}
+
+} // namespace
+
+// The picture at a chosen stroke equals a fresh replay of the rows up to it, pixel for pixel,
+// whichever way the history gets there: forward, back, far or near, a slice at a time, with
+// rows arriving meanwhile below or above the stroke shown, and from snapshots.
+TEST(PictureHistory, TheStepShownIsTheReplayOfTheRowsUpToIt)
+{
+    const int red = 0x0000FF, blue = 0xFF0000, green = 0x00FF00;
+    // Three authors, a stroke each in turn, crossing one another; odd numbers, the even ones
+    // are left for rows that arrive late.
+    std::vector<StrokeRow> three;
+    for (int s = 0; s < 12; ++s) {
+        const auto part = strokeOf(1 + s % 3, 1 + s / 3, 1 + 20 * s, 10, {s % 6, 3 + s, s % 2 ? red : blue},
+                                   {5 + 9 * s, 10}, {s % 3 - 1, 8}, 2);
+        three.insert(three.end(), part.begin(), part.end());
+    }
+    // Two strokes stored point by point at once: their numbers interleave.
+    std::vector<StrokeRow> interleaved = strokeOf(1, 1, 1, 20, {0, 9, red}, {10, 50}, {6, 0}, 2);
+    const auto other = strokeOf(2, 1, 2, 20, {2, 7, blue}, {70, 2}, {0, 5}, 2);
+    interleaved.insert(interleaved.end(), other.begin(), other.end());
+    std::vector<StrokeRow> shuffled = three;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+    std::vector<StrokeRow> bigPens = three;
+    bigPens.push_back({300, 4, 1, 2, 600, green, 60, 40});
+    bigPens.push_back({46, 5, 1, 0, 300, red, 100, 90});
+    bigPens.push_back({301, 4, 2, 3, 140, blue, 20, 20});
+    // Stamps over the edges, and rows that paint nothing there (no step of their own).
+    const std::vector<StrokeRow> edges = {{1, 1, 1, 0, 30, red, -3, -3},   {2, 1, 1, 2, 31, blue, 149, 99},
+                                          {3, 2, 1, 0, 9, red, 400, 400},  {4, 1, 1, 7, 5, red, 20, 20},
+                                          {5, 1, 1, 4, 25, green, 140, -5}, {6, 3, 1, 2, 0, red, 30, 30},
+                                          {7, 3, 2, 5, 25, green, -10, 90}, {8, 1, 2, 1, 1, blue, 0, 0}};
+    std::vector<int> forwardBack, randomJumps;
+    for (int k = 0; k <= 12; ++k)
+        forwardBack.push_back(k);
+    for (int k = 12; k >= 0; --k)
+        forwardBack.push_back(k);
+    std::mt19937 rnd(11);
+    for (int i = 0; i < 40; ++i)
+        randomJumps.push_back(int(rnd() % 13));
+    // Another author's rows that arrive while the history is shown: below and above what it shows.
+    const auto lateBelow = strokeOf(7, 1, 16, 1, {0, 12, green}, {135, 85}, {0, 0}); // where nothing later lies
+    const auto lateAbove = strokeOf(7, 2, 500, 6, {3, 15, green}, {90, 20}, {3, 7});
+    std::vector<StrokeRow> late = lateBelow;
+    late.insert(late.end(), lateAbove.begin(), lateAbove.end());
+    late.push_back({66, 7, 3, 1, 10, red, 140, 15}); // splits the fourth stroke in two
+
+    const struct {
+        std::string name;
+        std::vector<StrokeRow> rows; // as they arrive
+        std::vector<int> steps;      // shown in turn
+        std::vector<StrokeRow> later = {}; // arrive after the first half of the steps
+        bool sliced = false;         // a unit of work per call, moves between
+        int expectSteps = -1;
+    } cases[] = {
+        {"every step forward, then back", three, forwardBack, {}, false, 12},
+        {"jumps far and near", three, randomJumps},
+        {"rows that arrived out of N order", shuffled, randomJumps},
+        {"strokes whose numbers interleave: a step each time the stroke changes", interleaved, {0, 40, 1, 2, 39, 20, 21, 3},
+         {}, false, 40},
+        {"big pens among small ones", bigPens, randomJumps},
+        {"stamps over the edges, rows that paint nothing", edges, {0, 1, 2, 3, 2, 1, 0, 3}, {}, false, 3},
+        {"rows arriving while shown, below and above", three, forwardBack, late},
+        {"a slice at a time, moved on midway", three, randomJumps, late, true},
+    };
+    for (const auto &c : cases) {
+        const QSize size(150, 100);
+        QImage bitmap(size, QImage::Format_RGB32);
+        PictureReplay replay(bitmap);
+        std::map<qint64, StrokeRow> held;
+        const auto add = [&](const std::vector<StrokeRow> &rows) {
+            for (const StrokeRow &r : rows) {
+                replay.AddRow(r);
+                held.emplace(r.n, r);
+            }
+            replay.Repaint();
+        };
+        add(c.rows);
+        PictureHistory history(replay);
+        if (c.expectSteps >= 0) {
+            EXPECT_EQ(history.Steps(), c.expectSteps) << c.name;
+        }
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            if (i == c.steps.size() / 2 && !c.later.empty()) {
+                add(c.later);
+                history.Update();
+                // What arrived below the step shown is drawn into it.
+                ASSERT_TRUE(history.Render()) << c.name;
+                ASSERT_EQ(differing(history.Image(), freshUpTo(held, history.Step(history.Shown()).lastN, size)), 0)
+                    << c.name << ": step " << history.Shown() << " shown as rows arrived";
+            }
+            const int step = std::min(c.steps[i], history.Steps());
+            history.Show(step);
+            if (c.sliced) {
+                // One unit of work, then the next move: the last one is rendered in full.
+                int units = 0;
+                history.Render([&units] { return units++ < 1; });
+                if (i + 1 < c.steps.size())
+                    continue;
+            }
+            ASSERT_TRUE(history.Render()) << c.name;
+            const qint64 lastN = history.Step(step).lastN;
+            ASSERT_EQ(differing(history.Image(), freshUpTo(held, lastN, size)), 0)
+                << c.name << ": step " << step << " of " << history.Steps() << " (move " << i << ")";
+        }
+        // The steps and their authors, as the rows name them.
+        const auto expected = expectedSteps(held, size);
+        ASSERT_EQ(history.Steps(), int(expected.size())) << c.name;
+        for (int k = 1; k <= history.Steps(); ++k) {
+            const auto got = history.Step(k), want = expected[size_t(k - 1)];
+            EXPECT_TRUE(got.mn == want.mn && got.dn == want.dn && got.firstN == want.firstN && got.lastN == want.lastN
+                        && got.rows == want.rows)
+                << c.name << ": step " << k << " is " << got.mn << "/" << got.dn << " N " << got.firstN << ".." << got.lastN;
+            EXPECT_EQ(history.StepOf(want.lastN), k) << c.name;
+        }
+        // The live picture is left as it was.
+        EXPECT_EQ(differing(bitmap, freshUpTo(held, LLONG_MAX, size)), 0) << c.name;
+    }
+}
+
+// A long history keeps snapshots along the way; moves from them, from the tiles and forward
+// all give the fresh replay, also once rows arrive below the snapshots and after a Reset.
+TEST(PictureHistory, SnapshotsAlongALongHistory)
+{
+    const QSize size(160, 120);
+    QImage bitmap(size, QImage::Format_RGB32);
+    PictureReplay replay(bitmap);
+    std::map<qint64, StrokeRow> held;
+    std::mt19937 rnd(5);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+    const int rows = 2 * (2 * int(PictureHistory::SnapshotSpacingMin) + 5000);
+    for (int n = 1; n <= rows; n += 2) { // odd numbers; even ones arrive later, below
+        const StrokeRow r{n, 1 + (n / 200) % 4, 1 + n / 800, pick(0, 5), pick(1, 9), pick(0, 0xFFFFFF), pick(0, 159), pick(0, 119)};
+        replay.AddRow(r);
+        held.emplace(r.n, r);
+    }
+    replay.Repaint();
+    const int rowsHeld = int(held.size());
+    PictureHistory history(replay, 64 << 20);
+    ASSERT_TRUE(history.Prepare());
+    EXPECT_EQ(history.Snapshots(), rowsHeld / int(PictureHistory::SnapshotSpacingMin)) << rowsHeld << " rows";
+    EXPECT_EQ(history.SnapshotBytes(), qint64(history.Snapshots()) * size.width() * size.height() * 4);
+    const auto check = [&](int step, const char *what) {
+        history.Show(step);
+        ASSERT_TRUE(history.Render());
+        ASSERT_EQ(differing(history.Image(), freshUpTo(held, history.Step(step).lastN, size)), 0)
+            << what << ": step " << step << " of " << history.Steps();
+    };
+    const int last = history.Steps();
+    for (int step : {last, last - 1, last / 2 + 3, 1, last - 2, last * 3 / 4, 0, last / 3, last})
+        check(step, "jumps");
+    // A stroke of another author below every snapshot: they are made again.
+    for (int i = 0; i < 30; ++i) {
+        const StrokeRow r{100 + 2 * i, 9, 1, 0, 7, 0x00FF00, 10 + 4 * i, 60};
+        replay.AddRow(r);
+        held.emplace(r.n, r);
+    }
+    replay.Repaint();
+    history.Update();
+    EXPECT_EQ(history.Snapshots(), 0);
+    check(history.Steps() / 2, "rows below the snapshots");
+    ASSERT_TRUE(history.Prepare());
+    EXPECT_GT(history.Snapshots(), 0);
+    check(history.Steps() - 3, "snapshots made again");
+    // The picture drawn again from scratch: the history starts over with it.
+    replay.Reset();
+    held.clear();
+    for (const StrokeRow &r : strokeOf(4, 1, 1, 30, {2, 11, 0xFF}, {10, 10}, {4, 3})) {
+        replay.AddRow(r);
+        held.emplace(r.n, r);
+    }
+    history.Update();
+    EXPECT_EQ(history.Steps(), 1);
+    EXPECT_EQ(history.Snapshots(), 0);
+    check(1, "after a reset");
+    check(0, "after a reset");
 }
