@@ -24,14 +24,21 @@ void TImageControl::Fit()
     setFixedSize(qMax(0, image_.width()), qMax(0, image_.height()));
 }
 
+void TImageControl::ShowOther(const QImage *other)
+{
+    other_ = other;
+    update();
+}
+
 void TImageControl::paintEvent(QPaintEvent *e)
 {
     QPainter p(this);
-    if (image_.isNull()) {
+    const QImage &shown = other_ ? *other_ : image_;
+    if (shown.isNull()) {
         p.fillRect(e->rect(), palette().window());
         return;
     }
-    p.drawImage(e->rect(), image_, e->rect());
+    p.drawImage(e->rect(), shown, e->rect());
 }
 
 void TImageControl::mousePressEvent(QMouseEvent *e)

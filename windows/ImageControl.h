@@ -14,6 +14,8 @@ public:
     TImageControl(QImage &image, QWidget *parent = nullptr);
     // Sizes the control to the bitmap.
     void Fit();
+    // Shows `other` (of the bitmap's size) instead of the bitmap, until called with null.
+    void ShowOther(const QImage *other);
 
 signals:
     void MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
@@ -28,4 +30,5 @@ protected:
 
 private:
     QImage &image_;
+    const QImage *other_ = nullptr;
 };

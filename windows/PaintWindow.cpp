@@ -13,6 +13,7 @@
 #include "core/painting/PaintWorker.h"
 #include "core/settings/DatabaseLabel.h"
 #include "core/picture/Stamp.h"
+#include "windows/HistoryBar.h"
 #include "windows/PenTipDialog.h"
 
 #include <QButtonGroup>
@@ -97,6 +98,19 @@ QIcon penStrokeIcon()
     return QIcon(pm);
 }
 
+QIcon historyIcon()
+{
+    QPixmap pm = blankGlyph();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 0, 128), 1.5));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    p.drawLine(QPointF(8, 8), QPointF(8, 4));
+    p.drawLine(QPointF(8, 8), QPointF(11, 10));
+    return QIcon(pm);
+}
+
 QToolButton *makeToolButton(QWidget *parent, const QIcon &icon, int x, int y)
 {
     auto *b = new QToolButton(parent);
@@ -135,6 +149,9 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     auto *group1 = new QButtonGroup(this);
     group1->setExclusive(true);
     group1->addButton(SpeedButton4, 1);
+    HistoryButton = makeToolButton(Panel1, historyIcon(), 2, 98);
+    HistoryButton->setCheckable(true);
+    HistoryButton->setToolTip(QStringLiteral("履歴（描かれてきた順に見る・動画保存）"));
 
     ScrollBox1 = new QScrollArea(c);
     ScrollBox1->setWidgetResizable(false);
@@ -143,6 +160,9 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     Image1->Fit();
     ScrollBox1->setWidget(Image1);
     row->addWidget(ScrollBox1, 1);
+
+    History = new HistoryBar(picture_, c);
+    outer->addWidget(History);
 
     StatusBar1 = new QStatusBar(c);
     StatusBar1->setFixedHeight(20);
@@ -165,6 +185,9 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     connect(SpeedButton2, &QToolButton::clicked, this, &PaintWindow::SpeedButton2Click);
     connect(SpeedButton3, &QToolButton::clicked, this, &PaintWindow::SpeedButton3Click);
     connect(SpeedButton4, &QToolButton::clicked, this, &PaintWindow::SpeedButton4Click);
+    connect(HistoryButton, &QToolButton::clicked, this, &PaintWindow::HistoryButtonClick);
+    connect(History, &HistoryBar::Changed, Image1, qOverload<const QRect &>(&QWidget::update));
+    connect(History, &HistoryBar::CloseAsked, this, &PaintWindow::leaveHistory);
     connect(Image1, &TImageControl::MouseDown, this, &PaintWindow::Image1MouseDown);
     connect(Image1, &TImageControl::MouseMove, this, &PaintWindow::Image1MouseMove);
     connect(Image1, &TImageControl::MouseUp, this, &PaintWindow::Image1MouseUp);
@@ -254,8 +277,29 @@ void PaintWindow::closeEvent(QCloseEvent *e)
     ChildForm::closeEvent(e);
 }
 
+void PaintWindow::HistoryButtonClick()
+{
+    if (History->Active()) {
+        leaveHistory();
+        return;
+    }
+    // A stroke under the mouse is stored as if released before its picture turns to the past.
+    KeepStrokeInProgress();
+    History->Enter();
+    HistoryButton->setChecked(true);
+    Image1->ShowOther(History->Picture());
+}
+
+void PaintWindow::leaveHistory()
+{
+    Image1->ShowOther(nullptr);
+    History->Leave();
+    HistoryButton->setChecked(false);
+}
+
 void PaintWindow::FormClose()
 {
+    leaveHistory();
     Timer1->stop();
     sendTimer_->stop();
     // What went out of a stroke under the mouse stays; the rest is dropped, as is a

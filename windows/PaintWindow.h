@@ -12,6 +12,7 @@
 #include <deque>
 
 class ElidedLabel;
+class HistoryBar;
 class QLabel;
 class QScrollArea;
 class QStatusBar;
@@ -55,6 +56,9 @@ public:
     QToolButton *SpeedButton2 = nullptr;
     QToolButton *SpeedButton3 = nullptr;
     QToolButton *SpeedButton4 = nullptr;
+    // The picture's history: the button under the pen shows it in History, under the canvas.
+    QToolButton *HistoryButton = nullptr;
+    HistoryBar *History = nullptr;
     QScrollArea *ScrollBox1 = nullptr;
     TImageControl *Image1 = nullptr;
     QTimer *Timer1 = nullptr;
@@ -96,6 +100,8 @@ public slots:
     void SpeedButton2Click();
     void SpeedButton3Click();
     void SpeedButton4Click();
+    // Shows the history, or goes back to the live picture; drawing is off while it shows.
+    void HistoryButtonClick();
     void Image1MouseDown(Qt::MouseButton button, Qt::MouseButtons shift, int x, int y);
     void Image1MouseMove(Qt::MouseButtons shift, int x, int y);
     void Image1MouseUp(Qt::MouseButton button, Qt::MouseButtons shift, int x, int y);
@@ -119,6 +125,7 @@ private:
     // The caption as the opener set it, with a mark while points wait too long.
     void showUnstoredMark();
     void connectWorker();
+    void leaveHistory();
     // Draws the rows that came back, a few milliseconds at a time.
     void drawSome();
     // The own stroke that points drawn now belong to: the tag it is stored under, which

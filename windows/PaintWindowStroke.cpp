@@ -2,6 +2,8 @@
 // block at a time while the button is held, and the rest at mouse-up.
 #include "windows/PaintWindow.h"
 
+#include "windows/HistoryBar.h"
+
 #include "core/painting/PaintWorker.h"
 #include "core/settings/SharedSettings.h"
 
@@ -9,7 +11,8 @@
 
 void PaintWindow::Image1MouseDown(Qt::MouseButton, Qt::MouseButtons shift, int x, int y)
 {
-    if (!(shift & Qt::LeftButton) || DrawMode <= 0 || Drawing)
+    // While the history shows the past, nothing is drawn on it.
+    if (!(shift & Qt::LeftButton) || DrawMode <= 0 || Drawing || History->Active())
         return;
     Timer1->stop();
     DrawPoint(CurPenType, CurPenSize, CurPenColor, x, y);

@@ -2,6 +2,8 @@
 // time, the strokes stored, and what the caption and the status bar say meanwhile.
 #include "windows/PaintWindow.h"
 
+#include "windows/HistoryBar.h"
+
 #include "core/painting/PaintWorker.h"
 #include "core/settings/DatabaseLabel.h"
 #include "forms/ElidedLabel.h"
@@ -126,6 +128,7 @@ void PaintWindow::drawSome()
     const QRect dirty = picture_.TakeChanged();
     if (!dirty.isEmpty())
         Image1->update(dirty);
+    History->RowsChanged();
     if ((!toDraw_.empty() || picture_.Waiting()) && !drawScheduled_) {
         drawScheduled_ = true;
         QTimer::singleShot(0, this, [this] {

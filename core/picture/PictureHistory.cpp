@@ -35,7 +35,10 @@ void PictureHistory::restart()
     seen_ = replay_.rowCount_;
     order_.resize(seen_);
     std::iota(order_.begin(), order_.end(), 0u);
-    std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) { return replay_.row(a).n < replay_.row(b).n; });
+    // Rows mostly come in N order.
+    const auto byN = [this](uint32_t a, uint32_t b) { return replay_.row(a).n < replay_.row(b).n; };
+    if (!std::is_sorted(order_.begin(), order_.end(), byN))
+        std::sort(order_.begin(), order_.end(), byN);
     cutSteps();
     step_ = std::min(step_, Steps());
     const QSize size = replay_.size_;
@@ -43,9 +46,17 @@ void PictureHistory::restart()
         image_ = QImage();
     else if (image_.size() != size)
         image_ = QImage(size, QImage::Format_RGB32);
-    if (!image_.isNull())
-        image_.fill(kWhite);
     shown_ = 0;
+    if (!image_.isNull() && replay_.own_.empty() && replay_.dirtyTiles_.empty() && replay_.image_.size() == size
+        && replay_.image_.format() == QImage::Format_RGB32) {
+        // The window's picture is the whole history when no own point lies on it: it starts
+        // there, shared until either is drawn on.
+        image_ = replay_.image_;
+        shown_ = uint32_t(order_.size());
+        step_ = Steps();
+    } else if (!image_.isNull()) {
+        image_.fill(kWhite);
+    }
     tileDirty_.assign(size_t(replay_.gridW_) * size_t(replay_.gridH_), QRect());
     dirtyTiles_.clear();
     changed_ = image_.rect();
