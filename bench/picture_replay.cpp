@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <vector>
 
 using namespace measure;
@@ -203,10 +204,25 @@ int main(int argc, char **argv)
     std::vector<StrokeRow> later;
     // One row below the others, of a given pen size, at a random place: added and repainted.
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+    // A number is one row, as in a table: the first of `count` free odd numbers (every other one).
+    std::set<qint64> taken;
+    auto unused = [&](int count) {
+        while (true) {
+            const qint64 at = 2 * qint64(pick(0, rows - count)) + 1;
+            bool free = true;
+            for (int i = 0; i < count && free; ++i)
+                free = !taken.count(at + 2 * i);
+            if (!free)
+                continue;
+            for (int i = 0; i < count; ++i)
+                taken.insert(at + 2 * i);
+            return at;
+        }
+    };
     for (int size : {3, 12, 60, 250}) {
         std::vector<double> ms;
         for (int i = 0; i < probes; ++i) {
-            const StrokeRow r{2 * qint64(pick(0, rows - 1)) + 1, 2, 1, pick(0, 5), size, pick(0, 0xFFFFFF),
+            const StrokeRow r{unused(1), 2, 1, pick(0, 5), size, pick(0, 0xFFFFFF),
                               pick(0, kSide - 1), pick(0, kSide - 1)};
             t.restart();
             replay.AddRow(r);
@@ -224,7 +240,7 @@ int main(int argc, char **argv)
     {
         std::vector<double> ms;
         for (int s = 0; s < (quick ? 5 : 20); ++s) {
-            const qint64 at = 2 * qint64(pick(0, rows - 200)) + 1;
+            const qint64 at = unused(100);
             int x = pick(100, kSide - 100), y = pick(100, kSide - 100);
             const int size = pick(3, 12), type = pick(0, 5), color = pick(0, 0xFFFFFF);
             t.restart();

@@ -72,6 +72,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 if(oekaki_deb_arch)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${oekaki_deb_arch})
 endif()
+# The libraries, found from what the program links: Qt 6, the Firebird client library and
+# libwebp's libwebpmux3 and libwebp7 for the timelapse (check-package.sh checks them).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beyond the libraries: the Japanese font and Qt's Japanese dialogs. The X11 platform
 # plugin comes with libqt6gui6, which the libraries already bring in.

@@ -37,7 +37,7 @@ field() { dpkg-deb -f "$DEB" "$1"; }
 DEPENDS="$(field Depends)"
 echo "Depends: $DEPENDS"
 names="$(tr ',|' '\n\n' <<<"$DEPENDS" | sed 's/^ *//; s/[ (].*//')"
-for dep in libfbclient2 libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 \
+for dep in libfbclient2 libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6 libwebpmux3 libwebp7 \
            fonts-ipafont-gothic qt6-translations-l10n; do
   grep -qxF "$dep" <<<"$names" || bad "Depends lacks $dep"
 done

@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 PKGS=(
   build-essential cmake pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n zlib1g-dev libwebp-dev
   firebird-dev libfbclient2 firebird3.0-server firebird3.0-utils
   fonts-ipafont-gothic
   libgtest-dev googletest

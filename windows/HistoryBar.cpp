@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,16 +42,27 @@ QToolButton *smallButton(QWidget *parent, const QString &text, const QString &ti
 
 HistoryBar::HistoryBar(const PictureReplay &replay, QWidget *parent) : QWidget(parent), replay_(replay)
 {
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(2, 1, 2, 1);
-    row->setSpacing(4);
+    // The slider the whole width, the buttons under it.
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(2, 1, 2, 1);
+    rows->setSpacing(0);
     controls_ = new QWidget(this);
-    auto *c = new QHBoxLayout(controls_);
+    auto *top = new QHBoxLayout(controls_);
+    top->setContentsMargins(0, 0, 0, 0);
+    rows->addWidget(controls_);
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    rows->addLayout(row);
+    QWidget *buttons = new QWidget(this);
+    auto *c = new QHBoxLayout(buttons);
     c->setContentsMargins(0, 0, 0, 0);
     c->setSpacing(2);
-    BackButton = smallButton(controls_, QStringLiteral("◀"), QStringLiteral("1筆戻る"));
-    PlayButton = smallButton(controls_, QStringLiteral("▶"), QStringLiteral("再生／一時停止"));
-    SpeedBox = new QComboBox(controls_);
+    PlayButton = smallButton(buttons, QString(), QStringLiteral("再生／一時停止"));
+    PlayButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    BackButton = smallButton(buttons, QStringLiteral("◀"), QStringLiteral("1筆戻る"));
+    ForwardButton = smallButton(buttons, QStringLiteral("▶"), QStringLiteral("1筆進む"));
+    SpeedBox = new QComboBox(buttons);
     for (int speed : Speeds)
         SpeedBox->addItem(QStringLiteral("%1筆/秒").arg(speed));
     SpeedBox->setCurrentIndex(1);
@@ -58,20 +70,21 @@ HistoryBar::HistoryBar(const PictureReplay &replay, QWidget *parent) : QWidget(p
     SpeedBox->setToolTip(QStringLiteral("再生の速さ"));
     Slider = new QSlider(Qt::Horizontal, controls_);
     Slider->setToolTip(QStringLiteral("この筆を描き終えたときの絵"));
-    StepLabel = new QLabel(controls_);
-    StepLabel->setMinimumWidth(StepLabel->fontMetrics().horizontalAdvance(QStringLiteral("000000 / 000000筆　作者: ＭＭＭＭＭＭ")));
-    SaveButton = new QPushButton(QStringLiteral("動画保存..."), controls_);
+    top->addWidget(Slider);
+    StepLabel = new QLabel(buttons);
+    SaveButton = new QPushButton(QStringLiteral("動画保存..."), buttons);
     SaveButton->setToolTip(QStringLiteral("この履歴をタイムラプス（アニメーション WebP）として保存"));
-    CloseButton = new QPushButton(QStringLiteral("閉じる"), controls_);
+    CloseButton = new QPushButton(QStringLiteral("閉じる"), buttons);
     CloseButton->setToolTip(QStringLiteral("今の絵に戻って描く"));
-    for (QWidget *w : {static_cast<QWidget *>(BackButton), static_cast<QWidget *>(PlayButton),
-                       static_cast<QWidget *>(SpeedBox)})
+    for (QWidget *w : {static_cast<QWidget *>(PlayButton), static_cast<QWidget *>(BackButton),
+                       static_cast<QWidget *>(ForwardButton), static_cast<QWidget *>(SpeedBox)})
         c->addWidget(w);
-    c->addWidget(Slider, 1);
-    c->addWidget(StepLabel);
+    c->addSpacing(6);
+    c->addWidget(StepLabel, 1);
     c->addWidget(SaveButton);
     c->addWidget(CloseButton);
-    row->addWidget(controls_, 1);
+    row->addWidget(buttons, 1);
+    buttons_ = buttons;
 
     saving_ = new QWidget(this);
     auto *s = new QHBoxLayout(saving_);
@@ -87,9 +100,11 @@ HistoryBar::HistoryBar(const PictureReplay &replay, QWidget *parent) : QWidget(p
 
     playTimer_ = new QTimer(this);
     playTimer_->setInterval(kPlayTickMs);
+    setPlaying(false);
     connect(playTimer_, &QTimer::timeout, this, &HistoryBar::playTick);
     connect(Slider, &QSlider::valueChanged, this, &HistoryBar::moved);
     connect(BackButton, &QToolButton::clicked, this, [this] { Slider->setValue(Slider->value() - 1); });
+    connect(ForwardButton, &QToolButton::clicked, this, [this] { Slider->setValue(Slider->value() + 1); });
     connect(PlayButton, &QToolButton::clicked, this, [this] { setPlaying(!playTimer_->isActive()); });
     connect(SaveButton, &QPushButton::clicked, this, &HistoryBar::saveClicked);
     connect(CloseButton, &QPushButton::clicked, this, &HistoryBar::CloseAsked);
@@ -113,6 +128,7 @@ void HistoryBar::Enter()
     Slider->setValue(Strokes());
     history_->Show(Strokes());
     controls_->show();
+    buttons_->show();
     show();
     showStep();
     readNames();
@@ -125,6 +141,7 @@ void HistoryBar::Leave()
     setPlaying(false);
     history_.reset();
     controls_->hide();
+    buttons_->hide();
     if (!Saving())
         hide();
 }
@@ -249,7 +266,7 @@ void HistoryBar::setPlaying(bool on)
     if (on && history_ && Slider->value() == Slider->maximum())
         Slider->setValue(0);
     on = on && history_;
-    PlayButton->setText(on ? QStringLiteral("❚❚") : QStringLiteral("▶"));
+    PlayButton->setText(on ? QStringLiteral("❚❚ 一時停止") : QStringLiteral("▶ 再生"));
     playDue_ = 0;
     if (on)
         playTimer_->start();

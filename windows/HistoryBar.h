@@ -54,8 +54,9 @@ public:
     bool Saving() const { return cancel_ != nullptr; }
     void CancelSaving();
 
-    QToolButton *BackButton = nullptr;
     QToolButton *PlayButton = nullptr;
+    QToolButton *BackButton = nullptr;
+    QToolButton *ForwardButton = nullptr;
     QComboBox *SpeedBox = nullptr;
     QSlider *Slider = nullptr;
     QLabel *StepLabel = nullptr;
@@ -98,6 +99,7 @@ private:
     QHash<int, QString> names_;
     std::shared_ptr<std::atomic<bool>> cancel_;
     QString savingPath_;
-    QWidget *controls_ = nullptr;
+    QWidget *controls_ = nullptr; // the slider
+    QWidget *buttons_ = nullptr;
     QWidget *saving_ = nullptr;
 };
