@@ -2,11 +2,8 @@
 #include "core/picture/PictureHistory.h"
 #include "core/picture/TimelapseWriter.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -106,51 +103,4 @@ TEST(Timelapse, FramesAreTheHistoryAtTheirStrokes)
     EXPECT_EQ(WriteTimelapse(PictureHistory(none).Plan(1), {}, dir.filePath("none.webp"), cancel, nullptr, &why),
               TimelapseOutcome::Failed);
     EXPECT_FALSE(why.isEmpty());
-}
-
-// On its own thread: the progress and the outcome come back on this thread, in order, and
-// the file is there once it says so; a receiver gone before the end hears nothing.
-TEST(Timelapse, WrittenOnAThreadOfItsOwn)
-{
-    QTemporaryDir dir;
-    Scene scene(12);
-    PictureHistory history(scene.replay);
-    QObject context;
-    std::vector<int> told;
-    bool ended = false;
-    TimelapseOutcome outcome = TimelapseOutcome::Failed;
-    const QString path = dir.filePath("thread.webp");
-    auto cancel = TimelapseJob::Start(
-        history.Plan(2), {}, path, &context,
-        [&](int done, int) {
-            EXPECT_EQ(QThread::currentThread(), context.thread());
-            told.push_back(done);
-        },
-        [&](TimelapseOutcome o, const QString &) {
-            outcome = o;
-            ended = true;
-        });
-    ASSERT_TRUE(cancel);
-    QElapsedTimer t;
-    t.start();
-    while (!ended && t.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(ended) << "the timelapse was not written within 20 s";
-    EXPECT_EQ(outcome, TimelapseOutcome::Written);
-    EXPECT_EQ(told, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(ReadTimelapse(path).size(), 6u);
-
-    // The receiver goes at once: the thread goes on to its end and tells nobody.
-    bool heard = false;
-    {
-        QObject gone;
-        TimelapseJob::Start(history.Plan(1), {}, dir.filePath("gone.webp"), &gone, [&](int, int) { heard = true; },
-                            [&](TimelapseOutcome, const QString &) { heard = true; });
-    }
-    t.restart();
-    while (!QFileInfo::exists(dir.filePath("gone.webp")) && t.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(QFileInfo::exists(dir.filePath("gone.webp")));
-    EXPECT_FALSE(heard);
 }
