@@ -2,14 +2,17 @@
 
 #include "core/picture/Stamp.h"
 
-#include <QCoreApplication>
 #include <QImage>
 #include <QSaveFile>
-#include <QThread>
 #include <webp/encode.h>
 #include <webp/mux.h>
 #include <algorithm>
 #include <cstring>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -117,22 +120,20 @@ std::shared_ptr<std::atomic<bool>> TimelapseJob::Start(TimelapsePlan plan, Timel
                                                        std::function<void(TimelapseOutcome, QString)> done)
 {
     auto cancel = std::make_shared<std::atomic<bool>>(false);
+    // Lives on the calling thread; the writing thread only emits its signals, queued to the
+    // context (and dropped with it), then lets it go behind them.
     auto *job = new TimelapseJob;
-    // Queued to the context's thread, and dropped with it.
     connect(job, &TimelapseJob::Progress, context, std::move(progress), Qt::QueuedConnection);
     connect(job, &TimelapseJob::Done, context, std::move(done), Qt::QueuedConnection);
-    QThread *thread = QThread::create([job, cancel, plan = std::move(plan), options, path = std::move(path)] {
+    std::thread([job, cancel, plan = std::move(plan), options, path = std::move(path)] {
+        pthread_setname_np(pthread_self(), "timelapse");
+        // Below the window's thread: the encoding may take the rest of a core, never the window's.
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
         QString why;
         const TimelapseOutcome outcome = WriteTimelapse(
             plan, options, path, *cancel, [job](int d, int t) { emit job->Progress(d, t); }, &why);
         emit job->Done(outcome, why);
-        // Let go where its signals went, after them.
-        job->moveToThread(QCoreApplication::instance()->thread());
-    });
-    thread->setObjectName(QStringLiteral("timelapse"));
-    job->moveToThread(thread);
-    connect(thread, &QThread::finished, job, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start(QThread::LowPriority);
+        job->deleteLater();
+    }).detach();
     return cancel;
 }

@@ -35,9 +35,9 @@ QSize TimelapseFrameSize(QSize picture, int percent);
 class TimelapseJob : public QObject {
     Q_OBJECT
 public:
-    // Starts writing on a thread of its own; `context` (on the calling thread) gets the
-    // signals, none once it is gone. Setting the flag returned cancels. Never joined: the
-    // thread ends by itself.
+    // Starts writing on a thread of its own ("timelapse"); `context` (on the calling thread)
+    // gets the signals, none once it is gone. Setting the flag returned cancels. Never
+    // joined: the thread ends by itself.
     static std::shared_ptr<std::atomic<bool>> Start(TimelapsePlan plan, TimelapseOptions options, QString path,
                                                     QObject *context, std::function<void(int done, int total)> progress,
                                                     std::function<void(TimelapseOutcome, QString why)> done);
