@@ -36,6 +36,7 @@ void PictureReplay::Reset()
     blocks_.clear();
     blocks_.shrink_to_fit();
     rowCount_ = 0;
+    std::vector<AuthorRun>().swap(authors_);
     std::vector<uint32_t>().swap(big_);
     dirtyTiles_.clear();
     maxN_ = 0;
@@ -91,6 +92,8 @@ bool PictureReplay::insert(const StrokeRow &r, const QRect &box, uint32_t &index
     // Size 1 sets its pixel whatever the tip.
     const uint32_t type = r.size == 1 ? 0 : uint32_t(r.type);
     row(index) = {n, r.x, r.y, r.size, (uint32_t(r.color) & 0xFFFFFFu) | (type << 24)};
+    if (authors_.empty() || authors_.back().mn != r.mn || authors_.back().dn != r.dn)
+        authors_.push_back({index, r.mn, r.dn});
     ++rowCount_;
     auto file = [&](std::vector<uint32_t> &list) {
         if (list.empty() || row(list.back()).n < n)
@@ -269,6 +272,45 @@ void PictureReplay::repaintTile(Tile &t, int, int)
     changed_ |= clip;
 }
 
+bool PictureReplay::paints(const Packed &p, QPoint at) const
+{
+    const int type = int(p.colorType >> 24);
+    const StampBox b = StampBounds(type, p.size, p.x, p.y);
+    if (at.x() < b.x0 || at.x() > b.x1 || at.y() < b.y0 || at.y() > b.y1)
+        return false;
+    // Outlines and lines leave most of their box alone: the stamp drawn on one pixel says.
+    // Stamps are the same wherever they stand, so that pixel can be a scratch one at 0, 0.
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(0xFFFFFFFF);
+    DrawStamp(dot, dot.rect(), type, p.size, 0, int(int64_t(p.x) - at.x()), int(int64_t(p.y) - at.y()));
+    return dot.pixel(0, 0) != 0xFFFFFFFF;
+}
+
+std::optional<PictureReplay::Author> PictureReplay::StrokeAt(QPoint at) const
+{
+    if (image_.isNull() || !QRect(QPoint(0, 0), size_).contains(at) || tiles_.empty())
+        return std::nullopt;
+    const Tile &t = tiles_[size_t(at.y() >> TileShift) * size_t(gridW_) + size_t(at.x() >> TileShift)];
+    // From the top down: the tile's rows and the big ones, merged in N order.
+    size_t a = t.rows.size(), b = big_.size();
+    while (a > 0 || b > 0) {
+        uint32_t i;
+        if (b == 0 || (a > 0 && row(t.rows[a - 1]).n > row(big_[b - 1]).n))
+            i = t.rows[--a];
+        else
+            i = big_[--b];
+        if (!paints(row(i), at))
+            continue;
+        auto run = std::upper_bound(authors_.begin(), authors_.end(), i,
+                                    [](uint32_t v, const AuthorRun &r) { return v < r.first; });
+        if (run == authors_.begin())
+            return std::nullopt;
+        --run;
+        return Author{row(i).n, run->mn, run->dn};
+    }
+    return std::nullopt;
+}
+
 QRect PictureReplay::TakeChanged()
 {
     return std::exchange(changed_, QRect());
@@ -290,6 +332,7 @@ qint64 PictureReplay::RowBytes() const
 qint64 PictureReplay::IndexBytes() const
 {
     qint64 bytes = qint64(big_.capacity()) * 4 + qint64(tiles_.capacity()) * qint64(sizeof(Tile));
+    bytes += qint64(authors_.capacity()) * qint64(sizeof(AuthorRun));
     for (const Tile &t : tiles_)
         bytes += qint64(t.rows.capacity()) * 4;
     return bytes;

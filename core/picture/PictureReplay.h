@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class PictureReplay {
@@ -40,6 +41,14 @@ public:
     bool Waiting() const { return !dirtyTiles_.empty(); }
     // The part of the bitmap changed since the last call.
     QRect TakeChanged();
+
+    // The stored row whose stamp painted pixel `at` last (the topmost), with its author and
+    // stroke number; none where only white or the own points not stored yet lie.
+    struct Author {
+        qint64 n = 0;
+        int mn = 0, dn = 0;
+    };
+    std::optional<Author> StrokeAt(QPoint at) const;
 
     int StoredRows() const { return static_cast<int>(rowCount_); }
     int OwnPoints() const;
@@ -103,6 +112,13 @@ private:
     uint32_t rowCount_ = 0;
     Packed &row(uint32_t i) { return blocks_[i >> BlockShift][i & ((1u << BlockShift) - 1)]; }
     const Packed &row(uint32_t i) const { return blocks_[i >> BlockShift][i & ((1u << BlockShift) - 1)]; }
+    // Who drew the rows, by row index: a run per stroke (rows come a stroke at a time).
+    struct AuthorRun {
+        uint32_t first;
+        int32_t mn, dn;
+    };
+    std::vector<AuthorRun> authors_;
+    bool paints(const Packed &p, QPoint at) const;
     std::vector<uint32_t> big_;   // rows meeting too many tiles, ascending N
     std::deque<OwnStroke> own_;   // oldest first
     std::vector<int> dirtyTiles_; // tiles with an area to repaint
