@@ -295,9 +295,14 @@ void ImageList::FormShow()
     // While a painting window keeps the database's presence read, the marks follow it.
     if (MainLink *link = MainWindowLink())
         connect(&link->Worker().Presence(), &PresenceBoard::Changed, this, [this, link](const QString &database) {
+            if (database != DatabasePath())
+                return;
             const PresenceRoster roster = link->Worker().Presence().RosterOf(database);
-            if (database == DatabasePath() && roster.ok)
+            // Its last window closed (or its line lost): one read of our own, then still.
+            if (roster.ok)
                 ShowOpenPictureMarks(SG1, roster);
+            else
+                readMarks();
         });
 }
 
