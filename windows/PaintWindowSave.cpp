@@ -11,19 +11,30 @@
 #include <QTimer>
 #include <QTreeView>
 
+namespace {
+// The save dialog: a name typed without an extension takes the extension of the file type
+// chosen when it is accepted (before the dialog looks whether that file is there).
+class SavePictureDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    static QString Png() { return QStringLiteral("PNG (*.png)"); }
+
+protected:
+    void accept() override
+    {
+        setDefaultSuffix(PictureFileSuffix(selectedNameFilter() == Png() ? PictureFileType::Png : PictureFileType::Bmp));
+        QFileDialog::accept();
+    }
+};
+} // namespace
+
 QString PaintWindow::ExecuteSaveDialog()
 {
-    QFileDialog dlg(this, QString(), SaveDialogDir);
+    SavePictureDialog dlg(this, QString(), SaveDialogDir);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
-    // A name typed without an extension takes the chosen type's; one with an extension
-    // keeps it, and the extension decides.
-    const QString bmp = QStringLiteral("ビットマップ (*.bmp)"), png = QStringLiteral("PNG (*.png)");
-    dlg.setNameFilters({bmp, png});
+    dlg.setNameFilters({QStringLiteral("ビットマップ (*.bmp)"), SavePictureDialog::Png()});
     dlg.setDefaultSuffix(PictureFileSuffix(PictureFileType::Bmp));
-    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, png](const QString &filter) {
-        dlg.setDefaultSuffix(PictureFileSuffix(filter == png ? PictureFileType::Png : PictureFileType::Bmp));
-    });
     dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
     // Qt's own dialog, whatever the desktop: it speaks the program's Japanese (a desktop's
     // dialog follows LANG), and its columns are made wide enough for whole dates and types.
