@@ -13,6 +13,7 @@ constexpr int Pad = 6;
 constexpr int PenWidth = 12;
 const QString Caption = QStringLiteral("開いている人：");
 const QString DrawingWord = QStringLiteral("（描画中）");
+const QString Hint = QStringLiteral("Ctrlを押しながら絵の上に置くと、その線を描いた人を表示します");
 } // namespace
 
 PresencePanel::PresencePanel(QWidget *parent) : QWidget(parent)
@@ -85,7 +86,7 @@ QString PresencePanel::Text() const
 // The tool tip, the picture and the next expiry of a drawing mark follow the state.
 void PresencePanel::update_()
 {
-    setToolTip(Text());
+    setToolTip(Text().isEmpty() ? QString() : Text() + QLatin1Char('\n') + Hint);
     qint64 next = -1;
     for (int m : members_)
         if (drawing(m)) {

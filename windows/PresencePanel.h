@@ -25,7 +25,7 @@ public:
     QStringList Names() const;
     QList<int> Members() const { return members_; }
     QList<int> DrawingNow() const;
-    // The whole text, as its tool tip carries it.
+    // The whole text, as its tool tip carries it (with a word on Ctrl over the picture).
     QString Text() const;
 
     // A member counts as drawing this long after their last row.
