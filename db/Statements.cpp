@@ -1,5 +1,7 @@
 #include "db/Statements.h"
 
+#include "db/Tables.h"
+
 namespace Statements {
 
 static void appendList(QStringList &lines, int count, const QStringList &items)
@@ -177,6 +179,31 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
     lines << QStringLiteral("  SUSPEND;");
     lines << QStringLiteral("END");
     return lines;
+}
+
+QStringList PresenceMark(const QList<QPair<qint64, int>> &pictures)
+{
+    QStringList lines{QStringLiteral("EXECUTE BLOCK AS"), QStringLiteral("DECLARE I INTEGER;"),
+                      QStringLiteral("BEGIN")};
+    for (const auto &[imageNo, member] : pictures)
+        lines << QStringLiteral("  I = RDB$SET_CONTEXT('USER_SESSION', '") + PresenceMark::VariableOf(imageNo)
+                     + QStringLiteral("', ")
+                     + (member > 0 ? QLatin1Char('\'') + QString::number(member) + QLatin1Char('\'')
+                                   : QStringLiteral("NULL"))
+                     + QStringLiteral(");");
+    for (const auto &picture : pictures)
+        lines << QStringLiteral("  POST_EVENT '") + PresenceMark::EventOf(picture.first) + QStringLiteral("';");
+    lines << QStringLiteral("END");
+    return lines;
+}
+
+PresenceReadText PresenceRead()
+{
+    // A value someone else may have made long is cut rather than refused.
+    return {QStringLiteral("V.MON$ATTACHMENT_ID, V.MON$VARIABLE_NAME, SUBSTRING(V.MON$VARIABLE_VALUE FROM 1 FOR 12)"),
+            QStringLiteral("MON$ATTACHMENTS A JOIN MON$CONTEXT_VARIABLES V ON V.MON$ATTACHMENT_ID = A.MON$ATTACHMENT_ID"),
+            QStringLiteral("V.MON$TRANSACTION_ID IS NULL AND V.MON$VARIABLE_NAME STARTING WITH '")
+                + PresenceMark::VariablePrefix + QLatin1Char('\'')};
 }
 
 QStringList CreateSectionTable()

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QList>
+#include <QPair>
 #include <QStringList>
 
 namespace Statements {
@@ -48,6 +49,16 @@ QStringList StrokeBlock(const StrokeBlockText &block, const QList<BlockPoint> &p
 constexpr int BlockPointLimit = 240;
 // Bytes of statement text per block (the ISC API takes at most 64 KB).
 constexpr int BlockTextLimit = 60000;
+
+// Sets this attachment's presence variables (a member number, or NULL, which removes the
+// variable) and posts each picture's presence event, in one block.
+QStringList PresenceMark(const QList<QPair<qint64, int>> &pictures);
+// The presence read, for SelectOrdered: every attachment's presence variables, as
+// (attachment, variable name, the value's first characters).
+struct PresenceReadText {
+    QString list, from, where;
+};
+PresenceReadText PresenceRead();
 
 QStringList CreateSectionTable();
 QStringList CreateMemberTable();

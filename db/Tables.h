@@ -44,3 +44,28 @@ inline QStringList ColumnNames()
             QStringLiteral("X"),    QStringLiteral("Y")};
 }
 } // namespace ImageTable
+
+// Who has which picture open, kept by the server without a table: each program's presence
+// attachment holds one session variable per picture it shows ("OEKAKI_IMG_<n>", the
+// member's number as its value) and posts "IMG_<n>_HERE" whenever that changes.
+namespace PresenceMark {
+inline const QString VariablePrefix = QStringLiteral("OEKAKI_IMG_");
+inline QString VariableOf(qint64 imageNo) { return VariablePrefix + QString::number(imageNo); }
+inline QString EventOf(qint64 imageNo) { return ImageTable::NameOf(imageNo) + QStringLiteral("_HERE"); }
+// The picture a variable or an event names; 0 for any other name.
+inline qint64 ImageOfVariable(const QString &name)
+{
+    if (!name.startsWith(VariablePrefix))
+        return 0;
+    bool ok = false;
+    const qint64 n = QStringView(name).mid(VariablePrefix.size()).toLongLong(&ok);
+    return ok && n > 0 && QString::number(n).size() == name.size() - VariablePrefix.size() ? n : 0;
+}
+inline qint64 ImageOfEvent(const QString &name)
+{
+    static const QString head = QStringLiteral("IMG_"), tail = QStringLiteral("_HERE");
+    if (!name.startsWith(head) || !name.endsWith(tail) || name.size() <= head.size() + tail.size())
+        return 0;
+    return ImageOfVariable(VariablePrefix + name.mid(head.size(), name.size() - head.size() - tail.size()));
+}
+} // namespace PresenceMark

@@ -17,6 +17,8 @@ int floorCoordinate(qreal v)
 TImageControl::TImageControl(QImage &image, QWidget *parent) : QWidget(parent), image_(image)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Hovering with Ctrl asks who drew; a move without a button draws nothing.
+    setMouseTracking(true);
 }
 
 void TImageControl::Fit()
@@ -43,12 +45,18 @@ void TImageControl::paintEvent(QPaintEvent *e)
 
 void TImageControl::mousePressEvent(QMouseEvent *e)
 {
+    if ((e->modifiers() & Qt::ControlModifier) && e->buttons() == e->button()) {
+        emit AskAuthor(floorCoordinate(e->position().x()), floorCoordinate(e->position().y()));
+        return;
+    }
     emit MouseDown(e->button(), e->buttons(), floorCoordinate(e->position().x()),
                    floorCoordinate(e->position().y()));
 }
 
 void TImageControl::mouseMoveEvent(QMouseEvent *e)
 {
+    if ((e->modifiers() & Qt::ControlModifier) && e->buttons() == Qt::NoButton)
+        emit AskAuthor(floorCoordinate(e->position().x()), floorCoordinate(e->position().y()));
     emit MouseMove(e->buttons(), floorCoordinate(e->position().x()),
                    floorCoordinate(e->position().y()));
 }

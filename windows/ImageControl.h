@@ -7,7 +7,8 @@
 class QMouseEvent;
 class QPaintEvent;
 
-// Image1: shows the window's bitmap and hands its mouse events to the window.
+// Image1: shows the window's bitmap and hands its mouse events to the window. With Ctrl
+// held and no button down, the mouse asks who drew what lies under it instead of drawing.
 class TImageControl : public QWidget {
     Q_OBJECT
 public:
@@ -21,6 +22,7 @@ signals:
     void MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
     void MouseMove(Qt::MouseButtons buttons, int x, int y);
     void MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
+    void AskAuthor(int x, int y);
 
 protected:
     void paintEvent(QPaintEvent *e) override;

@@ -3,10 +3,14 @@
 #include "forms/FormUtil.h"
 #include "forms/DbCommand.h"
 #include "core/catalogue/ImageRequests.h"
+#include "core/catalogue/PresenceRequests.h"
+#include "core/painting/PaintWorker.h"
+#include "core/presence/PresenceBoard.h"
 #include "core/settings/SharedSettings.h"
 #include "core/TextRoutines.h"
 #include "forms/MessageBoxes.h"
 #include "windows/ImageRecordEditor.h"
+#include "windows/OpenPictureMarks.h"
 #include "windows/PaintWindow.h"
 
 #include <QComboBox>
@@ -288,6 +292,18 @@ void ImageList::FormShow()
     ClearGrid();
     Button4Click();
     Button1->setFocus();
+    // While a painting window keeps the database's presence read, the marks follow it.
+    if (MainLink *link = MainWindowLink())
+        connect(&link->Worker().Presence(), &PresenceBoard::Changed, this, [this, link](const QString &database) {
+            if (database != DatabasePath())
+                return;
+            const PresenceRoster roster = link->Worker().Presence().RosterOf(database);
+            // Its last window closed (or its line lost): one read of our own, then still.
+            if (roster.ok)
+                ShowOpenPictureMarks(SG1, roster);
+            else
+                readMarks();
+        });
 }
 
 void ImageList::FormClose()
@@ -334,7 +350,18 @@ void ImageList::LoadPage(int top)
                       }
                       NextPageTop = PageTop + int(page.rows.size());
                       showSelectedRecord();
+                      readMarks();
                   });
+}
+
+void ImageList::readMarks()
+{
+    MainLink *link = MainWindowLink();
+    if (!link)
+        return;
+    // Not a command: nothing waits for it, and a failed read marks nothing.
+    link->Database().Ask<PresenceRoster>(AnswerContext(this), ReadOpenPictures(),
+                                         [this](PresenceRoster roster, DbReply) { ShowOpenPictureMarks(SG1, roster); });
 }
 
 void ImageList::showSelectedRecord()
@@ -485,13 +512,20 @@ void ImageList::Button9Click()
         }
         if (!ConfirmBox(subject + QStringLiteral("を削除します。よろしいですか？")))
             return;
-        Ask<bool>(DropImageTable(n), [subject](bool dropped, DbReply reply) {
+        Ask<bool>(DropImageTable(n), [this, n, subject](bool dropped, DbReply reply) {
             const QString failed = subject + QStringLiteral("が削除出来ませんでした。");
             if (reply.lost) {
                 ReportLostChange(failed);
                 return;
             }
-            ShowMessage(dropped ? subject + QStringLiteral("を削除しました。") : failed);
+            if (dropped) {
+                ShowMessage(subject + QStringLiteral("を削除しました。"));
+                return;
+            }
+            // Held open elsewhere, most likely: whoever has it open is named.
+            Ask<PresenceRoster>(ReadOpenPictures(), [failed, n](PresenceRoster roster, DbReply) {
+                ShowMessage(WithHolders(failed, roster, n));
+            });
         });
     });
 }

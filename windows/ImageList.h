@@ -94,6 +94,8 @@ private:
     void LoadPage(int top);
     // After a page is loaded: the highlighted row and the detail panel show one record.
     void showSelectedRecord();
+    // Marks the pictures someone has open now (read on main-db, after the page).
+    void readMarks();
     // The list's commands; the panel's height buttons stay usable meanwhile.
     template <class R>
     void Ask(DbRequest<R> request, std::function<void(R, DbReply)> answer);

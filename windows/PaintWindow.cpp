@@ -15,6 +15,8 @@
 #include "core/picture/Stamp.h"
 #include "windows/HistoryBar.h"
 #include "windows/PenTipDialog.h"
+#include "windows/PresencePanel.h"
+#include "core/presence/PresenceBoard.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -132,6 +134,8 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     auto *outer = new QVBoxLayout(c);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
+    PresenceStrip = new PresencePanel(c);
+    outer->addWidget(PresenceStrip);
     auto *row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
@@ -191,6 +195,7 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     connect(Image1, &TImageControl::MouseDown, this, &PaintWindow::Image1MouseDown);
     connect(Image1, &TImageControl::MouseMove, this, &PaintWindow::Image1MouseMove);
     connect(Image1, &TImageControl::MouseUp, this, &PaintWindow::Image1MouseUp);
+    connect(Image1, &TImageControl::AskAuthor, this, &PaintWindow::showAuthor);
     connect(Timer1, &QTimer::timeout, this, &PaintWindow::Timer1Timer);
     sendTimer_ = new QTimer(this);
     sendTimer_->setInterval(SendMs);
@@ -248,6 +253,7 @@ void PaintWindow::FormShow()
         worker_ = &MainWindowLink()->Worker();
         connectWorker();
         session_ = worker_->Open(database_, ImageNo);
+        connectPresence();
     }
     Timer1->setInterval(5000);
     Timer1->start();
@@ -307,8 +313,10 @@ void PaintWindow::FormClose()
     if (worker_ && Drawing && liveTag_ != 0)
         worker_->Extend(session_, liveTag_, {}, true);
     liveTag_ = 0;
-    if (worker_)
+    if (worker_) {
         worker_->Close(session_);
+        worker_->Presence().Hide(database_, ImageNo);
+    }
     worker_ = nullptr;
     Drawing = false;
     PointCount = 0;

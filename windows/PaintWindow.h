@@ -19,6 +19,7 @@ class QStatusBar;
 class QTimer;
 class QToolButton;
 class PaintWorker;
+class PresencePanel;
 class QWidget;
 
 class PaintWindow : public ChildForm {
@@ -62,6 +63,12 @@ public:
     QScrollArea *ScrollBox1 = nullptr;
     TImageControl *Image1 = nullptr;
     QTimer *Timer1 = nullptr;
+    // Above the picture: who has it open now, on any PC, and who is drawing.
+    PresencePanel *PresenceStrip = nullptr;
+
+    // "Who drew this?": the author and the stroke number (DN) of the topmost stored stroke
+    // at (x, y) of the picture, as Image1 shows it with Ctrl held over the picture.
+    QString AuthorAt(int x, int y);
 
     // Initial folder of the save dialog, taken from SaveDir on opening.
     QString SaveDialogDir;
@@ -128,6 +135,10 @@ private:
     void leaveHistory();
     // Draws the rows that came back, a few milliseconds at a time.
     void drawSome();
+    // Presence: the strip follows the database's presence reads and the rows that arrive.
+    void connectPresence();
+    void showPresence();
+    void showAuthor(int x, int y);
     // The own stroke that points drawn now belong to: the tag it is stored under, which
     // its rows bring back (its first block, or storeStroke at mouse-up, takes it).
     quint64 drawingTag() const { return liveTag_ != 0 ? liveTag_ : nextTag_; }
@@ -167,4 +178,6 @@ private:
     bool drawScheduled_ = false;
     bool told_ = false;
     QString journalTold_; // the journal failure the status bar tells; empty: none
+    int user_ = 0;             // the PC user the window was opened for
+    QPoint authorAsked_{-1, -1}; // where "who drew this?" was last asked
 };

@@ -1,24 +1,40 @@
-// Saving the picture as a file: the save dialog and the writing, whole or not at all.
+// Saving the picture as a file, BMP or PNG: the save dialog and the writing, whole or not at all.
 #include "windows/PaintWindow.h"
 
+#include "core/picture/PictureFile.h"
 #include "core/settings/SettingsFile.h"
 #include "core/settings/SharedSettings.h"
 #include "forms/MessageBoxes.h"
 
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QImageWriter>
-#include <QSaveFile>
 #include <QTimer>
 #include <QTreeView>
 
+namespace {
+// The save dialog: a name typed without an extension takes the extension of the file type
+// chosen when it is accepted (before the dialog looks whether that file is there).
+class SavePictureDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    static QString Png() { return QStringLiteral("PNG (*.png)"); }
+
+protected:
+    void accept() override
+    {
+        setDefaultSuffix(PictureFileSuffix(selectedNameFilter() == Png() ? PictureFileType::Png : PictureFileType::Bmp));
+        QFileDialog::accept();
+    }
+};
+} // namespace
+
 QString PaintWindow::ExecuteSaveDialog()
 {
-    QFileDialog dlg(this, QString(), SaveDialogDir);
+    SavePictureDialog dlg(this, QString(), SaveDialogDir);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setNameFilter(QStringLiteral("ビットマップ (*.bmp)"));
-    dlg.setDefaultSuffix(QStringLiteral("bmp"));
+    dlg.setNameFilters({QStringLiteral("ビットマップ (*.bmp)"), SavePictureDialog::Png()});
+    dlg.setDefaultSuffix(PictureFileSuffix(PictureFileType::Bmp));
     dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
     // Qt's own dialog, whatever the desktop: it speaks the program's Japanese (a desktop's
     // dialog follows LANG), and its columns are made wide enough for whole dates and types.
@@ -52,22 +68,16 @@ void PaintWindow::SpeedButton1Click()
     if (!name.isEmpty()) {
         const int slash = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
         RememberSaveDir(name.left(slash + 1));
-        const int dot = name.lastIndexOf(QLatin1Char('.'));
-        const QString ext = dot > slash ? name.mid(dot) : QString();
-        if (ext.toUpper() == QLatin1String(".BMP") && !Bitmap.isNull()) {
+        const PictureFileType type = PictureFileTypeOf(name);
+        if (type == PictureFileType::Unknown) {
+            ShowMessage(QStringLiteral("「%1」には保存できません。\n"
+                                       "ファイル名の最後を .bmp（ビットマップ）か .png（PNG）にして下さい。")
+                            .arg(name));
+        } else if (!Bitmap.isNull()) {
             // Rows that arrived while the dialog was open are drawn first.
             while (!toDraw_.empty() || picture_.Waiting())
                 drawSome();
-            // A file that cannot be written whole is not touched.
-            QSaveFile file(name);
-            file.setDirectWriteFallback(true); // a folder where only the file may be written
-            QString why;
-            if (!file.open(QIODevice::WriteOnly))
-                why = file.errorString();
-            else if (QImageWriter writer(&file, "BMP"); !writer.write(Bitmap))
-                why = writer.errorString();
-            else if (!file.commit())
-                why = file.errorString();
+            const QString why = WritePictureFile(Bitmap, name, type);
             if (!why.isEmpty())
                 ShowMessage(QStringLiteral("「%1」に保存できませんでした。\n理由: %2").arg(name, why));
         }

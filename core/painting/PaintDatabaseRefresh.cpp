@@ -7,7 +7,9 @@
 #include "core/painting/EventChannel.h"
 #include "core/painting/PaintDatabaseSession.h"
 #include "core/painting/PaintWorker.h"
+#include "core/presence/PresenceBoard.h"
 #include "db/DataAccess.h"
+#include "db/Tables.h"
 
 #include <QTimer>
 #include <utility>
@@ -49,13 +51,16 @@ void PaintDatabaseSide::serveLater(int id)
     });
 }
 
-// The channel watches the tables the windows show, and nothing else.
+// The channel watches the tables the windows show, and nothing else; and for the
+// presence line, who opens or closes those pictures.
 void PaintDatabaseSide::watchTables()
 {
     QSet<QString> tables;
     for (auto &[id, s] : sessions_)
-        if (s->window)
+        if (s->window) {
             tables += s->table;
+            tables += PresenceMark::EventOf(s->imageNo);
+        }
     if (tables == watched_ || !events_)
         return;
     watched_ = tables;
@@ -64,6 +69,10 @@ void PaintDatabaseSide::watchTables()
 
 void PaintDatabaseSide::eventCame(const QString &table)
 {
+    if (PresenceMark::ImageOfEvent(table) > 0) {
+        deliver([path = path_](PaintWorker &f) { f.Presence().EventCame(path); });
+        return;
+    }
     for (auto &[id, s] : sessions_)
         if (s->window && s->table == table)
             serveSoon(*s);
@@ -72,6 +81,8 @@ void PaintDatabaseSide::eventCame(const QString &table)
 void PaintDatabaseSide::eventsWorking(bool working)
 {
     eventsOk_ = working;
+    // Without events the presence line reads more often.
+    deliver([path = path_, working](PaintWorker &f) { f.Presence().EventsWorking(path, working); });
     if (working) {
         quick_->stop();
         // What was stored between the last refresh and the first wait.

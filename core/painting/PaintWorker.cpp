@@ -2,6 +2,7 @@
 
 #include "core/painting/PaintDatabaseSide.h"
 #include "core/painting/StrokeJournalThread.h"
+#include "core/presence/PresenceBoard.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,7 +21,8 @@ void quitHere()
 }
 } // namespace
 
-PaintWorker::PaintWorker(QObject *parent) : QObject(parent), journalBusy_(std::make_shared<std::atomic<int>>(0))
+PaintWorker::PaintWorker(QObject *parent)
+    : QObject(parent), journalBusy_(std::make_shared<std::atomic<int>>(0)), presence_(new PresenceBoard(this))
 {
     qRegisterMetaType<PaintDelivery>();
     qRegisterMetaType<PaintRequest>();
@@ -363,6 +365,7 @@ void PaintWorker::Stop()
     if (stopped_)
         return;
     stopped_ = true;
+    presence_->Stop();
     for (auto &[path, d] : databases_) {
         // A call hanging on the network would hold the thread: cut it (the side lives
         // until its thread has ended, which is after the request below).

@@ -26,6 +26,7 @@
 
 class QThread;
 class PaintDatabaseSide;
+class PresenceBoard;
 class StrokeJournalThread;
 
 class PaintWorker : public QObject {
@@ -88,6 +89,9 @@ public:
     // (its "paint-events" thread has its waits armed).
     QStringList ThreadNames() const;
     bool Listening(const QString &database) const;
+
+    // Who has which picture open, per database: the windows tell it what they show.
+    PresenceBoard &Presence() { return *presence_; }
 
     // Reads which strokes of other databases wait in the journal, on the journal thread;
     // JournalPeeked answers.
@@ -173,5 +177,6 @@ private:
     quint64 nextTicket_ = 1;
     QString journalTrouble_;
     QMap<int, bool> lost_;
+    PresenceBoard *presence_ = nullptr;
     bool stopped_ = false;
 };

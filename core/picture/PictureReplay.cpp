@@ -284,6 +284,41 @@ void PictureReplay::repaintTile(Tile &t, int, int)
     changed_ |= clip;
 }
 
+bool PictureReplay::paints(const Packed &p, QPoint at) const
+{
+    const int type = int(p.colorType >> 24);
+    const StampBox b = StampBounds(type, p.size, p.x, p.y);
+    if (at.x() < b.x0 || at.x() > b.x1 || at.y() < b.y0 || at.y() > b.y1)
+        return false;
+    // Outlines and lines leave most of their box alone: the stamp drawn on one pixel says.
+    // Stamps are the same wherever they stand, so that pixel can be a scratch one at 0, 0.
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(0xFFFFFFFF);
+    DrawStamp(dot, dot.rect(), type, p.size, 0, int(int64_t(p.x) - at.x()), int(int64_t(p.y) - at.y()));
+    return dot.pixel(0, 0) != 0xFFFFFFFF;
+}
+
+std::optional<PictureReplay::Author> PictureReplay::StrokeAt(QPoint at) const
+{
+    if (image_.isNull() || !QRect(QPoint(0, 0), size_).contains(at) || tiles_.empty())
+        return std::nullopt;
+    const Tile &t = tiles_[size_t(at.y() >> TileShift) * size_t(gridW_) + size_t(at.x() >> TileShift)];
+    // From the top down: the tile's rows and the big ones, merged in N order.
+    size_t a = t.rows.size(), b = big_.size();
+    while (a > 0 || b > 0) {
+        uint32_t i;
+        if (b == 0 || (a > 0 && row(t.rows[a - 1]).n > row(big_[b - 1]).n))
+            i = t.rows[--a];
+        else
+            i = big_[--b];
+        if (!paints(row(i), at))
+            continue;
+        const Stroke &s = strokes_[row(i).stroke];
+        return Author{row(i).n, s.mn, s.dn};
+    }
+    return std::nullopt;
+}
+
 QRect PictureReplay::TakeChanged()
 {
     return std::exchange(changed_, QRect());

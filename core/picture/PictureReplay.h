@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <optional>
 #include <vector>
 
 class PictureReplay {
@@ -47,6 +48,14 @@ public:
     struct Stroke {
         int mn = 0, dn = 0;
     };
+
+    // The stored row whose stamp painted pixel `at` last (the topmost), with its author and
+    // stroke number; none where only white or the own points not stored yet lie.
+    struct Author {
+        qint64 n = 0;
+        int mn = 0, dn = 0;
+    };
+    std::optional<Author> StrokeAt(QPoint at) const;
 
     int StoredRows() const { return static_cast<int>(rowCount_); }
     // Goes up at every Reset: rows taken before it are gone.
@@ -117,6 +126,7 @@ private:
     uint32_t rowCount_ = 0;
     Packed &row(uint32_t i) { return blocks_[i >> BlockShift][i & ((1u << BlockShift) - 1)]; }
     const Packed &row(uint32_t i) const { return blocks_[i >> BlockShift][i & ((1u << BlockShift) - 1)]; }
+    bool paints(const Packed &p, QPoint at) const;
     std::vector<uint32_t> big_;   // rows meeting too many tiles, ascending N
     std::deque<OwnStroke> own_;   // oldest first
     std::vector<int> dirtyTiles_; // tiles with an area to repaint

@@ -232,7 +232,7 @@ TEST(Road, FromDatabaseSettingsToASavedBitmap)
         SaveAs(d, bmp);
     });
     QTest::mouseClick(paint->SpeedButton1, Qt::LeftButton);
-    EXPECT_EQ(filters, QStringList{QStringLiteral("ビットマップ (*.bmp)")});
+    EXPECT_EQ(filters, (QStringList{QStringLiteral("ビットマップ (*.bmp)"), QStringLiteral("PNG (*.png)")}));
     EXPECT_EQ(suffix, QStringLiteral("bmp"));
     EXPECT_EQ(startDir, QDir(local.path()).absolutePath());
     EXPECT_TRUE(confirms);

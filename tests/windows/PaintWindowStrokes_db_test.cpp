@@ -847,7 +847,7 @@ protected:
     }
 };
 
-TEST_F(PaintWindowStrokes, SavesOnlyBmpNamesAndRemembersTheFolder)
+TEST_F(PaintWindowStrokes, SavesBmpAndPngNamesAndRemembersTheFolder)
 {
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
@@ -858,27 +858,32 @@ TEST_F(PaintWindowStrokes, SavesOnlyBmpNamesAndRemembersTheFolder)
     Stroke(w, Line(1, 1, 6), 0, 5, 0x336699);
 
     for (const QString &name : {QStringLiteral("a.bmp"), QStringLiteral("sub/b.BMP"),
-                                QStringLiteral("c.Bmp")}) {
+                                QStringLiteral("c.Bmp"), QStringLiteral("d.png"), QStringLiteral("sub/d2.PNG")}) {
         w->answers = {folder + name};
         w->SpeedButton1Click();
         EXPECT_TRUE(w->Timer1->isActive());
-        QImage back(folder + name, "BMP");
+        QImage back(folder + name, name.endsWith(QStringLiteral("png"), Qt::CaseInsensitive) ? "PNG" : "BMP");
         ASSERT_FALSE(back.isNull()) << name.toStdString();
         EXPECT_EQ(back.size(), QSize(37, 21));
         EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), w->Bitmap);
         EXPECT_EQ(SaveDir, QFileInfo(folder + name).path() + QLatin1Char('/'));
     }
 
-    for (const QString &name : {QStringLiteral("d.png"), QStringLiteral("e"),
+    // Any other name: nothing written, and the user told which names are written.
+    MessageRecorder rec;
+    for (const QString &name : {QStringLiteral("e"), QStringLiteral("d.jpg"),
                                 QStringLiteral("f.bmp.txt"), QStringLiteral("sub/g.bmpx")}) {
         w->answers = {folder + name};
         w->SpeedButton1Click();
         EXPECT_FALSE(QFile::exists(folder + name)) << name.toStdString();
         EXPECT_EQ(SaveDir, QFileInfo(folder + name).path() + QLatin1Char('/'));
+        EXPECT_EQ(rec.messages, QStringList{QStringLiteral("「%1」には保存できません。\n"
+                                                           "ファイル名の最後を .bmp（ビットマップ）か .png（PNG）にして下さい。")
+                                                .arg(folder + name)});
+        rec.messages.clear();
     }
 
     // A folder that does not exist: nothing written, the user told why, the folder still taken.
-    MessageRecorder rec;
     w->answers = {folder + "missing/h.bmp"};
     w->SpeedButton1Click();
     EXPECT_EQ(SaveDir, folder + "missing/");
@@ -891,7 +896,7 @@ TEST_F(PaintWindowStrokes, SavesOnlyBmpNamesAndRemembersTheFolder)
     // Cancel changes nothing.
     w->SpeedButton1Click();
     EXPECT_EQ(SaveDir, folder + "missing/");
-    EXPECT_EQ(w->shown, 9);
+    EXPECT_EQ(w->shown, 11);
 
     // A folder the settings file cannot hold (CP932) is saved into, but not remembered.
     QDir().mkpath(folder + QStringLiteral("café"));

@@ -234,3 +234,43 @@ TEST_F(PaintWindowTest, SaveDialogTypesInJapaneseAndWholeDates)
     EXPECT_GE(typeRoom, typeNeeds);
     EXPECT_GE(dateRoom, dateNeeds);
 }
+
+// A name typed without an extension takes the chosen file type's; a name with one keeps it.
+TEST_F(PaintWindowTest, TheSaveDialogsFileTypeGivesATypedNameItsExtension)
+{
+    class SaveWindow : public PaintWindow {
+    public:
+        QString Save() { return ExecuteSaveDialog(); }
+    };
+    QTemporaryDir dir;
+    auto *w = Open<SaveWindow>(4, 60, 40);
+    w->SaveDialogDir = dir.path() + QLatin1Char('/');
+    const struct {
+        int type; // 0 ビットマップ, 1 PNG
+        const char *typed, *saved;
+    } cases[] = {
+        {0, "a", "a.bmp"}, {1, "b", "b.png"}, {1, "c.bmp", "c.bmp"}, {0, "d.png", "d.png"}, {1, "e.jpg", "e.jpg"},
+    };
+    for (const auto &c : cases) {
+        QStringList filters;
+        AnswerModal(
+            QStringLiteral("the save dialog"), [] { return qobject_cast<QFileDialog *>(QApplication::activeModalWidget()); },
+            [&](QWidget *shown) {
+                auto *dlg = static_cast<QFileDialog *>(shown);
+                filters = dlg->nameFilters();
+                auto *types = dlg->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+                auto *name = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                if (!types || !name) {
+                    dlg->reject();
+                    return;
+                }
+                // As the user picks it: the list's own signal.
+                types->setCurrentIndex(c.type);
+                emit types->activated(c.type);
+                name->setText(QString::fromUtf8(c.typed));
+                static_cast<QDialog *>(dlg)->accept(); // the dialog's own accept, as its 保存 button
+            });
+        EXPECT_EQ(w->Save(), dir.filePath(QString::fromUtf8(c.saved))) << c.typed;
+        EXPECT_EQ(filters, (QStringList{QStringLiteral("ビットマップ (*.bmp)"), QStringLiteral("PNG (*.png)")}));
+    }
+}

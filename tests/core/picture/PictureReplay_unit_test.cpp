@@ -483,3 +483,59 @@ TEST(PictureHistory, SnapshotsAlongALongHistory)
     check(1, "after a reset");
     check(0, "after a reset");
 }
+
+// "Who drew this": at every pixel, the row with the highest N whose stamp paints it (an
+// outline's inside and a line's box are not its own), whatever order the rows came in.
+TEST(PictureReplay, TheStrokeUnderAPixelIsTheTopmostThatPaintsIt)
+{
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        std::mt19937 rnd(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rnd); };
+        const QSize size(150, 100);
+        QImage image(size, QImage::Format_RGB32);
+        PictureReplay picture(image);
+        std::vector<StrokeRow> rows;
+        for (int n = 1; n <= 120; ++n) {
+            // Strokes of a few points each, by three authors, some pens larger than a tile.
+            const bool newStroke = rows.empty() || pick(0, 3) == 0;
+            const StrokeRow last = rows.empty() ? StrokeRow{} : rows.back();
+            StrokeRow r{n, newStroke ? pick(1, 3) : last.mn, newStroke ? last.dn + 1 : last.dn, pick(0, 6),
+                        pick(0, 6) ? pick(1, 15) : pick(60, 160), 0x123456, pick(-10, 160), pick(-10, 110)};
+            if (!newStroke) {
+                r.type = last.type;
+                r.size = last.size;
+            }
+            rows.push_back(r);
+        }
+        std::vector<StrokeRow> arriving = rows;
+        std::shuffle(arriving.begin(), arriving.end(), rnd);
+        for (const StrokeRow &r : arriving)
+            picture.AddRow(r);
+        picture.AddOwn(1, {2, 9, 0}, {20, 20}); // not stored: never named
+        picture.Repaint();
+
+        std::vector<int> top(size_t(size.width() * size.height()), -1);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            QImage alone(size, QImage::Format_RGB32);
+            alone.fill(Qt::white);
+            DrawStamp(alone, rows[i].type, rows[i].size, 0, rows[i].x, rows[i].y);
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    if (alone.pixel(x, y) != QColor(Qt::white).rgb())
+                        top[size_t(y * size.width() + x)] = int(i); // rows ascend in N
+        }
+        int wrong = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const auto got = picture.StrokeAt({x, y});
+                const int want = top[size_t(y * size.width() + x)];
+                if (want < 0 ? got.has_value()
+                             : !got || got->n != rows[size_t(want)].n || got->mn != rows[size_t(want)].mn
+                                   || got->dn != rows[size_t(want)].dn)
+                    ++wrong;
+            }
+        EXPECT_EQ(wrong, 0) << "seed " << seed;
+        EXPECT_FALSE(picture.StrokeAt({-1, 5}).has_value());
+        EXPECT_FALSE(picture.StrokeAt({150, 5}).has_value());
+    }
+}

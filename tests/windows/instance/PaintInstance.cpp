@@ -8,7 +8,8 @@
 // once the stroke is in the journal), "drawexit x,y ..." (ends the process with 7 once the
 // stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
 // connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
-// "exit" (the exit command), "quit"
+// "presence" (answers with the names its presence strip shows, then those drawing),
+// "close" (closes the painting window), "exit" (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 // Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
 // OEKAKI_INSTANCE_END_PROCESS=1, closing ends the process as the program's does.
@@ -19,10 +20,12 @@
 #include "core/settings/SharedSettings.h"
 #include "forms/FormUtil.h"
 #include "windows/PaintWindow.h"
+#include "windows/PresencePanel.h"
 #include "ThreadWarnings.h"
 
 #include <QApplication>
 #include <QMdiArea>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -70,7 +73,8 @@ int main(int argc, char *argv[])
     CurrentImageNo = std::atoi(argv[5]);
     CurrentImageWidth = std::atoi(argv[6]);
     CurrentImageHeight = std::atoi(argv[7]);
-    auto *w = new PaintWindow;
+    // Gone once "close" has closed it.
+    QPointer<PaintWindow> w = new PaintWindow;
     w->setWindowTitle(QStringLiteral("画像"));
     mainWindow->AddChild(w);
     w->SpeedButton4Click();
@@ -85,6 +89,10 @@ int main(int argc, char *argv[])
             return;
         }
         const QStringList words = QString::fromUtf8(buf).trimmed().split(QLatin1Char(' '));
+        if (!w && words[0] != QLatin1String("quit") && words[0] != QLatin1String("exit")) {
+            reply(QStringLiteral("closed"));
+            return;
+        }
         const bool draw = words[0] == QLatin1String("draw") || words[0] == QLatin1String("drawexit");
         const bool hold = words[0] == QLatin1String("hold");
         if ((draw || hold || words[0] == QLatin1String("stroke")) && words.size() > 1) {
@@ -141,6 +149,15 @@ int main(int argc, char *argv[])
         } else if (words[0] == QLatin1String("lost")) {
             mainWindow->ConnectionLost();
             reply(QStringLiteral("lost"));
+        } else if (words[0] == QLatin1String("presence")) {
+            QStringList drawing;
+            for (int m : w->PresenceStrip->DrawingNow())
+                drawing << QString::number(m);
+            reply(QStringLiteral("presence %1 %2").arg(w->PresenceStrip->Names().join(QLatin1Char(',')),
+                                                       drawing.join(QLatin1Char(','))));
+        } else if (words[0] == QLatin1String("close")) {
+            w->close();
+            reply(QStringLiteral("closed"));
         } else if (words[0] == QLatin1String("exit")) {
             mainWindow->mnuExitClick();
         } else if (words[0] == QLatin1String("quit")) {
