@@ -22,8 +22,9 @@ std::atomic<bool> PictureCache::Enabled{true};
 
 namespace {
 constexpr char kMagic[8] = {'O', 'E', 'K', 'A', 'K', 'I', 'P', 'C'};
-constexpr quint32 kVersion = 1;
-constexpr int kColumns = 8;
+constexpr quint32 kVersion = 2;
+// The eight columns, then the NULL flags.
+constexpr int kColumns = 9;
 // More rows than any picture has: a header claiming more is damaged.
 constexpr quint64 kMostRows = quint64(1) << 27;
 const QString kSuffix = QStringLiteral(".pic");
@@ -54,7 +55,8 @@ qint32 column(const StrokeRow &r, int c)
     case 4: return r.size;
     case 5: return r.color;
     case 6: return r.x;
-    default: return r.y;
+    case 7: return r.y;
+    default: return r.nulls;
     }
 }
 
@@ -68,7 +70,8 @@ void setColumn(StrokeRow &r, int c, qint32 v)
     case 4: r.size = v; break;
     case 5: r.color = v; break;
     case 6: r.x = v; break;
-    default: r.y = v; break;
+    case 7: r.y = v; break;
+    default: r.nulls = quint8(v); break;
     }
 }
 
@@ -142,7 +145,12 @@ PictureCache::Copy PictureCache::Read(const QString &key)
     if (QString::fromUtf8(in.constData() + at, keyBytes) != key)
         return damaged();
     at += keyBytes;
-    if (!take(in, at, copy.relationId) || !take(in, at, rows) || !take(in, at, packed) || rows > kMostRows
+    quint32 databaseBytes = 0;
+    if (!take(in, at, copy.relationId) || !take(in, at, databaseBytes) || at + databaseBytes > body)
+        return damaged();
+    copy.database = QString::fromUtf8(in.constData() + at, databaseBytes);
+    at += databaseBytes;
+    if (!take(in, at, copy.versions) || !take(in, at, rows) || !take(in, at, packed) || rows > kMostRows
         || at + qsizetype(packed) != body)
         return damaged();
     std::vector<qint32> values(size_t(rows) * kColumns);
@@ -206,6 +214,10 @@ bool PictureCache::Write(const QString &key, const Copy &copy, QString *why)
     put(out, quint32(keyBytes.size()));
     out.append(keyBytes);
     put(out, qint32(copy.relationId));
+    const QByteArray database = copy.database.toUtf8();
+    put(out, quint32(database.size()));
+    out.append(database);
+    put(out, qint64(copy.versions));
     put(out, rows);
     put(out, quint64(packedBytes));
     out.append(packed.constData(), qsizetype(packedBytes));
