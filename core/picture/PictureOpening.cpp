@@ -9,6 +9,8 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <future>
+#include <pthread.h>
 #include <utility>
 #include <vector>
 
@@ -38,16 +40,20 @@ private:
     {
         if (r_.rows > 0 && row.n <= r_.lastN)
             return;
+        drawn(row);
+        if (o_.cached) {
+            copy_.rows.push_back(row);
+            copy_.versions += version;
+        }
+    }
+    void drawn(const StrokeRow &row)
+    {
         draw_(row);
         ++r_.rows;
         r_.lastN = row.n;
         r_.last = row;
         int &dn = r_.highestDn[row.mn];
         dn = std::max(dn, row.dn);
-        if (o_.cached) {
-            copy_.rows.push_back(row);
-            copy_.versions += version;
-        }
     }
     CopyCheck check(const PictureCache::Copy &copy);
     bool readWhole();
@@ -67,11 +73,11 @@ CopyCheck Reading::check(const PictureCache::Copy &copy)
                                   "(SELECT RDB$RELATION_ID FROM RDB$RELATIONS WHERE RDB$RELATION_NAME='%1'), "
                                   "(SELECT %2 FROM MON$DATABASE)")
                        .arg(o_.table.toUpper(), Statements::TimestampText(QStringLiteral("MON$CREATION_DATE"))),
-                   o_.table + QStringLiteral(" T"), QStringLiteral("T.N<=") + QString::number(copy.rows.back().n),
+                   o_.table + QStringLiteral(" T"), QStringLiteral("T.N<=") + QString::number(copy.lastN),
                    QString(), [&](const QStringList &row) { got = row; });
     if (failed(db_) || got.size() != 4)
         return CopyCheck::Unknown;
-    const bool same = got[0].toLongLong() == qint64(copy.rows.size()) && got[1].toLongLong() == copy.versions
+    const bool same = got[0].toLongLong() == qint64(copy.count) && got[1].toLongLong() == copy.versions
                       && got[2].toInt() == copy.relationId && !copy.database.isEmpty() && got[3] == copy.database;
     return same ? CopyCheck::Same : CopyCheck::Differs;
 }
@@ -138,16 +144,22 @@ PictureOpening::Result Reading::go()
     r_.table = Table::There;
     const QString key = o_.cached ? PictureCache::KeyOf(db_.DatabasePath(), o_.table) : QString();
     if (o_.cached) {
-        PictureCache::Copy copy = PictureCache::Read(key);
-        if (!copy.rows.empty()) {
-            const CopyCheck check = this->check(copy);
-            if (check == CopyCheck::Same) {
+        const PictureCache::Copy said = PictureCache::ReadHeader(key);
+        if (said.count > 0) {
+            // Read whole on a thread of its own while the server proves what it says of itself.
+            auto whole = std::async(std::launch::async, [key] {
+                pthread_setname_np(pthread_self(), "picture-cache");
+                return PictureCache::Read(key);
+            });
+            const CopyCheck check = this->check(said);
+            PictureCache::Copy copy = whole.get();
+            const bool intact = copy.count == said.count && copy.lastN == said.lastN && copy.versions == said.versions
+                                && copy.relationId == said.relationId && copy.database == said.database;
+            if (check == CopyCheck::Same && intact && !copy.rows.empty()) {
                 for (const StrokeRow &row : copy.rows)
-                    take(row, 0);
-                copy_.versions = copy.versions;
-                copy_.relationId = copy.relationId;
-                copy_.database = copy.database;
+                    drawn(row);
                 r_.stats.fromCopy = r_.rows;
+                copy_ = std::move(copy);
             } else if (check == CopyCheck::Differs) {
                 PictureCache::Remove(key);
                 r_.stats.copyRefused = true;

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -297,6 +298,27 @@ TEST(PictureCacheFiles, TheCapDropsTheLeastRecentlyOpened)
     const PictureCache::Copy back = PictureCache::Read(keys[3]);
     EXPECT_EQ(back.relationId, 7);
     EXPECT_TRUE(same(back.rows, copy.rows));
+
+    // What a copy says of itself is read from its start alone, however large it is.
+    std::minstd_rand random(7);
+    PictureCache::Copy large;
+    large.relationId = 9;
+    large.database = QStringLiteral("2026-01-02 03:04:05.6789");
+    large.versions = 123456789012LL;
+    for (int i = 1; i <= 60000; ++i)
+        large.rows.push_back({2 * i, int(random() % 50), int(random()), int(random() % 6), int(random() % 30),
+                              int(random()), int(random() % 4000), int(random() % 3000), 0, quint8(i % 3 == 0 ? 4 : 0)});
+    ASSERT_TRUE(PictureCache::Write(keys[0], large));
+    ASSERT_GT(QFileInfo(PictureCache::FileOf(keys[0])).size(), 64 * 1024);
+    const PictureCache::Copy said = PictureCache::ReadHeader(keys[0]);
+    EXPECT_EQ(said.count, 60000u);
+    EXPECT_EQ(said.lastN, 120000);
+    EXPECT_EQ(said.versions, large.versions);
+    EXPECT_EQ(said.database, large.database);
+    EXPECT_EQ(said.relationId, 9);
+    const PictureCache::Copy whole = PictureCache::Read(keys[0]);
+    ASSERT_TRUE(same(whole.rows, large.rows));
+    EXPECT_EQ(whole.rows[2].nulls, 4) << "the NULLs of a row come back";
 }
 
 } // namespace
