@@ -157,7 +157,7 @@ void MainWindow::showWaiting()
     if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
         parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
     for (auto it = keptOrphans_.begin(); it != keptOrphans_.end(); ++it)
-        parts << QStringLiteral("画像%1の保存できない%2点は控え（%3）に残しています：次回の起動時の確認で破棄できます")
+        parts << QStringLiteral("画像%1の保存できない%2点は次回の起動時の確認で破棄できます（控え：%3）")
                      .arg(it.key().second)
                      .arg(it.value())
                      .arg(StrokeJournalFolder());

@@ -53,6 +53,7 @@ void PaintOpening::send(PaintRequest request, bool counted)
 
 void PaintOpening::run()
 {
+    GiveWayToStores();
     PictureOpening::Result result;
     {
         DataAccess db;

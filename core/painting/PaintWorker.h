@@ -1,7 +1,8 @@
 #pragma once
 // The painting windows' one door to the database and the journal. Each database has
 // a thread of its own ("paint-db <n>", core/painting/PaintDatabaseSide) for the replay on
-// opening, the refresh (at each event its pictures' writers post, every second while
+// opening (read on a "paint-open" thread of its own, core/painting/PaintOpening), the
+// refresh (at each event its pictures' writers post, every second while
 // those events do not come, and every 5 s),
 // the storing of strokes and of those a run before left in the journal; one
 // "journal" thread (core/painting/StrokeJournalThread) makes each stroke's journal entry.

@@ -3,6 +3,14 @@
 #include "db/DataAccess.h"
 
 #include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
+
+void GiveWayToStores()
+{
+    // Linux keeps a nice value per thread: this one only.
+    setpriority(PRIO_PROCESS, id_t(gettid()), 10);
+}
 
 void OpeningStop::Stop()
 {
@@ -25,5 +33,8 @@ OpeningStop::Watching::~Watching()
     if (!stop_)
         return;
     std::lock_guard lock(stop_->mutex_);
-    stop_->watched_.erase(std::remove(stop_->watched_.begin(), stop_->watched_.end(), &db_), stop_->watched_.end());
+    // One entry: the same attachment may be watched twice (the opening and its caller).
+    auto it = std::find(stop_->watched_.begin(), stop_->watched_.end(), &db_);
+    if (it != stop_->watched_.end())
+        stop_->watched_.erase(it);
 }

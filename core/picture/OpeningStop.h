@@ -12,6 +12,10 @@
 
 class DataAccess;
 
+// The calling thread gives way to the program's other threads (the stores) when the two
+// cores are short: an opening is a long read, a stroke should not wait behind it.
+void GiveWayToStores();
+
 class OpeningStop {
 public:
     void Stop();

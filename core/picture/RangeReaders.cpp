@@ -172,6 +172,7 @@ RangeReaders::RangeReaders(const QString &path, const QString &table, std::share
         ++atWork; // before the thread runs: nobody sees it at work and not counted
         std::thread([shared = shared_] {
             pthread_setname_np(pthread_self(), "range-reader");
+            GiveWayToStores();
             shared->readerRun();
             --atWork;
         }).detach();
