@@ -82,6 +82,7 @@ MainWindow::MainWindow(QWidget *parent)
     connectionState_->setObjectName(QStringLiteral("connectionState"));
     StatusBar1->addWidget(connectionState_, 1);
     waitingLabel_ = new ElidedLabel(StatusBar1);
+    waitingLabel_->setObjectName(QStringLiteral("waiting"));
     waitingLabel_->hide();
     StatusBar1->addWidget(waitingLabel_, 1);
     connect(&worker_, &PaintWorker::WaitingChanged, this, &MainWindow::showWaiting);
@@ -97,10 +98,10 @@ MainWindow::MainWindow(QWidget *parent)
         showWaiting();
     });
     connect(&worker_, &PaintWorker::Orphans, this,
-            [this](const QString &database, int imageNo, int points) {
+            [this](const QString &database, int imageNo, int points, bool remade) {
                 // Not inside whatever handler is running now.
-                QTimer::singleShot(0, this, [this, database, imageNo, points] {
-                    askAboutOrphans(database, imageNo, points);
+                QTimer::singleShot(0, this, [this, database, imageNo, points, remade] {
+                    askAboutOrphans(database, imageNo, points, remade);
                 });
             });
 

@@ -149,9 +149,12 @@ private:
     // strokes of other databases, which wait for the program to connect there.
     ElidedLabel *waitingLabel_ = nullptr;
     QMap<QString, int> journalElsewhere_;
+    // Orphans the user kept this run, by picture: not waiting (nothing here stores them),
+    // shown with where they are and how they go.
+    QMap<QPair<QString, int>, int> keptOrphans_;
     void showWaiting();
     void connected();
-    void askAboutOrphans(const QString &database, int imageNo, int points);
+    void askAboutOrphans(const QString &database, int imageNo, int points, bool remade);
     void reportUnreadable();
     // The outer rectangle the settings file asked for, applied again once the
     // window manager has put its frame around the window (unknown at first show; the

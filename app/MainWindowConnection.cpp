@@ -156,23 +156,36 @@ void MainWindow::showWaiting()
             parts << QStringLiteral("未保存 %1点：%2").arg(it.value()).arg(DatabaseLabel(it.key()));
     if (const int unsafe = worker_.UnjournaledPoints(); unsafe > 0)
         parts << QStringLiteral("うち%1点は%2").arg(unsafe).arg(unsafeText());
+    for (auto it = keptOrphans_.begin(); it != keptOrphans_.end(); ++it)
+        parts << QStringLiteral("画像%1の保存できない%2点は次回の起動時の確認で破棄できます（控え：%3）")
+                     .arg(it.key().second)
+                     .arg(it.value())
+                     .arg(StrokeJournalFolder());
     waitingLabel_->SetFullText(parts.join(QStringLiteral("　")));
     waitingLabel_->setVisible(!parts.isEmpty());
 }
 
-void MainWindow::askAboutOrphans(const QString &database, int imageNo, int points)
+void MainWindow::askAboutOrphans(const QString &database, int imageNo, int points, bool remade)
 {
     if (closed_ || exitAgreed_)
         return;
-    const bool discard = ConfirmBox(QStringLiteral("画像 %1 が見つかりません（%2）。\n"
-                                                   "この画像の保存されていない点が%3点あります。\n"
-                                                   "破棄しますか？（「いいえ」で残します）")
-                                        .arg(imageNo)
-                                        .arg(database)
-                                        .arg(points),
+    // What became of the picture: gone, or its strokes deleted (and perhaps drawn anew) since.
+    const QString what = remade ? QStringLiteral("画像 %1 の線は、この点が描かれた後に削除されています（%2）。\n"
+                                                 "作り直された可能性があるため、今の画像には保存しません。\n")
+                                : QStringLiteral("画像 %1 が見つかりません（%2）。\n");
+    const bool discard = ConfirmBox(what.arg(imageNo).arg(database)
+                                        + QStringLiteral("この画像の保存されていない点が%1点あります。\n"
+                                                         "破棄しますか？（「いいえ」で残します）")
+                                              .arg(points),
                                     false);
-    if (discard)
+    if (discard) {
         worker_.DiscardOrphans(database, imageNo);
+        return;
+    }
+    // Kept where they are, for the next run's question; they no longer count as waiting.
+    worker_.KeepOrphans(database, imageNo);
+    keptOrphans_[{database, imageNo}] += points;
+    showWaiting();
 }
 
 void MainWindow::withTable(ProgramTable table, bool create, std::function<void()> then, QPointer<QWidget> busy)

@@ -64,7 +64,7 @@ void DataAccess::AdoptAttachment(DataAccess &from)
     from.tr_.rollback();
     from.runTr_.rollback();
     db_.takeFrom(from.db_);
-    attachmentId_ = std::exchange(from.attachmentId_, 0);
+    identity_ = std::exchange(from.identity_, {});
     path_ = from.path_;
     lastError_ = isc::Status{};
 }
@@ -132,18 +132,23 @@ void DataAccess::ConnectDatabase(const QString &path)
     }
 }
 
-qint64 DataAccess::AttachmentId()
+DataAccess::Identity DataAccess::AttachmentIdentity()
 {
-    if (attachmentId_ > 0 || !db_.isOpen())
-        return attachmentId_;
-    QStringList id;
-    if (SelectFields(QStringLiteral("CURRENT_CONNECTION"), QStringLiteral("RDB$DATABASE"), QString(), id) == 1)
-        attachmentId_ = id.value(0).toLongLong();
+    if (identity_.id > 0 || !db_.isOpen())
+        return identity_;
+    QStringList row;
+    if (SelectFields(QStringLiteral("A.MON$ATTACHMENT_ID, ") + Statements::TimestampText(QStringLiteral("A.MON$TIMESTAMP"))
+                         + QStringLiteral(", ") + Statements::TimestampText(QStringLiteral("D.MON$CREATION_DATE")),
+                     QStringLiteral("MON$ATTACHMENTS A CROSS JOIN MON$DATABASE D"),
+                     QStringLiteral("A.MON$ATTACHMENT_ID=CURRENT_CONNECTION"), row)
+            == 3
+        && !row.value(1).isEmpty() && !row.value(2).isEmpty())
+        identity_ = {row.value(0).toLongLong(), row.value(1), row.value(2)};
     EndQuery();
-    return attachmentId_;
+    return identity_;
 }
 
-DataAccess::AttachmentEnd DataAccess::EndAttachment(qint64 id, int waitMs)
+DataAccess::AttachmentEnd DataAccess::EndAttachment(qint64 id, const QString &started, int waitMs)
 {
     const qint64 own = AttachmentId();
     if (own <= 0)
@@ -151,7 +156,11 @@ DataAccess::AttachmentEnd DataAccess::EndAttachment(qint64 id, int waitMs)
     if (id <= 0 || id == own)
         return AttachmentEnd::Gone;
     const QString table = QStringLiteral("MON$ATTACHMENTS");
-    const QString which = QStringLiteral("MON$ATTACHMENT_ID=") + QString::number(id);
+    QString quoted = started;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    const QString which = QStringLiteral("MON$ATTACHMENT_ID=%1 AND %2='%3'")
+                              .arg(id)
+                              .arg(Statements::TimestampText(QStringLiteral("MON$TIMESTAMP")), quoted);
     // Each look is a transaction of its own: the monitoring tables are a snapshot per transaction.
     const auto there = [&] {
         const int n = SelectAll(table, which);
@@ -187,7 +196,7 @@ void DataAccess::DisconnectDatabase()
     tr_.rollback();
     runTr_.rollback(); // its rows are committed already
     db_.detach();
-    attachmentId_ = 0;
+    identity_ = {};
 }
 
 void DataAccess::DropConnection()

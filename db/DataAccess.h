@@ -65,16 +65,26 @@ public:
     // this object's own connection is closed first. `from` is left closed.
     void AdoptAttachment(DataAccess &from);
 
-    // This attachment's number on the server (CURRENT_CONNECTION), read once per
-    // attachment; 0 when it cannot be read (not connected, connection lost).
-    qint64 AttachmentId();
+    // This attachment on the server: its number (CURRENT_CONNECTION), its start
+    // (MON$ATTACHMENTS.MON$TIMESTAMP) and its database's creation time (MON$DATABASE), as
+    // Statements::TimestampText has them. Numbers start again with a database made again
+    // or restored: only the three together name an attachment. Read once per attachment;
+    // id 0 when it cannot be read (not connected, connection lost).
+    struct Identity {
+        qint64 id = 0;
+        QString started;
+        QString database;
+    };
+    Identity AttachmentIdentity();
+    qint64 AttachmentId() { return AttachmentIdentity().id; }
     // What became of another attachment of this database, after EndAttachment.
     enum class AttachmentEnd { Gone, StillThere, Unknown };
-    // Makes sure the attachment of that number can no longer change anything: it is
-    // deleted from MON$ATTACHMENTS (the server then cancels its statement and drops it),
-    // then looked for until it is gone, at most waitMs. Unknown when this connection
-    // could not ask. Never ends this object's own attachment.
-    AttachmentEnd EndAttachment(qint64 id, int waitMs);
+    // Makes sure the attachment of that number and start can no longer change anything:
+    // it is deleted from MON$ATTACHMENTS (the server then cancels its statement and drops
+    // it), then looked for until it is gone, at most waitMs. An attachment of that number
+    // that started at another time is another's and left alone (the one meant is gone).
+    // Unknown when this connection could not ask. Never ends this object's own attachment.
+    AttachmentEnd EndAttachment(qint64 id, const QString &started, int waitMs);
 
     // An attach to `path` that was given up at its deadline (on another object): this one
     // reports it as a lost connection.
@@ -279,7 +289,7 @@ private:
     bool lastLockTimeout_ = false;
     bool lastMayBeStored_ = false;
     bool tableListFailed_ = false;
-    qint64 attachmentId_ = 0; // 0: not read yet for this attachment
+    Identity identity_; // id 0: not read yet for this attachment
     QHash<QString, int> relationIds_;
     // The guard of the operation in progress on this object's thread, if any.
     Call *call_ = nullptr;

@@ -101,6 +101,11 @@ QStringList SelectOrdered(const QString &list, const QString &table, const QStri
     return select(list, table, condition, order);
 }
 
+QString TimestampText(const QString &column)
+{
+    return QStringLiteral("CAST(%1 AS VARCHAR(30))").arg(column);
+}
+
 QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &points)
 {
     const QString t = b.table;
@@ -115,9 +120,10 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
     if (b.hint > 0 && at.size() == 7) {
         static const char *const names[] = {"MN", "DN", "PTYP", "PSIZ", "PCOL", "X", "Y"};
         QString row = QStringLiteral("N = ") + QString::number(b.hint);
+        // An empty field is a NULL, which only IS NULL matches.
         for (int i = 0; i < 7; ++i)
-            row += QStringLiteral(" AND ") + QLatin1String(names[i]) + QStringLiteral(" = ")
-                   + QString::number(at[i].toLongLong());
+            row += QStringLiteral(" AND ") + QLatin1String(names[i])
+                   + (at[i].isEmpty() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ") + QString::number(at[i].toLongLong()));
         lines << QStringLiteral("  IF (NOT EXISTS (SELECT 1 FROM ") + t + QStringLiteral(" WHERE ") + row
                      + QStringLiteral(")) THEN");
         lines << QStringLiteral("    FIRST_N = -2;");

@@ -30,8 +30,9 @@ struct BlockPoint {
 struct StrokeBlockText {
     QString table;
     qint64 hint = 0;         // every N up to this is known taken
-    // The row at the hint as the sender drew it, "MN,DN,PTYP,PSIZ,PCOL,X,Y" (empty: not
-    // known): a table without it is not the one drawn, and nothing is stored.
+    // The row at the hint as the sender drew it, "MN,DN,PTYP,PSIZ,PCOL,X,Y", a NULL as an
+    // empty field (all of it empty: not known): a table without it is not the one drawn,
+    // and nothing is stored.
     QString hintRow;
     int mn = 0;
     int dn = 1;              // the stroke number, or the lowest it may take
@@ -44,6 +45,8 @@ struct StrokeBlockText {
 };
 // Returns FIRST_N (the N of the first point; -1 when it clashed with a row not yet
 // committed, -2 when the row at the hint is not the one drawn) and STROKE_DN.
+// A timestamp column as text, the same on every server whatever its settings (SQL).
+QString TimestampText(const QString &column);
 QStringList StrokeBlock(const StrokeBlockText &block, const QList<BlockPoint> &points);
 // Points per block: the server refuses a statement of more than 255 table references.
 constexpr int BlockPointLimit = 240;

@@ -131,10 +131,11 @@ void PortDrop::RemoveLeftovers()
     std::istringstream rules(output("iptables -S OUTPUT 2>/dev/null"));
     std::string line;
     while (std::getline(rules, line)) {
-        const auto at = line.find(std::string("--path ") + kTag);
+        // Tagged with the process: its cgroup's path, or the comment of a rule of its own.
+        const auto at = line.find(std::string(kTag) + "-");
         if (line.rfind("-A ", 0) != 0 || at == std::string::npos)
             continue;
-        const std::string name = line.substr(at + 7, line.find(' ', at + 7) - (at + 7));
+        const std::string name = line.substr(at, line.find(' ', at) - at);
         if (gone(name))
             run("iptables -D " + line.substr(3));
     }

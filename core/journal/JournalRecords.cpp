@@ -57,9 +57,13 @@ bool applyProgress(char type, Reader &r, JournalStroke &s, quint16 version)
 {
     if (type == 'A') {
         const qint64 id = r.i64();
+        const QString started = version >= IdentityVersion ? r.text() : QString();
+        const QString database = version >= IdentityVersion ? r.text() : QString();
         if (version < SenderVersion || !r.ok() || !r.atEnd() || id < 1)
             return false;
         s.attachment = id;
+        s.attachmentStarted = started;
+        s.attachmentDatabase = database;
         return true;
     }
     const quint32 index = r.u32();
@@ -165,10 +169,14 @@ QByteArray progressRecord(quint16 version, char type, int index, qint64 n, int d
     return w.record();
 }
 
-QByteArray senderRecord(qint64 attachment)
+QByteArray senderRecord(quint16 version, qint64 attachment, const QString &started, const QString &database)
 {
     Writer w('A');
     w.i64(attachment);
+    if (version >= IdentityVersion) {
+        w.text(started);
+        w.text(database);
+    }
     return w.record();
 }
 
@@ -249,7 +257,7 @@ Parsed parse(const QByteArray &bytes)
             }
             first = false;
         } else if (type == 'O' || type == 'P' || type == 'E') {
-            if (version < Version || !applyLive(type, r, out.stroke))
+            if (version < LiveVersion || !applyLive(type, r, out.stroke))
                 break;
         } else if (!applyProgress(type, r, out.stroke, version)) {
             break;

@@ -13,9 +13,13 @@
 namespace JournalRecords {
 
 constexpr char Magic[4] = {'O', 'K', 'J', 'L'};
-constexpr quint16 Version = 3;
+constexpr quint16 Version = 4;
 // The first version that notes the sending attachment.
 constexpr quint16 SenderVersion = 3;
+// The first version with the records of a stroke sent while it is drawn ('O', 'P', 'E').
+constexpr quint16 LiveVersion = 3;
+// The first version that notes the sending attachment's start and database beside its number.
+constexpr quint16 IdentityVersion = 4;
 // Entries of the run before: one point per statement, no picture anchor.
 constexpr quint16 OldVersion = 1;
 constexpr quint32 MaxRecord = 64u << 20;   // far above any stroke; a longer length is damage
@@ -60,7 +64,7 @@ private:
 
 QByteArray strokeRecord(const JournalStroke &s, qint64 created);
 QByteArray progressRecord(quint16 version, char type, int index, qint64 n = 0, int dn = 0, int count = 1);
-QByteArray senderRecord(qint64 attachment);
+QByteArray senderRecord(quint16 version, qint64 attachment, const QString &started, const QString &database);
 QByteArray appendedRecord(quint32 index, const std::vector<QPoint> &points);
 
 struct Parsed {

@@ -119,6 +119,8 @@ std::unique_ptr<JournalEntry> JournalEntry::Create(const QString &folder, const 
     s.lastN = s.sendingN = 0;
     s.sendingDn = s.sendingCount = 0;
     s.attachment = 0;
+    s.attachmentStarted.clear();
+    s.attachmentDatabase.clear();
     QByteArray record = strokeRecord(s, created);
     if (s.open)
         record += Writer('O').record();
@@ -197,16 +199,22 @@ bool JournalEntry::NoteSending(qint64 n, int dn, int count)
     return true;
 }
 
-void JournalEntry::NoteSender(qint64 attachment)
+void JournalEntry::NoteSender(qint64 attachment, const QString &started, const QString &database)
 {
-    if (!isOpen() || version_ < SenderVersion || attachment < 1 || attachment == stroke_.attachment)
+    if (!isOpen() || version_ < SenderVersion || attachment < 1
+        || (attachment == stroke_.attachment && started == stroke_.attachmentStarted
+            && database == stroke_.attachmentDatabase))
         return;
     // Goes out with the next note, so the two are synced together.
     {
         std::lock_guard hold(file_->lock);
-        file_->pending += senderRecord(attachment);
+        file_->pending += senderRecord(version_, attachment, started, database);
     }
     stroke_.attachment = attachment;
+    if (version_ >= IdentityVersion) {
+        stroke_.attachmentStarted = started;
+        stroke_.attachmentDatabase = database;
+    }
 }
 
 bool JournalEntry::NoteStored(qint64 n, int dn, int count)

@@ -7,22 +7,24 @@
 //   u32 length of (type + payload) | u32 CRC-32 of (type + payload) | u8 type | payload
 // Integers little-endian, text UTF-8 (u32 byte count, then the bytes). Reading stops at the first
 // record that is short, too long or fails its checksum; what comes after it is ignored.
-//   'S' the stroke, always first: "OKJL", u16 version (3), i64 created (ns since 1970), database,
+//   'S' the stroke, always first: "OKJL", u16 version (4), i64 created (ns since 1970), database,
 //       i32 imageNo, user, penType, penSize, penColor, u32 point count, then i32 x, i32 y per point,
 //       then the picture it was drawn in: i64 anchorN, anchorRow (text). Version 1 has no anchor.
 //   'B' about to send points i..i+k-1 as one statement, N from n on, DN dn (written and synced):
 //                                u32 i, i64 n, i32 dn, u32 k
 //   'C' points i..i+k-1 are committed as N..N+k-1 with DN: u32 i, i64 N, i32 DN, u32 k
 //   'R' the send of the points from i was answered with a refusal: nothing of it is stored: u32 i
-//   'A' the sends noted from here on go out on the server's attachment of this number
-//       (CURRENT_CONNECTION), written before their 'B' and synced with it: i64 id
+//   'A' the sends noted from here on go out on this attachment of the server, written before
+//       their 'B' and synced with it: i64 id (CURRENT_CONNECTION), then its start
+//       (MON$TIMESTAMP) and its database's creation time (MON$CREATION_DATE) as text
+//       (DataAccess::AttachmentIdentity), since numbers start again with a database
 //   'O' right after 'S': the stroke is still being drawn, more points may follow (no payload)
 //   'P' points drawn since, appended to an open stroke (synced): u32 index of the first (the
 //       point count so far), u32 k, then i32 x, i32 y per point
 //   'E' the open stroke is ended: no more points (no payload). An entry read back without its
 //       end holds what was handed over of the stroke, and is stored as it stands.
 // Version 1 entries have no k in 'B' and 'C' (one point each); versions 1 and 2 have no
-// 'A', 'O', 'P' or 'E'.
+// 'A', 'O', 'P' or 'E'; version 3's 'A' holds the id alone.
 // Each file is held with flock(LOCK_EX) by the process that created or claimed it.
 
 #include <QPoint>
@@ -52,6 +54,8 @@ struct JournalStroke {
                                //   committed (sendingN 0 = none)
     qint64 attachment = 0;     // the server's attachment that sends (0: not known, entries before version 3):
                                //   an unanswered statement is no longer running once it is gone
+    QString attachmentStarted; //   its start, and its database's creation time (empty: not known,
+    QString attachmentDatabase; //  entries before version 4)
     bool open = false;         // still being drawn: more points may be appended
 
     bool operator==(const JournalStroke &) const = default;
@@ -105,9 +109,10 @@ public:
     // DN from dn on: written and made durable (fdatasync). False when it could not be: the
     // statement must not be sent then (LastError tells why).
     bool NoteSending(qint64 n, int dn, int count = 1);
-    // The attachment the next statements go out on (written with the next NoteSending, only
-    // when it changed). Entries of versions before 3 do not keep it: ignored there.
-    void NoteSender(qint64 attachment);
+    // The attachment the next statements go out on, with its start and its database's
+    // creation time (written with the next NoteSending, only when it changed). Entries of
+    // versions before 3 do not keep it (ignored there), those of version 3 its number alone.
+    void NoteSender(qint64 attachment, const QString &started, const QString &database);
     // The statement's points are committed as N=n.. with DN=dn: stored += count, lastN, dn set,
     // sending cleared. Not synced: the sending note it answers already is, and a reader that
     // misses this one finds the rows.
@@ -153,5 +158,5 @@ private:
     qint64 created_ = 0;
     QString error_;
     bool recovered_ = false;
-    quint16 version_ = 3;
+    quint16 version_ = 4;
 };

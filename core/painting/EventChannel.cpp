@@ -133,6 +133,21 @@ void EventChannel::watch(const QSet<QString> &tables)
         tryNow();
 }
 
+void EventChannel::reask()
+{
+    if (stopped_ || !line_ || call_)
+        return; // no line: it is tried anyway; a request under way: its answer tells
+    dropLine();
+    setWorking(false);
+    if (sinceReask_.isValid() && sinceReask_.elapsed() < SilentAgainMs) {
+        failed(QStringLiteral("the events line went silent again"));
+        return;
+    }
+    sinceReask_.start();
+    std::fprintf(stderr, "oekaki: the events from %s went silent; asking again\n", qUtf8Printable(path_));
+    tryNow();
+}
+
 void EventChannel::tryNow()
 {
     if (stopped_ || wanted_.isEmpty() || line_ || attaching_ || !attach_)

@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <memory>
@@ -37,6 +38,11 @@ public:
 
     // Requests (its thread).
     void watch(const QSet<QString> &tables);
+    // Rows came that no event told of while the line counts as working: it may have gone
+    // silent unnoticed (cut under an armed wait). It is dropped and made again at once;
+    // found silent again within SilentAgainMs, it counts as failed (the pause below).
+    void reask();
+    static constexpr int SilentAgainMs = 60000;
     // Gives everything up: the thread ends right after.
     void shutDown();
 
@@ -86,6 +92,7 @@ private:
     bool working_ = false;
     bool stopped_ = false;
     int failures_ = 0;
+    QElapsedTimer sinceReask_;
     static std::atomic<int> tries_;
     // Shared with the library's thread, which only posts here while it is set.
     std::shared_ptr<struct EventChannelHome> home_;

@@ -13,8 +13,7 @@
 #include <QTimer>
 
 namespace {
-// Milliseconds between tries of a lost database, and how long its handshake may take.
-constexpr int ReconnectMs = 2500;
+// How long a lost database's handshake may take.
 constexpr int HandshakeMs = 2000;
 // An attach that has not ended by then is given up (its thread closes what it gets).
 constexpr int AttachDeadlineMs = (DataAccess::ConnectTimeoutSeconds + 2) * 1000;

@@ -30,7 +30,7 @@ void PaintDatabaseSide::tick()
     if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
         db_->EndRowRun();
     for (auto &[id, s] : sessions_) {
-        if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
+        if (s->store->StorableStrokes() == 0 && (s->opened || !s->window) && !s->store->OpeningWanted())
             continue;
         if (!connected()) {
             report(*s);
@@ -74,8 +74,11 @@ void PaintDatabaseSide::eventCame(const QString &table)
         return;
     }
     for (auto &[id, s] : sessions_)
-        if (s->window && s->table == table)
+        if (s->window && s->table == table) {
+            s->announced = true;
+            s->unannounced = false;
             serveSoon(*s);
+        }
 }
 
 void PaintDatabaseSide::eventsWorking(bool working)
@@ -84,12 +87,33 @@ void PaintDatabaseSide::eventsWorking(bool working)
     // Without events the presence line reads more often.
     deliver([path = path_, working](PaintWorker &f) { f.Presence().EventsWorking(path, working); });
     if (working) {
+        // Rows stored before the waits were armed were announced to nobody.
+        for (auto &[id, s] : sessions_)
+            s->announced = true;
         quick_->stop();
         // What was stored between the last refresh and the first wait.
         quickRefresh();
     } else if (!stopped_) {
         quick_->start();
     }
+}
+
+// A refresh found rows of a picture whose events count as working, and no event told of
+// them. Its event may still be on its way; if none comes, the events line went silent
+// without its connection noticing (cut under an armed wait): it is asked for again, and
+// the windows refreshed every QuickRefreshMs until it works.
+void PaintDatabaseSide::unannouncedRows(Session &s)
+{
+    if (s.unannounced || !events_)
+        return;
+    s.unannounced = true;
+    QTimer::singleShot(EventGraceMs, this, [this, id = s.id] {
+        auto it = sessions_.find(id);
+        if (it == sessions_.end() || !std::exchange(it->second->unannounced, false) || !eventsOk_ || !events_)
+            return;
+        // It says it no longer works (the quick refresh starts), then works again.
+        QMetaObject::invokeMethod(events_, [c = events_] { c->reask(); }, Qt::QueuedConnection);
+    });
 }
 
 // While events do not come, each window is refreshed every QuickRefreshMs: one

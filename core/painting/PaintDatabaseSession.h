@@ -3,12 +3,17 @@
 // database's thread, and the counting of work begun there.
 
 #include "core/painting/PaintDatabaseSide.h"
+#include "core/picture/OpeningStop.h"
 
 #include <QElapsedTimer>
 #include <QVector>
 #include <atomic>
 #include <memory>
 #include <set>
+
+// Milliseconds between tries of a lost database, and before an opening that could read
+// nothing is tried again.
+constexpr int ReconnectMs = 2500;
 
 // Ends a piece of counted work when it goes out of scope.
 struct Counted {
@@ -36,4 +41,13 @@ struct PaintDatabaseSide::Session {
     int locks = 0;          // stores in a row that met a lock, or could not note in the journal
     bool serveQueued = false;   // a store or an event's refresh waits to run: more fold into it
     std::set<quint64> toAnswer; // the open strokes whose blocks it takes
+    // Its opening elsewhere (PaintOpening): under way, which one (older ones' answers are
+    // dropped), and what ends it (the window's, until it closes).
+    // An event told of its rows since the last refresh; a refresh found rows none told of
+    // (until an event comes, or the events are asked for again).
+    bool announced = false;
+    bool unannounced = false;
+    bool openingRunning = false;
+    quint64 openingSerial = 0;
+    std::shared_ptr<OpeningStop> stop;
 };

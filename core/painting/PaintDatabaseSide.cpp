@@ -7,6 +7,7 @@
 #include "core/connection/BackgroundAttach.h"
 #include "core/painting/EventChannel.h"
 #include "core/painting/PaintDatabaseSession.h"
+#include "core/painting/PaintOpening.h"
 #include "core/painting/PaintWorker.h"
 #include "core/picture/PictureCache.h"
 #include "db/DataAccess.h"
@@ -110,9 +111,11 @@ void PaintDatabaseSide::Forwarded(const QString &database, const PaintRequest &r
     request(*this);
 }
 
-void PaintDatabaseSide::open(int id, int imageNo)
+void PaintDatabaseSide::open(int id, int imageNo, std::shared_ptr<OpeningStop> stop)
 {
     Session &s = newSession(id, imageNo, true);
+    if (stop)
+        s.stop = std::move(stop);
     watchTables();
     serve(s);
 }
@@ -124,6 +127,10 @@ void PaintDatabaseSide::close(int id)
         return;
     it->second->window = false;
     it->second->batch.clear();
+    // Its opening ends now; the strokes it leaves go on from what was read, and an opening
+    // they need later is not the window's to stop.
+    it->second->stop->Stop();
+    it->second->stop = std::make_shared<OpeningStop>();
     dropIfDone(id);
     watchTables();
 }
@@ -190,13 +197,16 @@ void PaintDatabaseSide::recover()
         refresh(id);
 }
 
-void PaintDatabaseSide::discard(int imageNo)
+void PaintDatabaseSide::discard(int imageNo, bool keep)
 {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
         Session &s = *it->second;
         // Only the orphans the user was asked about: a closed window's strokes wait on.
         if (!s.window && s.imageNo == imageNo) {
-            s.store->DiscardOrphans();
+            if (keep)
+                s.store->KeepOrphans();
+            else
+                s.store->DiscardOrphans();
             report(s);
             if (s.store->PendingStrokes() == 0) {
                 it = sessions_.erase(it);
@@ -233,6 +243,8 @@ void PaintDatabaseSide::shutDown()
         events_ = nullptr;
     }
     eventsOk_ = false;
+    for (auto &[id, s] : sessions_)
+        s->stop->Stop();
     sessions_.clear(); // journal entries are let go, not removed: the next run stores them
     if (attachCounted_) {
         attachCounted_ = false;
@@ -247,11 +259,13 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     s->table = ImageTable::NameOf(imageNo);
     s->imageNo = imageNo;
     s->window = window;
+    s->stop = std::make_shared<OpeningStop>();
     Session *raw = s.get();
     s->store = std::make_unique<StrokeStore>(
         *db_, [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); }, [this, raw] { cleared(*raw); });
     s->store->SetTable(s->table);
     s->store->SetCached(window && PictureCache::Enabled.load());
+    s->store->SetOpeningElsewhere(true);
     s->store->onOwnRow = [this, raw](const StrokeRow &r) { rowDrawn(*raw, r); };
     s->store->onStored = [this, raw](quint64 tag, int rows) {
         if (!raw->window)
@@ -262,7 +276,7 @@ PaintDatabaseSide::Session &PaintDatabaseSide::newSession(int id, int imageNo, b
     };
     // A stroke of a picture deleted and made again under the same number.
     s->store->onOrphaned = [this, raw](int points) {
-        deliver([path = path_, no = raw->imageNo, points](PaintWorker &f) { emit f.Orphans(path, no, points); });
+        deliver([path = path_, no = raw->imageNo, points](PaintWorker &f) { emit f.Orphans(path, no, points, true); });
     };
     Session &ref = *s;
     sessions_[id] = std::move(s);
@@ -298,23 +312,12 @@ void PaintDatabaseSide::serve(Session &s)
         report(s);
         return;
     }
-    if (!s.opened) {
-        s.loading = s.window;
-        s.loadedRows = 0;
-        s.sinceFlush.start();
-        if (s.window) {
-            deliver([id = s.id](PaintWorker &f) { emit f.Loading(id, 0, false); });
-            s.store->Load(true);
-        } else if (!pictureThere(s)) {
+    if (!s.opened || s.store->AwaitsOpening()) {
+        // Stored and refreshed once it is done.
+        if (!startOpening(s))
             db_->EndQuery();
-            report(s);
-            return;
-        }
-        s.opened = !lost_;
-        s.loading = false;
-        flush(s);
-        if (s.window)
-            deliver([id = s.id, n = s.loadedRows](PaintWorker &f) { emit f.Loading(id, n, true); });
+        report(s);
+        return;
     }
     // The strokes a run before left for this picture are stored before the window's newer ones.
     Session *older = olderStrokesOf(s);
@@ -329,13 +332,18 @@ void PaintDatabaseSide::serve(Session &s)
         lastStoreMs_ = now();
         afterStore(s);
     } else if (s.window && !lost_) {
-        s.store->Refresh();
+        if (s.store->Refresh() > 0 && eventsOk_ && !s.announced && !s.store->AwaitsOpening())
+            unannouncedRows(s);
+        s.announced = false;
         lastRefreshMs_ = now();
         // Refreshed every second while events do not come, the kept statement would never be
         // let go, and a picture deleted elsewhere would wait for it for as long.
         if (quick_ && quick_->isActive())
             db_->ReleaseRefresh();
     }
+    // The table no longer holds what was drawn: it is opened again from scratch.
+    if (s.store->OpeningWanted() && !lost_)
+        startOpening(s);
     flush(s);
     // Another connection of this program (the image list's delete) must not wait for
     // a read transaction of ours left open between refreshes.
@@ -344,6 +352,62 @@ void PaintDatabaseSide::serve(Session &s)
         connected(); // drops the line and marks the windows
     report(s);
     dropIfDone(s.id);
+}
+
+bool PaintDatabaseSide::startOpening(Session &s)
+{
+    if (s.openingRunning || now() < s.retryAtMs)
+        return true;
+    if (!s.opened) {
+        s.loading = s.window;
+        s.loadedRows = 0;
+        s.sinceFlush.start();
+        if (s.window) {
+            deliver([id = s.id](PaintWorker &f) { emit f.Loading(id, 0, false); });
+            s.store->Load(true);
+        } else if (!pictureThere(s)) {
+            return false;
+        }
+    }
+    if (!s.store->OpeningWanted())
+        return true;
+    PictureOpening::Options options = s.store->OpeningOptions();
+    options.stop = s.stop;
+    s.store->OpeningBegun();
+    s.openingRunning = true;
+    PaintOpening::Start(*this, path_, busy_, std::move(options), s.window, s.id, ++s.openingSerial);
+    return true;
+}
+
+void PaintDatabaseSide::openingRows(int id, quint64 serial, const QVector<StrokeRow> &rows)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second->openingSerial != serial || !it->second->window)
+        return;
+    for (const StrokeRow &r : rows)
+        rowDrawn(*it->second, r);
+}
+
+void PaintDatabaseSide::openingDone(int id, quint64 serial, const PictureOpening::Result &result)
+{
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second->openingSerial != serial)
+        return;
+    Session &s = *it->second;
+    s.openingRunning = false;
+    s.store->Opened(result);
+    // Nothing could be read (no attachment, no table list): tried again after a pause.
+    if (result.table == PictureOpening::Result::Table::Unknown && !s.stop->Stopped())
+        s.retryAtMs = now() + ReconnectMs;
+    if (!s.opened) {
+        s.opened = true;
+        s.loading = false;
+        flush(s);
+        if (s.window)
+            deliver([id, n = s.loadedRows](PaintWorker &f) { emit f.Loading(id, n, true); });
+    }
+    // What waited for it: the strokes drawn meanwhile, the rows stored since.
+    serve(s);
 }
 
 // The journal's strokes are stored only into the picture they were drawn in.
@@ -362,7 +426,7 @@ bool PaintDatabaseSide::pictureThere(Session &s)
             s.told = true;
             // What the question names: all of it, and only that, goes if the user says so.
             deliver([path = path_, no = s.imageNo, n = s.store->MarkOrphans()](PaintWorker &f) {
-                emit f.Orphans(path, no, n);
+                emit f.Orphans(path, no, n, false);
             });
         }
         return false;

@@ -2,7 +2,8 @@
 // One database's painting work, on that database's own "paint-db <n>" thread: its
 // attachment, the sessions of the windows open on it with their stores, and the strokes
 // a run before left in the journal. A mute or hung server for one database therefore
-// never delays another database's windows. Its pictures' events come from an
+// never delays another database's windows. A picture's opening runs on a thread and
+// attachment of its own (core/painting/PaintOpening), never on this one. Its pictures' events come from an
 // EventChannel on a line of its own; while they do not, the windows are refreshed
 // every QuickRefreshMs.
 // Threads: made on the window thread, then moved to its own and used only there. The
@@ -28,6 +29,7 @@ class AsyncHandshakeProbe;
 class BackgroundAttach;
 class DataAccess;
 class EventChannel;
+class OpeningStop;
 class PaintWorker;
 class PaintDatabaseSide;
 class QTimer;
@@ -46,16 +48,20 @@ public:
     PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy);
     ~PaintDatabaseSide() override;
 
-    // Requests (this thread).
-    void open(int id, int imageNo);
+    // Requests (this thread). `stop` ends the window's opening from any thread.
+    void open(int id, int imageNo, std::shared_ptr<OpeningStop> stop = {});
     void close(int id);
     void refresh(int id);
     void store(int id, StrokeStore::Stroke stroke);
     void extend(int id, quint64 tag, const std::vector<QPoint> &points, bool last);
     void recover();
-    void discard(int imageNo);
+    // The orphans of a picture the user was asked about: discarded, or kept for a later run.
+    void discard(int imageNo, bool keep = false);
     // Cuts everything short: the thread ends right after.
     void shutDown();
+    // From a session's opening (PaintOpening): rows drawn, then its outcome.
+    void openingRows(int id, quint64 serial, const QVector<StrokeRow> &rows);
+    void openingDone(int id, quint64 serial, const PictureOpening::Result &result);
     // Tests only, while idle.
     StrokeStore *storeOf(int id) const;
     // Any thread: the events of its pictures reach it (false: the quick refresh draws).
@@ -91,6 +97,9 @@ private:
     void markLost(bool lost);
     void serve(Session &s);
     bool pictureThere(Session &s);
+    // Starts the session's opening, or the one its store asks for; false when the picture
+    // is not there to open (a journal's stroke's).
+    bool startOpening(Session &s);
     void afterStore(Session &s);
     void rowDrawn(Session &s, const StrokeRow &r);
     void cleared(Session &s);
@@ -106,6 +115,9 @@ private:
     void watchTables();
     void eventCame(const QString &table);
     void eventsWorking(bool working);
+    void unannouncedRows(Session &s);
+    // How long the event of rows a refresh found may take to come.
+    static constexpr int EventGraceMs = 1000;
     void quickRefresh();
     void serveSoon(Session &s);
     void deliver(PaintDelivery what) { emit Deliver(what); }

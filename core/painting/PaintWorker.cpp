@@ -2,6 +2,7 @@
 
 #include "core/painting/PaintDatabaseSide.h"
 #include "core/painting/StrokeJournalThread.h"
+#include "core/picture/OpeningStop.h"
 #include "core/presence/PresenceBoard.h"
 
 #include <QCoreApplication>
@@ -86,13 +87,20 @@ int PaintWorker::Open(const QString &database, int imageNo)
     const int id = nextSession_++;
     waiting_[id] = {database, 0};
     pictures_[id] = {database, imageNo, 0, QString()};
-    post(database, [id, imageNo](PaintDatabaseSide &s) { s.open(id, imageNo); });
+    auto stop = std::make_shared<OpeningStop>();
+    openingStops_[id] = stop;
+    post(database, [id, imageNo, stop](PaintDatabaseSide &s) { s.open(id, imageNo, stop); });
     return id;
 }
 
 void PaintWorker::Close(int session)
 {
     lost_.remove(session);
+    // Its opening ends now, whatever its database's thread is doing.
+    if (auto stop = openingStops_.find(session); stop != openingStops_.end()) {
+        stop->second->Stop();
+        openingStops_.erase(stop);
+    }
     auto it = pictures_.find(session);
     if (it == pictures_.end() || stopped_)
         return;
@@ -196,6 +204,11 @@ void PaintWorker::DiscardOrphans(const QString &database, int imageNo)
     post(database, [imageNo](PaintDatabaseSide &s) { s.discard(imageNo); });
 }
 
+void PaintWorker::KeepOrphans(const QString &database, int imageNo)
+{
+    post(database, [imageNo](PaintDatabaseSide &s) { s.discard(imageNo, true); });
+}
+
 void PaintWorker::written(int session, quint64 tag, const QString &why, qint64 syncedNs)
 {
     const auto key = std::make_pair(session, tag);
@@ -228,9 +241,7 @@ void PaintWorker::rowsFor(int session, const QVector<StrokeRow> &rows)
         for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
             if (r->n > it->second.anchorN) {
                 it->second.anchorN = r->n;
-                it->second.anchorRow = QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
-                                           .arg(r->mn).arg(r->dn).arg(r->type).arg(r->size)
-                                           .arg(r->color).arg(r->x).arg(r->y);
+                it->second.anchorRow = RowContent(*r);
                 break;
             }
         }
@@ -366,6 +377,9 @@ void PaintWorker::Stop()
         return;
     stopped_ = true;
     presence_->Stop();
+    for (auto &[session, stop] : openingStops_)
+        stop->Stop();
+    openingStops_.clear();
     for (auto &[path, d] : databases_) {
         // A call hanging on the network would hold the thread: cut it (the side lives
         // until its thread has ended, which is after the request below).

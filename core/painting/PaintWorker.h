@@ -1,7 +1,8 @@
 #pragma once
 // The painting windows' one door to the database and the journal. Each database has
 // a thread of its own ("paint-db <n>", core/painting/PaintDatabaseSide) for the replay on
-// opening, the refresh (at each event its pictures' writers post, every second while
+// opening (read on a "paint-open" thread of its own, core/painting/PaintOpening), the
+// refresh (at each event its pictures' writers post, every second while
 // those events do not come, and every 5 s),
 // the storing of strokes and of those a run before left in the journal; one
 // "journal" thread (core/painting/StrokeJournalThread) makes each stroke's journal entry.
@@ -25,6 +26,7 @@
 #include <vector>
 
 class QThread;
+class OpeningStop;
 class PaintDatabaseSide;
 class PresenceBoard;
 class StrokeJournalThread;
@@ -52,8 +54,10 @@ public:
     void Extend(int session, quint64 tag, std::vector<QPoint> points, bool last);
     // Stores the journal's strokes of `database` that no running program holds.
     void RecoverJournal(const QString &database);
-    // The user gave up the journal's strokes of a picture that is gone.
+    // The user gave up the journal's strokes of a picture that is gone, or kept them for a
+    // later run (they no longer count as waiting).
     void DiscardOrphans(const QString &database, int imageNo);
+    void KeepOrphans(const QString &database, int imageNo);
 
     // Points that wait to be stored, by database.
     QMap<QString, int> WaitingPoints() const;
@@ -124,8 +128,10 @@ signals:
     void LostChanged(int session, bool lost);
     // A stroke was refused again and again for a reason other than the network.
     void LastingFailure(int session, const QString &reason);
-    // Journal strokes whose picture (table or list row) is gone in `database`.
-    void Orphans(const QString &database, int imageNo, int points);
+    // Journal strokes whose picture is gone in `database`: its table or list row
+    // (remade false), or the rows they were drawn on, the picture's strokes deleted and
+    // perhaps drawn anew (remade true).
+    void Orphans(const QString &database, int imageNo, int points, bool remade);
     // The journal's strokes that a run before left for a picture are stored now.
     void Recovered(const QString &database, int imageNo, int points);
     // WaitingPoints() changed.
@@ -169,6 +175,8 @@ private:
         QString anchorRow;
     };
     std::unordered_map<int, Picture> pictures_;
+    // What ends each open window's opening at once (its close).
+    std::unordered_map<int, std::shared_ptr<OpeningStop>> openingStops_;
     // Strokes whose entry could not be written, until they are stored: session -> tag -> points.
     std::unordered_map<int, std::map<quint64, int>> unjournaled_;
     // Strokes on their way through the journal thread: (session, tag) -> points.

@@ -37,7 +37,8 @@ int StrokeStore::PendingPoints() const
 {
     int count = 0;
     for (const PendingStroke &s : pending_)
-        count += static_cast<int>(s.points.size());
+        if (!s.kept)
+            count += static_cast<int>(s.points.size());
     return count;
 }
 
@@ -112,7 +113,7 @@ void StrokeStore::committed(PendingStroke &stroke, qint64 firstN, int dn, int co
     stroke.sendingN = 0;
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
-    stroke.sendingAttachment = 0;
+    stroke.sendingAttachment = {};
     stroke.lastStoredN = firstN + count - 1;
     const QPoint last = stroke.points[size_t(count - 1)];
     if (onOwnRow && stroke.tag != 0)
@@ -184,13 +185,13 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             return false;
         }
         // The attachment it goes out on, so that a lost answer can be settled for sure.
-        const qint64 sender = db_.AttachmentId();
-        if (sender <= 0) {
+        const DataAccess::Identity sender = db_.AttachmentIdentity();
+        if (sender.id <= 0) {
             fail(Failure::ConnectionLost);
             return false;
         }
         if (stroke.journal)
-            stroke.journal->NoteSender(sender);
+            stroke.journal->NoteSender(sender.id, sender.started, sender.database);
         if (stroke.journal && !stroke.journal->NoteSending(hint + 1, dn, k)) {
             lastFailure_ = Failure::JournalUnwritable;
             lastFailureText_ = stroke.journal->LastError();
@@ -215,6 +216,8 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
                     stroke.journal->NoteNotSent();
                 redrawn = true;
                 redraw(false);
+                if (AwaitsOpening())
+                    return false; // stored once the opening elsewhere is done
                 continue;
             }
             // It clashed with a row not committed yet: another writer's statement holds it.
@@ -282,7 +285,7 @@ void StrokeStore::Add(Stroke in)
             s.sendingN = j.sendingN;
             s.sendingDn = j.sendingDn;
             s.sendingCount = std::clamp<int>(j.sendingCount, 1, int(s.points.size()));
-            s.sendingAttachment = j.attachment;
+            s.sendingAttachment = {j.attachment, j.attachmentStarted, j.attachmentDatabase};
         }
         s.lastStoredN = j.lastN;
         s.recovered = in.journal->Recovered();
@@ -325,6 +328,8 @@ bool StrokeStore::StorePending()
     const auto storable = [this] { return StorableStrokes() > 0; };
     if (!storable())
         return true;
+    if (AwaitsOpening())
+        return false; // the opening elsewhere comes first
     if (!db_.IsConnected()) {
         fail(Failure::ConnectionLost);
         return false;
@@ -343,19 +348,37 @@ bool StrokeStore::StorePending()
                 db.EndRowRun();
         }
     } run(db_);
-    if (openingPending_)
+    if (openingPending_) {
         catchUp();
+        if (AwaitsOpening())
+            return false;
+    }
     // Every unanswered statement is looked for first, whatever has been drawn since:
     // nothing of its stroke is sent again before it is known not to be stored.
+    int orphaned = 0;
+    const auto tellOrphans = [&] {
+        if (orphaned > 0 && onOrphaned)
+            onOrphaned(std::exchange(orphaned, 0));
+    };
     for (PendingStroke &s : pending_) {
         if (s.sendingN <= 0 || s.orphan)
             continue;
+        // A stroke of another picture is not looked for here, and its attachment left alone.
+        if (!checkPicture(s, orphaned)) {
+            tellOrphans();
+            fail(Failure::ConnectionLost);
+            return false;
+        }
+        if (s.orphan)
+            continue;
         const Found found = findSent(s);
         if (found == Found::Unknown) {
+            tellOrphans();
             fail(db_.LastFailureWasConnectionLoss() ? Failure::ConnectionLost : Failure::Refused);
             return false;
         }
         if (found == Found::NotYet) {
+            tellOrphans();
             // As good as still unanswered: tried again at the worker's next round.
             lastFailure_ = Failure::ConnectionLost;
             lastFailureText_ = QStringLiteral("a statement whose answer was lost may still be running");
@@ -365,7 +388,6 @@ bool StrokeStore::StorePending()
     if (afterCatchUp)
         afterCatchUp();
     int clashes = 0;
-    int orphaned = 0;
     bool stopped = false;
     for (auto it = pending_.begin(); it != pending_.end();) {
         PendingStroke &s = *it;
@@ -373,20 +395,14 @@ bool StrokeStore::StorePending()
             ++it;
             continue;
         }
-        if (s.recovered && s.journal && !s.anchorChecked && s.storedNow == 0) {
-            const Found same = samePicture(s);
-            if (same == Found::Unknown) {
-                fail(Failure::ConnectionLost);
-                stopped = true;
-                break;
-            }
-            s.anchorChecked = true;
-            if (same == Found::No) {
-                s.orphan = true;
-                orphaned += int(s.points.size());
-                ++it;
-                continue;
-            }
+        if (!checkPicture(s, orphaned)) {
+            fail(Failure::ConnectionLost);
+            stopped = true;
+            break;
+        }
+        if (s.orphan) {
+            ++it;
+            continue;
         }
         // A stroke found stored whole by the looking-up above has no points left.
         if (!s.points.empty() && !storeStroke(s, clashes)) {
@@ -405,8 +421,7 @@ bool StrokeStore::StorePending()
         if (onStored)
             onStored(tag, rows);
     }
-    if (orphaned > 0 && onOrphaned)
-        onOrphaned(orphaned);
+    tellOrphans();
     // Others stored between this picture's rows and the strokes just stored: drawn now,
     // as every window would.
     if (!ownAbove_.empty() && db_.IsConnected())
@@ -435,6 +450,12 @@ void StrokeStore::DiscardOrphans()
             it->journal->Discard();
         it = pending_.erase(it);
     }
+}
+
+void StrokeStore::KeepOrphans()
+{
+    for (PendingStroke &s : pending_)
+        s.kept = s.kept || s.orphan;
 }
 
 int StrokeStore::MarkOrphans()

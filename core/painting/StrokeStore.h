@@ -1,11 +1,14 @@
 #pragma once
 // The database side of a painting window: replay of a picture's stroke table,
 // the drawing of rows stored elsewhere, and the storing of strokes, each as one
-// statement that commits all its rows at once (a long stroke as a few). No widgets, no threads of its own: the painting windows
-// run it on the database worker, the headless writer on its only thread.
+// statement that commits all its rows at once (a long stroke as a few). No widgets, no
+// threads of its own: the painting windows run it on their database's thread (and its
+// openings elsewhere, see SetOpeningElsewhere), the headless writer on its only thread.
 
 #include "core/StrokeRow.h"
 #include "core/journal/StrokeJournal.h"
+#include "core/picture/PictureOpening.h"
+#include "db/DataAccess.h"
 
 #include <QImage>
 #include <QPoint>
@@ -19,7 +22,6 @@
 #include <unordered_map>
 #include <vector>
 
-class DataAccess;
 
 class StrokeStore {
 public:
@@ -40,13 +42,21 @@ public:
     // the server has confirmed it, reads only the rows above it, and leaves a new copy.
     void SetCached(bool on) { cached_ = on; }
     // What the last opening took from where (tests and benchmarks).
-    struct Opening {
-        int fromCopy = 0;      // rows drawn from the local copy
-        int fromServer = 0;    // rows read from the server
-        qint64 fromExtras = 0; // of those, rows the extra readers brought
-        bool copyRefused = false; // a copy was there and the server's table is not its table
-    };
+    using Opening = PictureOpening::Stats;
     Opening LastOpening() const { return lastOpening_; }
+
+    // An opening (Load, and a picture drawn again from scratch) is not done here but on
+    // another thread and attachment, so that it never holds a store: it is only asked for
+    // (OpeningWanted), and until Opened brings its outcome nothing is stored or refreshed.
+    void SetOpeningElsewhere(bool on) { openingElsewhere_ = on; }
+    // An opening is asked for and not begun; its options (without a stop).
+    bool OpeningWanted() const { return openingWanted_; }
+    PictureOpening::Options OpeningOptions() const;
+    void OpeningBegun() { openingWanted_ = false, openingRunning_ = true; }
+    // Asked for or under way.
+    bool AwaitsOpening() const { return openingWanted_ || openingRunning_; }
+    // The opening done elsewhere has ended (its rows are drawn): the store goes on from it.
+    void Opened(const PictureOpening::Result &result);
     QString Table() const { return table_; }
 
     // Draws every stored row in N order, or creates the missing table when `createMissing`.
@@ -87,13 +97,16 @@ public:
     void DiscardPending();
     // The user gave up the orphans he was told of (and only those): they leave the journal too.
     void DiscardOrphans();
+    // The user kept them: they stay in the journal for the next run, and no longer count as
+    // waiting (nothing here could store them).
+    void KeepOrphans();
     // Every waiting stroke becomes an orphan (its picture is gone); returns their points.
     int MarkOrphans();
     // Add and StorePending in one.
     bool Store(int user, const PenTip &pen, const std::vector<QPoint> &points);
 
     int ReadCount() const { return readCount_; }
-    // Orphans included: they wait for the user to give them up.
+    // Orphans included (they wait for the user to give them up), those kept not.
     int PendingPoints() const;
     int PendingStrokes() const { return static_cast<int>(pending_.size()); }
     // Strokes with points to store, or ended and not finished yet (an open stroke stored so
@@ -140,15 +153,17 @@ private:
         bool recovered = false;   // left by a run before: its picture is checked first
         bool anchorChecked = false;
         bool orphan = false;
+        bool kept = false;        // an orphan the user kept
         int storedNow = 0;        // rows this object committed
         // A statement whose answer was lost: its points (the first sendingCount) may be
         // stored, from sendingN on, with DN sendingDn (or higher when not numbered).
         qint64 sendingN = 0;
         int sendingDn = 0;
         int sendingCount = 0;
-        // The server's attachment that sent it (0: not known, an entry of an older journal):
-        // once it is gone, the statement is committed or never will be.
-        qint64 sendingAttachment = 0;
+        // The server's attachment that sent it (id 0: not known, an entry of an older journal;
+        // no start: a version 3 entry's, a number that may be another's by now): once it is
+        // gone, the statement is committed or never will be.
+        DataAccess::Identity sendingAttachment;
         // When this object lost its answer (0: a run before did); for a statement whose
         // attachment is not known, which may still be running for a while, waiting for a lock.
         qint64 lostAtMs = 0;
@@ -161,12 +176,10 @@ private:
     // A fetched row: an own stored point drawn already, or one to draw.
     void takeRow(const QStringList &row);
     void takeRow(const StrokeRow &row);
-    enum class CopyCheck { Same, Differs, Unknown };
-    // Compares a few of the copy's rows (the first, the last, some between) and the table's
-    // relation id with the server's, in one statement.
-    CopyCheck checkCopy(const std::vector<StrokeRow> &rows, int relationId);
-    // Reads the rows from N=1 on, on extra attachments too when there are many.
-    bool readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each);
+    // Takes the outcome of an opening (here or elsewhere) as what is drawn.
+    void adopt(const PictureOpening::Result &result, bool createMissing);
+    // After a redraw: the unstored points over the picture drawn again.
+    void drawPendingOver();
     void drawRow(const StrokeRow &row);
     // SELECT * ... WHERE N>=DrawnUpTo ORDER BY N, drawing what is new.
     int catchUp();
@@ -180,6 +193,9 @@ private:
     Found findSent(PendingStroke &stroke);
     // The picture a recovered stroke was drawn in is this table.
     Found samePicture(const PendingStroke &stroke);
+    // Checks a recovered stroke's picture once (it becomes an orphan when another's);
+    // false when that could not be asked.
+    bool checkPicture(PendingStroke &stroke, int &orphaned);
     // False when storing has to stop.
     bool storeStroke(PendingStroke &stroke, int &clashes);
     void fail(Failure why);
@@ -211,5 +227,10 @@ private:
     // Opened without a readable database: the opening is done again once there is one.
     bool openingPending_ = false;
     bool cached_ = false;
+    bool openingElsewhere_ = false;
+    bool openingWanted_ = false;
+    bool openingRunning_ = false;
+    bool openingCreates_ = false; // the opening asked for makes a missing table
+    bool redrawing_ = false;      // it draws the picture again: the unstored points go over it
     Opening lastOpening_;
 };

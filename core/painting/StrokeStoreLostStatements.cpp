@@ -27,15 +27,27 @@ StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
         return Found::No;
     }
     // Only what no server can still commit is trusted to be missing: the attachment that sent
-    // it is made to go first (looked up after that, the answer cannot change any more).
-    if (stroke.sendingAttachment > 0) {
-        switch (db_.EndAttachment(stroke.sendingAttachment, kAttachmentGoneMs)) {
-        case DataAccess::AttachmentEnd::Unknown:
+    // it is made to go first (looked up after that, the answer cannot change any more). It is
+    // named by its number, its start and its database: a number alone (an entry of an older
+    // journal) may be another's by now, and is left alone.
+    const DataAccess::Identity &sender = stroke.sendingAttachment;
+    bool senderGone = false;
+    if (sender.id > 0 && !sender.started.isEmpty()) {
+        const DataAccess::Identity own = db_.AttachmentIdentity();
+        if (own.id <= 0)
             return Found::Unknown;
-        case DataAccess::AttachmentEnd::StillThere:
-            return Found::NotYet;
-        case DataAccess::AttachmentEnd::Gone:
-            break;
+        // Sent to a database made again (or restored) since: nothing of it can commit here.
+        senderGone = own.database != sender.database;
+        if (!senderGone) {
+            switch (db_.EndAttachment(sender.id, sender.started, kAttachmentGoneMs)) {
+            case DataAccess::AttachmentEnd::Unknown:
+                return Found::Unknown;
+            case DataAccess::AttachmentEnd::StillThere:
+                return Found::NotYet;
+            case DataAccess::AttachmentEnd::Gone:
+                senderGone = true;
+                break;
+            }
         }
     }
     const QPoint p0 = stroke.points.front();
@@ -77,14 +89,29 @@ StrokeStore::Found StrokeStore::findSent(PendingStroke &stroke)
     }
     // Nothing of it: the statement was never committed (a statement is all or nothing),
     // once it cannot be running any more (its attachment gone, else after a while).
-    if (stroke.sendingAttachment == 0 && stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
+    if (!senderGone && stroke.lostAtMs > 0 && nowMs() - stroke.lostAtMs < kStillRunningMs)
         return Found::NotYet;
     stroke.lostAtMs = 0;
     stroke.sendingN = 0;
     stroke.sendingDn = 0;
     stroke.sendingCount = 0;
-    stroke.sendingAttachment = 0;
+    stroke.sendingAttachment = {};
     return Found::No;
+}
+
+bool StrokeStore::checkPicture(PendingStroke &stroke, int &orphaned)
+{
+    if (!stroke.recovered || !stroke.journal || stroke.anchorChecked || stroke.storedNow > 0)
+        return true;
+    const Found same = samePicture(stroke);
+    if (same == Found::Unknown)
+        return false;
+    stroke.anchorChecked = true;
+    if (same == Found::No) {
+        stroke.orphan = true;
+        orphaned += int(stroke.points.size());
+    }
+    return true;
 }
 
 StrokeStore::Found StrokeStore::samePicture(const PendingStroke &stroke)

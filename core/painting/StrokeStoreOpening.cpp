@@ -1,33 +1,16 @@
-// The opening of a picture (from the local copy once the server confirms it, the rest from
-// the server, a large table on extra readers too), and the catching-up with rows stored
-// since, which draws the picture again when the table no longer holds what was drawn.
+// The opening of a picture (core/picture/PictureOpening, here or on another thread) and the
+// catching-up with rows stored since, which draws the picture again when the table no
+// longer holds what was drawn.
 
 #include "core/painting/StrokeStore.h"
 
 #include "core/painting/StrokeStoreRows.h"
-#include "core/picture/PictureCache.h"
-#include "core/picture/RangeReaders.h"
 #include "db/DataAccess.h"
 
 #include <algorithm>
-#include <map>
 #include <utility>
 
 using namespace StrokeStoreRows;
-
-namespace {
-// The table's relation id as a value of a SELECT: a table dropped and made again gets a new one.
-QString relationIdOf(const QString &table)
-{
-    return QStringLiteral("(SELECT RDB$RELATION_ID FROM RDB$RELATIONS WHERE RDB$RELATION_NAME='%1')").arg(table.toUpper());
-}
-
-bool sameRow(const StrokeRow &a, const StrokeRow &b)
-{
-    return a.n == b.n && a.mn == b.mn && a.dn == b.dn && a.type == b.type && a.size == b.size && a.color == b.color
-           && a.x == b.x && a.y == b.y;
-}
-} // namespace
 
 void StrokeStore::load(bool createMissing)
 {
@@ -37,155 +20,46 @@ void StrokeStore::load(bool createMissing)
     watermarkRow_.clear();
     ownAbove_.clear();
     lastOpening_ = {};
-    const bool exists = db_.TableExists(table_);
-    openingPending_ = createMissing && (!db_.IsConnected() || db_.TableListFailed());
-    if (!exists) {
-        if (createMissing && db_.IsConnected() && !db_.TableListFailed())
-            db_.CreateImageTable(table_);
-        else if (db_.IsConnected() && !db_.TableListFailed())
-            fail(Failure::TableGone);
+    openingPending_ = false;
+    if (openingElsewhere_) {
+        openingWanted_ = true;
+        openingCreates_ = createMissing;
         return;
     }
-    // Rows are drawn as they arrive; what came before a failure is a gapless start of the
-    // table and stays drawn, the rest comes with the next refresh.
-    std::vector<StrokeRow> copyRows; // what the new local copy holds
-    // The last row and its NULLs, for the text of the row at the watermark.
-    StrokeRow last;
-    bool lastNulls[kRowColumns] = {};
-    bool lastKnown = false;
-    const auto take = [&](const StrokeRow &r, const bool *nulls) {
-        takeRow(r);
-        ++readCount_;
-        drawnUpTo_ = std::max<qint64>(r.n, 0);
-        last = r;
-        lastKnown = nulls != nullptr;
-        if (nulls)
-            std::copy(nulls, nulls + kRowColumns, lastNulls);
-        if (cached_)
-            copyRows.push_back(r);
-    };
-    const QString key = cached_ ? PictureCache::KeyOf(db_.DatabasePath(), table_) : QString();
-    int relationId = 0;
-    if (cached_) {
-        PictureCache::Copy copy = PictureCache::Read(key);
-        if (!copy.rows.empty()) {
-            const CopyCheck check = checkCopy(copy.rows, copy.relationId);
-            if (check == CopyCheck::Same) {
-                for (const StrokeRow &r : copy.rows) {
-                    takeRow(r);
-                    ++readCount_;
-                }
-                drawnUpTo_ = copy.rows.back().n;
-                lastOpening_.fromCopy = readCount_;
-                relationId = copy.relationId;
-                copyRows = std::move(copy.rows);
-            } else if (check == CopyCheck::Differs) {
-                PictureCache::Remove(key);
-                lastOpening_.copyRefused = true;
-            }
-        }
-    }
-    bool ok = true;
-    if (lastOpening_.fromCopy > 0) {
-        db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(drawnUpTo_), QStringLiteral("N"),
-                              [&](const qint64 *values, const bool *nulls) {
-                                  take(RangeReaders::RowOf(values), nulls);
-                                  return true;
-                              });
-        ok = !readFailed();
-    } else {
-        relationId = db_.RelationIdOf(table_);
-        ok = readWhole(take);
-    }
-    lastOpening_.fromServer = readCount_ - lastOpening_.fromCopy;
-    if (readCount_ > 0 && lastKnown) {
-        QStringList row = valuesOf(last.n, last.mn, last.dn, {last.type, last.size, last.color}, {last.x, last.y});
-        for (int i = 0; i < kRowColumns; ++i)
-            if (lastNulls[i])
-                row[i].clear();
-        watermarkRow_ = rowContent(row);
-    }
-    // Otherwise not known: the next refresh takes it from the row at the watermark.
-    if (cached_ && ok && relationId > 0 && lastOpening_.fromServer > 0) {
-        auto copy = std::make_shared<PictureCache::Copy>();
-        copy->relationId = relationId;
-        copy->rows = std::move(copyRows);
-        PictureCache::WriteLater(key, std::move(copy));
-    }
+    const PictureOpening::Result result =
+        PictureOpening::Run(db_, {table_, createMissing, cached_, nullptr}, [this](const StrokeRow &r) { takeRow(r); });
+    adopt(result, createMissing);
 }
 
-StrokeStore::CopyCheck StrokeStore::checkCopy(const std::vector<StrokeRow> &rows, int relationId)
+PictureOpening::Options StrokeStore::OpeningOptions() const
 {
-    // The first, the last and a few between, chosen afresh each time.
-    std::map<qint64, const StrokeRow *> sample;
-    const size_t last = rows.size() - 1;
-    sample[rows.front().n] = &rows.front();
-    sample[rows.back().n] = &rows.back();
-    for (int i = 0; i < 6 && last > 1; ++i) {
-        const size_t at = 1 + std::uniform_int_distribution<size_t>(0, last - 2)(random_);
-        sample[rows[at].n] = &rows[at];
-    }
-    QStringList numbers;
-    for (const auto &[n, row] : sample)
-        numbers << num(n);
-    int same = 0;
-    bool otherTable = false;
-    db_.ForEachRow(QStringLiteral("T.*, ") + relationIdOf(table_), table_ + QStringLiteral(" T"),
-                   QStringLiteral("T.N IN (") + numbers.join(QLatin1Char(',')) + QLatin1Char(')'),
-                   QStringLiteral("T.N"), [&](const QStringList &row) {
-                       const StrokeRow r = rowOf(row);
-                       auto it = sample.find(r.n);
-                       if (TextToInt(row.value(kRowColumns)) != relationId)
-                           otherTable = true;
-                       else if (it != sample.end() && sameRow(r, *it->second))
-                           ++same;
-                   });
-    if (readFailed())
-        return CopyCheck::Unknown;
-    return !otherTable && same == int(sample.size()) ? CopyCheck::Same : CopyCheck::Differs;
+    return {table_, openingCreates_, cached_, nullptr};
 }
 
-bool StrokeStore::readWhole(const std::function<void(const StrokeRow &, const bool *nulls)> &each)
+void StrokeStore::Opened(const PictureOpening::Result &result)
 {
-    // Read here from the first row on; a large table's rows further on come from extra
-    // readers, planned while these are read.
-    std::unique_ptr<RangeReaders> readers;
-    const int extras = RangeReaders::Extras.load();
-    const qint64 startAfter = RangeReaders::StartAfter.load();
-    qint64 stopAt = 0;
-    bool stopped = false;
-    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QString(), QStringLiteral("N"),
-                          [&](const qint64 *values, const bool *nulls) {
-                              const StrokeRow r = RangeReaders::RowOf(values);
-                              if (readers) {
-                                  if (stopAt == 0)
-                                      stopAt = readers->PlannedFrom();
-                                  if (stopAt > 0 && r.n >= stopAt) {
-                                      stopped = true;
-                                      return false;
-                                  }
-                                  if ((r.n & 255) == 0)
-                                      readers->At(r.n);
-                              } else if (extras > 0 && r.n >= startAfter) {
-                                  readers = std::make_unique<RangeReaders>(db_.DatabasePath(), table_);
-                                  readers->At(r.n);
-                              }
-                              each(r, nulls);
-                              return true;
-                          });
-    if (!stopped)
-        return !readFailed();
-    const bool ok = readers->Read(db_, each);
-    lastOpening_.fromExtras = readers->RowsFromExtras();
-    if (!ok)
-        return false;
-    // What was stored above the ranges meanwhile.
-    db_.ForEachIntegerRow(QStringLiteral("*"), table_, QStringLiteral("N>") + num(readers->PlannedTo()),
-                          QStringLiteral("N"), [&](const qint64 *values, const bool *nulls) {
-                              each(RangeReaders::RowOf(values), nulls);
-                              return true;
-                          });
-    return !readFailed();
+    openingRunning_ = false;
+    if (openingWanted_)
+        return; // drawn again from scratch meanwhile: the next opening counts
+    adopt(result, openingCreates_);
+    if (std::exchange(redrawing_, false))
+        drawPendingOver();
+}
+
+void StrokeStore::adopt(const PictureOpening::Result &result, bool createMissing)
+{
+    using Table = PictureOpening::Result::Table;
+    openingPending_ = createMissing && result.table == Table::Unknown;
+    if (result.table == Table::Missing && !createMissing)
+        fail(Failure::TableGone);
+    readCount_ = result.rows;
+    drawnUpTo_ = result.lastN;
+    watermarkRow_ = result.rows > 0 ? RowContent(result.last) : QString();
+    for (const auto &[mn, dn] : result.highestDn) {
+        int &known = highestDn_[mn];
+        known = std::max(known, dn);
+    }
+    lastOpening_ = result.stats;
 }
 
 void StrokeStore::redraw(bool asOpening)
@@ -202,11 +76,22 @@ void StrokeStore::redraw(bool asOpening)
             s.dn = 0;
             s.numbered = false;
         }
-        if (draw_ && !s.orphan)
+    }
+    if (AwaitsOpening())
+        redrawing_ = true;
+    else
+        drawPendingOver();
+    redrawn_ = true;
+}
+
+void StrokeStore::drawPendingOver()
+{
+    if (!draw_)
+        return;
+    for (const PendingStroke &s : pending_)
+        if (!s.orphan)
             for (const QPoint &p : s.points)
                 draw_({0, s.user, 0, s.pen.type, s.pen.size, s.pen.color, p.x(), p.y()});
-    }
-    redrawn_ = true;
 }
 
 bool StrokeStore::watermarkRowGone()
@@ -223,6 +108,8 @@ bool StrokeStore::watermarkRowGone()
 
 int StrokeStore::catchUp()
 {
+    if (AwaitsOpening())
+        return 0;
     if (openingPending_ && db_.IsConnected()) {
         redraw(true);
         return std::max(readCount_, 1);

@@ -27,12 +27,17 @@ inline QString rowContent(const QStringList &row)
     return row.mid(1, kRowColumns - 1).join(QLatin1Char(','));
 }
 
+// A fetched row (a NULL is empty text: drawn as 0, kept as NULL).
 inline StrokeRow rowOf(const QStringList &row)
 {
     using namespace ImageTable;
-    return {TextToInt(row.value(N)),    TextToInt(row.value(MN)),   TextToInt(row.value(DN)),
-            TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)), TextToInt(row.value(PCOL)),
-            TextToInt(row.value(X)),    TextToInt(row.value(Y))};
+    StrokeRow r{TextToInt(row.value(N)),    TextToInt(row.value(MN)),   TextToInt(row.value(DN)),
+                TextToInt(row.value(PTYP)), TextToInt(row.value(PSIZ)), TextToInt(row.value(PCOL)),
+                TextToInt(row.value(X)),    TextToInt(row.value(Y))};
+    for (int c = 0; c < ColumnCount; ++c)
+        if (row.value(c).isEmpty())
+            r.nulls |= quint8(1u << c);
+    return r;
 }
 
 inline QStringList valuesOf(qint64 n, int user, int dn, const PenTip &pen, QPoint p)

@@ -22,8 +22,9 @@ std::atomic<bool> PictureCache::Enabled{true};
 
 namespace {
 constexpr char kMagic[8] = {'O', 'E', 'K', 'A', 'K', 'I', 'P', 'C'};
-constexpr quint32 kVersion = 1;
-constexpr int kColumns = 8;
+constexpr quint32 kVersion = 2;
+// The eight columns, then the NULL flags.
+constexpr int kColumns = 9;
 // More rows than any picture has: a header claiming more is damaged.
 constexpr quint64 kMostRows = quint64(1) << 27;
 const QString kSuffix = QStringLiteral(".pic");
@@ -54,7 +55,8 @@ qint32 column(const StrokeRow &r, int c)
     case 4: return r.size;
     case 5: return r.color;
     case 6: return r.x;
-    default: return r.y;
+    case 7: return r.y;
+    default: return r.nulls;
     }
 }
 
@@ -68,7 +70,8 @@ void setColumn(StrokeRow &r, int c, qint32 v)
     case 4: r.size = v; break;
     case 5: r.color = v; break;
     case 6: r.x = v; break;
-    default: r.y = v; break;
+    case 7: r.y = v; break;
+    default: r.nulls = quint8(v); break;
     }
 }
 
@@ -113,6 +116,42 @@ QString PictureCache::FileOf(const QString &key)
     return Folder() + QLatin1Char('/') + QString::fromLatin1(hash) + kSuffix;
 }
 
+namespace {
+// The header of a copy of `key` in `in` (`body`: where its checksum begins, or the end of
+// the header's bytes when `in` holds only the start of the file): the copy without its rows,
+// and where the packed rows begin. False when it is not one.
+bool parseHeader(const QByteArray &in, qsizetype body, const QString &key, PictureCache::Copy &copy, quint64 &packed,
+                 qsizetype &at, bool whole = true)
+{
+    if (in.size() < qsizetype(sizeof kMagic) || std::memcmp(in.constData(), kMagic, sizeof kMagic) != 0)
+        return false;
+    at = sizeof kMagic;
+    quint32 version = 0, keyBytes = 0, databaseBytes = 0;
+    if (!take(in, at, version) || version != kVersion || !take(in, at, keyBytes) || at + keyBytes > body
+        || QString::fromUtf8(in.constData() + at, keyBytes) != key)
+        return false;
+    at += keyBytes;
+    if (!take(in, at, copy.relationId) || !take(in, at, databaseBytes) || at + databaseBytes > body)
+        return false;
+    copy.database = QString::fromUtf8(in.constData() + at, databaseBytes);
+    at += databaseBytes;
+    return take(in, at, copy.versions) && take(in, at, copy.lastN) && take(in, at, copy.count)
+           && take(in, at, packed) && copy.count <= kMostRows && (!whole || at + qsizetype(packed) <= body);
+}
+} // namespace
+
+PictureCache::Copy PictureCache::ReadHeader(const QString &key)
+{
+    QFile f(FileOf(key));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray in = f.read(64 * 1024);
+    Copy copy;
+    quint64 packed = 0;
+    qsizetype at = 0;
+    return parseHeader(in, in.size(), key, copy, packed, at, false) ? copy : Copy{};
+}
+
 PictureCache::Copy PictureCache::Read(const QString &key)
 {
     const QString file = FileOf(key);
@@ -127,24 +166,17 @@ PictureCache::Copy PictureCache::Read(const QString &key)
         return Copy{};
     };
     qsizetype at = 0;
-    if (in.size() < qsizetype(sizeof kMagic) + 4 || std::memcmp(in.constData(), kMagic, sizeof kMagic) != 0)
+    if (in.size() < qsizetype(sizeof kMagic) + 4)
         return damaged();
     const qsizetype body = in.size() - 4;
     quint32 crc = 0;
     std::memcpy(&crc, in.constData() + body, 4);
     if (crc != crc32(0, reinterpret_cast<const Bytef *>(in.constData()), uInt(body)))
         return damaged();
-    at = sizeof kMagic;
-    quint32 version = 0, keyBytes = 0;
-    quint64 rows = 0, packed = 0;
-    if (!take(in, at, version) || version != kVersion || !take(in, at, keyBytes) || at + keyBytes > body)
+    quint64 packed = 0;
+    if (!parseHeader(in, body, key, copy, packed, at) || at + qsizetype(packed) != body)
         return damaged();
-    if (QString::fromUtf8(in.constData() + at, keyBytes) != key)
-        return damaged();
-    at += keyBytes;
-    if (!take(in, at, copy.relationId) || !take(in, at, rows) || !take(in, at, packed) || rows > kMostRows
-        || at + qsizetype(packed) != body)
-        return damaged();
+    const quint64 rows = copy.count;
     std::vector<qint32> values(size_t(rows) * kColumns);
     uLongf size = uLongf(values.size() * sizeof(qint32));
     if (uncompress(reinterpret_cast<Bytef *>(values.data()), &size, reinterpret_cast<const Bytef *>(in.constData() + at),
@@ -164,6 +196,8 @@ PictureCache::Copy PictureCache::Read(const QString &key)
     for (size_t i = 1; i < copy.rows.size(); ++i)
         if (copy.rows[i].n <= copy.rows[i - 1].n)
             return damaged();
+    if (rows > 0 && copy.rows.back().n != copy.lastN)
+        return damaged();
     touch(file);
     return copy;
 }
@@ -206,6 +240,11 @@ bool PictureCache::Write(const QString &key, const Copy &copy, QString *why)
     put(out, quint32(keyBytes.size()));
     out.append(keyBytes);
     put(out, qint32(copy.relationId));
+    const QByteArray database = copy.database.toUtf8();
+    put(out, quint32(database.size()));
+    out.append(database);
+    put(out, qint64(copy.versions));
+    put(out, qint64(copy.rows.empty() ? 0 : copy.rows.back().n));
     put(out, rows);
     put(out, quint64(packedBytes));
     out.append(packed.constData(), qsizetype(packedBytes));

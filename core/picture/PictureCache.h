@@ -1,12 +1,14 @@
 #pragma once
 // The local copy of opened pictures' rows, one file per picture in $XDG_CACHE_HOME/oekaki
-// (by default ~/.cache/oekaki), keyed by server, database file and table. A picture's rows
-// are only ever added, so a copy stays good for the rows it holds; whether the table is
-// still the one copied is for the caller to check against the server before it trusts it.
+// (by default ~/.cache/oekaki), keyed by server, database file and table. Whether the table
+// still holds the rows copied is for the caller to prove against the server before it
+// trusts the copy: the copy keeps what that takes (the database's identity, the table's
+// relation id, the sum of its rows' record versions).
 //
-// A file: magic, version, the key, the table's relation id, the row count, the columns
-// one after another each as differences from the row before, zlib-compressed, and a
-// CRC-32 of all of it. It is replaced whole (written beside, synced, renamed), so it is
+// A file: magic, version, the key, the table's relation id, the database's identity, the
+// sum of the record versions, the last N, the row count, the columns (and the rows' NULL flags) one
+// after another each as differences from the row before, zlib-compressed, and a CRC-32 of
+// all of it. It is replaced whole (written beside, synced, renamed), so it is
 // never seen half written; one that cannot be read whole and right is removed, never used.
 // The folder is kept under CapBytes, the least recently opened copies going first.
 //
@@ -24,7 +26,11 @@ class PictureCache {
 public:
     struct Copy {
         int relationId = 0;
-        std::vector<StrokeRow> rows; // in N order; empty: no usable copy
+        QString database;  // the database's identity (its creation time)
+        qint64 versions = 0; // the sum of the rows' record versions when they were read
+        qint64 lastN = 0;    // the N of its last row
+        quint64 count = 0;   // its rows
+        std::vector<StrokeRow> rows; // in N order, each N once; empty: no usable copy
     };
 
     // The key of a table of a database, as the program names it ("server:file").
@@ -35,6 +41,9 @@ public:
     // The copy under `key`, marked as opened now; empty when there is none. A damaged copy,
     // or one of another key, is removed.
     static Copy Read(const QString &key);
+    // What the copy under `key` says of itself, without its rows (count 0: none), read from
+    // the start of the file alone: nothing of it is trusted before Read has read it whole.
+    static Copy ReadHeader(const QString &key);
     // Replaces the copy under `key`, then keeps the folder under the cap. False (and why)
     // when it could not be written; an older copy is then left as it was.
     static bool Write(const QString &key, const Copy &copy, QString *why = nullptr);

@@ -1,5 +1,6 @@
 #include "core/picture/RangeReaders.h"
 
+#include "core/picture/OpeningStop.h"
 #include "core/picture/StrokeRowsRead.h"
 
 #include "db/DataAccess.h"
@@ -39,6 +40,7 @@ struct RangeReaders::Shared {
         // Opening: the opening reads it (or its rest) itself.
         enum State { Free, Reader, Done, Failed, Opening } state = Free;
         std::vector<StrokeRow> rows; // brought by the reader, not yet handed over
+        std::vector<qint64> versions; // theirs
         qint64 lastN = 0;            // the highest N brought so far
         qint64 progressMs = 0;
     };
@@ -54,7 +56,10 @@ struct RangeReaders::Shared {
     bool over = false;
     QString path;
     QString table;
+    std::shared_ptr<OpeningStop> stop;
     std::atomic<qint64> fromExtras{0};
+
+    bool stopped() const { return stop && stop->Stopped(); }
 
     void readerRun();
     void plan(DataAccess &db);
@@ -90,7 +95,9 @@ void RangeReaders::Shared::plan(DataAccess &db)
 void RangeReaders::Shared::readerRun()
 {
     DataAccess db;
-    db.ConnectDatabase(path);
+    OpeningStop::Watching watching(stop.get(), db);
+    if (!stopped())
+        db.ConnectDatabase(path);
     if (db.IsConnected()) {
         std::unique_lock lock(mutex);
         if (!planning) {
@@ -98,41 +105,46 @@ void RangeReaders::Shared::readerRun()
             lock.unlock();
             plan(db);
         } else {
-            while (!planned && !over)
+            while (!planned && !over && !stopped())
                 moved.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
     while (db.IsConnected()) {
         std::unique_lock lock(mutex);
         auto it = std::find_if(ranges.begin(), ranges.end(), [](const Range &r) { return r.state == Range::Free; });
-        if (over || it == ranges.end())
+        if (over || stopped() || it == ranges.end())
             break;
         Range &r = *it;
         r.state = Range::Reader;
         r.progressMs = nowMs();
         lock.unlock();
         std::vector<StrokeRow> got;
+        std::vector<qint64> versions;
         got.reserve(HandOverRows);
+        versions.reserve(HandOverRows);
         bool dropped = false;
         // Hands over what it has; false once the range is no longer this reader's.
         const auto handOver = [&] {
             std::lock_guard held(mutex);
-            if (r.state != Range::Reader || over) {
+            if (r.state != Range::Reader || over || stopped()) {
                 dropped = true;
                 return false;
             }
             if (!got.empty()) {
                 r.lastN = got.back().n;
                 r.rows.insert(r.rows.end(), got.begin(), got.end());
+                r.versions.insert(r.versions.end(), versions.begin(), versions.end());
                 fromExtras += qint64(got.size());
                 got.clear();
+                versions.clear();
             }
             r.progressMs = nowMs();
             moved.notify_all();
             return true;
         };
-        const bool failed = !ReadStrokeRows(db, table, r.lo, r.hi, [&](const qint64 *values, const bool *) {
-            got.push_back(RowOf(values));
+        const bool failed = !ReadStrokeRows(db, table, r.lo, r.hi, [&](const qint64 *values, const bool *nulls) {
+            got.push_back(RowOf(values, nulls));
+            versions.push_back(values[RowVersionColumn]);
             return got.size() < HandOverRows || handOver();
         });
         if (!dropped && handOver()) {
@@ -146,9 +158,11 @@ void RangeReaders::Shared::readerRun()
     db.DisconnectDatabase();
 }
 
-RangeReaders::RangeReaders(const QString &path, const QString &table) : shared_(std::make_shared<Shared>())
+RangeReaders::RangeReaders(const QString &path, const QString &table, std::shared_ptr<OpeningStop> stop)
+    : shared_(std::make_shared<Shared>())
 {
     shared_->table = table;
+    shared_->stop = std::move(stop);
     {
         std::lock_guard lock(testPathMutex);
         shared_->path = testPath.isEmpty() ? path : testPath;
@@ -158,6 +172,7 @@ RangeReaders::RangeReaders(const QString &path, const QString &table) : shared_(
         ++atWork; // before the thread runs: nobody sees it at work and not counted
         std::thread([shared = shared_] {
             pthread_setname_np(pthread_self(), "range-reader");
+            GiveWayToStores();
             shared->readerRun();
             --atWork;
         }).detach();
@@ -201,10 +216,14 @@ void RangeReaders::SetPathForTests(const QString &path)
     testPath = path;
 }
 
-StrokeRow RangeReaders::RowOf(const qint64 *v)
+StrokeRow RangeReaders::RowOf(const qint64 *v, const bool *nulls)
 {
     using namespace ImageTable;
-    return {v[N], int(v[MN]), int(v[DN]), int(v[PTYP]), int(v[PSIZ]), int(v[PCOL]), int(v[X]), int(v[Y])};
+    StrokeRow r{v[N], int(v[MN]), int(v[DN]), int(v[PTYP]), int(v[PSIZ]), int(v[PCOL]), int(v[X]), int(v[Y])};
+    for (int c = 0; nulls && c < ColumnCount; ++c)
+        if (nulls[c])
+            r.nulls |= quint8(1u << c);
+    return r;
 }
 
 bool RangeReaders::Read(DataAccess &db, const Each &each)
@@ -214,11 +233,12 @@ bool RangeReaders::Read(DataAccess &db, const Each &each)
         if (lo > hi)
             return true;
         return ReadStrokeRows(db, s.table, lo, hi, [&](const qint64 *values, const bool *nulls) {
-            each(RowOf(values), nulls);
-            return true;
-        });
+            each(RowOf(values, nulls), values[RowVersionColumn]);
+            return !s.stopped();
+        }) && !s.stopped();
     };
     std::vector<StrokeRow> batch;
+    std::vector<qint64> versions;
     for (Shared::Range &r : s.ranges) {
         std::unique_lock lock(s.mutex);
         if (r.state == Shared::Range::Free) {
@@ -231,16 +251,20 @@ bool RangeReaders::Read(DataAccess &db, const Each &each)
         qint64 handed = r.lo - 1;
         for (;;) {
             batch.clear();
+            versions.clear();
             batch.swap(r.rows);
+            versions.swap(r.versions);
             const auto state = r.state;
             if (!batch.empty()) {
                 lock.unlock();
-                for (const StrokeRow &row : batch)
-                    each(row, nullptr);
+                for (size_t i = 0; i < batch.size(); ++i)
+                    each(batch[i], versions[i]);
                 handed = batch.back().n;
                 lock.lock();
                 continue;
             }
+            if (s.stopped())
+                return false;
             if (state == Shared::Range::Done)
                 break;
             const bool stalled = nowMs() - r.progressMs >= StallMs.load();

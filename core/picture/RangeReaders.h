@@ -11,7 +11,7 @@
 // opening is over and detaches by itself. Counted, never joined.
 //
 // Threads: made and read on the opening's thread; the readers share only the ranges'
-// state, under a mutex.
+// state, under a mutex. The opening's OpeningStop ends them too.
 
 #include "core/StrokeRow.h"
 
@@ -21,17 +21,18 @@
 #include <memory>
 
 class DataAccess;
+class OpeningStop;
 
 class RangeReaders {
 public:
     // Starts the extra readers of `table`'s rows. The first of them to attach asks for the
     // highest N and plans the ranges: from the opening's row (see At) plus Lead on.
-    RangeReaders(const QString &path, const QString &table);
+    RangeReaders(const QString &path, const QString &table, std::shared_ptr<OpeningStop> stop = {});
     ~RangeReaders();
     RangeReaders(const RangeReaders &) = delete;
     RangeReaders &operator=(const RangeReaders &) = delete;
 
-    // The opening's own read has got to row n (told now and then).
+    // The opening's own read has got to row n.
     void At(qint64 n);
     // The first N of the planned ranges, 0 while there is no plan: the opening reads up to
     // below it itself, then hands the ranges over with Read.
@@ -39,13 +40,13 @@ public:
     // The last N of the planned ranges (rows above it are read after them).
     qint64 PlannedTo() const;
 
-    // Hands every row of the planned ranges to `each`, in N order, with its columns' NULL
-    // flags when it was read on `db` (this thread's attachment; nullptr: not known). False
-    // when a read on `db` failed: what was handed over is then a gapless start of the table.
-    using Each = std::function<void(const StrokeRow &, const bool *nulls)>;
+    // Hands every row of the planned ranges to `each`, in N order, with its record version.
+    // False when a read on `db` (this thread's attachment) failed or the opening was
+    // stopped: what was handed over is then a gapless start of the table.
+    using Each = std::function<void(const StrokeRow &, qint64 version)>;
     bool Read(DataAccess &db, const Each &each);
-    // A row of a stroke table's columns as read.
-    static StrokeRow RowOf(const qint64 *values);
+    // A row of a stroke table's columns as read, with its NULLs.
+    static StrokeRow RowOf(const qint64 *values, const bool *nulls);
 
     // Rows the extra readers brought (benchmarks).
     qint64 RowsFromExtras() const;

@@ -22,22 +22,27 @@ QString upTo(const QString &column, qint64 hi)
 
 } // namespace
 
+QString StrokeRowColumns(const QString &alias)
+{
+    return QStringLiteral("%1.*, %1.RDB$RECORD_VERSION").arg(alias);
+}
+
 bool ReadStrokeRows(DataAccess &db, const QString &table, qint64 lo, qint64 hi, const StrokeRowsEach &each)
 {
-    using ImageTable::ColumnCount;
-    QString list = QStringLiteral("A.*");
+    constexpr int ColumnCount = RowVersionColumn + 1;
+    QString list = StrokeRowColumns(QStringLiteral("A"));
     QString joined = table + QStringLiteral(" A");
     for (int k = 1; k < Joined; ++k) {
         const QString b = QStringLiteral("B") + QString::number(k);
-        list += QStringLiteral(", ") + b + QStringLiteral(".*");
+        list += QStringLiteral(", ") + StrokeRowColumns(b);
         joined += QStringLiteral(" LEFT JOIN %1 %2 ON %2.N=A.N+%3").arg(table, b).arg(k) + upTo(b + QStringLiteral(".N"), hi);
     }
     qint64 last = lo - 1; // the highest N handed over
     bool stopped = false;
     // Row by row, from last + 1 up to `to`.
     const auto narrow = [&](qint64 to) {
-        db.ForEachIntegerRow(QStringLiteral("*"), table, QStringLiteral("N>=%1").arg(last + 1) + upTo(QStringLiteral("N"), to),
-                             QStringLiteral("N"), [&](const qint64 *values, const bool *nulls) {
+        db.ForEachIntegerRow(StrokeRowColumns(QStringLiteral("T")), table + QStringLiteral(" T"),
+                             QStringLiteral("T.N>=%1").arg(last + 1) + upTo(QStringLiteral("T.N"), to), QStringLiteral("T.N"), [&](const qint64 *values, const bool *nulls) {
                                  last = values[ImageTable::N];
                                  stopped = !each(values, nulls);
                                  return !stopped;

@@ -8,12 +8,20 @@
 // that gap is read again row by row before the read goes on past it; after a few such
 // gaps the rest is read row by row.
 
+#include "db/Tables.h"
+
 #include <QString>
 #include <functional>
 
 class DataAccess;
 
-// One row's columns (ImageTable order) and their NULL flags; false ends the read.
+// What a stroke row is read with: its columns (ImageTable order), then its record version
+// (RDB$RECORD_VERSION: the transaction that wrote it, which any change of the row renews).
+constexpr int RowVersionColumn = ImageTable::ColumnCount;
+// The select list of a stroke table `alias`'s rows as StrokeRowsEach takes them.
+QString StrokeRowColumns(const QString &alias);
+
+// One row's columns and record version (as above) and their NULL flags; false ends the read.
 using StrokeRowsEach = std::function<bool(const qint64 *values, const bool *nulls)>;
 
 // Hands the rows of `table` with lo <= N <= hi to `each`, in N order, each once. False

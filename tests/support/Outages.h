@@ -3,6 +3,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // A port that completes the TCP handshake and then never says a word (the kernel
@@ -41,4 +42,24 @@ public:
 private:
     QProcess isql_;
     bool ready_ = false;
+};
+
+// This process's events lines open now (its connections to the server's events ports: to
+// 127.0.0.1, neither to 3050 nor from or to a port this process listens on) go silent both ways while
+// the object lives: every packet is dropped, nothing is closed, neither side notices (a line
+// cut under an armed wait). Later connections pass. Needs root and iptables; the rules carry
+// the process's PortDrop tag, so a run that dies leaves none for long.
+class SilencedEventLines {
+public:
+    SilencedEventLines();
+    ~SilencedEventLines();
+    SilencedEventLines(const SilencedEventLines &) = delete;
+    SilencedEventLines &operator=(const SilencedEventLines &) = delete;
+    int Lines() const { return int(ports_.size()); }
+    QString Error() const { return error_; }
+
+private:
+    std::vector<int> ports_; // the lines' local ports
+    QStringList rules_;
+    QString error_;
 };

@@ -2,9 +2,13 @@
 // database's folder removed: no hang, no crash, no committed row lost, and the
 // program works again once the user reconnects through the database settings.
 
+#include "Outages.h"
 #include "PaintFixture.h"
 #include "StallMeter.h"
 #include "ServerControl.h"
+
+#include "core/painting/EventChannel.h"
+#include "core/painting/PaintWorker.h"
 
 #include "windows/DatabaseSettingsDialog.h"
 
@@ -139,4 +143,39 @@ TEST_F(PaintWindowFaults, DatabaseFolderRemovedWhileConnected)
     EXPECT_TRUE(IsWhite(fresh->Bitmap));
     Stroke(fresh, {{1, 1}});
     EXPECT_EQ(Rows("IMG_3").size(), 1u);
+}
+
+// The events line dies under an armed wait without its connection noticing (a router that
+// drops everything): the next refresh finds rows no event told of, the program asks for its
+// events again, and another PC's stroke reaches the window by its event once more.
+TEST_F(PaintWindowFaults, AnEventsLineGoneSilentUnderAnArmedWaitIsNoticed)
+{
+    if (EventChannel::Disabled())
+        GTEST_SKIP() << "events are off";
+    PaintWindow *w = Open(4, 64, 48);
+    w->Timer1->stop(); // refreshed by hand
+    ASSERT_TRUE(WaitUntil([] { return mainWindow->Worker().Listening(DatabasePath()); }, 20000))
+        << "the picture's events never reached the worker";
+    const int triesBefore = EventChannel::Tries();
+    const auto foreignStroke = [](int n) {
+        return Db().ExecuteSql({"EXECUTE BLOCK AS BEGIN",
+                                QStringLiteral("INSERT INTO IMG_4 VALUES (%1, 9, %1, 2, 3, 255, %1, 20);").arg(n),
+                                "POST_EVENT 'IMG_4';", "END"});
+    };
+    {
+        SilencedEventLines silent;
+        ASSERT_TRUE(silent.Error().isEmpty()) << silent.Error().toStdString();
+        ASSERT_TRUE(foreignStroke(1));
+        QThread::msleep(300);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w->ReadCount, 0) << "an event came through a silenced line";
+        Tick(w); // a refresh finds the row no event told of
+        EXPECT_EQ(w->ReadCount, 1);
+        EXPECT_TRUE(WaitUntil([&] { return EventChannel::Tries() > triesBefore; }, 10000))
+            << "the events were not asked for again";
+        EXPECT_TRUE(WaitUntil([] { return mainWindow->Worker().Listening(DatabasePath()); }, 20000))
+            << "the events did not come back";
+    }
+    ASSERT_TRUE(foreignStroke(2));
+    EXPECT_TRUE(WaitUntil([w] { return w->ReadCount == 2; }, 5000)) << "no event drew the next stroke";
 }

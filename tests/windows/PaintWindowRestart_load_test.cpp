@@ -144,7 +144,9 @@ TEST_F(PaintWindowRestart, TwoProgramsPaintThroughAServerRestartWithoutAnyoneRec
     qint64 reconnectedAfter = -1;
     QObject::connect(mainWindow, &MainWindow::Reconnected, mainWindow, [&] { reconnectedAfter = back.elapsed(); });
     ASSERT_TRUE(PumpUntil([&] { return a->UnstoredPoints() == 0; }, 10000))
-        << "the kept points were not stored within 10 s";
+        << "the kept points were not stored within 10 s: " << a->UnstoredPoints() << " unstored, the database "
+        << (mainWindow->Worker().Lost(a->Session()) ? "still lost" : "reached") << ", the server back for "
+        << back.elapsed() << " ms";
     const qint64 storedAfter = back.elapsed();
     QTemporaryDir out;
     const QString png = out.filePath(QStringLiteral("b.png"));

@@ -4,10 +4,13 @@
 #include "Outages.h"
 #include "StallMeter.h"
 #include "core/painting/EventChannel.h"
+#include "core/painting/PaintOpening.h"
+#include "core/picture/RangeReaders.h"
 #include "relay/PortDrop.h"
 #include "core/painting/PaintWorker.h"
 #include "core/journal/StrokeJournal.h"
 #include "db/Tables.h"
+#include "forms/ElidedLabel.h"
 #include "forms/FormUtil.h"
 
 #include <QColor>
@@ -1076,6 +1079,53 @@ TEST_F(PaintWindowStrokes, AMuteDatabaseDelaysNoOtherDatabasesWindows)
     delete b;
 }
 
+// A large picture opening through a slow line holds up no other window of its database: a
+// stroke there is stored while the opening still reads. Closed mid-opening, the window's
+// opening ends: its thread and its readers stop, and their attachments go.
+TEST_F(PaintWindowStrokes, ALargeOpeningHoldsNoStoreAndEndsWithItsWindow)
+{
+    const QString big = ImageTable::NameOf(9);
+    ASSERT_TRUE(Db().CreateImageTable(big));
+    ASSERT_TRUE(Db().ExecuteSql({"INSERT INTO " + big + " (N, MN, DN, PTYP, PSIZ, PCOL, X, Y)",
+                                 "WITH RECURSIVE R (I) AS (SELECT 0 FROM RDB$DATABASE UNION ALL",
+                                 "  SELECT I + 1 FROM R WHERE I < 299)",
+                                 "SELECT A.I * 300 + B.I + 1, 5, 1 + A.I, 1, 2, 65280, MOD(B.I, 60), MOD(A.I, 40)",
+                                 "FROM R A CROSS JOIN R B"}));
+    const auto attachments = [] {
+        const int n = Db().SelectAll(QStringLiteral("MON$ATTACHMENTS"), QStringLiteral("MON$ATTACHMENT_ID<>CURRENT_CONNECTION"));
+        Db().EndQuery();
+        return n;
+    };
+    PaintWindow *small = Open(7);
+    const int before = attachments();
+    const int readersBefore = RangeReaders::StartAfter.exchange(5000);
+    auto restore = qScopeGuard([readersBefore] { RangeReaders::StartAfter = readersBefore; });
+    gate_.setDelay(20000); // 40 ms a round trip: the 90,000 rows take seconds
+    CurrentImageNo = 9;
+    CurrentImageWidth = 64;
+    CurrentImageHeight = 48;
+    auto *large = new PaintWindow;
+    mainWindow->AddChild(large); // not waited for
+    ASSERT_TRUE(WaitUntil([large] { return large->ReadCount > 0; })) << "the opening drew nothing";
+    const auto line = Line(2, 2, 5);
+    small->SpeedButton4Click();
+    small->Image1MouseDown(Qt::LeftButton, Qt::LeftButton, line[0].x(), line[0].y());
+    for (size_t k = 1; k < line.size(); ++k)
+        small->Image1MouseMove(Qt::LeftButton, line[k].x(), line[k].y());
+    small->Image1MouseUp(Qt::LeftButton, Qt::NoButton, line.back().x(), line.back().y());
+    ASSERT_TRUE(WaitUntil([small] { return small->UnstoredPoints() == 0; })) << "the stroke was not stored";
+    EXPECT_FALSE(large->PictureLoaded()) << "the stroke waited for the other window's opening";
+    const int drawn = large->ReadCount;
+    EXPECT_LT(drawn, 90000);
+    large->close();
+    EXPECT_TRUE(WaitUntil([] { return PaintOpening::AtWork() == 0 && RangeReaders::AtWork() == 0; }, 5000))
+        << PaintOpening::AtWork() << " openings and " << RangeReaders::AtWork() << " readers still at work";
+    gate_.setDelay(0);
+    EXPECT_TRUE(WaitUntil([&] { return attachments() <= before; }, 5000))
+        << attachments() << " attachments, " << before << " before the opening";
+    EXPECT_EQ(Rows(kTable).size(), 5u);
+}
+
 // A window closed, or a worker gone, while its answers are on their way gets none and
 // nothing breaks; the strokes handed over are stored all the same.
 TEST_F(PaintWindowStrokes, AnswersInFlightToAGoneWindowOrWorkerAreDropped)
@@ -1149,9 +1199,10 @@ TEST_F(PaintWindowStrokes, RecoveredStrokesGoBeforeTheWindowsNewerOnes)
         EXPECT_EQ(rows[i].mn, 3) << "row " << i;
 }
 
-// Strokes of a picture deleted and made again under the same number: kept, they hold back
-// no stroke of the picture as it is now; discarded, they go and nothing else does (not a
-// closed window's stroke still waiting for the server).
+// Strokes of a picture deleted and made again under the same number: the question says so;
+// kept, they hold back no stroke of the picture as it is now, stay in the journal and no
+// longer count as waiting (the status bar says where they are and how they go); discarded,
+// they go and nothing else does (not a closed window's stroke still waiting for the server).
 TEST_F(PaintWindowStrokes, OrphansKeptHoldNothingBackAndDiscardedTakeOnlyWhatWasNamed)
 {
     ASSERT_TRUE(Db().CreateImgListTable());
@@ -1186,6 +1237,9 @@ TEST_F(PaintWindowStrokes, OrphansKeptHoldNothingBackAndDiscardedTakeOnlyWhatWas
         OpenGate();
         ASSERT_TRUE(WaitUntil([&] { return !answers.confirmations.isEmpty(); })) << "never asked";
         EXPECT_TRUE(answers.confirmations.value(0).contains(QStringLiteral("3点"))) << answers.confirmations.value(0).toStdString();
+        EXPECT_TRUE(answers.confirmations.value(0).contains(QStringLiteral("削除されています")))
+            << answers.confirmations.value(0).toStdString();
+        EXPECT_FALSE(answers.confirmations.value(0).contains(QStringLiteral("見つかりません")));
         Stroke(a, Line(2, 40, 4));
         EXPECT_TRUE(StoredOnceBack(a, 8000)) << "the open window's new stroke was held back";
         EXPECT_TRUE(WaitUntil([&] { return Rows(table).size() == 15u; })) << Rows(table).size();
@@ -1196,12 +1250,15 @@ TEST_F(PaintWindowStrokes, OrphansKeptHoldNothingBackAndDiscardedTakeOnlyWhatWas
         }
         EXPECT_EQ(closedWindows, 10) << "the closed window's stroke was not stored";
         EXPECT_EQ(orphans, 0);
-        // Kept: still in the journal, for a later run; discarded: gone from it. What waits is
-        // picture 7's kept orphans, in both rounds.
+        // Kept: still in the journal, for a later run; discarded: gone from it. Nothing waits,
+        // in either round: no count stays that nothing could clear.
         EXPECT_TRUE(WaitUntil([&] {
-            return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 3
+            return mainWindow->Worker().WaitingPoints().value(DatabasePath()) == 0
                    && QFile::exists(orphanFile) == !discard;
         })) << mainWindow->Worker().WaitingPoints().value(DatabasePath());
+        const QString shown = mainWindow->findChild<ElidedLabel *>(QStringLiteral("waiting"))->FullText();
+        EXPECT_TRUE(shown.contains(StrokeJournalFolder()) && shown.contains(QStringLiteral("画像7の保存できない3点")))
+            << shown.toStdString();
         EXPECT_EQ(answers.confirmations.size(), 1);
         a->close();
     }

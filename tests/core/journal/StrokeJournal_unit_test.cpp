@@ -86,13 +86,27 @@ std::vector<QPoint> appended(int from, int count)
     return p;
 }
 
+// The start an attachment of that number noted (its database is DbIdentity).
+QString startOf(qint64 attachment)
+{
+    return QStringLiteral("2026-12-08 07:00:%1.0000").arg(attachment % 60, 2, 10, QLatin1Char('0'));
+}
+const QString DbIdentity = QStringLiteral("2026-01-02 03:04:05.6789");
+
+void sentOn(JournalStroke &s, qint64 attachment)
+{
+    s.attachment = attachment;
+    s.attachmentStarted = attachment > 0 ? startOf(attachment) : QString();
+    s.attachmentDatabase = attachment > 0 ? DbIdentity : QString();
+}
+
 void apply(JournalEntry &e, const Note &note)
 {
     switch (note.kind) {
     case 'B': e.NoteSending(note.n, note.dn, note.count); break;
     case 'C': e.NoteStored(note.n, note.dn, note.count); break;
     case 'R': e.NoteNotSent(); break;
-    case 'A': e.NoteSender(note.n); break;
+    case 'A': e.NoteSender(note.n, startOf(note.n), DbIdentity); break;
     case 'P': e.NoteAppended(appended(int(e.Stroke().points.size()), note.count)); break;
     case 'E': e.NoteEnded(); break;
     }
@@ -178,7 +192,7 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             full.open = c.stillOpen;
             JournalStroke expected =
                 withProgress(full, c.dn, c.stored, c.lastN, c.sendingN, c.sendingDn, c.sendingCount);
-            expected.attachment = c.attachment;
+            sentOn(expected, c.attachment);
             QString name;
             {
                 // Progress handed to Create is not written: nothing of a new stroke is stored yet.
@@ -202,7 +216,7 @@ TEST_F(StrokeJournalTest, ProgressReadsBackAsNoted)
             if (size_t(expected.stored) < expected.points.size()) {
                 claimed[0]->NoteStored(BigN * 2, 9);
                 JournalStroke further = withProgress(full, 9, expected.stored + 1, BigN * 2);
-                further.attachment = expected.attachment;
+                sentOn(further, expected.attachment);
                 EXPECT_EQ(claimed[0]->Stroke(), further);
                 claimed.clear();
                 claimed = JournalEntry::ClaimUnheld(folder(), DbA);
@@ -430,7 +444,8 @@ TEST_F(StrokeJournalTest, ANoteThatCannotBeWrittenIsWrittenWithTheNext)
     EXPECT_TRUE(claimed[0]->Recovered());
 }
 
-// An entry as the version before wrote it: no picture anchor, one point per note.
+// Entries of the versions before: version 1 with no picture anchor and one point per note,
+// version 3 with the sending attachment named by its number alone.
 TEST_F(StrokeJournalTest, AnEntryOfTheFormerVersionIsReadAndGoesOn)
 {
     struct Rec {
@@ -480,7 +495,7 @@ TEST_F(StrokeJournalTest, AnEntryOfTheFormerVersionIsReadAndGoesOn)
     EXPECT_EQ(claimed[0]->MaxNotePoints(), 1);
     EXPECT_FALSE(claimed[0]->NoteSending(9, 4, 2));
     // Nor does it learn to name the sending attachment.
-    claimed[0]->NoteSender(77);
+    claimed[0]->NoteSender(77, startOf(77), DbIdentity);
     EXPECT_EQ(claimed[0]->Stroke().attachment, 0);
     EXPECT_TRUE(claimed[0]->NoteStored(9, 4, 2));
     const QString name = claimed[0]->FileName();
@@ -488,6 +503,50 @@ TEST_F(StrokeJournalTest, AnEntryOfTheFormerVersionIsReadAndGoesOn)
     claimed = JournalEntry::ClaimUnheld(folder(), DbA);
     ASSERT_EQ(claimed.size(), 1u);
     EXPECT_EQ(claimed[0]->Stroke(), withProgress(old, 4, 3, 10));
+    claimed[0]->Finish();
+
+    // Version 3 names the sending attachment by its number alone: read as such, and its
+    // notes keep that format.
+    JournalStroke three = stroke(DbA, 3, 3);
+    Rec s3;
+    s3.body = QByteArray("SOKJL", 5);
+    s3.body.append(char(3)).append(char(0));
+    s3.i64(1700000000000000001LL);
+    s3.u32(quint32(db.size()));
+    s3.body.append(db);
+    for (int v : {three.imageNo, three.user, three.penType, three.penSize, three.penColor})
+        s3.i32(v);
+    s3.u32(3);
+    for (const QPoint &p : three.points) {
+        s3.i32(p.x());
+        s3.i32(p.y());
+    }
+    s3.i64(three.anchorN);
+    const QByteArray anchor = three.anchorRow.toUtf8();
+    s3.u32(quint32(anchor.size()));
+    s3.body.append(anchor);
+    Rec sender, sending3;
+    sender.body = "A";
+    sender.i64(41);
+    sending3.body = "B";
+    sending3.u32(0);
+    sending3.i64(1);
+    sending3.i32(2);
+    sending3.u32(3);
+    writeBytes(folder() + "/00000000000000000002-1-1.stroke", s3.framed() + sender.framed() + sending3.framed());
+    claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    JournalStroke expected = withProgress(three, 0, 0, 0, 1, 2, 3);
+    expected.attachment = 41;
+    EXPECT_EQ(claimed[0]->Stroke(), expected);
+    claimed[0]->NoteSender(42, startOf(42), DbIdentity);
+    expected.attachment = 42;
+    EXPECT_EQ(claimed[0]->Stroke(), expected) << "a start kept that its file cannot hold";
+    EXPECT_TRUE(claimed[0]->NoteSending(1, 2, 3));
+    claimed.clear();
+    claimed = JournalEntry::ClaimUnheld(folder(), DbA);
+    ASSERT_EQ(claimed.size(), 1u);
+    EXPECT_EQ(claimed[0]->Stroke(), expected);
 }
 
 TEST_F(StrokeJournalTest, FinishAndDiscardRemoveTheFile)

@@ -589,6 +589,93 @@ TEST(StrokeRecovery, NothingLostNothingDoubledWhateverTheJournalWasLeftWith)
         sc.expectEachPointOnce("split stroke");
         EXPECT_TRUE(sc.claim().empty());
     }
+    {
+        // Numbers start again with a database made again or restored: the journal's number
+        // may name another program's attachment now. Only the attachment of that number,
+        // start and database is ended, and a stroke of another picture ends none.
+        SCOPED_TRACE("a lost statement's attachment that is no more: nobody else's is ended");
+        struct Case {
+            const char *what;
+            bool otherStart, otherDatabase, otherPicture;
+        } cases[] = {
+            {"its number now another attachment's", true, false, false},
+            {"sent to a database made again since", false, true, false},
+            {"of another picture, its attachment named in full", false, false, true},
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            Scene sc;
+            DataAccess other; // another program's attachment
+            other.ConnectDatabase(sc.t.serverPath());
+            const DataAccess::Identity named = other.AttachmentIdentity();
+            ASSERT_GT(named.id, 0);
+            JournalStroke a = drawn(3, 1, 3);
+            if (c.otherPicture) {
+                const JournalStroke now = drawn(9, 40, 1);
+                sc.commit(now, 1, 1);
+                a.anchorN = 1;
+                a.anchorRow = QStringLiteral("5,1,1,2,65280,31,11");
+            }
+            auto e = sc.entry(a);
+            e->NoteSender(named.id, c.otherStart ? QStringLiteral("2001-01-01 00:00:00.0000") : named.started,
+                          c.otherDatabase ? QStringLiteral("2001-01-01 00:00:00.0000") : named.database);
+            ASSERT_TRUE(e->NoteSending(1, 1, 3));
+            e.reset();
+            auto store = sc.store(sc.db, true);
+            int orphans = 0;
+            store->onOrphaned = [&](int points) { orphans += points; };
+            EXPECT_TRUE(store->StorePending()) << store->LastFailureText().toStdString();
+            EXPECT_EQ(other.SelectAll(QStringLiteral("RDB$DATABASE"), QString()), 1)
+                << "another program's attachment was ended: " << other.LastErrorText().toStdString();
+            if (c.otherPicture) {
+                EXPECT_EQ(orphans, 3);
+                sc.strokes = {drawn(9, 40, 1)};
+            }
+            sc.expectEachPointOnce(c.what);
+        }
+    }
+}
+
+// Another tool may leave a NULL in any column but N. Drawn as 0, it is compared as NULL: the
+// block's check of the row at the watermark and a journal stroke's anchor on that row match
+// it, and storing goes on at once.
+TEST(StrokeRecovery, ANullInTheTopRowIsAValueLikeAnyOther)
+{
+    const char *const columns[] = {"MN", "DN", "PTYP", "PSIZ", "PCOL", "X", "Y"};
+    for (int c = 0; c < 7; ++c) {
+        SCOPED_TRACE(columns[c]);
+        Scene sc;
+        const JournalStroke other = drawn(9, 40, 3);
+        sc.strokes.push_back(other);
+        sc.commit(other, 1, 1);
+        ASSERT_TRUE(sc.db.ExecuteSql({QStringLiteral("UPDATE IMG_1 SET %1 = NULL WHERE N = 3").arg(columns[c])}));
+        // A run before drew a stroke with that row on top, and stored none of it.
+        StrokeRow top{3, other.user, 1, other.penType, other.penSize, other.penColor, other.points[2].x(),
+                      other.points[2].y()};
+        top.nulls = quint8(1u << (c + 1));
+        JournalStroke before = drawn(4, 20, 2);
+        before.anchorN = 3;
+        before.anchorRow = RowContent(top);
+        sc.entry(before).reset();
+        auto store = sc.store(sc.db, true);
+        int orphans = 0;
+        store->onOrphaned = [&](int points) { orphans += points; };
+        EXPECT_EQ(store->Refresh(), 0);
+        EXPECT_FALSE(store->TakeRedrawn()) << "the row at the watermark taken for another";
+        // And a stroke of this run after it.
+        const JournalStroke now = drawn(3, 1, 4);
+        store->Add({1, now.user, {now.penType, now.penSize, now.penColor}, now.points, sc.entry(now)});
+        EXPECT_TRUE(store->StorePending()) << store->LastFailureText().toStdString();
+        EXPECT_EQ(store->LastFailure(), StrokeStore::Failure::None);
+        EXPECT_FALSE(store->TakeRedrawn());
+        EXPECT_EQ(orphans, 0);
+        EXPECT_EQ(store->PendingPoints(), 0);
+        EXPECT_TRUE(sc.claim().empty());
+        // The row as it was, for the count by author and place.
+        const int was[] = {top.mn, top.dn, top.type, top.size, top.color, top.x, top.y};
+        ASSERT_TRUE(sc.db.ExecuteSql({QStringLiteral("UPDATE IMG_1 SET %1 = %2 WHERE N = 3").arg(columns[c]).arg(was[c])}));
+        sc.expectEachPointOnce(columns[c]);
+    }
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -37,8 +38,8 @@ QStringList fill(const QString &table, int from, int to, int seed)
 std::vector<StrokeRow> replay(DataAccess &db, const QString &table)
 {
     std::vector<StrokeRow> rows;
-    db.ForEachIntegerRow("*", table, QString(), "N", [&](const qint64 *v, const bool *) {
-        rows.push_back(RangeReaders::RowOf(v));
+    db.ForEachIntegerRow("*", table, QString(), "N", [&](const qint64 *v, const bool *nulls) {
+        rows.push_back(RangeReaders::RowOf(v, nulls));
         return true;
     });
     return rows;
@@ -132,10 +133,28 @@ TEST(PictureCache, OpeningDrawsFromACopyOnlyWhenTheServerConfirmsIt)
             }
         };
     };
+    const auto sql = [](const char *statement) {
+        return [statement](Scene &p) { ASSERT_TRUE(p.db.ExecuteSql({QString::fromLatin1(statement)})); };
+    };
     const Case cases[] = {
         {"unchanged", [](Scene &) {}, 3000, false},
         {"rows added by others since", [](Scene &p) { ASSERT_TRUE(p.db.ExecuteSql(fill(kTable, 3001, 3050, 0))); },
          3000, false},
+        {"a stroke of 12 rows deleted in the middle", sql("DELETE FROM IMG_1 WHERE N BETWEEN 1500 AND 1511"), 0, true},
+        {"one row changed", sql("UPDATE IMG_1 SET X = X + 1 WHERE N = 1700"), 0, true},
+        {"one colour made NULL (drawn as 0)", sql("UPDATE IMG_1 SET PCOL = NULL WHERE N = 1800"), 0, true},
+        {"one row inserted below the end",
+         sql("INSERT INTO IMG_1 (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (0, 1, 1, 1, 1, 0, 5, 5)"), 0, true},
+        {"the database made again at the same path, with the same rows",
+         [](Scene &p) {
+             p.db.DisconnectDatabase();
+             RunIsql(p.t.serverPath(), "DROP DATABASE;\n");
+             p.db.CreateDatabase(p.t.serverPath());
+             ASSERT_TRUE(p.db.IsConnected()) << p.db.LastErrorText().toStdString();
+             ASSERT_TRUE(p.db.CreateImageTable(kTable));
+             ASSERT_TRUE(p.db.ExecuteSql(fill(kTable, 1, 3000, 0)));
+         },
+         0, true},
         {"dropped and made again with the same rows", recreate(0, 3000), 0, true},
         {"dropped and made again with other rows, more of them", recreate(1, 3100), 0, true},
         {"dropped and made again, fewer rows", recreate(0, 2000), 0, true},
@@ -186,11 +205,17 @@ TEST(PictureCache, DeletingThePictureDropsItsCopy)
     EXPECT_FALSE(QFile::exists(copyFile(p.db)));
 }
 
+// Whatever the extra readers do (fail, stall, bring rows the opening read already), each
+// row is drawn once, in N order, and the copy holds each once.
 TEST(PictureCache, OpeningCompletesWhenTheExtraReadersFail)
 {
     Scene p;
     ASSERT_TRUE(p.db.ExecuteSql(fill(kTable, 3001, 12000, 0)));
-    const std::vector<StrokeRow> table = replay(p.db, kTable);
+    // Odd N only: the opening's position is never a round number.
+    const QString odd = QStringLiteral("IMG_3");
+    ASSERT_TRUE(p.db.CreateImageTable(odd));
+    ASSERT_TRUE(p.db.ExecuteSql(fill(odd, 1, 12000, 3)));
+    ASSERT_TRUE(p.db.ExecuteSql({"UPDATE IMG_3 SET N = 2 * N + 1 ORDER BY N DESC"}));
     RangeReaders::StartAfter = 500;
     RangeReaders::StallMs = 500;
     // A slow line for the readers only: they are still reading when the opening has drawn
@@ -204,19 +229,22 @@ TEST(PictureCache, OpeningCompletesWhenTheExtraReadersFail)
         QString path;              // where the extra readers attach
         std::function<void()> cut; // done while the readers read
         bool readersBring;         // the readers surely brought rows
+        QString table = kTable;
     };
     const Case cases[] = {
         {"no attach", QStringLiteral("localhost/%1:").arg(ClosedPort()) + file, {}, false},
         {"their lines cut while they read", throughRelay, [&] { relay.cutAll(); }, false},
         {"their lines gone silent while they read", throughRelay, [&] { relay.pause(); }, false},
         {"working", throughRelay, {}, true},
+        {"working, odd N only", throughRelay, {}, true, odd},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         QDir(PictureCache::Folder()).removeRecursively();
         RangeReaders::SetPathForTests(c.path);
-        const Opened o = open(p.db, kTable, [&](const StrokeRow &r) {
-            if (r.n == 1400) {
+        const std::vector<StrokeRow> table = replay(p.db, c.table);
+        const Opened o = open(p.db, c.table, [&](const StrokeRow &r) {
+            if (r.n == 1400 || r.n == 1401) {
                 // Time for the readers to attach and start on their ranges.
                 QThread::msleep(800);
                 if (c.cut)
@@ -233,6 +261,10 @@ TEST(PictureCache, OpeningCompletesWhenTheExtraReadersFail)
         for (int i = 0; i < 600 && RangeReaders::AtWork() > 0; ++i)
             QThread::msleep(50);
         EXPECT_EQ(RangeReaders::AtWork(), 0) << "extra readers still at work 30 s after the opening";
+        // The copy written holds each row once: the next opening draws the table from it.
+        const Opened again = open(p.db, c.table);
+        EXPECT_TRUE(same(again.drawn, table)) << "drawn " << again.drawn.size() << " rows from the copy";
+        EXPECT_EQ(again.opening.fromCopy, int(table.size()));
     }
 }
 
@@ -266,6 +298,27 @@ TEST(PictureCacheFiles, TheCapDropsTheLeastRecentlyOpened)
     const PictureCache::Copy back = PictureCache::Read(keys[3]);
     EXPECT_EQ(back.relationId, 7);
     EXPECT_TRUE(same(back.rows, copy.rows));
+
+    // What a copy says of itself is read from its start alone, however large it is.
+    std::minstd_rand random(7);
+    PictureCache::Copy large;
+    large.relationId = 9;
+    large.database = QStringLiteral("2026-01-02 03:04:05.6789");
+    large.versions = 123456789012LL;
+    for (int i = 1; i <= 60000; ++i)
+        large.rows.push_back({2 * i, int(random() % 50), int(random()), int(random() % 6), int(random() % 30),
+                              int(random()), int(random() % 4000), int(random() % 3000), 0, quint8(i % 3 == 0 ? 4 : 0)});
+    ASSERT_TRUE(PictureCache::Write(keys[0], large));
+    ASSERT_GT(QFileInfo(PictureCache::FileOf(keys[0])).size(), 64 * 1024);
+    const PictureCache::Copy said = PictureCache::ReadHeader(keys[0]);
+    EXPECT_EQ(said.count, 60000u);
+    EXPECT_EQ(said.lastN, 120000);
+    EXPECT_EQ(said.versions, large.versions);
+    EXPECT_EQ(said.database, large.database);
+    EXPECT_EQ(said.relationId, 9);
+    const PictureCache::Copy whole = PictureCache::Read(keys[0]);
+    ASSERT_TRUE(same(whole.rows, large.rows));
+    EXPECT_EQ(whole.rows[2].nulls, 4) << "the NULLs of a row come back";
 }
 
 } // namespace
