@@ -47,7 +47,10 @@ PaintWorker::~PaintWorker()
 {
     Stop();
     // Behind the entries still being written: they are all made first.
-    QMetaObject::invokeMethod(journal_, &quitHere, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(journal_, [j = journal_] {
+        j->Settle();
+        quitHere();
+    }, Qt::QueuedConnection);
 }
 
 PaintWorker::Database &PaintWorker::databaseOf(const QString &path)
@@ -381,7 +384,8 @@ void PaintWorker::Stop()
 
 void PaintWorker::ExitWhenJournaled(int rc)
 {
-    QMetaObject::invokeMethod(journal_, [rc] {
+    QMetaObject::invokeMethod(journal_, [j = journal_, rc] {
+        j->Settle();
         std::fflush(nullptr);
         ::_exit(rc);
     }, Qt::QueuedConnection);
@@ -391,6 +395,9 @@ void PaintWorker::WhenJournaled(std::function<void()> then)
 {
     const quint64 ticket = nextTicket_++;
     afterJournal_[ticket] = std::move(then);
-    QMetaObject::invokeMethod(journal_, [j = journal_, ticket] { emit j->Synced(ticket); },
+    QMetaObject::invokeMethod(journal_, [j = journal_, ticket] {
+        j->Settle();
+        emit j->Synced(ticket);
+    },
                               Qt::QueuedConnection);
 }
