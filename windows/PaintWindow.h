@@ -4,6 +4,7 @@
 #include "core/picture/PictureReplay.h"
 #include "core/painting/StrokeStore.h"
 #include "forms/ChildForm.h"
+#include "windows/ImageControl.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -18,29 +19,6 @@ class QTimer;
 class QToolButton;
 class PaintWorker;
 class QWidget;
-
-// Image1: shows the window's bitmap and hands its mouse events to the window.
-class TImageControl : public QWidget {
-    Q_OBJECT
-public:
-    TImageControl(QImage &image, QWidget *parent = nullptr);
-    // Sizes the control to the bitmap.
-    void Fit();
-
-signals:
-    void MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
-    void MouseMove(Qt::MouseButtons buttons, int x, int y);
-    void MouseUp(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
-
-protected:
-    void paintEvent(QPaintEvent *e) override;
-    void mousePressEvent(QMouseEvent *e) override;
-    void mouseMoveEvent(QMouseEvent *e) override;
-    void mouseReleaseEvent(QMouseEvent *e) override;
-
-private:
-    QImage &image_;
-};
 
 class PaintWindow : public ChildForm {
     Q_OBJECT
