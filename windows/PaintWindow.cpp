@@ -170,7 +170,7 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     connect(Image1, &TImageControl::MouseUp, this, &PaintWindow::Image1MouseUp);
     connect(Timer1, &QTimer::timeout, this, &PaintWindow::Timer1Timer);
     sendTimer_ = new QTimer(this);
-    sendTimer_->setInterval(SendMs);
+    sendTimer_->setInterval(PaintWorker::SliceMs);
     connect(sendTimer_, &QTimer::timeout, this, &PaintWindow::sendTimerTimer);
 }
 
@@ -258,6 +258,7 @@ void PaintWindow::FormClose()
 {
     Timer1->stop();
     sendTimer_->stop();
+    holdEveryMove(false);
     // What went out of a stroke under the mouse stays; the rest is dropped, as is a
     // stroke closed before its first block.
     if (worker_ && Drawing && liveTag_ != 0)
