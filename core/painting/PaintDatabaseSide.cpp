@@ -1,27 +1,22 @@
+// A database's painting requests on its own thread: the windows' sessions, the serving of
+// each (its opening, its stores, its refresh), and what goes back to the windows.
+
 #include "core/painting/PaintDatabaseSide.h"
 
 #include "core/connection/AsyncHandshakeProbe.h"
 #include "core/connection/BackgroundAttach.h"
 #include "core/painting/EventChannel.h"
+#include "core/painting/PaintDatabaseSession.h"
 #include "core/painting/PaintWorker.h"
 #include "core/picture/PictureCache.h"
-#include "core/TextRoutines.h"
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
 #include <QThread>
 #include <QTimer>
-#include <cstdio>
 #include <utility>
 
 namespace {
-// Milliseconds between tries of a lost database, and how long its handshake may take.
-constexpr int ReconnectMs = 2500;
-constexpr int HandshakeMs = 2000;
-// An attach that has not ended by then is given up (its thread closes what it gets).
-constexpr int AttachDeadlineMs = (DataAccess::ConnectTimeoutSeconds + 2) * 1000;
-// The refresh's prepared statement is let go after this long without a refresh.
-constexpr int RefreshKeptMs = 1500;
 // A picture's rows reach its window at least this often while it is replayed.
 constexpr int FlushMs = 50;
 // A stroke refused for a lasting reason is tried again after 5, 10, 20 and 40 s; then
@@ -32,35 +27,7 @@ constexpr int RefusalsBeforeTelling = 4;
 constexpr int LockedWaitMs = 300;
 // Tries (each waiting out the server's lock wait) before a lasting lock is told.
 constexpr int LocksBeforeTelling = 4;
-
-// Ends a piece of counted work when it goes out of scope.
-struct Counted {
-    std::atomic<int> &busy;
-    ~Counted() { --busy; }
-};
 } // namespace
-
-struct PaintDatabaseSide::Session {
-    int id = 0;
-    QString table;
-    int imageNo = 0;
-    bool window = true;     // a window shows it; false: strokes only, drawn nowhere
-    bool opened = false;    // its picture was drawn (or its table found, for the journal's)
-    std::unique_ptr<StrokeStore> store;
-    QVector<StrokeRow> batch;
-    QElapsedTimer sinceFlush;
-    int loadedRows = 0;
-    bool loading = false;
-    qint64 retryAtMs = 0;   // after a refusal or a lock
-    int refusals = 0;
-    bool lostShown = false;
-    bool told = false;      // the user was told that its picture is gone
-    int added = 0;          // points the window handed over so far
-    int recovered = 0;      // points a run before left in the journal, stored by this one
-    int locks = 0;          // stores in a row that met a lock, or could not note in the journal
-    bool serveQueued = false;   // a store or an event's refresh waits to run: more fold into it
-    std::set<quint64> toAnswer; // the open strokes whose blocks it takes
-};
 
 PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy)
     : path_(path), busy_(std::move(busy)), db_(std::make_unique<DataAccess>())
@@ -320,102 +287,6 @@ PaintDatabaseSide::Session *PaintDatabaseSide::olderStrokesOf(const Session &s)
     return nullptr;
 }
 
-// True when attached; otherwise a connect is started if its time has come.
-bool PaintDatabaseSide::connected()
-{
-    if (db_->IsConnected() && !lost_)
-        return true;
-    if (lost_) {
-        dropConnection();
-        nextTryMs_ = now() + 500;
-        markLost(true);
-        return false;
-    }
-    startConnect();
-    return false;
-}
-
-void PaintDatabaseSide::dropConnection()
-{
-    lost_ = false;
-    // The line goes first: nothing waits for a server that does not answer.
-    db_->DropConnection();
-}
-
-void PaintDatabaseSide::startConnect()
-{
-    if (attaching_ || stopped_ || now() < nextTryMs_ || !probe_)
-        return;
-    attaching_ = true;
-    // The first connect of a window is waited for like a call; a lost database's tries are not.
-    if (!shownLost_ && !attachCounted_) {
-        attachCounted_ = true;
-        ++*busy_;
-    }
-    probe_->Start(ToCp932(path_), HandshakeMs);
-}
-
-void PaintDatabaseSide::handshakeDone(bool answered)
-{
-    if (!attaching_)
-        return;
-    if (!answered) {
-        connectEnded(false);
-        return;
-    }
-    attachDeadline_->start(AttachDeadlineMs);
-    attach_->Start(path_);
-}
-
-void PaintDatabaseSide::attachDone(DataAccess &got)
-{
-    if (!attaching_)
-        return;
-    attachDeadline_->stop();
-    if (got.IsConnected())
-        db_->AdoptAttachment(got);
-    connectEnded(db_->IsConnected());
-}
-
-void PaintDatabaseSide::connectEnded(bool ok)
-{
-    attaching_ = false;
-    // Spaced from the end of a failed try: an attach may take its whole time limit.
-    nextTryMs_ = ok ? 0 : now() + ReconnectMs;
-    if (!ok) {
-        markLost(true);
-        for (auto &[id, s] : sessions_)
-            report(*s);
-    } else {
-        markLost(false);
-        // Strokes a run before left for this database go first, then what waits here.
-        recover();
-        std::vector<int> ids;
-        for (auto &[id, s] : sessions_)
-            ids.push_back(id);
-        for (int id : ids)
-            refresh(id);
-    }
-    if (attachCounted_) {
-        attachCounted_ = false;
-        --*busy_;
-    }
-}
-
-void PaintDatabaseSide::markLost(bool lost)
-{
-    shownLost_ = lost;
-    for (auto &[id, s] : sessions_) {
-        if (!s->window || s->lostShown == lost)
-            continue;
-        s->lostShown = lost;
-        deliver([id = s->id, lost](PaintWorker &f) {
-            f.lost_[id] = lost;
-            emit f.LostChanged(id, lost);
-        });
-    }
-}
-
 void PaintDatabaseSide::serve(Session &s)
 {
     if (!connected()) {
@@ -603,100 +474,4 @@ void PaintDatabaseSide::dropIfDone(int id)
     // An attachment nothing uses any more goes: it would keep the database open.
     if (sessions_.empty() && db_->IsConnected())
         db_->DisconnectDatabase();
-}
-
-// The lost database is tried again, and strokes that wait for a retry are stored.
-void PaintDatabaseSide::tick()
-{
-    // The refresh's statement keeps its table in use: let go once the refreshes pause, so
-    // that a picture deleted elsewhere does not wait for it.
-    if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
-        db_->ReleaseRefresh();
-    // The store's transaction kept for a stroke under the mouse that goes on no more.
-    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
-        db_->EndRowRun();
-    for (auto &[id, s] : sessions_) {
-        if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
-            continue;
-        if (!connected()) {
-            report(*s);
-            continue;
-        }
-        if (now() >= s->retryAtMs)
-            serveLater(id);
-    }
-}
-
-// Serving may end or add sessions: not while iterating over them.
-void PaintDatabaseSide::serveLater(int id)
-{
-    ++*busy_;
-    QTimer::singleShot(0, this, [this, id] {
-        Counted done{*busy_};
-        refresh(id);
-    });
-}
-
-// The channel watches the tables the windows show, and nothing else.
-void PaintDatabaseSide::watchTables()
-{
-    QSet<QString> tables;
-    for (auto &[id, s] : sessions_)
-        if (s->window)
-            tables += s->table;
-    if (tables == watched_ || !events_)
-        return;
-    watched_ = tables;
-    QMetaObject::invokeMethod(events_, [c = events_, tables] { c->watch(tables); }, Qt::QueuedConnection);
-}
-
-void PaintDatabaseSide::eventCame(const QString &table)
-{
-    for (auto &[id, s] : sessions_)
-        if (s->window && s->table == table)
-            serveSoon(*s);
-}
-
-void PaintDatabaseSide::eventsWorking(bool working)
-{
-    eventsOk_ = working;
-    if (working) {
-        quick_->stop();
-        // What was stored between the last refresh and the first wait.
-        quickRefresh();
-    } else if (!stopped_) {
-        quick_->start();
-    }
-}
-
-// While events do not come, each window is refreshed every QuickRefreshMs: one
-// statement that finds nothing when nothing is new.
-void PaintDatabaseSide::quickRefresh()
-{
-    if (!db_->IsConnected() || lost_)
-        return; // the reconnect's tries refresh once it is back
-    for (auto &[id, s] : sessions_)
-        if (s->window && s->opened)
-            serveSoon(*s);
-}
-
-// One store and refresh at a time per picture: asked for meanwhile, it folds into the one
-// queued, which also answers the open strokes whose blocks it took.
-void PaintDatabaseSide::serveSoon(Session &s)
-{
-    if (s.serveQueued)
-        return;
-    s.serveQueued = true;
-    ++*busy_;
-    QTimer::singleShot(0, this, [this, id = s.id] {
-        Counted done{*busy_};
-        auto it = sessions_.find(id);
-        if (it == sessions_.end())
-            return;
-        it->second->serveQueued = false;
-        const std::set<quint64> tags = std::exchange(it->second->toAnswer, {});
-        serve(*it->second); // may end the session
-        for (quint64 tag : tags)
-            deliver([id, tag](PaintWorker &f) { emit f.Taken(id, tag); });
-    });
 }
