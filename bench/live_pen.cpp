@@ -18,8 +18,9 @@
 //   - every drawer's points once, in order, N gapless;
 //   - the refresh that finds nothing new, as it was and as it is.
 // usage: bench_live_pen [--quick] [--case <people> <round trip ms>] [--pacing line|clock]
-//                       [--slice <ms>] [--mix <people> <drawing> <round trip ms> [dropped]]
+//                       [--slice <ms>] [--floor <ms>] [--mix <people> <drawing> <round trip ms> [dropped]]
 #include "live/LiveRun.h"
+#include "core/painting/PaintDatabaseSide.h"
 #include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
 #include "db/DataAccess.h"
@@ -136,6 +137,8 @@ int main(int argc, char **argv)
     auto after = [&](const char *flag, int i) { return args.value(int(args.indexOf(QLatin1String(flag))) + i); };
     const QString pacingArg = args.contains(QStringLiteral("--pacing")) ? after("--pacing", 1) : QString();
     const int sliceMs = args.contains(QStringLiteral("--slice")) ? after("--slice", 1).toInt() : PaintWorker::SliceMs;
+    if (args.contains(QStringLiteral("--floor")))
+        PaintDatabaseSide::BlockFloorMs = after("--floor", 1).toInt();
 
     std::vector<Case> cases;
     for (const int rtt : {0, 2, 10})
@@ -162,9 +165,10 @@ int main(int argc, char **argv)
     }
     std::printf("live pen%s: %d strokes of %d points a drawing PC, a move every %d ms, a pause of about 1 s; each PC "
                 "a painting worker of its own on a thread of its own, all through one delay relay; line = slices "
-                "every %d ms, blocks as the line allows; clock = a block every %d ms, one in flight (as before); "
+                "every %d ms, blocks as the line allows, at least %d ms apart; clock = a block every %d ms, one in flight (as before); "
                 "figures median / 95th percentile\n",
-                quick ? " (quick)" : "", strokes, points, LivePc::MoveMs, sliceMs, LivePc::ClockMs);
+                quick ? " (quick)" : "", strokes, points, LivePc::MoveMs, sliceMs, PaintDatabaseSide::BlockFloorMs.load(),
+                LivePc::ClockMs);
     int imageNo = 0;
     bool ok = true;
     int lastRtt = -1;

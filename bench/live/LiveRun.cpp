@@ -2,44 +2,17 @@
 
 #include "db/DataAccess.h"
 #include "db/Tables.h"
+#include "measure/ProcessCpu.h"
 #include "relay/DelayRelay.h"
 
-#include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <sys/resource.h>
-#include <unistd.h>
 
 using measure::Percentile;
 
 namespace live {
-
-double ServerCpuSeconds()
-{
-    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "firebird")
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray s = stat.readAll();
-        const QList<QByteArray> f = s.mid(s.lastIndexOf(')') + 2).split(' ');
-        if (f.size() > 13)
-            return double(f[11].toLongLong() + f[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-    }
-    return -1;
-}
-
-double OwnCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 namespace {
 
@@ -100,7 +73,7 @@ Figures RunMix(const QString &database, const QString &direct, DelayRelay &relay
             return out;
         }
     const int64_t trips0 = relay.roundTrips();
-    const double cpu0 = ServerCpuSeconds(), own0 = OwnCpuSeconds();
+    const double cpu0 = measure::ServerCpuSeconds(), own0 = measure::OwnCpuSeconds();
     QElapsedTimer t;
     t.start();
     for (auto &pc : pcs)
@@ -119,7 +92,7 @@ Figures RunMix(const QString &database, const QString &direct, DelayRelay &relay
         return true;
     }, 600000);
     out.seconds = t.elapsed() / 1000.0;
-    const double cpu1 = ServerCpuSeconds(), own1 = OwnCpuSeconds();
+    const double cpu1 = measure::ServerCpuSeconds(), own1 = measure::OwnCpuSeconds();
     out.serverCpu = cpu0 >= 0 && cpu1 >= 0 ? 100.0 * (cpu1 - cpu0) / out.seconds : -1;
     out.benchCpu = 100.0 * (own1 - own0) / out.seconds;
     out.tripsPerPc = double(relay.roundTrips() - trips0) / out.seconds / mix.people;

@@ -40,9 +40,4 @@ struct Figures {
 Figures RunMix(const QString &database, const QString &direct, DelayRelay &relay, int imageNo, const Mix &mix,
                Pacing pacing, int strokes, int points, int sliceMs);
 
-// The server's process time (user + system) so far, in seconds; -1 when not found.
-double ServerCpuSeconds();
-// This process's time so far, in seconds.
-double OwnCpuSeconds();
-
 } // namespace live

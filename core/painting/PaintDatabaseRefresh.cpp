@@ -9,6 +9,7 @@
 #include "core/painting/PaintWorker.h"
 #include "db/DataAccess.h"
 
+#include <QRandomGenerator>
 #include <QTimer>
 #include <utility>
 
@@ -62,23 +63,46 @@ void PaintDatabaseSide::watchTables()
     QMetaObject::invokeMethod(events_, [c = events_, tables] { c->watch(tables); }, Qt::QueuedConnection);
 }
 
-void PaintDatabaseSide::eventCame(const QString &table)
+void PaintDatabaseSide::eventCame(const QString &table, int posts)
 {
-    for (auto &[id, s] : sessions_)
-        if (s->window && s->table == table)
-            serveSoon(*s);
+    for (auto &[id, s] : sessions_) {
+        if (!s->window || s->table != table)
+            continue;
+        // Every post since the event before was one of this window's blocks, whose rows it
+        // has drawn (and the others' rows below them). A post of another's that one of ours
+        // hides here shows at the delivery of ours, which then counts one post too many.
+        if (posts <= s->ownPosts) {
+            s->ownPosts -= posts;
+            continue;
+        }
+        s->ownPosts = 0;
+        serveSoon(*s);
+    }
 }
 
 void PaintDatabaseSide::eventsWorking(bool working)
 {
     eventsOk_ = working;
     if (working) {
+        // A new line: the posts of ours the old one still owed us never come, and the
+        // refresh below draws what came meanwhile.
+        for (auto &[id, s] : sessions_)
+            s->ownPosts = 0;
         quick_->stop();
         // What was stored between the last refresh and the first wait.
         quickRefresh();
     } else if (!stopped_) {
-        quick_->start();
+        quickAgain(true);
     }
+}
+
+// Many PCs lose their events at once (the server restarted, a firewall changed): each
+// starts at a moment of its own and keeps drifting, so that they never refresh in step.
+void PaintDatabaseSide::quickAgain(bool first)
+{
+    const int jitter = QuickRefreshMs / 10;
+    quick_->start(first ? int(QRandomGenerator::global()->bounded(QuickRefreshMs))
+                        : QuickRefreshMs - jitter + int(QRandomGenerator::global()->bounded(2 * jitter)));
 }
 
 // While events do not come, each window is refreshed every QuickRefreshMs: one

@@ -48,6 +48,19 @@ int StrokeStore::StorableStrokes() const
     }));
 }
 
+bool StrokeStore::OnlyOpenStrokesWait() const
+{
+    bool any = false;
+    for (const PendingStroke &p : pending_) {
+        if (p.orphan || (p.points.empty() && p.open))
+            continue;
+        if (!p.open)
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 int StrokeStore::OrphanPoints() const
 {
     int count = 0;
@@ -204,6 +217,7 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
             if (firstN > 0) {
                 if (firstN != hint + 1)
                     ++clashes; // others stored past the hint meanwhile
+                ++posts_; // the block posted the picture's event with its commit
                 committed(stroke, firstN, int(answer[1]), k, true);
                 clashesInRow = 0;
                 continue;

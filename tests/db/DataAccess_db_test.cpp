@@ -6,6 +6,7 @@
 #include "relay/DelayRelay.h"
 
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -737,4 +739,64 @@ TEST(EventWaits, ConnectionsDroppedWhileArmedLeaveNothingBehind)
     EXPECT_EQ(EventWatcher::Alive(), aliveBefore) << "watcher states left behind";
     std::printf("[          ] %d drops with armed waits: %d posts and %d line deaths delivered\n", cycles,
                 posts.load(), deaths.load());
+}
+
+// A delivery tells how many commits posted the event since the delivery before: the posts
+// made while nobody waited come as one delivery that counts them all, and each counts once.
+// (The program's windows take the posts of their own blocks out of the count.)
+TEST(EventWaits, EachDeliveryCountsThePostsSinceTheOneBefore)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    DataAccess poster, db;
+    poster.ConnectDatabase(t.serverPath());
+    db.ConnectDatabase(t.serverPath());
+    ASSERT_TRUE(poster.IsConnected() && db.IsConnected());
+    std::mutex m;
+    std::vector<int> delivered;
+    EventWatcher w(db, "E", [&](bool posted, int posts) {
+        std::lock_guard lock(m);
+        delivered.push_back(posted ? posts : -1);
+    });
+    auto post = [&](int times) {
+        for (int i = 0; i < times; ++i)
+            ASSERT_TRUE(poster.ExecuteSql({"EXECUTE BLOCK AS BEGIN", "POST_EVENT 'E';", "END"}));
+    };
+    // Deliveries so far, once `n` have come (or after 10 s).
+    auto deliveries = [&](size_t n) {
+        QDeadlineTimer deadline(10000);
+        for (;;) {
+            {
+                std::lock_guard lock(m);
+                if (delivered.size() >= n || deadline.hasExpired())
+                    return delivered;
+            }
+            QThread::msleep(5);
+        }
+    };
+    const struct {
+        const char *name;
+        int posts;
+    } rounds[] = {{"one post", 1}, {"three posts while nobody waited", 3}, {"two more", 2}};
+    ASSERT_TRUE(w.Arm()) << w.LastError().toStdString();
+    // A watcher's first wait is answered at once, though nothing was posted yet: its count
+    // stands for everything until then.
+    auto got = deliveries(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_GE(got[0], 0);
+    size_t seen = 1;
+    for (const auto &r : rounds) {
+        SCOPED_TRACE(r.name);
+        post(r.posts); // not waited for yet: the server keeps the count
+        ASSERT_TRUE(w.Arm()) << w.LastError().toStdString();
+        got = deliveries(seen + 1);
+        ASSERT_EQ(got.size(), seen + 1);
+        EXPECT_EQ(got.back(), r.posts);
+        ++seen;
+    }
+    // Nothing more posted: armed again, nothing comes.
+    ASSERT_TRUE(w.Arm());
+    QThread::msleep(300);
+    std::lock_guard lock(m);
+    EXPECT_EQ(delivered.size(), seen);
 }
