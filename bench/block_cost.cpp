@@ -1,5 +1,7 @@
 // What one drawer costs the server: its CPU (the server process's user + system time) per
-// block of a held stroke, by the block's points, on an empty picture and on a large one;
+// block of a held stroke (a prepared statement), by the block's points, beside a stroke
+// stored whole (its statement's text compiled each time), on an empty picture and on a
+// large one;
 // and per refresh of a watching PC, finding nothing new and finding one block.
 // Run with nothing else using the server (its CPU is the whole process's):
 //   server-lock exclusive bench_block_cost [--quick]
@@ -58,6 +60,8 @@ Cost blocks(DataAccess &db, const QString &table, int points, int times)
     };
     store.Extend(1, some(), false);
     store.StorePending(); // the transaction and the first block: not counted
+    if (store.LastFailure() != StrokeStore::Failure::None)
+        std::printf("the block was refused: %s\n", qPrintable(store.LastFailureText()));
     const Cost c = costOf(times, [&](int) {
         store.Extend(1, some(), false);
         store.StorePending();
@@ -66,6 +70,22 @@ Cost blocks(DataAccess &db, const QString &table, int points, int times)
     store.StorePending();
     db.EndRowRun();
     return c;
+}
+
+// Strokes of `points` points stored whole, each as its statement's text (as a stroke drawn
+// and released before its first block goes): the server compiles each.
+Cost wholeStrokes(DataAccess &db, const QString &table, int points, int times)
+{
+    QImage canvas(640, 480, QImage::Format_RGB32);
+    StrokeStore store(db, canvas);
+    store.SetTable(table);
+    store.Load(false);
+    db.EndQuery();
+    db.ReleasePrepared();
+    std::vector<QPoint> p;
+    for (int i = 0; i < points; ++i)
+        p.emplace_back(i, i);
+    return costOf(times, [&](int) { store.Store(9, {1, 2, 0xFF}, p); });
 }
 
 } // namespace
@@ -99,20 +119,23 @@ int main(int argc, char **argv)
         const int rows = db.SelectAll(p.table, QString());
         db.EndQuery();
         std::printf("\n%s (%d rows at the start)\n", p.name, rows);
-        Cost per[3];
+        Cost per[3], whole[3];
         const int sizes[3] = {1, 10, 60};
         for (int i = 0; i < 3; ++i) {
             per[i] = blocks(db, p.table, sizes[i], times);
-            std::printf("  a block of %2d points: server CPU %.3f ms, client wait %.2f ms\n", sizes[i], per[i].cpuMs,
-                        per[i].wallMs);
+            whole[i] = wholeStrokes(db, p.table, sizes[i], times);
+            std::printf("  a block of %2d points: server CPU %.3f ms, client wait %.2f ms (its text compiled each time, "
+                        "as a stroke stored whole: %.3f ms, %.2f ms)\n",
+                        sizes[i], per[i].cpuMs, per[i].wallMs, whole[i].cpuMs, whole[i].wallMs);
         }
         // CPU = a + b * points, from the blocks of 1 and of 60.
         const double perPoint = (per[2].cpuMs - per[0].cpuMs) / (sizes[2] - sizes[0]);
         const double perBlock = per[0].cpuMs - perPoint;
         std::printf("  so: %.3f ms a block and %.4f ms a point\n", perBlock, perPoint);
         std::printf("TABLE|Server CPU of a held stroke's block, %s|%.2f ms a block + %.3f ms a point (1: %.2f, 10: "
-                    "%.2f, 60: %.2f ms)|flat as the table grows\n",
-                    p.name, perBlock, perPoint, per[0].cpuMs, per[1].cpuMs, per[2].cpuMs);
+                    "%.2f, 60: %.2f ms; compiled each time: %.2f, %.2f, %.2f ms)|flat as the table grows\n",
+                    p.name, perBlock, perPoint, per[0].cpuMs, per[1].cpuMs, per[2].cpuMs, whole[0].cpuMs,
+                    whole[1].cpuMs, whole[2].cpuMs);
         // A watching PC's refresh: nothing new, then one block of 10 points each time.
         StrokeStore watcher(db, [](const StrokeRow &) {}, [] {});
         watcher.SetTable(p.table);

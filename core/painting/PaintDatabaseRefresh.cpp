@@ -25,9 +25,12 @@ void PaintDatabaseSide::tick()
     // that a picture deleted elsewhere does not wait for it.
     if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
         db_->ReleaseRefresh();
-    // The store's transaction kept for a stroke under the mouse that goes on no more.
-    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
+    // The store's transaction kept for a stroke under the mouse that goes on no more, and
+    // its blocks' prepared statements (they keep the table in use, as the refresh's does).
+    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs) {
         db_->EndRowRun();
+        db_->ReleasePrepared();
+    }
     for (auto &[id, s] : sessions_) {
         if (s->store->StorableStrokes() == 0 && (s->opened || !s->window))
             continue;
