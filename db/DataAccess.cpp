@@ -59,6 +59,7 @@ void DataAccess::AdoptAttachment(DataAccess &from)
 {
     DisconnectDatabase();
     from.ReleaseRefresh();
+    from.ReleasePrepared();
     from.clearRows();
     from.query_.release();
     from.tr_.rollback();
@@ -192,6 +193,7 @@ void DataAccess::DisconnectDatabase()
     Call call(*this, false, 0, DetachTimeoutSeconds);
     clearRows();
     ReleaseRefresh();
+    ReleasePrepared();
     query_.release();
     tr_.rollback();
     runTr_.rollback(); // its rows are committed already

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -195,6 +196,14 @@ public:
     // when it returns true. Its wait for another connection's lock counts LockWaitSeconds
     // on top of the reply deadline.
     bool ExecuteBlock(const QStringList &lines, int count, std::vector<qint64> &values);
+    // The same for a statement kept prepared under `key` (made from `lines`, whose '?' are
+    // integer parameters, the first time): the server compiles it once, and each run costs
+    // its execute. Like the refresh's, a prepared statement keeps its table in use:
+    // ReleasePrepared lets them go when the stores pause.
+    bool ExecutePrepared(const QString &key, const std::function<QStringList()> &lines,
+                         const std::vector<std::optional<qint64>> &parameters, int count, std::vector<qint64> &values);
+    bool IsPrepared(const QString &key) const;
+    void ReleasePrepared();
     void CloseQuery();
     void EndQuery();
     bool IsQueryOpen() const { return rowsOpen_ || cursorOpen_ || streamOpen_; }
@@ -239,6 +248,8 @@ private:
     bool runChange(const QStringList &lines, int lockWaitSeconds = LockWaitSeconds);
     bool insertInRun(const QStringList &lines);
     void endRunTransaction();
+    bool runBlock(int count, std::vector<qint64> &values,
+                  const std::function<bool(isc::Transaction &, isc::Status &, std::vector<int64_t> &)> &run);
     // Ends any open result, starts the transaction, prepares and executes a SELECT.
     bool openSelect(const QStringList &lines);
     void fail(const isc::Status &st);

@@ -164,6 +164,52 @@ bool DataAccess::insertInRun(const QStringList &lines)
 bool DataAccess::ExecuteBlock(const QStringList &lines, int count, std::vector<qint64> &values)
 {
     Call call(*this, true, LockWaitSeconds);
+    return runBlock(count, values, [&](isc::Transaction &tr, isc::Status &st, std::vector<int64_t> &got) {
+        QByteArray sql;
+        return encodeStatement(lines, sql, st) && isc::ExecuteImmediateReturning(db_, tr, sql, count, got, st);
+    });
+}
+
+bool DataAccess::ExecutePrepared(const QString &key, const std::function<QStringList()> &lines,
+                                 const std::vector<std::optional<qint64>> &parameters, int count,
+                                 std::vector<qint64> &values)
+{
+    Call call(*this, true, LockWaitSeconds);
+    auto &q = handles_->prepared[key];
+    if (!q)
+        q = std::make_unique<isc::Statement>();
+    const std::vector<std::optional<int64_t>> in(parameters.begin(), parameters.end());
+    const bool ok = runBlock(count, values, [&](isc::Transaction &tr, isc::Status &st, std::vector<int64_t> &got) {
+        QByteArray sql;
+        return (q->isAllocated() || (encodeStatement(lines(), sql, st) && q->prepare(db_, tr, sql, st)))
+               && q->executeReturning(tr, st, in, count, got);
+    });
+    // Prepared again next time, should its table have changed under it.
+    if (!ok && !lastDuplicate_ && !lastLockTimeout_)
+        q->release();
+    return ok;
+}
+
+bool DataAccess::IsPrepared(const QString &key) const
+{
+    auto it = handles_->prepared.find(key);
+    return it != handles_->prepared.end() && it->second->isAllocated();
+}
+
+void DataAccess::ReleasePrepared()
+{
+    Call call(*this, false);
+    // Released, not destroyed: the client library zeroes the handles of an attachment it
+    // drops, so the statements stay until the attachment has gone.
+    for (auto &[key, q] : handles_->prepared)
+        q->release();
+}
+
+// A statement answering one row, in one autocommit transaction (the row run's while one is
+// open): its changes are committed when it returns true.
+bool DataAccess::runBlock(int count, std::vector<qint64> &values,
+                          const std::function<bool(isc::Transaction &, isc::Status &, std::vector<int64_t> &)> &run)
+{
     values.assign(size_t(count), 0);
     isc::Status st;
     if (!db_.isOpen()) {
@@ -177,12 +223,9 @@ bool DataAccess::ExecuteBlock(const QStringList &lines, int count, std::vector<q
         endRunTransaction();
     isc::Transaction own;
     isc::Transaction &tr = rowRun_ ? runTr_ : own;
-    QByteArray sql;
     std::vector<int64_t> got;
-    bool ok = encodeStatement(lines, sql, st)
-              && (tr.isActive()
-                  || tr.start(db_, st, {.lockWaitSeconds = LockWaitSeconds, .autoCommit = true}))
-              && isc::ExecuteImmediateReturning(db_, tr, sql, count, got, st);
+    bool ok = (tr.isActive() || tr.start(db_, st, {.lockWaitSeconds = LockWaitSeconds, .autoCommit = true}))
+              && run(tr, st, got);
     if (ok)
         values.assign(got.begin(), got.end());
     if (!rowRun_) {

@@ -21,6 +21,8 @@ struct DataAccess::Handles {
     // The refresh's statements by table, and their read-only read-committed transaction.
     std::map<QString, std::unique_ptr<isc::Statement>> refresh;
     isc::Transaction refreshTr;
+    // Statements kept prepared by a name of the caller's (a held stroke's blocks).
+    std::map<QString, std::unique_ptr<isc::Statement>> prepared;
 };
 
 // One operation on the server: its calls are under the reply deadline, and unless it

@@ -5,6 +5,7 @@
 #include "db/Isc.h"
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -14,12 +15,11 @@
 
 struct EventWatcher::Shared {
     std::mutex m;
-    std::function<void(bool)> onEvent;
+    std::function<void(bool, int)> onEvent;
     ISC_UCHAR *events = nullptr;
     ISC_UCHAR *result = nullptr;
     short length = 0;
     bool armed = false;
-    bool delivered = false; // the result holds counts not yet taken
 
     ~Shared()
     {
@@ -63,16 +63,23 @@ void delivered(void *arg, ISC_USHORT length, const ISC_UCHAR *updated)
     s->armed = false;
     // Without counts the library tells that the events line is gone.
     const bool posted = updated && length > 0;
+    ISC_ULONG counts[15] = {};
     if (posted) {
         std::memcpy(s->result, updated, std::min<size_t>(length, size_t(s->length)));
-        s->delivered = true;
+        // The posts since the counts taken last; the next wait is for a new post.
+        isc_event_counts(counts, s->length, s->events, s->result);
     }
     if (s->onEvent)
-        s->onEvent(posted);
+        s->onEvent(posted, int(std::min<ISC_ULONG>(counts[0], INT_MAX)));
 }
 } // namespace
 
 EventWatcher::EventWatcher(DataAccess &db, const QByteArray &name, std::function<void(bool)> onEvent)
+    : EventWatcher(db, name, [onEvent = std::move(onEvent)](bool posted, int) { onEvent(posted); })
+{
+}
+
+EventWatcher::EventWatcher(DataAccess &db, const QByteArray &name, std::function<void(bool, int)> onEvent)
     : db_(db)
 {
     auto s = std::make_shared<Shared>();
@@ -136,13 +143,6 @@ bool EventWatcher::Arm()
         std::lock_guard<std::mutex> lock(s->m);
         if (s->armed)
             return true;
-        // Takes the counts delivered so far, so the next wait is for a new post (only
-        // after a delivery: the client library refuses a block counted before its first wait).
-        if (s->delivered) {
-            ISC_ULONG counts[15] = {};
-            isc_event_counts(counts, s->length, s->events, s->result);
-            s->delivered = false;
-        }
         s->armed = true;
     }
     isc::CallGuard guard(&db_, *db_.db_.handle(), std::chrono::seconds(DataAccess::ReplyTimeoutSeconds));

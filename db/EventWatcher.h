@@ -17,6 +17,10 @@ class EventWatcher {
 public:
     // onEvent(true) for a post; onEvent(false) when the library says the events line died.
     EventWatcher(DataAccess &db, const QByteArray &name, std::function<void(bool posted)> onEvent);
+    // The same, told how many posts (commits that posted it) the delivery stands for: those
+    // since the delivery before. The first delivery comes at once, posted or not: its count
+    // stands for everything until then, not for posts.
+    EventWatcher(DataAccess &db, const QByteArray &name, std::function<void(bool posted, int posts)> onEvent);
     ~EventWatcher();
     EventWatcher(const EventWatcher &) = delete;
     EventWatcher &operator=(const EventWatcher &) = delete;

@@ -4,6 +4,7 @@
 #include "db/BlockingServerCheck.h"
 #include "db/CallWatchdog.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace isc {
@@ -362,6 +363,45 @@ bool Statement::execute(Transaction &tr, Status &st, int64_t parameter)
     if (isc_dsql_execute2(st.vector, tr.handle(), &handle_, 3, in, nullptr))
         return false;
     cursorOpen_ = isSelect_;
+    return true;
+}
+
+bool Statement::executeReturning(Transaction &tr, Status &st, const std::vector<std::optional<int64_t>> &parameters,
+                                 int count, std::vector<int64_t> &values)
+{
+    closeCursor();
+    values.assign(size_t(count), 0);
+    const int n = int(parameters.size());
+    std::vector<char> inMem(XSQLDA_LENGTH(std::max(n, 1)), 0), outMem(XSQLDA_LENGTH(count), 0);
+    XSQLDA *in = reinterpret_cast<XSQLDA *>(inMem.data());
+    in->version = SQLDA_VERSION1;
+    in->sqln = in->sqld = static_cast<ISC_SHORT>(n);
+    std::vector<ISC_INT64> data(size_t(n) + size_t(count), 0);
+    std::vector<short> nulls(size_t(n) + size_t(count), 0);
+    for (int i = 0; i < n; ++i) {
+        XSQLVAR &var = in->sqlvar[i];
+        var.sqltype = SQL_INT64 | 1;
+        var.sqllen = sizeof(ISC_INT64);
+        data[size_t(i)] = parameters[size_t(i)].value_or(0);
+        nulls[size_t(i)] = parameters[size_t(i)] ? 0 : -1;
+        var.sqldata = reinterpret_cast<char *>(&data[size_t(i)]);
+        var.sqlind = &nulls[size_t(i)];
+    }
+    XSQLDA *out = reinterpret_cast<XSQLDA *>(outMem.data());
+    out->version = SQLDA_VERSION1;
+    out->sqln = out->sqld = static_cast<ISC_SHORT>(count);
+    for (int i = 0; i < count; ++i) {
+        XSQLVAR &var = out->sqlvar[i];
+        var.sqltype = SQL_INT64 | 1;
+        var.sqllen = sizeof(ISC_INT64);
+        var.sqldata = reinterpret_cast<char *>(&data[size_t(n + i)]);
+        var.sqlind = &nulls[size_t(n + i)];
+    }
+    ClientCall waiting;
+    if (isc_dsql_execute2(st.vector, tr.handle(), &handle_, 3, in, out))
+        return false;
+    for (int i = 0; i < count; ++i)
+        values[size_t(i)] = nulls[size_t(n + i)] < 0 ? 0 : data[size_t(n + i)];
     return true;
 }
 

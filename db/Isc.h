@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class RowSet;
@@ -117,6 +118,12 @@ public:
     // With one BIGINT parameter (the statement's only '?').
     bool execute(Transaction &tr, Status &st, int64_t parameter);
     bool isPrepared() const { return handle_ != 0 && isSelect_; }
+    // A statement that answers with one row of integers (an EXECUTE BLOCK that suspends
+    // once), prepared: run with integer parameters (nullopt: NULL), its row in `values` (a
+    // NULL as 0), in one round trip.
+    bool executeReturning(Transaction &tr, Status &st, const std::vector<std::optional<int64_t>> &parameters,
+                          int count, std::vector<int64_t> &values);
+    bool isAllocated() const { return handle_ != 0; }
     // Moves to the next row; false at the end or on failure (st tells which).
     bool fetch(Status &st);
     void closeCursor();

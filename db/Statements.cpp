@@ -203,6 +203,65 @@ QStringList PresenceMark(const QList<QPair<qint64, int>> &pictures)
     return lines;
 }
 
+QStringList PreparedStrokeBlock(const QString &t, int places)
+{
+    // As StrokeBlock, its values taken from the parameters in the order
+    // PreparedStrokeBlockParameters gives them.
+    QStringList lines;
+    QString in = QStringLiteral("EXECUTE BLOCK (AT_HINT INTEGER = ?, HAS_ROW INTEGER = ?");
+    for (const char *c : {"R_MN", "R_DN", "R_PTYP", "R_PSIZ", "R_PCOL", "R_X", "R_Y", "MN", "DN_IN", "DN_FIXED",
+                          "PTYP", "PSIZ", "PCOL", "K"})
+        in += QStringLiteral(", %1 INTEGER = ?").arg(QLatin1String(c));
+    lines << in;
+    for (int i = 1; i <= places; ++i)
+        lines << QStringLiteral("  , X%1 INTEGER = ?, Y%1 INTEGER = ?").arg(i);
+    lines << QStringLiteral(") RETURNS (FIRST_N INTEGER, STROKE_DN INTEGER) AS");
+    lines << QStringLiteral("DECLARE AT_N INTEGER;");
+    lines << QStringLiteral("DECLARE M INTEGER;");
+    lines << QStringLiteral("BEGIN");
+    lines << QStringLiteral("  AT_N = AT_HINT;");
+    lines << QStringLiteral("  FIRST_N = 0;");
+    lines << QStringLiteral("  STROKE_DN = DN_IN;");
+    // A NULL in the row at the hint is a NULL in the parameter: IS NOT DISTINCT FROM matches it.
+    lines << QStringLiteral("  IF (HAS_ROW = 1 AND NOT EXISTS (SELECT 1 FROM ") + t
+                 + QStringLiteral(" WHERE N = :AT_HINT AND MN IS NOT DISTINCT FROM :R_MN"
+                                  " AND DN IS NOT DISTINCT FROM :R_DN AND PTYP IS NOT DISTINCT FROM :R_PTYP"
+                                  " AND PSIZ IS NOT DISTINCT FROM :R_PSIZ AND PCOL IS NOT DISTINCT FROM :R_PCOL"
+                                  " AND X IS NOT DISTINCT FROM :R_X AND Y IS NOT DISTINCT FROM :R_Y)) THEN");
+    lines << QStringLiteral("    FIRST_N = -2;");
+    lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
+    lines << QStringLiteral("  BEGIN");
+    lines << QStringLiteral("    M = NULL;");
+    lines << QStringLiteral("    SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N >= :AT_N INTO :M;");
+    lines << QStringLiteral("    IF (M IS NOT NULL) THEN AT_N = M;");
+    lines << QStringLiteral("    IF (DN_FIXED = 0) THEN");
+    lines << QStringLiteral("    BEGIN");
+    lines << QStringLiteral("      M = NULL;");
+    lines << QStringLiteral("      SELECT MAX(DN) FROM ") + t + QStringLiteral(" WHERE N > :AT_HINT AND MN = :MN INTO :M;");
+    lines << QStringLiteral("      IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;");
+    lines << QStringLiteral("    END");
+    lines << QStringLiteral("    BEGIN");
+    const QString head = QStringLiteral("INSERT INTO ") + t + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
+    for (int i = 1; i <= places; ++i)
+        lines << (i == 1 ? QStringLiteral("      ") : QStringLiteral("      IF (K >= %1) THEN ").arg(i)) + head
+                     + QStringLiteral(":AT_N + %1, :MN, :STROKE_DN, :PTYP, :PSIZ, :PCOL, :X%1, :Y%1);").arg(i);
+    lines << QStringLiteral("      FIRST_N = AT_N + 1;");
+    lines << QStringLiteral("      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO");
+    lines << QStringLiteral("      BEGIN");
+    lines << QStringLiteral("        M = NULL;");
+    lines << QStringLiteral("        SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N > :AT_N INTO :M;");
+    lines << QStringLiteral("        IF (M IS NULL) THEN FIRST_N = -1;");
+    lines << QStringLiteral("      END");
+    lines << QStringLiteral("    END");
+    lines << QStringLiteral("  END");
+    lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
+    lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+    // The one row of the answer, which comes back with the execute.
+    lines << QStringLiteral("  SUSPEND;");
+    lines << QStringLiteral("END");
+    return lines;
+}
+
 PresenceReadText PresenceRead()
 {
     // A value someone else may have made long is cut rather than refused.
@@ -210,6 +269,45 @@ PresenceReadText PresenceRead()
             QStringLiteral("MON$ATTACHMENTS A JOIN MON$CONTEXT_VARIABLES V ON V.MON$ATTACHMENT_ID = A.MON$ATTACHMENT_ID"),
             QStringLiteral("V.MON$TRANSACTION_ID IS NULL AND V.MON$VARIABLE_NAME STARTING WITH '")
                 + PresenceMark::VariablePrefix + QLatin1Char('\'')};
+}
+
+std::vector<std::optional<qint64>> PreparedStrokeBlockParameters(const StrokeBlockText &b,
+                                                                  const QList<BlockPoint> &points, int places)
+{
+    std::vector<std::optional<qint64>> p;
+    p.reserve(size_t(16 + 2 * places));
+    const QStringList at = b.hintRow.split(QLatin1Char(','));
+    const bool hasRow = b.hint > 0 && at.size() == 7;
+    p.push_back(b.hint);
+    p.push_back(hasRow ? 1 : 0);
+    for (int i = 0; i < 7; ++i) {
+        // An empty field is a NULL.
+        if (hasRow && !at[i].isEmpty())
+            p.push_back(at[i].toLongLong());
+        else
+            p.push_back(std::nullopt);
+    }
+    for (const qint64 v : {qint64(b.mn), qint64(b.dn), qint64(b.dnFixed ? 1 : 0), qint64(b.ptyp), qint64(b.psiz),
+                           qint64(b.pcol), qint64(points.size())})
+        p.push_back(v);
+    for (int i = 0; i < places; ++i) {
+        if (i < points.size()) {
+            p.push_back(points[i].x);
+            p.push_back(points[i].y);
+        } else {
+            p.push_back(std::nullopt);
+            p.push_back(std::nullopt);
+        }
+    }
+    return p;
+}
+
+int PreparedBlockPlaces(int count)
+{
+    for (const int places : {1, 2, 4, 8, 16, 32, 64, 128})
+        if (count <= places)
+            return places;
+    return BlockPointLimit;
 }
 
 QStringList CreateSectionTable()

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QPair>
 #include <QStringList>
+#include <optional>
+#include <vector>
 
 namespace Statements {
 
@@ -50,6 +52,14 @@ QString TimestampText(const QString &column);
 QStringList StrokeBlock(const StrokeBlockText &block, const QList<BlockPoint> &points);
 // Points per block: the server refuses a statement of more than 255 table references.
 constexpr int BlockPointLimit = 240;
+// The same block with its values as parameters, to be prepared once per table and number
+// of places and run many times (the server then compiles no text per block): it stores the
+// first `count` of its `places` points. Always finds its N on the server.
+QStringList PreparedStrokeBlock(const QString &table, int places);
+std::vector<std::optional<qint64>> PreparedStrokeBlockParameters(const StrokeBlockText &block,
+                                                                  const QList<BlockPoint> &points, int places);
+// The places of the prepared block that takes `count` points (a few sizes serve every count).
+int PreparedBlockPlaces(int count);
 // Bytes of statement text per block (the ISC API takes at most 64 KB).
 constexpr int BlockTextLimit = 60000;
 

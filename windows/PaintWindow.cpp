@@ -198,7 +198,7 @@ PaintWindow::PaintWindow(QWidget *parent) : ChildForm(parent)
     connect(Image1, &TImageControl::AskAuthor, this, &PaintWindow::showAuthor);
     connect(Timer1, &QTimer::timeout, this, &PaintWindow::Timer1Timer);
     sendTimer_ = new QTimer(this);
-    sendTimer_->setInterval(SendMs);
+    sendTimer_->setInterval(PaintWorker::SliceMs);
     connect(sendTimer_, &QTimer::timeout, this, &PaintWindow::sendTimerTimer);
 }
 
@@ -308,6 +308,7 @@ void PaintWindow::FormClose()
     leaveHistory();
     Timer1->stop();
     sendTimer_->stop();
+    holdEveryMove(false);
     // What went out of a stroke under the mouse stays; the rest is dropped, as is a
     // stroke closed before its first block.
     if (worker_ && Drawing && liveTag_ != 0)

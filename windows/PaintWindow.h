@@ -158,13 +158,16 @@ private:
     };
     std::deque<Sent> unstored_; // handed to the worker, not yet stored, oldest first
     quint64 nextTag_ = 1;
-    // The stroke under the mouse goes out a block about every SendMs while it is drawn.
-    static constexpr int SendMs = 100;
+    // The stroke under the mouse is handed over a slice every PaintWorker::SliceMs while it
+    // is drawn, whatever the worker does with the slices before.
     QTimer *sendTimer_ = nullptr;
-    quint64 liveTag_ = 0;   // the stroke under the mouse, once its first block went; 0 before
+    quint64 liveTag_ = 0;   // the stroke under the mouse, once its first slice went; 0 before
     int sentPoints_ = 0;    // of PointX/PointY, those handed to the worker
-    bool inFlight_ = false; // a block of it is not yet taken: the next one waits
-    qint64 lastSendMs_ = 0; // on clock_
+    // While the button is held, every mouse move Qt reports is a point: Qt's merging of moves
+    // that queue up is off, and this is what it was before.
+    void holdEveryMove(bool on);
+    bool compressedBefore_ = false;
+    bool holdingMoves_ = false;
     QElapsedTimer clock_;
     QTimer *markTimer_ = nullptr;
     ElidedLabel *connectionState_ = nullptr;

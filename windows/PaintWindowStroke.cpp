@@ -1,5 +1,6 @@
 // The stroke under the mouse: its points drawn at once, handed to the painting worker a
-// block at a time while the button is held, and the rest at mouse-up.
+// slice at a time while the button is held (each is on disk within the slice and a sync,
+// whatever the database does), and the rest at mouse-up.
 #include "windows/PaintWindow.h"
 
 #include "windows/HistoryBar.h"
@@ -7,6 +8,7 @@
 #include "core/painting/PaintWorker.h"
 #include "core/settings/SharedSettings.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 void PaintWindow::Image1MouseDown(Qt::MouseButton, Qt::MouseButtons shift, int x, int y)
@@ -24,8 +26,8 @@ void PaintWindow::Image1MouseDown(Qt::MouseButton, Qt::MouseButtons shift, int x
     PointY = {y};
     liveTag_ = 0;
     sentPoints_ = 0;
-    inFlight_ = false;
     sendTimer_->start();
+    holdEveryMove(true);
     Timer1->start();
 }
 
@@ -49,6 +51,7 @@ void PaintWindow::Image1MouseUp(Qt::MouseButton, Qt::MouseButtons, int, int)
 {
     Timer1->stop();
     sendTimer_->stop();
+    holdEveryMove(false);
     if (DrawMode > 0 && Drawing) {
         Drawing = false;
         storeStroke();
@@ -64,6 +67,7 @@ void PaintWindow::KeepStrokeInProgress()
     if (!Drawing || DrawMode <= 0)
         return;
     sendTimer_->stop();
+    holdEveryMove(false);
     Drawing = false;
     storeStroke();
     PointCount = 0;
@@ -77,21 +81,31 @@ void PaintWindow::storeStroke()
     sendBlock(true);
     liveTag_ = 0;
     sentPoints_ = 0;
-    inFlight_ = false;
 }
 
 void PaintWindow::sendTimerTimer()
 {
-    if (!Drawing || inFlight_ || sentPoints_ >= PointCount)
+    if (!Drawing || sentPoints_ >= PointCount)
         return;
     sendBlock(false);
+}
+
+void PaintWindow::holdEveryMove(bool on)
+{
+    if (on == holdingMoves_)
+        return;
+    holdingMoves_ = on;
+    // Read per event by the platform (xcb merges queued moves when it is on); off only while
+    // a stroke is held, so that hovering and resizing stay light.
+    if (on)
+        compressedBefore_ = QCoreApplication::testAttribute(Qt::AA_CompressHighFrequencyEvents);
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, on ? false : compressedBefore_);
 }
 
 void PaintWindow::sendBlock(bool last)
 {
     if (!worker_)
         return;
-    lastSendMs_ = clock_.elapsed();
     std::vector<QPoint> points;
     for (int i = sentPoints_; i < PointCount && i < PointX.size() && i < PointY.size(); ++i)
         points.emplace_back(PointX[i], PointY[i]);
@@ -104,7 +118,6 @@ void PaintWindow::sendBlock(bool last)
             }
         if (points.empty() && !last)
             return;
-        inFlight_ = !last;
         worker_->Extend(session_, liveTag_, std::move(points), last);
         showUnstoredMark();
         return;
@@ -120,7 +133,6 @@ void PaintWindow::sendBlock(bool last)
         worker_->Store(session_, tag, PcUserNo, pen, std::move(points));
     } else {
         liveTag_ = tag;
-        inFlight_ = true;
         worker_->Begin(session_, tag, PcUserNo, pen, std::move(points));
     }
     showUnstoredMark();

@@ -70,14 +70,6 @@ void PaintWindow::connectWorker()
         }
         showUnstoredMark();
     });
-    connect(worker_, &PaintWorker::Taken, this, [this](int id, quint64 tag) {
-        if (id != session_ || tag != liveTag_)
-            return;
-        inFlight_ = false;
-        // A block that took longer than the period is followed at once.
-        if (clock_.elapsed() - lastSendMs_ >= SendMs)
-            sendTimerTimer();
-    });
     connect(worker_, &PaintWorker::LostChanged, this, [this](int id, bool) {
         if (id != session_)
             return;

@@ -45,6 +45,16 @@ inline long StatusKb(const char *field)
     return -1;
 }
 
+// The machine's load averages over 1, 5 and 15 minutes, as /proc/loadavg has them.
+inline QByteArray LoadAverage()
+{
+    QFile f("/proc/loadavg");
+    if (!f.open(QIODevice::ReadOnly))
+        return "?";
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    return parts.mid(0, 3).join(' ');
+}
+
 // Lives on the window thread: ticks every 5 ms; the longest stall is the largest gap
 // between two ticks less the 5 ms.
 class Heartbeat : public QObject {

@@ -216,10 +216,10 @@ void EventChannel::ask()
             auto &w = line.watchers[t];
             if (!w) {
                 // The library's thread only posts to the channel, and only while it lives.
-                w = std::make_unique<EventWatcher>(line.db, t.toLatin1(), [home = call->home, t, g = call->generation](bool posted) {
+                w = std::make_unique<EventWatcher>(line.db, t.toLatin1(), [home = call->home, t, g = call->generation](bool posted, int posts) {
                     std::lock_guard lock(home->m);
                     if (EventChannel *c = home->channel)
-                        QMetaObject::invokeMethod(c, [c, t, g, posted] { c->posted(t, g, posted); },
+                        QMetaObject::invokeMethod(c, [c, t, g, posted, posts] { c->posted(t, g, posted, posts); },
                                                   Qt::QueuedConnection);
                 });
             }
@@ -328,7 +328,7 @@ void EventChannel::dropLine()
     }).detach();
 }
 
-void EventChannel::posted(const QString &table, int generation, bool ok)
+void EventChannel::posted(const QString &table, int generation, bool ok, int posts)
 {
     if (!line_ || generation != generation_ || !wanted_.contains(table))
         return; // from a line given up or a table no longer watched
@@ -339,7 +339,7 @@ void EventChannel::posted(const QString &table, int generation, bool ok)
         return;
     }
     ++*busy_;
-    emit EventCame(table);
+    emit EventCame(table, posts);
     due_ += table;
     ask();
 }

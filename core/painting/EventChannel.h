@@ -60,7 +60,9 @@ public:
     static int Tries() { return tries_.load(); }
 
 signals:
-    void EventCame(const QString &table);
+    // `posts`: the commits that posted it since the one before (the first on a line stands
+    // for everything until then).
+    void EventCame(const QString &table, int posts);
     void Working(bool working);
 
 private:
@@ -75,7 +77,7 @@ private:
     void failed(const QString &why);
     void setWorking(bool on);
     void dropLine();
-    void posted(const QString &table, int generation, bool ok);
+    void posted(const QString &table, int generation, bool ok, int posts);
 
     QString path_;
     QSet<QString> wanted_;

@@ -11,6 +11,7 @@
 #include "db/DataAccess.h"
 #include "db/Tables.h"
 
+#include <QRandomGenerator>
 #include <QTimer>
 #include <utility>
 
@@ -26,9 +27,12 @@ void PaintDatabaseSide::tick()
     // that a picture deleted elsewhere does not wait for it.
     if (db_->IsConnected() && db_->RefreshPrepared() && now() - lastRefreshMs_ >= RefreshKeptMs)
         db_->ReleaseRefresh();
-    // The store's transaction kept for a stroke under the mouse that goes on no more.
-    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs)
+    // The store's transaction kept for a stroke under the mouse that goes on no more, and
+    // its blocks' prepared statements (they keep the table in use, as the refresh's does).
+    if (db_->IsConnected() && now() - lastStoreMs_ >= RefreshKeptMs) {
         db_->EndRowRun();
+        db_->ReleasePrepared();
+    }
     for (auto &[id, s] : sessions_) {
         if (s->store->StorableStrokes() == 0 && (s->opened || !s->window) && !s->store->OpeningWanted())
             continue;
@@ -67,18 +71,27 @@ void PaintDatabaseSide::watchTables()
     QMetaObject::invokeMethod(events_, [c = events_, tables] { c->watch(tables); }, Qt::QueuedConnection);
 }
 
-void PaintDatabaseSide::eventCame(const QString &table)
+void PaintDatabaseSide::eventCame(const QString &table, int posts)
 {
     if (PresenceMark::ImageOfEvent(table) > 0) {
         deliver([path = path_](PaintWorker &f) { f.Presence().EventCame(path); });
         return;
     }
-    for (auto &[id, s] : sessions_)
-        if (s->window && s->table == table) {
-            s->announced = true;
-            s->unannounced = false;
-            serveSoon(*s);
+    for (auto &[id, s] : sessions_) {
+        if (!s->window || s->table != table)
+            continue;
+        s->announced = true;
+        s->unannounced = false;
+        // Every post since the event before was one of this window's blocks, whose rows it
+        // has drawn (and the others' rows below them). A post of another's that one of ours
+        // hides here shows at the delivery of ours, which then counts one post too many.
+        if (posts <= s->ownPosts) {
+            s->ownPosts -= posts;
+            continue;
         }
+        s->ownPosts = 0;
+        serveSoon(*s);
+    }
 }
 
 void PaintDatabaseSide::eventsWorking(bool working)
@@ -87,14 +100,17 @@ void PaintDatabaseSide::eventsWorking(bool working)
     // Without events the presence line reads more often.
     deliver([path = path_, working](PaintWorker &f) { f.Presence().EventsWorking(path, working); });
     if (working) {
-        // Rows stored before the waits were armed were announced to nobody.
-        for (auto &[id, s] : sessions_)
+        // Rows stored before the waits were armed were announced to nobody; the posts of
+        // ours the old line still owed us never come, and the refresh below draws them.
+        for (auto &[id, s] : sessions_) {
             s->announced = true;
+            s->ownPosts = 0;
+        }
         quick_->stop();
         // What was stored between the last refresh and the first wait.
         quickRefresh();
     } else if (!stopped_) {
-        quick_->start();
+        quickAgain(true);
     }
 }
 
@@ -114,6 +130,15 @@ void PaintDatabaseSide::unannouncedRows(Session &s)
         // It says it no longer works (the quick refresh starts), then works again.
         QMetaObject::invokeMethod(events_, [c = events_] { c->reask(); }, Qt::QueuedConnection);
     });
+}
+
+// Many PCs lose their events at once (the server restarted, a firewall changed): each
+// starts at a moment of its own and keeps drifting, so that they never refresh in step.
+void PaintDatabaseSide::quickAgain(bool first)
+{
+    const int jitter = QuickRefreshMs / 10;
+    quick_->start(first ? int(QRandomGenerator::global()->bounded(QuickRefreshMs))
+                        : QuickRefreshMs - jitter + int(QRandomGenerator::global()->bounded(2 * jitter)));
 }
 
 // While events do not come, each window is refreshed every QuickRefreshMs: one

@@ -40,6 +40,9 @@ struct PaintDatabaseSide::Session {
     int recovered = 0;      // points a run before left in the journal, stored by this one
     int locks = 0;          // stores in a row that met a lock, or could not note in the journal
     bool serveQueued = false;   // a store or an event's refresh waits to run: more fold into it
+    int ownPosts = 0;           // its blocks' posts of its table's event, not yet delivered
+    qint64 blockAtMs = -1000000; // when a held stroke's last block went
+    bool floorWait = false;     // a serve waits for the block floor to pass
     std::set<quint64> toAnswer; // the open strokes whose blocks it takes
     // Its opening elsewhere (PaintOpening): under way, which one (older ones' answers are
     // dropped), and what ends it (the window's, until it closes).

@@ -30,6 +30,8 @@ constexpr int LockedWaitMs = 300;
 constexpr int LocksBeforeTelling = 4;
 } // namespace
 
+std::atomic<int> PaintDatabaseSide::BlockFloorMs{20};
+
 PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::atomic<int>> busy)
     : path_(path), busy_(std::move(busy)), db_(std::make_unique<DataAccess>())
 {
@@ -52,9 +54,12 @@ PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::a
             connectEnded(false);
         });
         quick_ = new QTimer(this);
-        quick_->setInterval(QuickRefreshMs);
-        connect(quick_, &QTimer::timeout, this, [this] { quickRefresh(); });
-        quick_->start(); // until events work
+        quick_->setSingleShot(true);
+        connect(quick_, &QTimer::timeout, this, [this] {
+            quickAgain(false);
+            quickRefresh();
+        });
+        quickAgain(true); // until events work
         if (EventChannel::Disabled())
             return;
         auto *thread = new QThread;
@@ -62,9 +67,9 @@ PaintDatabaseSide::PaintDatabaseSide(const QString &path, std::shared_ptr<std::a
                                                                               QStringLiteral("paint-events")));
         events_ = new EventChannel(path_, busy_);
         events_->moveToThread(thread);
-        connect(events_, &EventChannel::EventCame, this, [this](const QString &table) {
+        connect(events_, &EventChannel::EventCame, this, [this](const QString &table, int posts) {
             Counted done{*busy_};
-            eventCame(table);
+            eventCame(table, posts);
         });
         connect(events_, &EventChannel::Working, this, [this](bool working) {
             Counted done{*busy_};
@@ -172,7 +177,31 @@ void PaintDatabaseSide::extend(int id, quint64 tag, const std::vector<QPoint> &p
 void PaintDatabaseSide::storeSoon(Session &s, quint64 tag)
 {
     s.toAnswer.insert(tag);
-    serveSoon(s);
+    const qint64 wait = floorLeft(s);
+    if (wait <= 0) {
+        serveSoon(s);
+        return;
+    }
+    // The block before went a moment ago: what comes meanwhile goes with the next.
+    if (std::exchange(s.floorWait, true))
+        return;
+    ++*busy_;
+    QTimer::singleShot(int(wait), this, [this, id = s.id] {
+        Counted done{*busy_};
+        auto it = sessions_.find(id);
+        if (it == sessions_.end())
+            return;
+        it->second->floorWait = false;
+        serveSoon(*it->second);
+    });
+}
+
+qint64 PaintDatabaseSide::floorLeft(const Session &s) const
+{
+    // Only a held stroke's blocks are paced: a stroke ended goes at once.
+    if (!s.store->OnlyOpenStrokesWait())
+        return 0;
+    return s.blockAtMs + BlockFloorMs.load() - now();
 }
 
 void PaintDatabaseSide::recover()
@@ -327,8 +356,11 @@ void PaintDatabaseSide::serve(Session &s)
         auto it = sessions_.find(olderId);
         older = it == sessions_.end() ? nullptr : olderStrokesOf(s);
     }
-    if (s.store->StorableStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_) {
+    if (s.store->StorableStrokes() > 0 && now() >= s.retryAtMs && !older && !lost_ && floorLeft(s) <= 0) {
+        if (s.store->OnlyOpenStrokesWait())
+            s.blockAtMs = now();
         s.store->StorePending();
+        s.ownPosts += s.store->TakePosts();
         lastStoreMs_ = now();
         afterStore(s);
     } else if (s.window && !lost_) {

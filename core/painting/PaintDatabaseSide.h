@@ -68,6 +68,9 @@ public:
     bool listening() const { return eventsOk_.load(); }
     // While events do not reach it, its windows are refreshed this often.
     static constexpr int QuickRefreshMs = 1000;
+    // A held stroke's block goes as soon as the one before is answered, but no sooner than
+    // this after it went: a fast line sends a few points a block, not one (benches vary it).
+    static std::atomic<int> BlockFloorMs;
 
     // Any thread, while this object lives: cuts its attachment's call in progress.
     void CancelCall();
@@ -109,16 +112,22 @@ private:
     // Stores what came of an open stroke once the requests queued here have run, so that
     // the blocks that queued up meanwhile go as one; the window then hears Taken.
     void storeSoon(Session &s, quint64 tag);
+    // How long until a held stroke's next block may go (0 or less: now).
+    qint64 floorLeft(const Session &s) const;
     void tick();
     // Work begun here (a timer, an event), counted in busy until it is done.
     void serveLater(int id);
     void watchTables();
-    void eventCame(const QString &table);
+    // `posts` commits posted the table's event; a window's own need no refresh.
+    void eventCame(const QString &table, int posts);
     void eventsWorking(bool working);
     void unannouncedRows(Session &s);
     // How long the event of rows a refresh found may take to come.
     static constexpr int EventGraceMs = 1000;
     void quickRefresh();
+    // The next quick refresh: at a random moment of the period (first), else a period on,
+    // give or take a tenth.
+    void quickAgain(bool first);
     void serveSoon(Session &s);
     void deliver(PaintDelivery what) { emit Deliver(what); }
 

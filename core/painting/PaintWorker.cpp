@@ -50,7 +50,10 @@ PaintWorker::~PaintWorker()
 {
     Stop();
     // Behind the entries still being written: they are all made first.
-    QMetaObject::invokeMethod(journal_, &quitHere, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(journal_, [j = journal_] {
+        j->Settle();
+        quitHere();
+    }, Qt::QueuedConnection);
 }
 
 PaintWorker::Database &PaintWorker::databaseOf(const QString &path)
@@ -398,7 +401,8 @@ void PaintWorker::Stop()
 
 void PaintWorker::ExitWhenJournaled(int rc)
 {
-    QMetaObject::invokeMethod(journal_, [rc] {
+    QMetaObject::invokeMethod(journal_, [j = journal_, rc] {
+        j->Settle();
         std::fflush(nullptr);
         ::_exit(rc);
     }, Qt::QueuedConnection);
@@ -408,6 +412,9 @@ void PaintWorker::WhenJournaled(std::function<void()> then)
 {
     const quint64 ticket = nextTicket_++;
     afterJournal_[ticket] = std::move(then);
-    QMetaObject::invokeMethod(journal_, [j = journal_, ticket] { emit j->Synced(ticket); },
+    QMetaObject::invokeMethod(journal_, [j = journal_, ticket] {
+        j->Settle();
+        emit j->Synced(ticket);
+    },
                               Qt::QueuedConnection);
 }

@@ -103,6 +103,9 @@ public:
 
     // Rows handed to a window at once.
     static constexpr int BatchRows = 4096;
+    // A window hands the points of a stroke under the mouse over this often (Extend),
+    // whether or not a block of it is on its way: each is on disk within this and a sync.
+    static constexpr int SliceMs = 20;
     // The first wait before a refused stroke is tried again; it doubles with each refusal
     // up to 16 times, and the user is told after the fourth. Tests shorten it.
     static std::atomic<int> FirstRetryMs;

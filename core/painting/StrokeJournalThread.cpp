@@ -5,6 +5,7 @@
 void StrokeJournalThread::Write(int session, quint64 tag, const JournalStroke &stroke,
                                 std::function<PaintRequest(std::unique_ptr<JournalEntry>)> then)
 {
+    Settle();
     QString why;
     auto entry = JournalEntry::Create(StrokeJournalFolder(), stroke, &why);
     if (!entry && why.isEmpty())
@@ -21,6 +22,7 @@ void StrokeJournalThread::Write(int session, quint64 tag, const JournalStroke &s
 
 void StrokeJournalThread::Peek()
 {
+    Settle();
     QMap<QString, int> points;
     for (const JournalStroke &j : JournalEntry::PeekUnheld(StrokeJournalFolder()))
         points[j.database] += static_cast<int>(j.points.size()) - j.stored;
@@ -30,15 +32,39 @@ void StrokeJournalThread::Peek()
 void StrokeJournalThread::Append(int session, quint64 tag, const std::vector<QPoint> &points, bool last,
                                  const QString &database, const PaintRequest &then)
 {
-    auto it = appenders_.find({session, tag});
-    if (it != appenders_.end()) {
+    slices_.push_back({session, tag, points, last, database, then});
+    // Behind whatever else was queued meanwhile: slices queued behind this one join it.
+    if (!std::exchange(settleQueued_, true))
+        QMetaObject::invokeMethod(this, [this] {
+            settleQueued_ = false;
+            Settle();
+        }, Qt::QueuedConnection);
+}
+
+void StrokeJournalThread::Settle()
+{
+    if (slices_.empty())
+        return;
+    const std::vector<Slice> slices = std::exchange(slices_, {});
+    // One note (one write, one sync) per stroke, with the points of all its slices.
+    std::map<std::pair<int, quint64>, std::pair<std::vector<QPoint>, bool>> strokes;
+    for (const Slice &s : slices) {
+        auto &[points, last] = strokes[{s.session, s.tag}];
+        points.insert(points.end(), s.points.begin(), s.points.end());
+        last = last || s.last;
+    }
+    for (auto &[key, stroke] : strokes) {
+        auto it = appenders_.find(key);
+        if (it == appenders_.end())
+            continue;
         // A note that fails is written with the next one (by the store at the latest).
-        if (!points.empty())
-            it->second.NoteAppended(points);
-        if (last) {
+        if (!stroke.first.empty())
+            it->second.NoteAppended(stroke.first);
+        if (stroke.second) {
             it->second.NoteEnded();
             appenders_.erase(it);
         }
     }
-    emit Forward(database, then);
+    for (const Slice &s : slices)
+        emit Forward(s.database, s.then);
 }

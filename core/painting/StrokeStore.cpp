@@ -49,6 +49,19 @@ int StrokeStore::StorableStrokes() const
     }));
 }
 
+bool StrokeStore::OnlyOpenStrokesWait() const
+{
+    bool any = false;
+    for (const PendingStroke &p : pending_) {
+        if (p.orphan || (p.points.empty() && p.open))
+            continue;
+        if (!p.open)
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 int StrokeStore::OrphanPoints() const
 {
     int count = 0;
@@ -169,16 +182,26 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         int k = std::min<int>(int(stroke.points.size()), Statements::BlockPointLimit);
         if (stroke.journal)
             k = std::min(k, stroke.journal->MaxNotePoints());
-        QStringList lines;
-        for (;;) {
-            QList<Statements::BlockPoint> points;
-            points.reserve(k);
+        QList<Statements::BlockPoint> points;
+        const auto take = [&] {
+            points.clear();
             for (int i = 0; i < k; ++i)
                 points.append({stroke.points[size_t(i)].x(), stroke.points[size_t(i)].y()});
+        };
+        // A held stroke's blocks, and any block once its statement is prepared, go as the
+        // prepared statement with their values (the server compiles no text per block); a
+        // stroke alone goes as its text, without the round trip of a prepare.
+        const int places = Statements::PreparedBlockPlaces(k);
+        const QString key = table_ + QLatin1Char('/') + QString::number(places);
+        const bool prepared = clashesOnServer_ && (stroke.open || db_.IsPrepared(key));
+        QStringList lines;
+        take();
+        while (!prepared) {
             lines = Statements::StrokeBlock(block, points);
             if (k == 1 || Statements::Join(lines).size() <= Statements::BlockTextLimit)
                 break;
             k = k * 3 / 4;
+            take();
         }
         if (hint + k > INT_MAX) {
             fail(Failure::Refused);
@@ -200,11 +223,16 @@ bool StrokeStore::storeStroke(PendingStroke &stroke, int &clashes)
         if (beforeInsert)
             beforeInsert(static_cast<int>(hint + 1));
         std::vector<qint64> answer;
-        if (db_.ExecuteBlock(lines, 2, answer)) {
+        const bool answered = prepared ? db_.ExecutePrepared(key, [&] { return Statements::PreparedStrokeBlock(table_, places); },
+                                                             Statements::PreparedStrokeBlockParameters(block, points, places),
+                                                             2, answer)
+                                       : db_.ExecuteBlock(lines, 2, answer);
+        if (answered) {
             const qint64 firstN = answer[0];
             if (firstN > 0) {
                 if (firstN != hint + 1)
                     ++clashes; // others stored past the hint meanwhile
+                ++posts_; // the block posted the picture's event with its commit
                 committed(stroke, firstN, int(answer[1]), k, true);
                 clashesInRow = 0;
                 continue;

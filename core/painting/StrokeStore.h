@@ -20,6 +20,7 @@
 #include <memory>
 #include <random>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 
@@ -112,10 +113,14 @@ public:
     // Strokes with points to store, or ended and not finished yet (an open stroke stored so
     // far waits for the window, not for a retry).
     int StorableStrokes() const;
+    // Every stroke with points to store is still being drawn (none ended waits).
+    bool OnlyOpenStrokesWait() const;
     // Points of strokes a run before left that belong to another picture than the table of
     // this number holds now (it was deleted and made again): never stored here.
     int OrphanPoints() const;
     int LastClashes() const { return lastClashes_; }
+    // The picture's event posted by the blocks committed since the last call.
+    int TakePosts() { return std::exchange(posts_, 0); }
     Failure LastFailure() const { return lastFailure_; }
     QString LastFailureText() const { return lastFailureText_; }
     // Every row with N up to this has been drawn (own stored points included).
@@ -209,6 +214,7 @@ private:
 
     int readCount_ = 0;
     int lastClashes_ = 0;
+    int posts_ = 0;
     Failure lastFailure_ = Failure::None;
     QString lastFailureText_;
     // What is drawn: every row up to the watermark, and the content of the row at it

@@ -3,9 +3,11 @@
 #include "app/MainWindow.h"
 #include "db/Cp932.h"
 #include "db/EventWatcher.h"
+#include "db/Statements.h"
 #include "relay/DelayRelay.h"
 
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -737,4 +740,142 @@ TEST(EventWaits, ConnectionsDroppedWhileArmedLeaveNothingBehind)
     EXPECT_EQ(EventWatcher::Alive(), aliveBefore) << "watcher states left behind";
     std::printf("[          ] %d drops with armed waits: %d posts and %d line deaths delivered\n", cycles,
                 posts.load(), deaths.load());
+}
+
+// A delivery tells how many commits posted the event since the delivery before: the posts
+// made while nobody waited come as one delivery that counts them all, and each counts once.
+// (The program's windows take the posts of their own blocks out of the count.)
+TEST(EventWaits, EachDeliveryCountsThePostsSinceTheOneBefore)
+{
+    TestDatabase t;
+    ASSERT_TRUE(t.created());
+    DataAccess poster, db;
+    poster.ConnectDatabase(t.serverPath());
+    db.ConnectDatabase(t.serverPath());
+    ASSERT_TRUE(poster.IsConnected() && db.IsConnected());
+    std::mutex m;
+    std::vector<int> delivered;
+    EventWatcher w(db, "E", [&](bool posted, int posts) {
+        std::lock_guard lock(m);
+        delivered.push_back(posted ? posts : -1);
+    });
+    auto post = [&](int times) {
+        for (int i = 0; i < times; ++i)
+            ASSERT_TRUE(poster.ExecuteSql({"EXECUTE BLOCK AS BEGIN", "POST_EVENT 'E';", "END"}));
+    };
+    // Deliveries so far, once `n` have come (or after 10 s).
+    auto deliveries = [&](size_t n) {
+        QDeadlineTimer deadline(10000);
+        for (;;) {
+            {
+                std::lock_guard lock(m);
+                if (delivered.size() >= n || deadline.hasExpired())
+                    return delivered;
+            }
+            QThread::msleep(5);
+        }
+    };
+    const struct {
+        const char *name;
+        int posts;
+    } rounds[] = {{"one post", 1}, {"three posts while nobody waited", 3}, {"two more", 2}};
+    ASSERT_TRUE(w.Arm()) << w.LastError().toStdString();
+    // A watcher's first wait is answered at once, though nothing was posted yet: its count
+    // stands for everything until then.
+    auto got = deliveries(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_GE(got[0], 0);
+    size_t seen = 1;
+    for (const auto &r : rounds) {
+        SCOPED_TRACE(r.name);
+        post(r.posts); // not waited for yet: the server keeps the count
+        ASSERT_TRUE(w.Arm()) << w.LastError().toStdString();
+        got = deliveries(seen + 1);
+        ASSERT_EQ(got.size(), seen + 1);
+        EXPECT_EQ(got.back(), r.posts);
+        ++seen;
+    }
+    // Nothing more posted: armed again, nothing comes.
+    ASSERT_TRUE(w.Arm());
+    QThread::msleep(300);
+    std::lock_guard lock(m);
+    EXPECT_EQ(delivered.size(), seen);
+}
+
+// ---- a stroke's block ----
+
+// The block kept prepared with its values as parameters stores what its text stores and
+// answers the same, whatever the table holds: its number found above others' rows, the
+// author's next stroke number, a clash with a committed row, a table that is not the one
+// drawn, a NULL in the row at the hint.
+TEST_F(Db, APreparedBlockStoresWhatItsTextStores)
+{
+    struct Case {
+        const char *name;
+        QStringList before;    // rows there first, "N, MN, DN, PTYP, PSIZ, PCOL, X, Y"
+        qint64 hint;
+        QString hintRow;
+        int dn;
+        bool dnFixed;
+        int points;
+    };
+    const Case cases[] = {
+        {"an empty picture", {}, 0, "", 1, false, 3},
+        {"above the hint, rows of others", {"1, 7, 1, 0, 1, 0, 5, 5", "2, 8, 1, 0, 1, 0, 6, 6"}, 1, "7,1,0,1,0,5,5", 1,
+         false, 1},
+        {"the author's stroke above the hint", {"1, 7, 1, 0, 1, 0, 5, 5", "2, 4, 3, 0, 1, 0, 6, 6"}, 1,
+         "7,1,0,1,0,5,5", 1, false, 2},
+        {"a later block of a numbered stroke", {"1, 4, 2, 0, 1, 0, 5, 5"}, 1, "4,2,0,1,0,5,5", 2, true, 5},
+        {"the row at the hint is another", {"1, 7, 1, 0, 1, 0, 5, 5"}, 1, "7,1,0,1,9,5,5", 1, false, 2},
+        {"the longest block", {}, 0, "", 1, false, Statements::BlockPointLimit},
+    };
+    int table = 100;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<qint64> answers[2];
+        QStringList rows[2];
+        for (const bool prepared : {false, true}) {
+            const QString name = QStringLiteral("IMG_%1").arg(++table);
+            ASSERT_TRUE(db.CreateImageTable(name));
+            for (const QString &r : c.before)
+                ASSERT_TRUE(db.ExecuteSql({QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(name, r)}));
+            Statements::StrokeBlockText b;
+            b.table = name;
+            b.hint = c.hint;
+            b.hintRow = c.hintRow;
+            b.mn = 4;
+            b.dn = c.dn;
+            b.dnFixed = c.dnFixed;
+            b.ptyp = 2;
+            b.psiz = 3;
+            b.pcol = 0xFF;
+            QList<Statements::BlockPoint> points;
+            for (int i = 0; i < c.points; ++i)
+                points.append({10 + i, 20 - i});
+            std::vector<qint64> &answer = answers[prepared ? 1 : 0];
+            const int places = Statements::PreparedBlockPlaces(c.points);
+            ASSERT_TRUE(prepared ? db.ExecutePrepared(
+                                       name, [&] { return Statements::PreparedStrokeBlock(name, places); },
+                                       Statements::PreparedStrokeBlockParameters(b, points, places), 2, answer)
+                                 : db.ExecuteBlock(Statements::StrokeBlock(b, points), 2, answer))
+                << db.LastErrorText().toStdString();
+            rows[prepared ? 1 : 0] = Rows(name, "N, MN, DN, PTYP, PSIZ, PCOL, X, Y");
+            if (prepared) {
+                // Run again from the prepared statement: the same block above the first.
+                std::vector<qint64> again;
+                b.hint = answer[0] > 0 ? answer[0] + c.points - 1 : c.hint;
+                if (answer[0] > 0)
+                    b.hintRow = QStringLiteral("4,%1,2,3,255,%2,%3").arg(answer[1]).arg(points.back().x).arg(points.back().y);
+                b.dn = int(answer[1]);
+                b.dnFixed = true;
+                ASSERT_TRUE(db.IsPrepared(name));
+                ASSERT_TRUE(db.ExecutePrepared(name, [] { return QStringList{"never prepared again"}; },
+                                               Statements::PreparedStrokeBlockParameters(b, points, places), 2, again));
+                EXPECT_EQ(again[0], answer[0] > 0 ? answer[0] + c.points : answer[0]);
+                db.ReleasePrepared();
+            }
+        }
+        EXPECT_EQ(answers[1], answers[0]) << "FIRST_N, STROKE_DN";
+        EXPECT_EQ(rows[1], rows[0]);
+    }
 }

@@ -214,3 +214,45 @@ TEST(StatementsStroke, TheLongestBlockFitsTheServersLimits)
     EXPECT_EQ(text.count("INSERT INTO") + text.count("SELECT"), Statements::BlockPointLimit + 4);
     EXPECT_LE(Statements::BlockPointLimit + 4, 255);
 }
+
+// The prepared block takes one value per '?', in order: the row at the hint (an empty field
+// a NULL, none without a hint), the pen, the count, then each place's X and Y (NULL past the
+// points); and it reads the table no more than the block of text does.
+TEST(StatementsStroke, ThePreparedBlockTakesAValuePerParameter)
+{
+    Statements::StrokeBlockText b;
+    b.table = "IMG_9";
+    b.hint = 41;
+    b.hintRow = "7,2,0,1,,5,6";
+    b.mn = 4;
+    b.dn = 3;
+    b.dnFixed = true;
+    b.ptyp = 1;
+    b.psiz = 2;
+    b.pcol = 255;
+    for (const int count : {1, 3, Statements::BlockPointLimit}) {
+        SCOPED_TRACE(count);
+        const int places = Statements::PreparedBlockPlaces(count);
+        EXPECT_GE(places, count);
+        EXPECT_LE(places, Statements::BlockPointLimit);
+        QList<Statements::BlockPoint> points;
+        for (int i = 0; i < count; ++i)
+            points.append({i, -i});
+        const auto p = Statements::PreparedStrokeBlockParameters(b, points, places);
+        const QString text = Statements::Join(Statements::PreparedStrokeBlock(b.table, places));
+        EXPECT_EQ(text.count('?'), int(p.size()));
+        EXPECT_LE(text.size(), Statements::BlockTextLimit);
+        EXPECT_EQ(text.count("INSERT INTO") + text.count("SELECT"), places + 4);
+        const std::vector<std::optional<qint64>> head = {41, 1, 7, 2, 0, 1, std::nullopt, 5, 6, 4, 3, 1, 1, 2, 255, count};
+        EXPECT_EQ(std::vector<std::optional<qint64>>(p.begin(), p.begin() + long(head.size())), head);
+        EXPECT_EQ(p[head.size() + 2 * size_t(count - 1) + 1], std::optional<qint64>(-(count - 1))) << "the last point's Y";
+        if (places > count) {
+            EXPECT_FALSE(p[head.size() + 2 * size_t(count)]) << "a place past the points";
+        }
+    }
+    b.hint = 0;
+    b.hintRow.clear();
+    const auto p = Statements::PreparedStrokeBlockParameters(b, {{1, 2}}, 1);
+    EXPECT_EQ(p[1], std::optional<qint64>(0)) << "no row to check without a hint";
+    EXPECT_FALSE(p[2]);
+}

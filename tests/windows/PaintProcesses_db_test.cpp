@@ -1,8 +1,10 @@
 // A real second program ended by SIGTERM while points wait, or killed (-9) while it
-// stores or while a stroke it sends as it is drawn is under the mouse: started again, it
-// stores every point of its journal exactly once.
+// stores or while a stroke it sends as it is drawn is under the mouse (also while its
+// store cannot go on): started again, it stores every point of its journal exactly once.
 #include "DelayRelay.h"
+#include "Outages.h"
 #include "TestDatabase.h"
+#include "measure/BenchDatabase.h"
 
 #include "core/journal/StrokeJournal.h"
 #include "db/DataAccess.h"
@@ -10,10 +12,12 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <tuple>
 #include <vector>
@@ -26,11 +30,14 @@ constexpr int kImage = 1;
 // The program, driven through its stdin, with a journal folder of its own.
 class Instance {
 public:
-    Instance(const QString &stateHome, const QStringList &args)
+    // display: an X server's to show its windows on (else offscreen).
+    Instance(const QString &stateHome, const QStringList &args, const QString &display = QString())
     {
         p_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+        if (!display.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
         p_.setProcessEnvironment(env);
         p_.start(QStringLiteral(OEKAKI_PAINT_INSTANCE), args);
@@ -342,41 +349,91 @@ TEST(PaintProcesses, KillDuringTheStoreLosesAndDoublesNothing)
     }
 }
 
-// A stroke under the mouse goes out block by block; the program ends before the button is
+// A stroke under the mouse goes out slice by slice; the program ends before the button is
 // released: by SIGTERM, right after more moves (the session end keeps them), or by kill -9
-// once every block is out. The next start stores what was drawn once, with one DN.
+// once every slice is out, or while the store cannot go on (a silent line, a row locked by
+// another client, another window opening a large picture), whatever the database thread
+// does, every point drawn is in the journal shortly after: the next start stores what was
+// drawn once, with one DN.
 TEST(PaintProcesses, AStrokeCutMidDragIsStoredOnceWithItsNumber)
 {
-    for (int signal : {SIGTERM, SIGKILL}) {
-        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGKILL");
+    enum class Fault { None, Silent, Locked, Opening };
+    struct Case {
+        const char *name;
+        int signal;
+        Fault fault;
+    };
+    const Case cases[] = {
+        {"SIGTERM", SIGTERM, Fault::None},
+        {"SIGKILL, every slice stored", SIGKILL, Fault::None},
+        {"SIGKILL, the line silent", SIGKILL, Fault::Silent},
+        {"SIGKILL, the next number locked by another client", SIGKILL, Fault::Locked},
+        {"SIGKILL, another window opening a large picture", SIGKILL, Fault::Opening},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         Scene s;
         ASSERT_NO_FATAL_FAILURE(s.SetUp());
-        const std::vector<QPoint> held = Line(5, 30, 12);
-        const std::vector<QPoint> firstPart(held.begin(), held.begin() + 6), rest(held.begin() + 6, held.end());
+        const std::vector<QPoint> held = Line(5, 30, 60);
+        const std::vector<QPoint> firstPart(held.begin(), held.begin() + 20);
         const std::vector<std::vector<QPoint>> strokes = {Line(5, 5, 3), held, Line(5, 60, 2)};
+        if (c.fault == Fault::Opening) {
+            DataAccess db;
+            db.ConnectDatabase(s.t.serverPath());
+            ASSERT_TRUE(measure::FillBigPicture(db, 300000, QStringLiteral("IMG_2")));
+        }
+        std::unique_ptr<UncommittedChange> holder;
         {
             Instance first(s.state.path(), s.args);
             ASSERT_TRUE(first.Started());
             ASSERT_EQ(first.Command(QString()), QStringLiteral("ready 0"));
             ASSERT_EQ(first.Command(StrokeCommand(strokes[0])), QStringLiteral("drawn"));
             ASSERT_EQ(first.Command(StrokeCommand(firstPart, "hold")), QStringLiteral("held"));
-            ASSERT_TRUE(s.picture.WaitForCount(3 + 6, 15000))
+            ASSERT_TRUE(s.picture.WaitForCount(3 + 20, 15000))
                 << "the held stroke did not go out while drawn: " << s.picture.Count();
-            ASSERT_EQ(first.Command(StrokeCommand(rest, "move")), QStringLiteral("moved"));
-            if (signal == SIGKILL) {
-                ASSERT_TRUE(s.picture.WaitForCount(3 + 12, 15000)) << s.picture.Count();
+            if (c.fault == Fault::Silent)
+                s.relay.pause();
+            if (c.fault == Fault::Locked) {
+                holder = std::make_unique<UncommittedChange>(s.t.serverPath(),
+                                                             "INSERT INTO IMG_1 VALUES (24, 9, 1, 0, 1, 0, 1, 1)");
+                ASSERT_TRUE(holder->ready()) << "isql did not run the insert";
+            }
+            if (c.fault == Fault::Opening) {
+                ASSERT_EQ(first.Command(QStringLiteral("open 2 1000 1000")), QStringLiteral("opening"));
+            }
+            // The rest drawn over a while, as a hand does.
+            for (size_t from = 20; from < held.size(); from += 10) {
+                const std::vector<QPoint> part(held.begin() + long(from), held.begin() + long(from) + 10);
+                ASSERT_EQ(first.Command(StrokeCommand(part, "move")), QStringLiteral("moved"));
+                QThread::msleep(30);
+            }
+            if (c.fault != Fault::None) {
+                // Within a slice and a sync, on a busy machine.
+                QThread::msleep(300);
+            } else if (c.signal == SIGKILL) {
+                ASSERT_TRUE(s.picture.WaitForCount(3 + 60, 15000)) << s.picture.Count();
+            }
+            if (c.signal == SIGKILL) {
                 ::kill(pid_t(first.Pid()), SIGKILL);
                 ASSERT_TRUE(first.Process().waitForFinished(5000)) << "not ended by SIGKILL";
             } else {
                 ASSERT_TRUE(first.EndedBy(SIGTERM, 5000)) << "still running 5 s after SIGTERM";
             }
         }
+        const int storedAtKill = s.picture.Count() - 3;
+        // The fault ends: the silent line's connections are dropped, the other client's insert undone.
+        if (c.fault == Fault::Silent) {
+            s.relay.stop();
+            s.relay.resume();
+            ASSERT_TRUE(s.relay.start(0, 3050, s.port));
+        }
+        holder.reset();
         const auto left = JournalEntry::PeekUnheld(s.journal);
-        if (signal == SIGKILL) {
-            // Ended by nobody: the entry holds every block, all of it stored.
+        if (c.signal == SIGKILL) {
+            // Ended by nobody: the entry holds every point drawn, the end not yet noted.
             ASSERT_EQ(left.size(), 1u);
             EXPECT_TRUE(left[0].open);
-            EXPECT_EQ(left[0].points.size(), held.size());
+            EXPECT_EQ(left[0].points.size(), held.size()) << "points drawn before the kill are not in the journal";
         } else if (!left.empty()) {
             // Not all stored by the ending program: the journal has every point drawn.
             ASSERT_EQ(left.size(), 1u);
@@ -386,12 +443,102 @@ TEST(PaintProcesses, AStrokeCutMidDragIsStoredOnceWithItsNumber)
         Instance second(s.state.path(), s.args);
         ASSERT_TRUE(second.Started());
         ASSERT_TRUE(second.Command(QString()).startsWith("ready"));
-        ASSERT_TRUE(s.picture.WaitForCount(15, 20000)) << "rows: " << s.picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(3 + 60, 20000)) << "rows: " << s.picture.Count();
         EXPECT_TRUE(WaitUntil([&] { return JournalEntry::PeekUnheld(s.journal).empty(); }, 10000))
             << "the journal still holds strokes";
         ASSERT_EQ(second.Command(StrokeCommand(strokes[2])), QStringLiteral("drawn"));
-        ASSERT_TRUE(s.picture.WaitForCount(17, 15000)) << "rows: " << s.picture.Count();
+        ASSERT_TRUE(s.picture.WaitForCount(3 + 60 + 2, 15000)) << "rows: " << s.picture.Count();
         EXPECT_EQ(s.picture.Rows(), Expected(strokes));
+        std::printf("[          ] %s: %d of 60 held points stored at the end, every one after the restart\n", c.name,
+                    storedAtKill);
+    }
+}
+
+// An X server of the test's own (Xvfb), for as long as the object lives; its display is
+// empty when there is none.
+class XServer {
+public:
+    XServer()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return;
+        // It picks a free display and writes its number.
+        p_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        QDeadlineTimer deadline(10000);
+        while (p_.state() != QProcess::NotRunning && !p_.canReadLine() && !deadline.hasExpired())
+            p_.waitForReadyRead(50);
+        if (p_.canReadLine())
+            display_ = QStringLiteral(":") + QString::fromLatin1(p_.readLine()).trimmed();
+    }
+    ~XServer()
+    {
+        p_.terminate();
+        if (!p_.waitForFinished(5000))
+            p_.kill();
+        p_.waitForFinished(5000);
+    }
+    QString Display() const { return display_; }
+
+private:
+    QProcess p_;
+    QString display_;
+};
+
+// The mouse on an X display, driven as a hand drives it: pressed at the first position,
+// moved through the others a few milliseconds apart, released at the last.
+bool DragOn(const QString &display, const std::vector<QPoint> &at)
+{
+    QStringList args{"mousemove", QString::number(at[0].x()), QString::number(at[0].y()), "mousedown", "1"};
+    for (size_t i = 1; i < at.size(); ++i)
+        args << "sleep" << "0.004" << "mousemove" << QString::number(at[i].x()) << QString::number(at[i].y());
+    args << "mouseup" << "1";
+    QProcess xdotool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    xdotool.setProcessEnvironment(env);
+    xdotool.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), args);
+    if (xdotool.waitForFinished(20000))
+        return xdotool.exitCode() == 0;
+    xdotool.kill();
+    xdotool.waitForFinished(5000);
+    return false;
+}
+
+// On a real X server, which merges mouse moves that queue up while the window is busy
+// unless told not to: every position of a drag is a point, also through a stall of the
+// window in its middle.
+TEST(PaintProcesses, EveryPositionOfADragIsAPointThroughAStalledWindow)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "no xdotool";
+    XServer x;
+    if (x.Display().isEmpty())
+        GTEST_SKIP() << "no X server (Xvfb)";
+    const struct {
+        const char *name;
+        int stallMs;
+    } cases[] = {{"a 60 ms stall at the 20th move", 60}, {"a 200 ms stall at the 20th move", 200}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene s;
+        ASSERT_NO_FATAL_FAILURE(s.SetUp());
+        Instance program(s.state.path(), s.args, x.Display());
+        ASSERT_TRUE(program.Started());
+        ASSERT_EQ(program.Command(QString()), QStringLiteral("ready 0"));
+        const QStringList at = program.Command(QStringLiteral("where")).split(QLatin1Char(' '));
+        ASSERT_EQ(at.value(0), QStringLiteral("at"));
+        const QPoint origin(at.value(1).toInt(), at.value(2).toInt());
+        ASSERT_EQ(program.Command(QStringLiteral("stall 20 %1").arg(c.stallMs)), QStringLiteral("stalling"));
+        std::vector<QPoint> drag, screen;
+        for (int i = 0; i < 60; ++i) {
+            drag.emplace_back(5 + i, 20 + (i % 3) * 7);
+            screen.push_back(origin + drag.back());
+        }
+        ASSERT_TRUE(DragOn(x.Display(), screen)) << "xdotool failed";
+        EXPECT_TRUE(s.picture.WaitForCount(60, 15000)) << s.picture.Count() << " of 60 positions stored";
+        QThread::msleep(300); // nothing more comes
+        EXPECT_EQ(s.picture.Rows(), Expected({drag}));
     }
 }
 

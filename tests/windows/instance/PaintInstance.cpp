@@ -9,6 +9,9 @@
 // stroke is in the journal), "dump <png file>", "pending", "lost" (the main window takes its
 // connection for lost), "pen <type> <size> <colour>" (answers with the window's outer size),
 // "presence" (answers with the names its presence strip shows, then those drawing),
+// "open <image no> <w> <h>" (another painting window; answers at once, while it opens),
+// "where" (the canvas's top left on the screen: "at x y"), "stall <k> <ms>" (the window
+// thread stops for ms at the k-th mouse move the canvas gets from now on),
 // "close" (closes the painting window), "exit" (the exit command), "quit"
 // SIGTERM, SIGINT and SIGHUP end it as they end the program.
 // Environment: OEKAKI_INSTANCE_SETTINGS, the settings file (else none is kept);
@@ -19,6 +22,7 @@
 #include "app/SessionEnd.h"
 #include "core/settings/SharedSettings.h"
 #include "forms/FormUtil.h"
+#include "windows/ImageControl.h"
 #include "windows/PaintWindow.h"
 #include "windows/PresencePanel.h"
 #include "ThreadWarnings.h"
@@ -27,6 +31,7 @@
 #include <QMdiArea>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <unistd.h>
@@ -80,6 +85,19 @@ int main(int argc, char *argv[])
     w->SpeedButton4Click();
     w->WaitIdle();
     reply(QStringLiteral("ready %1").arg(w->ReadCount));
+
+    // "stall": the window busy for a while in the middle of a drag, as a slow repaint would be.
+    struct Stall : QObject {
+        int movesLeft = 0;
+        int ms = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::MouseMove && movesLeft > 0 && --movesLeft == 0)
+                QThread::msleep(ulong(ms));
+            return false;
+        }
+    } stall;
+    w->Image1->installEventFilter(&stall);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -146,6 +164,21 @@ int main(int argc, char *argv[])
             w->CurPenColor = words[3].toInt();
             const QSize outer = OuterSize(w);
             reply(QStringLiteral("pen %1 %2").arg(outer.width()).arg(outer.height()));
+        } else if (words[0] == QLatin1String("open") && words.size() == 4) {
+            CurrentImageNo = words[1].toInt();
+            CurrentImageWidth = words[2].toInt();
+            CurrentImageHeight = words[3].toInt();
+            auto *other = new PaintWindow;
+            other->setWindowTitle(QStringLiteral("画像 %1").arg(CurrentImageNo));
+            mainWindow->AddChild(other);
+            reply(QStringLiteral("opening"));
+        } else if (words[0] == QLatin1String("where")) {
+            const QPoint at = w->Image1->mapToGlobal(QPoint(0, 0));
+            reply(QStringLiteral("at %1 %2").arg(at.x()).arg(at.y()));
+        } else if (words[0] == QLatin1String("stall") && words.size() == 3) {
+            stall.movesLeft = words[1].toInt();
+            stall.ms = words[2].toInt();
+            reply(QStringLiteral("stalling"));
         } else if (words[0] == QLatin1String("lost")) {
             mainWindow->ConnectionLost();
             reply(QStringLiteral("lost"));
