@@ -7,6 +7,7 @@
 //   server-lock exclusive bench_block_cost [--quick]
 #include "core/painting/StrokeStore.h"
 #include "db/DataAccess.h"
+#include "db/EventWatcher.h"
 #include "db/Tables.h"
 #include "measure/BenchDatabase.h"
 #include "measure/Measures.h"
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <atomic>
 #include <cstdio>
 
 using namespace measure;
@@ -163,6 +165,27 @@ int main(int argc, char **argv)
             db.EndQuery();
         });
         const double freshCpu = withRefresh.cpuMs - alone.cpuMs;
+        // The same with the watcher told by the picture's event, asking for the next one each
+        // time: what the event's delivery and the request for the next add.
+        DataAccess eventsDb;
+        eventsDb.ConnectDatabase(path);
+        std::atomic<int> delivered{0};
+        EventWatcher event(eventsDb, p.table.toLatin1(), [&](bool, int) { ++delivered; });
+        event.Arm();
+        RunUntil([&] { return delivered.load() > 0; }, 5000); // the first wait is answered at once
+        const Cost withEvent = costOf(times, [&](int) {
+            const int before = delivered.load();
+            writer.Store(8, {1, 2, 0xFF00}, ten);
+            RunUntil([&] { return delivered.load() > before; }, 5000);
+            event.Arm();
+            watcher.Refresh();
+            db.EndQuery();
+        });
+        const double eventCpu = withEvent.cpuMs - withRefresh.cpuMs;
+        std::printf("  the event's delivery and the request for the next: server CPU %.3f ms\n", eventCpu);
+        std::printf("TABLE|Server CPU of an event at a watching PC, %s|%.3f ms (its delivery and the request for "
+                    "the next)|\n",
+                    p.name, eventCpu);
         std::printf("  a refresh finding nothing: server CPU %.3f ms, client wait %.2f ms; finding a block of 10 "
                     "points: %.3f ms\n",
                     idle.cpuMs, idle.wallMs, freshCpu);

@@ -4,6 +4,7 @@
 #include "windows/PaintWindow.h"
 
 #include "windows/HistoryBar.h"
+#include "windows/PresencePanel.h"
 
 #include "core/painting/PaintWorker.h"
 #include "core/settings/SharedSettings.h"
@@ -95,6 +96,7 @@ void PaintWindow::holdEveryMove(bool on)
     if (on == holdingMoves_)
         return;
     holdingMoves_ = on;
+    PresenceStrip->HoldPlace(on);
     // Read per event by the platform (xcb merges queued moves when it is on); off only while
     // a stroke is held, so that hovering and resizing stay light.
     if (on)

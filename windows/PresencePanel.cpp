@@ -34,8 +34,16 @@ void PresencePanel::SetMembers(const QList<int> &members, const QHash<int, QStri
 {
     members_ = members;
     names_ = names;
-    setVisible(!members_.isEmpty());
+    if (!held_)
+        setVisible(!members_.isEmpty());
     update_();
+}
+
+void PresencePanel::HoldPlace(bool held)
+{
+    held_ = held;
+    if (!held_)
+        setVisible(!members_.isEmpty());
 }
 
 void PresencePanel::NoteDrawing(int member)

@@ -18,6 +18,9 @@ public:
 
     // The members in the order shown, with their names; none: the strip hides.
     void SetMembers(const QList<int> &members, const QHash<int, QString> &names);
+    // While held, the strip keeps its place (shown or not) whatever SetMembers says: a
+    // canvas that moves under a held stroke would draw the rest of it elsewhere.
+    void HoldPlace(bool held);
     // Rows of this member arrived now (or the PC user draws here).
     void NoteDrawing(int member);
 
@@ -46,4 +49,5 @@ private:
     QHash<int, qint64> lastRow_; // member -> on clock_
     QElapsedTimer clock_;
     QTimer *expire_ = nullptr;
+    bool held_ = false;
 };

@@ -526,6 +526,11 @@ TEST(PaintProcesses, EveryPositionOfADragIsAPointThroughAStalledWindow)
         Instance program(s.state.path(), s.args, x.Display());
         ASSERT_TRUE(program.Started());
         ASSERT_EQ(program.Command(QString()), QStringLiteral("ready 0"));
+        // The strip of who is here comes with the first presence read and moves the canvas
+        // down: the canvas is found once it is there.
+        for (QDeadlineTimer d(5000);
+             !d.hasExpired() && program.Command(QStringLiteral("presence")).split(QLatin1Char(' ')).value(1).isEmpty();)
+            QThread::msleep(50);
         const QStringList at = program.Command(QStringLiteral("where")).split(QLatin1Char(' '));
         ASSERT_EQ(at.value(0), QStringLiteral("at"));
         const QPoint origin(at.value(1).toInt(), at.value(2).toInt());

@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 
 // The pen mark lasts DrawingMs after a member's last row, each member's on its own clock;
-// a strip with nobody hides, and one too narrow for everyone still names them all in its tip.
+// a strip with nobody hides, and one too narrow for everyone still names them all in its tip;
+// while a stroke holds its place, it neither comes nor goes (the canvas would move).
 TEST(PresencePanel, DrawingMarksExpireAndNobodyHidesTheStrip)
 {
     PresencePanel strip;
@@ -41,7 +42,15 @@ TEST(PresencePanel, DrawingMarksExpireAndNobodyHidesTheStrip)
     strip.resize(60, strip.height());
     strip.repaint();
     EXPECT_EQ(strip.Names().size(), 3);
+    strip.HoldPlace(true);
     strip.SetMembers({}, {});
+    EXPECT_FALSE(strip.isHidden());
+    strip.HoldPlace(false);
     EXPECT_TRUE(strip.isHidden());
     EXPECT_EQ(strip.Text(), QString());
+    strip.HoldPlace(true);
+    strip.SetMembers({3}, {});
+    EXPECT_TRUE(strip.isHidden());
+    strip.HoldPlace(false);
+    EXPECT_FALSE(strip.isHidden());
 }
