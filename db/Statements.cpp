@@ -106,6 +106,49 @@ QString TimestampText(const QString &column)
     return QStringLiteral("CAST(%1 AS VARCHAR(30))").arg(column);
 }
 
+namespace {
+
+// The author's strokes stored above the hint, not yet drawn by the sender: the stroke takes
+// the next DN above them.
+QStringList dnSearch(const QString &t, const QString &hint, const QString &mn, const QString &indent)
+{
+    return {indent + QStringLiteral("M = NULL;"),
+            indent + QStringLiteral("SELECT MAX(DN) FROM ") + t + QStringLiteral(" WHERE N > ") + hint
+                + QStringLiteral(" AND MN = ") + mn + QStringLiteral(" INTO :M;"),
+            indent + QStringLiteral("IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;")};
+}
+
+// Both forms of a block: the first free N found on the server, the inserts above it, and
+// a clash with another writer tried again above what that writer stored.
+void appendSearchAndInsert(QStringList &lines, const QString &t, const QStringList &dnLines,
+                           const QStringList &inserts)
+{
+    lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
+    lines << QStringLiteral("  BEGIN");
+    // The highest N at or above the hint, by the unique index.
+    lines << QStringLiteral("    M = NULL;");
+    lines << QStringLiteral("    SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N >= :AT_N INTO :M;");
+    lines << QStringLiteral("    IF (M IS NOT NULL) THEN AT_N = M;");
+    lines << dnLines;
+    lines << QStringLiteral("    BEGIN");
+    lines << inserts;
+    lines << QStringLiteral("      FIRST_N = AT_N + 1;");
+    // The clash undoes the inserts above; a clashing row that cannot be seen is
+    // another writer's, not committed yet: a lock, told to the sender.
+    lines << QStringLiteral("      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO");
+    lines << QStringLiteral("      BEGIN");
+    lines << QStringLiteral("        M = NULL;");
+    lines << QStringLiteral("        SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N > :AT_N INTO :M;");
+    lines << QStringLiteral("        IF (M IS NULL) THEN FIRST_N = -1;");
+    lines << QStringLiteral("      END");
+    lines << QStringLiteral("    END");
+    lines << QStringLiteral("  END");
+    lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
+    lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+}
+
+} // namespace
+
 QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &points)
 {
     const QString t = b.table;
@@ -128,55 +171,28 @@ QStringList StrokeBlock(const StrokeBlockText &b, const QList<BlockPoint> &point
                      + QStringLiteral(")) THEN");
         lines << QStringLiteral("    FIRST_N = -2;");
     }
-    QString indent = QStringLiteral("  ");
-    if (b.findOnServer) {
-        lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
-        lines << QStringLiteral("  BEGIN");
-        // The highest N at or above the hint, by the unique index.
-        lines << QStringLiteral("    M = NULL;");
-        lines << QStringLiteral("    SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N >= :AT_N INTO :M;");
-        lines << QStringLiteral("    IF (M IS NOT NULL) THEN AT_N = M;");
-        if (!b.dnFixed) {
-            // The author's strokes stored above the hint, not yet drawn by the sender.
-            lines << QStringLiteral("    M = NULL;");
-            lines << QStringLiteral("    SELECT MAX(DN) FROM ") + t + QStringLiteral(" WHERE N > ")
-                         + QString::number(b.hint) + QStringLiteral(" AND MN = ") + QString::number(b.mn)
-                         + QStringLiteral(" INTO :M;");
-            lines << QStringLiteral("    IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;");
-        }
-        lines << QStringLiteral("    BEGIN");
-        indent = QStringLiteral("      ");
-    } else {
-        lines << QStringLiteral("  IF (FIRST_N = 0) THEN");
-        lines << QStringLiteral("  BEGIN");
-        indent = QStringLiteral("    ");
-    }
-    const QString head = indent + QStringLiteral("INSERT INTO ") + t
-                         + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
+    const QString head = QStringLiteral("INSERT INTO ") + t + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
     const QString pen = QStringLiteral(", ") + QString::number(b.mn) + QStringLiteral(", :STROKE_DN, ")
                         + QString::number(b.ptyp) + QStringLiteral(", ") + QString::number(b.psiz)
                         + QStringLiteral(", ") + QString::number(b.pcol) + QStringLiteral(", ");
+    const QString indent = b.findOnServer ? QStringLiteral("      ") : QStringLiteral("    ");
+    QStringList inserts;
     for (int i = 0; i < points.size(); ++i) {
         const QString n = b.findOnServer ? QStringLiteral(":AT_N + ") + QString::number(i + 1)
                                          : QString::number(b.hint + i + 1);
-        lines << head + n + pen + QString::number(points[i].x) + QStringLiteral(", ")
-                     + QString::number(points[i].y) + QStringLiteral(");");
+        inserts << indent + head + n + pen + QString::number(points[i].x) + QStringLiteral(", ")
+                       + QString::number(points[i].y) + QStringLiteral(");");
     }
     if (b.findOnServer) {
-        lines << QStringLiteral("      FIRST_N = AT_N + 1;");
-        // The clash undoes the inserts above; a clashing row that cannot be seen is
-        // another writer's, not committed yet: a lock, told to the sender.
-        lines << QStringLiteral("      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO");
-        lines << QStringLiteral("      BEGIN");
-        lines << QStringLiteral("        M = NULL;");
-        lines << QStringLiteral("        SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N > :AT_N INTO :M;");
-        lines << QStringLiteral("        IF (M IS NULL) THEN FIRST_N = -1;");
-        lines << QStringLiteral("      END");
-        lines << QStringLiteral("    END");
-        lines << QStringLiteral("  END");
-        lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
-        lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+        appendSearchAndInsert(lines, t,
+                              b.dnFixed ? QStringList()
+                                        : dnSearch(t, QString::number(b.hint), QString::number(b.mn),
+                                                   QStringLiteral("    ")),
+                              inserts);
     } else {
+        lines << QStringLiteral("  IF (FIRST_N = 0) THEN");
+        lines << QStringLiteral("  BEGIN");
+        lines << inserts;
         lines << QStringLiteral("    FIRST_N = ") + QString::number(b.hint + 1) + QLatin1Char(';');
         lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
         lines << QStringLiteral("  END");
@@ -229,33 +245,15 @@ QStringList PreparedStrokeBlock(const QString &t, int places)
                                   " AND PSIZ IS NOT DISTINCT FROM :R_PSIZ AND PCOL IS NOT DISTINCT FROM :R_PCOL"
                                   " AND X IS NOT DISTINCT FROM :R_X AND Y IS NOT DISTINCT FROM :R_Y)) THEN");
     lines << QStringLiteral("    FIRST_N = -2;");
-    lines << QStringLiteral("  WHILE (FIRST_N = 0) DO");
-    lines << QStringLiteral("  BEGIN");
-    lines << QStringLiteral("    M = NULL;");
-    lines << QStringLiteral("    SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N >= :AT_N INTO :M;");
-    lines << QStringLiteral("    IF (M IS NOT NULL) THEN AT_N = M;");
-    lines << QStringLiteral("    IF (DN_FIXED = 0) THEN");
-    lines << QStringLiteral("    BEGIN");
-    lines << QStringLiteral("      M = NULL;");
-    lines << QStringLiteral("      SELECT MAX(DN) FROM ") + t + QStringLiteral(" WHERE N > :AT_HINT AND MN = :MN INTO :M;");
-    lines << QStringLiteral("      IF (M >= STROKE_DN) THEN STROKE_DN = M + 1;");
-    lines << QStringLiteral("    END");
-    lines << QStringLiteral("    BEGIN");
+    QStringList dn{QStringLiteral("    IF (DN_FIXED = 0) THEN"), QStringLiteral("    BEGIN")};
+    dn << dnSearch(t, QStringLiteral(":AT_HINT"), QStringLiteral(":MN"), QStringLiteral("      "));
+    dn << QStringLiteral("    END");
     const QString head = QStringLiteral("INSERT INTO ") + t + QStringLiteral(" (N, MN, DN, PTYP, PSIZ, PCOL, X, Y) VALUES (");
+    QStringList inserts;
     for (int i = 1; i <= places; ++i)
-        lines << (i == 1 ? QStringLiteral("      ") : QStringLiteral("      IF (K >= %1) THEN ").arg(i)) + head
-                     + QStringLiteral(":AT_N + %1, :MN, :STROKE_DN, :PTYP, :PSIZ, :PCOL, :X%1, :Y%1);").arg(i);
-    lines << QStringLiteral("      FIRST_N = AT_N + 1;");
-    lines << QStringLiteral("      WHEN GDSCODE unique_key_violation, GDSCODE no_dup DO");
-    lines << QStringLiteral("      BEGIN");
-    lines << QStringLiteral("        M = NULL;");
-    lines << QStringLiteral("        SELECT MAX(N) FROM ") + t + QStringLiteral(" WHERE N > :AT_N INTO :M;");
-    lines << QStringLiteral("        IF (M IS NULL) THEN FIRST_N = -1;");
-    lines << QStringLiteral("      END");
-    lines << QStringLiteral("    END");
-    lines << QStringLiteral("  END");
-    lines << QStringLiteral("  IF (FIRST_N > 0) THEN");
-    lines << QStringLiteral("    POST_EVENT '") + t + QStringLiteral("';");
+        inserts << (i == 1 ? QStringLiteral("      ") : QStringLiteral("      IF (K >= %1) THEN ").arg(i)) + head
+                       + QStringLiteral(":AT_N + %1, :MN, :STROKE_DN, :PTYP, :PSIZ, :PCOL, :X%1, :Y%1);").arg(i);
+    appendSearchAndInsert(lines, t, dn, inserts);
     // The one row of the answer, which comes back with the execute.
     lines << QStringLiteral("  SUSPEND;");
     lines << QStringLiteral("END");
